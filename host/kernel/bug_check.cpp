@@ -1,0 +1,17 @@
+#include "host/kernel/bug_check.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace korval::host {
+
+void bugCheck(std::string_view rule, std::source_location where)
+{
+    std::fprintf(stderr, "*** BUG CHECK: %.*s\n    at %s:%u (%s)\n", static_cast<int>(rule.size()),
+                 rule.data(), where.file_name(), static_cast<unsigned>(where.line()),
+                 where.function_name());
+    std::fflush(stderr);
+    std::abort();
+}
+
+} // namespace korval::host

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds everything and passes every test: the plain build with its benchmarks,
+# AddressSanitizer + UndefinedBehaviorSanitizer over all tests (with a short run
+# of every fuzz target), and ThreadSanitizer over the tests of concurrent code.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+
+configure_and_build() { # dir, cmake options...
+    local dir=$1; shift
+    cmake -S . -B "$dir" "${generator[@]}" "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+echo "== plain build"
+configure_and_build build/release -DCMAKE_BUILD_TYPE=Release
+ctest --test-dir build/release -j "$jobs" --output-on-failure
+
+echo "== address + undefined behaviour sanitizers"
+configure_and_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DCMAKE_C_COMPILER=clang-14 -DKORVAL_SANITIZE=address -DKORVAL_BENCHMARKS=OFF -DKORVAL_FUZZERS=ON
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build/asan -j "$jobs" --output-on-failure
+scripts/fuzz.sh build/asan 20
+
+echo "== thread sanitizer (concurrent code)"
+configure_and_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DCMAKE_C_COMPILER=clang-14 -DKORVAL_SANITIZE=thread -DKORVAL_BENCHMARKS=OFF
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L concurrent -j "$jobs" --output-on-failure
+
+echo "== all tests passed"
