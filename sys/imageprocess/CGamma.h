@@ -1,0 +1,49 @@
+// Tone tables: three 256-entry byte tables built from the tone settings
+// (contrast stretch with black point and brightness, power-law gamma, a
+// five-point tone curve, and both together); every byte of the BGR24 picture
+// is mapped through one of them.
+#pragma once
+
+#include "driver/PoolAllocator.h"
+#include "imageprocess/IpStageParameters.h"
+
+class CGamma : public CPoolObject {
+public:
+    CGamma();
+
+    bool Open(ULONG ulWidth, ULONG ulHeight, tagIpGammaParameters sParameters);
+    bool Close();
+    bool SetParameters(tagIpGammaParameters sParameters);
+    bool GetParameters(tagIpGammaParameters* psParameters) const;
+
+    // Gamma flag only: LutCurve; contrast flag only: LutContrast; both: LutBoth;
+    // neither: the buffer stays as it is. The buffer holds 3 x width x height bytes.
+    bool Process(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast);
+    bool ProcessReference(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast);
+
+    const UCHAR* LutCurve() const { return m_aucLutCurve; }
+    const UCHAR* LutContrast() const { return m_aucLutContrast; }
+    const UCHAR* LutBoth() const { return m_aucLutBoth; }
+    ULONG TableBuilds() const { return m_ulTableBuilds; }
+
+    // Maps ulCount bytes through a 256-entry table: the fast path (AVX2 when
+    // the processor has it) and the plain loop it is held to.
+    static void MapBytes(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
+    static void MapBytesReference(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
+
+private:
+    const UCHAR* SelectTable(UCHAR ucGamma, UCHAR ucContrast) const;
+    void BuildRatioTable(const tagIpGammaParameters& sParameters);
+    void BuildContrast(const tagIpGammaParameters& sParameters);
+    void BuildCurve(const tagIpGammaParameters& sParameters);
+    void BuildBoth(const tagIpGammaParameters& sParameters);
+
+    BOOLEAN m_bOpened;
+    ULONG m_ulByteCount;
+    double m_adRatio[256];
+    UCHAR m_aucLutCurve[256];
+    UCHAR m_aucLutContrast[256];
+    UCHAR m_aucLutBoth[256];
+    tagIpGammaParameters m_sParameters;
+    ULONG m_ulTableBuilds;
+};
