@@ -1,0 +1,123 @@
+#include "camera/sensor/sensor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace korval::camera {
+
+double SensorTiming::lineSeconds(const SensorSettings& s)
+{
+    return std::max(1, s.clockDivider) * static_cast<double>(s.lineClocks) / kMasterClockHz;
+}
+
+int SensorTiming::effectiveFrameLines(const SensorSettings& s)
+{
+    return std::max(kMinimumFrameLines, s.frameLines);
+}
+
+double SensorTiming::framePeriodSeconds(const SensorSettings& s)
+{
+    return lineSeconds(s) * effectiveFrameLines(s);
+}
+
+int SensorTiming::framesPerSecond(const SensorSettings& s)
+{
+    return std::min(255, static_cast<int>(1.0 / framePeriodSeconds(s)));
+}
+
+// The exposure runs from the start line to the end of the frame, shortened by
+// the fine delay and the fixed 88-clock read-out of the line.
+double SensorTiming::exposureSeconds(const SensorSettings& s)
+{
+    const int frameLines = effectiveFrameLines(s);
+    const int startLine = std::clamp(s.exposureStartLine, 1, frameLines);
+    const int lines = frameLines - startLine + 1;
+    const double clocks =
+        std::max(static_cast<double>(s.lineClocks) / 8.0,
+                 static_cast<double>(lines) * s.lineClocks - s.fineDelay - 88.0);
+    return clocks * std::max(1, s.clockDivider) / kMasterClockHz;
+}
+
+Sensor::Sensor(SensorOptions options) : options_(options), noise_(options.seed)
+{
+    radiance_.rgb.assign(static_cast<std::size_t>(kSensorWidth) * kSensorHeight * 3, 0.0F);
+    placeDefects();
+}
+
+void Sensor::setScene(std::unique_ptr<Scene> scene)
+{
+    scene_ = std::move(scene);
+    radianceValid_ = false;
+}
+
+void Sensor::setOptions(const SensorOptions& options)
+{
+    options_ = options;
+    noise_.seed(options.seed);
+    placeDefects();
+}
+
+void Sensor::placeDefects()
+{
+    defects_.clear();
+    std::mt19937 place(options_.seed ^ 0x5EED);
+    std::uniform_int_distribution<int> where(0, kSensorWidth * kSensorHeight - 1);
+    for (int i = 0; i < options_.hotPixels; ++i) {
+        defects_.emplace_back(where(place), 255);
+    }
+    for (int i = 0; i < options_.coldPixels; ++i) {
+        defects_.emplace_back(where(place), 0);
+    }
+}
+
+// Mean light level over the exposure window under lamps that pulse at twice
+// the mains frequency.
+double Sensor::flickerFactor(double start, double duration) const
+{
+    if (options_.flickerDepth <= 0.0 || duration <= 0.0) {
+        return 1.0;
+    }
+    const double omega = 2.0 * std::numbers::pi * 2.0 * options_.mainsHz;
+    const double mean =
+        (std::cos(omega * start) - std::cos(omega * (start + duration))) / (omega * duration);
+    return 1.0 + options_.flickerDepth * mean;
+}
+
+void Sensor::render(const SensorSettings& settings, double frameStartSeconds,
+                    std::vector<std::uint8_t>& bayer)
+{
+    bayer.resize(static_cast<std::size_t>(kSensorWidth) * kSensorHeight);
+    if (scene_ && (!radianceValid_ || scene_->moving())) {
+        scene_->render(frameStartSeconds, radiance_);
+        radianceValid_ = true;
+    }
+    const double exposure = SensorTiming::exposureSeconds(settings);
+    const double lineTime = SensorTiming::lineSeconds(settings);
+    std::array<double, 3> scale{};
+    for (int c = 0; c < 3; ++c) {
+        scale[c] = options_.sensitivity * options_.colourCast[c] * exposure *
+                   (1.0 + settings.gain / 10.0) * (1.0 + settings.gainIndex[c] / 8.0);
+        if (options_.applyDigitalGains) {
+            scale[c] *= settings.digitalGain[c] / 128.0;
+        }
+    }
+    std::normal_distribution<double> noise(0.0, options_.noiseSigma);
+    for (int y = 0; y < kSensorHeight; ++y) {
+        const double light = flickerFactor(frameStartSeconds + y * lineTime, exposure);
+        std::uint8_t* row = bayer.data() + static_cast<std::size_t>(y) * kSensorWidth;
+        for (int x = 0; x < kSensorWidth; ++x) {
+            const int c = colourAt(x, y);
+            double value = radiance_.pixel(x, y)[c] * scale[c] * light;
+            if (options_.noiseSigma > 0.0) {
+                value += noise(noise_);
+            }
+            row[x] = static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+        }
+    }
+    for (const auto& [index, value] : defects_) {
+        bayer[static_cast<std::size_t>(index)] = value;
+    }
+}
+
+} // namespace korval::camera
