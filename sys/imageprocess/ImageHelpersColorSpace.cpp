@@ -1,0 +1,120 @@
+// BGR24 <-> I420 conversion. The rules are written in double precision with
+// truncation; the fast path computes the same numbers in integers.
+#include "imageprocess/ImageHelpers.h"
+
+namespace {
+
+inline int Clamp255(int lValue)
+{
+    return lValue < 0 ? 0 : (lValue > 255 ? 255 : lValue);
+}
+
+inline UCHAR LumaDouble(double b, double g, double r)
+{
+    return static_cast<UCHAR>(static_cast<int>(0.299 * r + 0.587 * g + 0.114 * b + 0.499));
+}
+
+inline UCHAR ChromaUDouble(double b, double g, double r)
+{
+    return static_cast<UCHAR>(static_cast<int>(0.5 * b - 0.1687 * r - 0.3313 * g + 128.4999));
+}
+
+inline UCHAR ChromaVDouble(double b, double g, double r)
+{
+    return static_cast<UCHAR>(static_cast<int>(0.5 * r - 0.4187 * g - 0.0813 * b + 128.4999));
+}
+
+// The double sum differs from the exact quotient only where the exact value is
+// a whole number (it may then land just below it): those rare pixels take the
+// double formula itself.
+inline UCHAR LumaExact(ULONG b, ULONG g, ULONG r)
+{
+    const ULONG ulScaled = 299 * r + 587 * g + 114 * b + 499;
+    const ULONG ulQuotient = ulScaled / 1000;
+    if (ulQuotient * 1000 == ulScaled) {
+        return LumaDouble(b, g, r);
+    }
+    return static_cast<UCHAR>(ulQuotient);
+}
+
+// For U and V the integer quotients equal the double formulas for every input.
+inline UCHAR ChromaUExact(LONG b, LONG g, LONG r)
+{
+    return static_cast<UCHAR>(static_cast<ULONG>(5000 * b - 1687 * r - 3313 * g + 1284999) / 10000);
+}
+
+inline UCHAR ChromaVExact(LONG b, LONG g, LONG r)
+{
+    return static_cast<UCHAR>(static_cast<ULONG>(5000 * r - 4187 * g - 813 * b + 1284999) / 10000);
+}
+
+} // namespace
+
+void CImageHelpers::BGR24toI420Reference(const UCHAR* pucPicture, UCHAR* pucI420, ULONG ulWidth, ULONG ulHeight)
+{
+    const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
+    UCHAR* pucU = pucI420 + cPixels;
+    UCHAR* pucV = pucU + cPixels / 4;
+    for (SIZE_T r = 0; r < ulHeight; ++r) {
+        for (SIZE_T c = 0; c < ulWidth; ++c) {
+            const UCHAR* p = pucPicture + 3 * (r * ulWidth + c);
+            pucI420[r * ulWidth + c] = LumaDouble(p[0], p[1], p[2]);
+            if ((r & 1) == 1 && (c & 1) == 0 && c / 2 < ulWidth / 2) {
+                const SIZE_T i = (r / 2) * (ulWidth / 2) + c / 2;
+                pucU[i] = ChromaUDouble(p[0], p[1], p[2]);
+                pucV[i] = ChromaVDouble(p[0], p[1], p[2]);
+            }
+        }
+    }
+}
+
+bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG ulWidth, ULONG ulHeight)
+{
+    if (pucPicture == nullptr || pucI420 == nullptr) {
+        DbgPrint(" ERROR: Buffer == NULL\n");
+        return false;
+    }
+    const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
+    UCHAR* pucY = pucI420;
+    UCHAR* pucU = pucI420 + cPixels;
+    UCHAR* pucV = pucU + cPixels / 4;
+    for (SIZE_T i = 0; i < cPixels; ++i) {
+        const UCHAR* p = pucPicture + 3 * i;
+        pucY[i] = LumaExact(p[0], p[1], p[2]);
+    }
+    const SIZE_T cChromaWidth = ulWidth / 2;
+    for (SIZE_T r = 1; r < ulHeight; r += 2) {
+        const UCHAR* pucRow = pucPicture + 3 * r * ulWidth;
+        const SIZE_T iChroma = (r / 2) * cChromaWidth;
+        for (SIZE_T c = 0; c < cChromaWidth; ++c) {
+            const UCHAR* p = pucRow + 6 * c;
+            pucU[iChroma + c] = ChromaUExact(p[0], p[1], p[2]);
+            pucV[iChroma + c] = ChromaVExact(p[0], p[1], p[2]);
+        }
+    }
+    return true;
+}
+
+bool CImageHelpers::I420toBGR24(const UCHAR* pucI420, UCHAR* pucPicture, ULONG ulWidth, ULONG ulHeight)
+{
+    if (pucI420 == nullptr || pucPicture == nullptr) {
+        DbgPrint(" ERROR: Buffer == NULL\n");
+        return false;
+    }
+    const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
+    const UCHAR* pucU = pucI420 + cPixels;
+    const UCHAR* pucV = pucU + cPixels / 4;
+    for (SIZE_T r = 0; r < ulHeight; ++r) {
+        UCHAR* pucRow = pucPicture + 3 * (ulHeight - 1 - r) * ulWidth;
+        for (SIZE_T c = 0; c < ulWidth; ++c) {
+            const SIZE_T iChroma = (r / 2) * (ulWidth / 2) + c / 2;
+            const double y = pucI420[r * ulWidth + c];
+            const double u = static_cast<int>(pucU[iChroma]) - 128;
+            const double v = static_cast<int>(pucV[iChroma]) - 128;
+            pucRow[3 * c] = static_cast<UCHAR>(Clamp255(static_cast<int>(y + 1.772 * u + 0.5)));
+            pucRow[3 * c + 1] = static_cast<UCHAR>(Clamp255(static_cast<int>(y - 0.3441 * u - 0.7141 * v + 0.5)));
+            pucRow[3 * c + 2] = static_cast<UCHAR>(Clamp255(static_cast<int>(y + 1.402 * v + 0.5)));
+        }
+    }
+    return true;
+}

@@ -1,0 +1,105 @@
+// Luma extraction and the 1 2 1 / 2 4 2 / 1 2 1 smoothers.
+#include "imageprocess/ImageHelpers.h"
+
+#include <cstring>
+#include <emmintrin.h>
+
+namespace {
+
+inline int SmoothAt(const UCHAR* p, LONG_PTR lStride)
+{
+    const UCHAR* u = p - lStride;
+    const UCHAR* d = p + lStride;
+    return (u[-1] + 2 * u[0] + u[1] + 2 * p[-1] + 4 * p[0] + 2 * p[1] + d[-1] + 2 * d[0] + d[1]) >> 4;
+}
+
+void CopyEdgeRows(SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight)
+{
+    const SIZE_T cbRow = ulWidth * sizeof(SHORT);
+    memcpy(psSmooth, psSmooth + ulWidth, cbRow);
+    memcpy(psSmooth + static_cast<SIZE_T>(ulHeight - 1) * ulWidth,
+           psSmooth + static_cast<SIZE_T>(ulHeight - 2) * ulWidth, cbRow);
+}
+
+inline __m128i RowSum(const UCHAR* p)
+{
+    const __m128i vZero = _mm_setzero_si128();
+    const __m128i vLeft = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p - 1)), vZero);
+    const __m128i vMid = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), vZero);
+    const __m128i vRight = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1)), vZero);
+    return _mm_add_epi16(_mm_add_epi16(vLeft, vRight), _mm_add_epi16(vMid, vMid));
+}
+
+} // namespace
+
+bool CImageHelpers::BGRtoY(const UCHAR* pucPicture, UCHAR* pucPlane, ULONG ulWidth, ULONG ulHeight)
+{
+    if (pucPicture == nullptr || pucPlane == nullptr) {
+        return false;
+    }
+    const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
+    const UCHAR* pucGreen = pucPicture + 1;
+    for (SIZE_T i = 0; i < cPixels; ++i) {
+        pucPlane[i] = pucGreen[3 * i];
+    }
+    return true;
+}
+
+void CImageHelpers::SmoothBufferReference(const UCHAR* pucPlane, SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight)
+{
+    memset(psSmooth, 0, static_cast<SIZE_T>(ulWidth) * ulHeight * sizeof(SHORT));
+    if (ulWidth < 3 || ulHeight < 3) {
+        return;
+    }
+    for (ULONG r = 1; r + 1 < ulHeight; ++r) {
+        for (ULONG c = 1; c + 1 < ulWidth; ++c) {
+            const SIZE_T i = static_cast<SIZE_T>(r) * ulWidth + c;
+            psSmooth[i] = static_cast<SHORT>(SmoothAt(pucPlane + i, ulWidth));
+        }
+    }
+    CopyEdgeRows(psSmooth, ulWidth, ulHeight);
+}
+
+// Eight columns per step on 16-bit lanes; the narrow right end runs per pixel.
+void CImageHelpers::SmoothBuffer(const UCHAR* pucPlane, SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight)
+{
+    if (ulWidth < 3 || ulHeight < 3) {
+        memset(psSmooth, 0, static_cast<SIZE_T>(ulWidth) * ulHeight * sizeof(SHORT));
+        return;
+    }
+    for (ULONG r = 1; r + 1 < ulHeight; ++r) {
+        const UCHAR* pucRow = pucPlane + static_cast<SIZE_T>(r) * ulWidth;
+        SHORT* psRow = psSmooth + static_cast<SIZE_T>(r) * ulWidth;
+        psRow[0] = 0;
+        psRow[ulWidth - 1] = 0;
+        ULONG c = 1;
+        for (; c + 9 <= ulWidth; c += 8) {
+            const __m128i vMid = RowSum(pucRow + c);
+            __m128i vSum = _mm_add_epi16(RowSum(pucRow - ulWidth + c), RowSum(pucRow + ulWidth + c));
+            vSum = _mm_add_epi16(vSum, _mm_add_epi16(vMid, vMid));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(psRow + c), _mm_srli_epi16(vSum, 4));
+        }
+        for (; c + 1 < ulWidth; ++c) {
+            psRow[c] = static_cast<SHORT>(SmoothAt(pucRow + c, ulWidth));
+        }
+    }
+    CopyEdgeRows(psSmooth, ulWidth, ulHeight);
+}
+
+// The same kernel on an 8-bit plane; the result, with a 2-pixel frame of 0,
+// replaces the source.
+void CImageHelpers::SmoothExtBuffer(UCHAR* pucPlane, UCHAR* pucScratch, ULONG ulWidth, ULONG ulHeight)
+{
+    if (pucPlane == nullptr || pucScratch == nullptr) {
+        return;
+    }
+    const SIZE_T cbPlane = static_cast<SIZE_T>(ulWidth) * ulHeight;
+    memset(pucScratch, 0, cbPlane);
+    for (ULONG r = 2; r + 2 < ulHeight; ++r) {
+        for (ULONG c = 2; c + 2 < ulWidth; ++c) {
+            const SIZE_T i = static_cast<SIZE_T>(r) * ulWidth + c;
+            pucScratch[i] = static_cast<UCHAR>(SmoothAt(pucPlane + i, ulWidth));
+        }
+    }
+    memcpy(pucPlane, pucScratch, cbPlane);
+}
