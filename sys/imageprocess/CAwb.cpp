@@ -1,0 +1,171 @@
+#include "imageprocess/CAwb.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Position (row, column) of the B, G and R samples in each block's top-left cell.
+struct tagSampleSites {
+    UCHAR ucBlueRow, ucBlueColumn, ucGreenRow, ucGreenColumn, ucRedRow, ucRedColumn;
+};
+
+const tagSampleSites kSites[4] = {
+    {0, 0, 0, 1, 1, 1},  // B G / G R
+    {0, 1, 0, 0, 1, 0},  // G B / R G
+    {1, 0, 1, 1, 0, 1},  // G R / B G
+    {1, 1, 1, 0, 0, 0},  // R G / G B
+};
+
+constexpr double kEnoughGrey = 3000.0;
+
+} // namespace
+
+struct CAwb::tagAwbSums {
+    double dRed;
+    double dGreen;
+    double dBlue;
+};
+
+CAwb::CAwb()
+    : m_sParameters{}, m_bOpened(FALSE), m_ucMode(0), m_ucPhase(0), m_ulWidth(0), m_ulHeight(0),
+      m_ulBlocksPerRow(0), m_ulBlockRows(0), m_ulBlockRowStep(0), m_ucIndexDivisor(8),
+      m_ucFrameCounter(0), m_ucPeriod(3), m_dSpeed(0.0), m_dMaxGain(0.0), m_dMinGain(0.0)
+{
+}
+
+bool CAwb::Open(ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, UCHAR ucMode,
+                tagIpAwbParameters sParameters)
+{
+    if (m_bOpened) {
+        return false;
+    }
+    m_ulWidth = ulWidth;
+    m_ulHeight = ulHeight;
+    m_ucPhase = ucPhase;
+    m_ucMode = ucMode;
+    m_ulBlocksPerRow = ulWidth / 4;
+    m_ulBlockRows = ulHeight / 4;
+    m_ulBlockRowStep = 3 * ulWidth;
+    m_ucIndexDivisor = 8;
+    m_ucPeriod = 3;
+    m_ucFrameCounter = m_ucPeriod;
+    SetParameters(sParameters);
+    m_bOpened = TRUE;
+    return true;
+}
+
+bool CAwb::Close()
+{
+    m_bOpened = FALSE;
+    m_ulWidth = 0;
+    m_ulHeight = 0;
+    return true;
+}
+
+bool CAwb::SetParameters(tagIpAwbParameters sParameters)
+{
+    m_sParameters = sParameters;
+    m_dSpeed = sParameters.ucSpeed * 0.01;
+    m_dMaxGain = sParameters.usMaxGain / 128.0;
+    m_dMinGain = sParameters.usMinGain / 128.0;
+    return true;
+}
+
+bool CAwb::GetParameters(tagIpAwbParameters* psParameters) const
+{
+    if (psParameters == nullptr) {
+        return false;
+    }
+    *psParameters = m_sParameters;
+    return true;
+}
+
+bool CAwb::Process(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
+                   PUCHAR pucNextGainIndex, PUSHORT pusNextGain)
+{
+    if (!m_bOpened || pBayer == nullptr || aucGainIndex == nullptr || ausGain == nullptr ||
+        pucNextGainIndex == nullptr || pusNextGain == nullptr) {
+        return false;
+    }
+    memcpy(pucNextGainIndex, aucGainIndex, 3);
+    memcpy(pusNextGain, ausGain, 3 * sizeof(USHORT));
+    if (m_ucFrameCounter < m_ucPeriod) {
+        ++m_ucFrameCounter;
+        return true;
+    }
+    m_ucFrameCounter = 0;
+    if (m_ucPhase > 3) {
+        return false;
+    }
+    Measure(pBayer, aucGainIndex, ausGain, pusNextGain);
+    pucNextGainIndex[0] = 0;
+    pucNextGainIndex[1] = 0;
+    pucNextGainIndex[2] = 0;
+    return true;
+}
+
+void CAwb::Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
+                   PUSHORT pusNextGain) const
+{
+    double gainR = ausGain[0] / 128.0;
+    double gainG = ausGain[1] / 128.0;
+    double gainB = ausGain[2] / 128.0;
+    double factorR = 1.0 + static_cast<double>(aucGainIndex[0]) / m_ucIndexDivisor;
+    double factorG = 1.0 + static_cast<double>(aucGainIndex[1]) / m_ucIndexDivisor;
+    double factorB = 1.0 + static_cast<double>(aucGainIndex[2]) / m_ucIndexDivisor;
+    double relR = factorR * gainR / (factorG * gainG);
+    double relB = factorB * gainB / (factorG * gainG);
+    double kR = factorG * 10.0 / (factorR * 8.0);
+    double kB = factorG * 11.0 / (factorB * 8.0);
+
+    tagAwbSums sums{0.0, 0.0, 0.0};
+    SumGreySamples(pBayer, kR, kB, gainR, gainG, gainB, &sums);
+    if (sums.dGreen > kEnoughGrey && sums.dRed != 0.0 && sums.dBlue != 0.0) {
+        relR += (sums.dGreen * relR / sums.dRed - relR) * m_dSpeed;
+        relB += (sums.dGreen * relB / sums.dBlue - relB) * m_dSpeed;
+    }
+    pusNextGain[0] = static_cast<USHORT>(std::trunc(Limit(relR) * 128.0));
+    pusNextGain[1] = 128;
+    pusNextGain[2] = static_cast<USHORT>(std::trunc(Limit(relB) * 128.0));
+}
+
+void CAwb::SumGreySamples(const UCHAR* pBayer, double dKr, double dKb, double dGainR,
+                          double dGainG, double dGainB, tagAwbSums* psSums) const
+{
+    const tagSampleSites& site = kSites[m_ucPhase];
+    const tagIpAwbParameters& limits = m_sParameters;
+    for (ULONG blockRow = 0; blockRow < m_ulBlockRows; ++blockRow) {
+        const UCHAR* top = pBayer + static_cast<SIZE_T>(blockRow) * 4 * m_ulWidth;
+        for (ULONG block = 0; block < m_ulBlocksPerRow; ++block) {
+            const UCHAR* cell = top + block * 4;
+            double red = cell[site.ucRedRow * m_ulWidth + site.ucRedColumn];
+            double green = cell[site.ucGreenRow * m_ulWidth + site.ucGreenColumn];
+            double blue = cell[site.ucBlueRow * m_ulWidth + site.ucBlueColumn];
+            double luma = 0.299 * red + 0.587 * green + 0.114 * blue;
+            double redScaled = red * dKr;
+            double blueScaled = blue * dKb;
+            double u = 0.5 * blueScaled - (0.169 * redScaled + 0.331 * green);
+            double v = 0.5 * redScaled - 0.418 * green - 0.082 * blueScaled;
+            if (luma <= limits.ucUpperLuma && luma >= limits.ucLowerLuma && std::fabs(u) <= limits.ucULimit &&
+                std::fabs(v) <= limits.ucVLimit && std::fabs(u + v) <= limits.ucUVLimit) {
+                psSums->dRed += red * dGainR;
+                psSums->dGreen += green * dGainG;
+                psSums->dBlue += blue * dGainB;
+            }
+        }
+    }
+}
+
+// Above the maximum becomes the maximum, otherwise below the minimum becomes
+// the minimum; a ratio that is not a number (a green gain of 0) counts as below.
+double CAwb::Limit(double dGain) const
+{
+    if (dGain > m_dMaxGain) {
+        return m_dMaxGain;
+    }
+    if (!(dGain >= m_dMinGain)) {
+        return m_dMinGain;
+    }
+    return dGain;
+}

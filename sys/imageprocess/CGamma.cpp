@@ -1,0 +1,203 @@
+#include "imageprocess/CGamma.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr USHORT kLargestBrightness = 510;
+
+// Limits a table value to a byte. Done in double so that no setting can wrap
+// a huge value into a small one; NaN becomes 0.
+UCHAR LimitEntry(double value)
+{
+    if (!(value > 0.0)) {
+        return 0;
+    }
+    return value > 255.0 ? 255 : static_cast<UCHAR>(value);
+}
+
+// Brightness above 510 is held at 510, so the offset stays within -255..255.
+int BrightnessOffset(const tagIpGammaParameters& sParameters)
+{
+    USHORT brightness = sParameters.usBrightness > kLargestBrightness ? kLargestBrightness
+                                                                     : sParameters.usBrightness;
+    return static_cast<int>(brightness) - 255;
+}
+
+double StretchFactor(USHORT usBlackPoint)
+{
+    return usBlackPoint < 255 ? 255.0 / (255 - usBlackPoint) : 0.0;
+}
+
+} // namespace
+
+CGamma::CGamma()
+    : m_bOpened(FALSE), m_ulByteCount(0), m_aucLutCurve{}, m_aucLutContrast{}, m_aucLutBoth{},
+      m_sParameters{}, m_ulTableBuilds(0)
+{
+    // A ratio of 1.0 leaves a level unchanged where no curve segment writes it.
+    for (double& ratio : m_adRatio) {
+        ratio = 1.0;
+    }
+}
+
+bool CGamma::Open(ULONG ulWidth, ULONG ulHeight, tagIpGammaParameters sParameters)
+{
+    if (m_bOpened) {
+        return false;
+    }
+    m_bOpened = TRUE;
+    m_ulByteCount = 3 * ulWidth * ulHeight;
+    SetParameters(sParameters);
+    return true;
+}
+
+bool CGamma::Close()
+{
+    m_ulByteCount = 0;
+    m_bOpened = FALSE;
+    return true;
+}
+
+bool CGamma::GetParameters(tagIpGammaParameters* psParameters) const
+{
+    if (psParameters == nullptr) {
+        return false;
+    }
+    *psParameters = m_sParameters;
+    return true;
+}
+
+bool CGamma::SetParameters(tagIpGammaParameters sParameters)
+{
+    const tagIpGammaParameters& old = m_sParameters;
+    bool contrast = sParameters.usBlackPoint != old.usBlackPoint ||
+                    sParameters.usBrightness != old.usBrightness;
+    bool curve = memcmp(sParameters.asCurve, old.asCurve, sizeof(old.asCurve)) != 0;
+    bool gamma = sParameters.usGamma != old.usGamma;
+    if (contrast) {
+        BuildContrast(sParameters);
+    }
+    if (curve) {
+        BuildRatioTable(sParameters);
+        BuildCurve(sParameters);
+    } else if (gamma) {
+        BuildCurve(sParameters);
+    }
+    if (contrast || curve || gamma) {
+        BuildBoth(sParameters);
+        ++m_ulTableBuilds;
+    }
+    m_sParameters = sParameters;
+    return true;
+}
+
+void CGamma::BuildRatioTable(const tagIpGammaParameters& sParameters)
+{
+    const tagIpCurvePoint* point = sParameters.asCurve;
+    if (point[0].ucX != 0) {
+        for (int i = 0; i < point[0].ucX; ++i) {
+            m_adRatio[i] = static_cast<double>(point[0].ucY) / point[0].ucX;
+        }
+    }
+    for (int k = 1; k < 5; ++k) {
+        int x0 = point[k - 1].ucX, y0 = point[k - 1].ucY;
+        int x1 = point[k].ucX, y1 = point[k].ucY;
+        if (x1 == 0 || x1 == x0) {
+            continue;
+        }
+        double slope = static_cast<double>(y1 - y0) / (x1 - x0);
+        for (int i = x0; i < x1; ++i) {
+            m_adRatio[i] = i == 0 ? slope : ((i - x0) * slope + y0) / i;
+        }
+    }
+    int x5 = point[4].ucX, y5 = point[4].ucY;
+    if (x5 != 255) {
+        double slope = static_cast<double>(255 - y5) / (255 - x5);
+        for (int i = x5; i < 256; ++i) {
+            // Level 0 (only reached when x5 is 0) takes the slope, as the segments do.
+            m_adRatio[i] = i == 0 ? slope : (static_cast<double>(i - x5) * (255 - y5) / (255 - x5) + y5) / i;
+        }
+    }
+}
+
+void CGamma::BuildContrast(const tagIpGammaParameters& sParameters)
+{
+    int blackPoint = sParameters.usBlackPoint;
+    double stretch = StretchFactor(sParameters.usBlackPoint);
+    int offset = BrightnessOffset(sParameters);
+    for (int i = 0; i < 256; ++i) {
+        double value = i > blackPoint ? std::trunc((i - blackPoint) * stretch) + offset : offset;
+        m_aucLutContrast[i] = LimitEntry(value);
+    }
+}
+
+void CGamma::BuildCurve(const tagIpGammaParameters& sParameters)
+{
+    double gamma = sParameters.usGamma * 0.01;
+    for (int i = 0; i < 256; ++i) {
+        double value = std::trunc(std::pow(i * (1.0 / 255), gamma) * m_adRatio[i] * 255.0);
+        m_aucLutCurve[i] = LimitEntry(value);
+    }
+}
+
+void CGamma::BuildBoth(const tagIpGammaParameters& sParameters)
+{
+    double gamma = sParameters.usGamma * 0.01;
+    int blackPoint = sParameters.usBlackPoint;
+    double stretch = StretchFactor(sParameters.usBlackPoint);
+    int offset = BrightnessOffset(sParameters);
+    for (int i = 0; i < 256; ++i) {
+        if (i <= blackPoint) {
+            m_aucLutBoth[i] = LimitEntry(offset);
+            continue;
+        }
+        double x = (i - blackPoint) * stretch;
+        int level = static_cast<int>(std::trunc(x)) % 256;
+        double mapped = std::trunc(std::pow(x * (1.0 / 255), gamma) * m_adRatio[level] * 255.0);
+        m_aucLutBoth[i] = LimitEntry(offset + mapped);
+    }
+}
+
+const UCHAR* CGamma::SelectTable(UCHAR ucGamma, UCHAR ucContrast) const
+{
+    if (ucGamma != 0 && ucContrast != 0) {
+        return m_aucLutBoth;
+    }
+    if (ucGamma != 0) {
+        return m_aucLutCurve;
+    }
+    return ucContrast != 0 ? m_aucLutContrast : nullptr;
+}
+
+bool CGamma::Process(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast)
+{
+    if (!m_bOpened || pBuffer == nullptr) {
+        return false;
+    }
+    const UCHAR* table = SelectTable(ucGamma, ucContrast);
+    if (table != nullptr) {
+        MapBytes(pBuffer, m_ulByteCount, table);
+    }
+    return true;
+}
+
+bool CGamma::ProcessReference(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast)
+{
+    if (!m_bOpened || pBuffer == nullptr) {
+        return false;
+    }
+    const UCHAR* table = SelectTable(ucGamma, ucContrast);
+    if (table != nullptr) {
+        MapBytesReference(pBuffer, m_ulByteCount, table);
+    }
+    return true;
+}
+
+void CGamma::MapBytesReference(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
+{
+    for (ULONG i = 0; i < ulCount; ++i) {
+        pBuffer[i] = pucTable[pBuffer[i]];
+    }
+}

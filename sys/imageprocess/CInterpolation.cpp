@@ -1,0 +1,118 @@
+#include "imageprocess/CInterpolation.h"
+
+#include <cstring>
+
+#include "imageprocess/CInterpolationKernels.h"
+
+CInterpolation::CInterpolation()
+    : m_bOpened(FALSE), m_ucSmoothing(0), m_ulPaddedWidth(0), m_ulPaddedHeight(0),
+      m_usThreshold(40)
+{
+}
+
+bool CInterpolation::Open(ULONG ulPaddedWidth, ULONG ulPaddedHeight, UCHAR ucSmoothing)
+{
+    m_ulPaddedWidth = ulPaddedWidth;
+    m_ulPaddedHeight = ulPaddedHeight;
+    m_ucSmoothing = ucSmoothing;
+    m_bOpened = TRUE;
+    return true;
+}
+
+bool CInterpolation::Close()
+{
+    m_bOpened = FALSE;
+    return false;
+}
+
+bool CInterpolation::GeometryAcceptable(ULONG ulWidth, ULONG ulHeight)
+{
+    // Whole 8-pixel groups, whole 2-row Bayer cells, and a frame the planes can
+    // hold without the size arithmetic wrapping.
+    return ulWidth >= 8 && ulWidth % 8 == 0 && ulHeight >= 2 && ulHeight % 2 == 0 &&
+           ulWidth <= 0x4000 && ulHeight <= 0x4000;
+}
+
+void CInterpolation::InterpolateGreen(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
+                                      ULONG ulHeight, UCHAR ucPhase, bool bReference)
+{
+    if (!bReference && IpCpuHasAvx2()) {
+        IpGreenPassAvx2(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
+    } else {
+        IpGreenPassReference(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
+    }
+}
+
+void CInterpolation::FillGreenFrame(PUCHAR pGreenPlane, ULONG ulWidth, ULONG ulHeight)
+{
+    ULONG stride = ulWidth + 4;
+    for (ULONG r = 2; r < ulHeight + 2; ++r) {
+        PUCHAR row = pGreenPlane + r * stride;
+        row[0] = row[2];
+        row[1] = row[3];
+        row[ulWidth + 2] = row[ulWidth];
+        row[ulWidth + 3] = row[ulWidth + 1];
+    }
+    memcpy(pGreenPlane, pGreenPlane + 2 * stride, stride);
+    memcpy(pGreenPlane + stride, pGreenPlane + 3 * stride, stride);
+    memcpy(pGreenPlane + (ulHeight + 2) * stride, pGreenPlane + (ulHeight + 1) * stride, stride);
+    memcpy(pGreenPlane + (ulHeight + 3) * stride, pGreenPlane + (ulHeight + 1) * stride, stride);
+}
+
+void CInterpolation::SmoothGreen(PUCHAR pGreenPlane, PUCHAR pScratch, ULONG ulWidth, ULONG ulHeight)
+{
+    ULONG stride = ulWidth + 4;
+    for (ULONG r = 2; r < ulHeight + 2; ++r) {
+        const UCHAR* up = pGreenPlane + (r - 1) * stride;
+        const UCHAR* mid = up + stride;
+        const UCHAR* down = mid + stride;
+        PUCHAR out = pScratch + (r - 2) * ulWidth;
+        for (ULONG c = 2; c < ulWidth + 2; ++c) {
+            USHORT sum = static_cast<USHORT>(up[c - 1] + 2 * up[c] + up[c + 1] + 2 * mid[c - 1] +
+                                             4 * mid[c] + 2 * mid[c + 1] + down[c - 1] +
+                                             2 * down[c] + down[c + 1]);
+            out[c - 2] = static_cast<UCHAR>(sum >> 4);
+        }
+    }
+    memset(pGreenPlane, 0, static_cast<SIZE_T>(stride) * (ulHeight + 4));
+    for (ULONG r = 2; r < ulHeight + 2; ++r) {
+        memcpy(pGreenPlane + r * stride + 2, pScratch + (r - 2) * ulWidth, ulWidth);
+    }
+}
+
+bool CInterpolation::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked,
+                         UCHAR ucPhase, bool bReference)
+{
+    if (!m_bOpened || pPaddedBayer == nullptr || pGreenPlane == nullptr || pPacked == nullptr ||
+        ucPhase >= IP_PHASE_COUNT || m_ulPaddedWidth < 4 || m_ulPaddedHeight < 4) {
+        return false;
+    }
+    ULONG width = m_ulPaddedWidth - 4;
+    ULONG height = m_ulPaddedHeight - 4;
+    if (!GeometryAcceptable(width, height)) {
+        return false;
+    }
+    InterpolateGreen(pPaddedBayer, pGreenPlane, width, height, ucPhase, bReference);
+    FillGreenFrame(pGreenPlane, width, height);
+    if (m_ucSmoothing == 1) {
+        SmoothGreen(pGreenPlane, pPacked, width, height);
+    }
+    if (!bReference && IpCpuHasAvx2()) {
+        IpColorPassAvx2(pPaddedBayer, pGreenPlane, pPacked, width, height, ucPhase, nullptr);
+    } else {
+        IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, width, height, ucPhase, nullptr);
+    }
+    return true;
+}
+
+bool CInterpolation::Process(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked,
+                             UCHAR ucPhase)
+{
+    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, false);
+}
+
+bool CInterpolation::ProcessReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane,
+                                      PUCHAR pPacked, UCHAR ucPhase)
+{
+    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, true);
+}

@@ -1,0 +1,49 @@
+// Inner passes of both demosaics, shared by CInterpolation and CColorProcess:
+// the plain per-pixel reference and the AVX2 version that must match it.
+#pragma once
+
+#include "platform/NtTypes.h"
+
+// Gains and composite matrix of the colour-processing demosaic, in Q13.
+typedef struct tagIpColorKernel {
+    SHORT asGain[3];         // R, G, B
+    SHORT asCoefficient[9];  // output R from (R, G, B), then G, then B
+} IpColorKernel;
+static_assert(sizeof(tagIpColorKernel) == 24);
+
+// Sizes below are image sizes; the planes are padded by 2 on every side.
+void IpGreenPassReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
+                          ULONG ulHeight, UCHAR ucPhase);
+void IpGreenPassAvx2(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
+                     ULONG ulHeight, UCHAR ucPhase);
+
+// Red and blue by colour differences, packed 4B4G4R. With psColor null the
+// values are limited to 0..255 (plain demosaic); otherwise gains and matrix apply.
+void IpColorPassReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
+                          ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
+                          const tagIpColorKernel* psColor);
+void IpColorPassAvx2(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
+                     ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor);
+
+// Processes a span of 8-pixel groups [ulFirstGroup, ulEndGroup) of one image row.
+void IpColorPassRowReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
+                             ULONG ulWidth, ULONG ulRow, ULONG ulFirstGroup, ULONG ulEndGroup,
+                             UCHAR ucPhase, const tagIpColorKernel* psColor);
+// The gain step of one sample (0..510) with a Q13 gain: 1/64 units, 0..16383.
+int IpGainStep(int iValue, SHORT sGainQ13);
+UCHAR IpGreenAt(const UCHAR* pPaddedBayer, ULONG ulPaddedWidth, ULONG ulPaddedRow,
+                ULONG ulPaddedColumn);
+
+bool IpCpuHasAvx2();
+
+// Site layout of a phase: the column parity of the non-green sites in even
+// rows, and the row parity of the rows that hold blue.
+inline ULONG IpNonGreenParity(UCHAR ucPhase, ULONG ulRow)
+{
+    ULONG shift = (ucPhase == 1 || ucPhase == 2) ? 1 : 0;
+    return (ulRow + shift) & 1;
+}
+inline bool IpIsBlueRow(UCHAR ucPhase, ULONG ulRow)
+{
+    return (ulRow & 1) == ((ucPhase >= 2) ? 1u : 0u);
+}
