@@ -1,0 +1,230 @@
+// Compositing of the 352 × 288 overlay frame over the output picture through
+// its mask. Overlay pixels are picked by fixed step patterns per output size
+// (nearest neighbour); each output line is blended from a gathered overlay line.
+#include <emmintrin.h>
+
+#include "effects/EffectKernels.h"
+#include "effects/VideoEffects.h"
+
+namespace {
+
+constexpr ULONG kOverlayWidth = 352;
+constexpr ULONG kOverlayHeight = 288;
+
+// Overlay index of output index i: i × multiplier / divisor, plus groupStep
+// extra after every group outputs.
+struct StepPattern {
+    ULONG ulMultiplier;
+    ULONG ulDivisor;
+    ULONG ulGroup;
+    ULONG ulGroupStep;
+    ULONG Map(ULONG i) const { return i * ulMultiplier / ulDivisor + (ulGroup != 0 ? (i / ulGroup) * ulGroupStep : 0); }
+};
+
+struct OutputSize {
+    ULONG ulWidth;
+    ULONG ulHeight;
+    StepPattern columns;
+    StepPattern lines;
+};
+
+constexpr OutputSize kOutputSizes[] = {
+    {352, 288, {1, 1, 0, 0}, {1, 1, 0, 0}},
+    {176, 144, {2, 1, 0, 0}, {2, 1, 0, 0}},
+    {320, 240, {1, 1, 10, 1}, {1, 1, 5, 1}},   // 10 per 11 columns, 5 per 6 lines
+    {160, 120, {2, 1, 10, 2}, {2, 1, 5, 2}},   // 10 per 22, 5 per 12
+    {640, 480, {1, 2, 20, 1}, {1, 2, 10, 1}},  // 20 per 11, 10 per 6
+};
+
+const OutputSize* FindOutputSize(ULONG ulWidth, ULONG ulHeight)
+{
+    for (const OutputSize& size : kOutputSizes) {
+        if (size.ulWidth == ulWidth && size.ulHeight == ulHeight) {
+            return &size;
+        }
+    }
+    return nullptr;
+}
+
+// The mask column that weighs overlay chroma column c: each group of 4 chroma
+// samples takes the first 4 of the 8 mask values beneath it.
+inline ULONG ChromaMaskColumn(ULONG ulChromaColumn)
+{
+    return 8 * (ulChromaColumn / 4) + ulChromaColumn % 4;
+}
+
+// Gathers one line of overlay samples and their weights (ulSamples bytes per
+// output pixel, the weight repeated for each).
+VOID GatherLine(const UCHAR* pucOverlayLine, const UCHAR* pucMaskLine, const USHORT* pusColumns,
+                const USHORT* pusMaskColumns, ULONG ulCount, ULONG ulSamples, PUCHAR pucPicture, PUCHAR pucWeight)
+{
+    for (ULONG x = 0; x < ulCount; ++x) {
+        const UCHAR* pucFrom = pucOverlayLine + static_cast<SIZE_T>(pusColumns[x]) * ulSamples;
+        const UCHAR ucWeight = pucMaskLine[pusMaskColumns[x]];
+        for (ULONG k = 0; k < ulSamples; ++k) {
+            pucPicture[ulSamples * x + k] = pucFrom[k];
+            pucWeight[ulSamples * x + k] = ucWeight;
+        }
+    }
+}
+
+} // namespace
+
+VOID VeBlendReference(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight,
+                      PUCHAR pucDestination, ULONG ulBytes)
+{
+    for (ULONG i = 0; i < ulBytes; ++i) {
+        const LONG lSource = pucSource[i];
+        const LONG lValue = (256 * lSource + (pucPicture[i] - lSource) * (pucWeight[i] + 1)) / 256;
+        pucDestination[i] = VeClampByte(lValue);
+    }
+}
+
+VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight, PUCHAR pucDestination,
+             ULONG ulBytes)
+{
+    // 256 s + (p − s)(a + 1) = s (255 − a) + p (a + 1) ≤ 65280: exact in unsigned 16-bit lanes.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i one = _mm_set1_epi16(1);
+    ULONG i = 0;
+    for (; i + 16 <= ulBytes; i += 16) {
+        const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i));
+        const __m128i picture = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucPicture + i));
+        const __m128i weight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucWeight + i));
+        __m128i halves[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i s = h == 0 ? _mm_unpacklo_epi8(source, zero) : _mm_unpackhi_epi8(source, zero);
+            const __m128i p = h == 0 ? _mm_unpacklo_epi8(picture, zero) : _mm_unpackhi_epi8(picture, zero);
+            const __m128i a = h == 0 ? _mm_unpacklo_epi8(weight, zero) : _mm_unpackhi_epi8(weight, zero);
+            const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(s, _mm_sub_epi16(full, a)),
+                                              _mm_mullo_epi16(p, _mm_add_epi16(a, one)));
+            halves[h] = _mm_srli_epi16(sum, 8);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pucDestination + i), _mm_packus_epi16(halves[0], halves[1]));
+    }
+    VeBlendReference(pucSource + i, pucPicture + i, pucWeight + i, pucDestination + i, ulBytes - i);
+}
+
+ULONG VideoEffects::Composite(PVE_PICTURE pOverlay, PVE_PICTURE pMask, PVE_PICTURE pSource, PVE_PICTURE pDestination)
+{
+    if (pOverlay == nullptr || pMask == nullptr || pOverlay->pData == nullptr || pMask->pData == nullptr) {
+        return VE_NULL_POINTER;
+    }
+    if (pOverlay->ulFlags != 0 || pMask->ulFlags != 0) {
+        return VE_FLAGS_NOT_ZERO;
+    }
+    ULONG ulResult = CheckPictures(pSource, pDestination);
+    if (ulResult != VE_SUCCESS) {
+        return ulResult;
+    }
+    // Only the camera-size overlay of the stream's own format can be laid over one
+    // of the stream's output sizes; anything else leaves the destination alone.
+    if (m_ulOverlayWidth != kOverlayWidth || m_ulOverlayHeight != kOverlayHeight || m_ulOverlayFormat != m_ulFormat ||
+        m_ulMaskWidth != kOverlayWidth || m_ulMaskHeight != kOverlayHeight ||
+        FindOutputSize(m_ulWidth, m_ulHeight) == nullptr) {
+        return VE_UNSUPPORTED_FORMAT;
+    }
+    const ULONG ulOverlayPixels = kOverlayWidth * kOverlayHeight;
+    const ULONG ulOverlayBytes = m_ulFormat == VE_FORMAT_I420 ? ulOverlayPixels * 3 / 2 : ulOverlayPixels * 3;
+    if (pOverlay->ulLength < ulOverlayBytes || pMask->ulLength < ulOverlayPixels) {
+        return VE_NULL_POINTER;
+    }
+    if (m_ulFormat == VE_FORMAT_I420) {
+        ulResult = CompositeI420(pOverlay->pData, pMask->pData, pSource->pData, pDestination->pData);
+    } else {
+        ulResult = CompositeBgr(pOverlay->pData, pMask->pData, pSource->pData, pDestination->pData);
+    }
+    pOverlay->ulFlags = pMask->ulFlags = pSource->ulFlags = pDestination->ulFlags = 0;
+    return ulResult;
+}
+
+ULONG VideoEffects::CompositeBgr(const UCHAR* pucOverlay, const UCHAR* pucMask, const UCHAR* pucSource,
+                                 PUCHAR pucDestination)
+{
+    const OutputSize& size = *FindOutputSize(m_ulWidth, m_ulHeight);
+    PUSHORT pusColumns = reinterpret_cast<PUSHORT>(m_pToneTable + VE_TONE_COLUMN_MAPS);
+    for (ULONG x = 0; x < m_ulWidth; ++x) {
+        pusColumns[x] = static_cast<USHORT>(size.columns.Map(x));
+    }
+    const SIZE_T cbStride = static_cast<SIZE_T>(m_ulWidth) * 3;
+    PUCHAR pucPicture = m_pWork[2];
+    PUCHAR pucWeight = m_pWork[2] + cbStride;
+    ULONG ulGathered = kOverlayHeight;  // none yet
+    for (ULONG y = 0; y < m_ulHeight; ++y) {
+        // Bitmap files and RGB frames both store the bottom line first.
+        const ULONG ulLine = size.lines.Map(y);
+        if (ulLine != ulGathered) {
+            GatherLine(pucOverlay + static_cast<SIZE_T>(ulLine) * kOverlayWidth * 3, pucMask + ulLine * kOverlayWidth,
+                       pusColumns, pusColumns, m_ulWidth, 3, pucPicture, pucWeight);
+            ulGathered = ulLine;
+        }
+        VeBlend(pucSource + y * cbStride, pucPicture, pucWeight, pucDestination + y * cbStride,
+                static_cast<ULONG>(cbStride));
+    }
+    return VE_SUCCESS;
+}
+
+ULONG VideoEffects::CompositeI420(const UCHAR* pucOverlay, const UCHAR* pucMask, const UCHAR* pucSource,
+                                  PUCHAR pucDestination)
+{
+    const OutputSize& size = *FindOutputSize(m_ulWidth, m_ulHeight);
+    PUSHORT pusColumns = reinterpret_cast<PUSHORT>(m_pToneTable + VE_TONE_COLUMN_MAPS);
+    PUSHORT pusChromaColumns = pusColumns + m_ulWidth;
+    PUSHORT pusChromaMaskColumns = pusChromaColumns + m_ulWidth2;
+    for (ULONG x = 0; x < m_ulWidth; ++x) {
+        pusColumns[x] = static_cast<USHORT>(size.columns.Map(x));
+    }
+    for (ULONG c = 0; c < m_ulWidth2; ++c) {
+        pusChromaColumns[c] = static_cast<USHORT>(size.columns.Map(c));
+        pusChromaMaskColumns[c] = static_cast<USHORT>(ChromaMaskColumn(pusChromaColumns[c]));
+    }
+    PUCHAR pucPicture = m_pWork[2];
+    PUCHAR pucWeight = m_pWork[2] + m_ulWidth;
+    // Luma: the overlay and the mask are stored bottom line first, I420 top first.
+    for (ULONG y = 0; y < m_ulHeight; ++y) {
+        const ULONG ulLine = kOverlayHeight - 1 - size.lines.Map(y);
+        GatherLine(pucOverlay + ulLine * kOverlayWidth, pucMask + ulLine * kOverlayWidth, pusColumns, pusColumns,
+                   m_ulWidth, 1, pucPicture, pucWeight);
+        const SIZE_T cbAt = static_cast<SIZE_T>(y) * m_ulWidth;
+        VeBlend(pucSource + cbAt, pucPicture, pucWeight, pucDestination + cbAt, m_ulWidth);
+    }
+    const ULONG ulChromaWidth = kOverlayWidth / 2;
+    const ULONG ulChromaHeight = kOverlayHeight / 2;
+    const ULONG ulChromaRows = m_ulHeight / 2;
+    for (ULONG ulPlane = 0; ulPlane < 2; ++ulPlane) {
+        const UCHAR* pucOverlayPlane = pucOverlay + kOverlayWidth * kOverlayHeight + ulPlane * ulChromaWidth * ulChromaHeight;
+        const SIZE_T cbPlane = m_ulPixels + static_cast<SIZE_T>(ulPlane) * m_ulWidth2 * ulChromaRows;
+        for (ULONG j = 0; j < ulChromaRows; ++j) {
+            const ULONG ulChromaLine = size.lines.Map(j);
+            const ULONG ulMaskLine = kOverlayHeight - 1 - 2 * ulChromaLine;
+            GatherLine(pucOverlayPlane + (ulChromaHeight - 1 - ulChromaLine) * ulChromaWidth,
+                       pucMask + ulMaskLine * kOverlayWidth, pusChromaColumns, pusChromaMaskColumns, m_ulWidth2, 1,
+                       pucPicture, pucWeight);
+            const SIZE_T cbAt = cbPlane + static_cast<SIZE_T>(j) * m_ulWidth2;
+            VeBlend(pucSource + cbAt, pucPicture, pucWeight, pucDestination + cbAt, m_ulWidth2);
+        }
+    }
+    return VE_SUCCESS;
+}
+
+ULONG VideoEffects::ConvertBgrToI420(PVE_PICTURE pSource, PVE_PICTURE pDestination)
+{
+    if (pSource == nullptr || pDestination == nullptr || pSource->pData == nullptr || pDestination->pData == nullptr) {
+        return VE_NULL_POINTER;
+    }
+    if (pSource->ulFlags != 0 || pDestination->ulFlags != 0) {
+        return VE_FLAGS_NOT_ZERO;
+    }
+    if (m_ulState != VE_STATE_READY) {
+        return VE_WRONG_STATE;
+    }
+    const ULONG ulPixels = m_ulOverlayWidth * m_ulOverlayHeight;
+    const ULONG ulI420Bytes = ulPixels + 2 * ((m_ulOverlayWidth / 2) * (m_ulOverlayHeight / 2));
+    if (pSource->ulLength < ulPixels * 3 || pDestination->ulLength < ulI420Bytes) {
+        return VE_NULL_POINTER;
+    }
+    VeBgrToI420(pSource->pData, pDestination->pData, m_ulOverlayWidth, m_ulOverlayHeight, FALSE);
+    pSource->ulFlags = pDestination->ulFlags = 0;
+    return VE_SUCCESS;
+}

@@ -1,0 +1,69 @@
+// Mosaic: square blocks of width / 30 pixels from pixel (1, 1), each filled with
+// its mean colour; the outermost rows and columns keep the source.
+#include <cstring>
+
+#include "effects/EffectKernels.h"
+
+namespace {
+
+struct MosaicBlock {
+    ULONG ulLeft;
+    ULONG ulTop;
+    ULONG ulWidth;
+    ULONG ulHeight;
+};
+
+// Mean colour of a block's area whose left edge is ulLeft.
+VOID BlockMean(const UCHAR* pucSource, SIZE_T cbStride, const MosaicBlock& block, ULONG ulLeft, UCHAR aucMean[3])
+{
+    ULONG aulSum[3] = {0, 0, 0};
+    for (ULONG y = block.ulTop; y < block.ulTop + block.ulHeight; ++y) {
+        const UCHAR* pucPixel = pucSource + y * cbStride + static_cast<SIZE_T>(ulLeft) * 3;
+        for (ULONG x = 0; x < block.ulWidth; ++x, pucPixel += 3) {
+            aulSum[0] += pucPixel[0];
+            aulSum[1] += pucPixel[1];
+            aulSum[2] += pucPixel[2];
+        }
+    }
+    const ULONG ulCount = block.ulWidth * block.ulHeight;
+    for (int k = 0; k < 3; ++k) {
+        aucMean[k] = static_cast<UCHAR>(aulSum[k] / ulCount);
+    }
+}
+
+VOID FillBlock(PUCHAR pucDestination, SIZE_T cbStride, const MosaicBlock& block, const UCHAR aucMean[3])
+{
+    PUCHAR pucFirst = pucDestination + block.ulTop * cbStride + static_cast<SIZE_T>(block.ulLeft) * 3;
+    for (ULONG x = 0; x < block.ulWidth; ++x) {
+        memcpy(pucFirst + 3 * x, aucMean, 3);
+    }
+    for (ULONG y = 1; y < block.ulHeight; ++y) {
+        memcpy(pucFirst + y * cbStride, pucFirst, static_cast<SIZE_T>(block.ulWidth) * 3);
+    }
+}
+
+} // namespace
+
+VOID VeMosaic(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight)
+{
+    const SIZE_T cbStride = static_cast<SIZE_T>(ulWidth) * 3;
+    memcpy(pucDestination, pucSource, cbStride * ulHeight);
+    const ULONG ulSide = ulWidth / 30;
+    if (ulSide == 0 || ulHeight < 3) {
+        return;  // too small for blocks: the picture stays as it is
+    }
+    const ULONG ulInnerRight = ulWidth - 1;   // first column that keeps the source
+    const ULONG ulInnerBottom = ulHeight - 1;
+    for (ULONG ulTop = 1; ulTop < ulInnerBottom; ulTop += ulSide) {
+        const ULONG ulRows = ulTop + ulSide <= ulInnerBottom ? ulSide : ulInnerBottom - ulTop;
+        for (ULONG ulLeft = 1; ulLeft < ulInnerRight; ulLeft += ulSide) {
+            const ULONG ulColumns = ulLeft + ulSide <= ulInnerRight ? ulSide : ulInnerRight - ulLeft;
+            const MosaicBlock block = {ulLeft, ulTop, ulColumns, ulRows};
+            // The first block of a row takes its colour two pixels further right.
+            const ULONG ulMeanLeft = ulLeft == 1 && ulLeft + 2 + ulColumns <= ulWidth ? ulLeft + 2 : ulLeft;
+            UCHAR aucMean[3];
+            BlockMean(pucSource, cbStride, block, ulMeanLeft, aucMean);
+            FillBlock(pucDestination, cbStride, block, aucMean);
+        }
+    }
+}
