@@ -1,0 +1,191 @@
+#include "control/RegistrySettings.h"
+
+#include <cstring>
+
+const WCHAR SETTINGS_KEY_PATH[] =
+    KTEXT("\\Registry\\Machine\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters");
+
+namespace {
+
+const WCHAR KVDSN_NAME[] = KTEXT("KVDSN");
+
+// The user's settings: each odd slot and the current-value field its low 16
+// bits feed at load and come back from at store.
+struct tagSettingField {
+    UCHAR ucIndex;
+    ULONG DeviceContext::*pField;
+};
+
+const tagSettingField UserSettings[] = {
+    {77, &DeviceContext::CurBrightness},        {79, &DeviceContext::CurContrast},
+    {81, &DeviceContext::CurHue},               {83, &DeviceContext::CurSaturation},
+    {85, &DeviceContext::CurSharpness},         {87, &DeviceContext::CurGamma},
+    {89, &DeviceContext::CurColorEnable},       {91, &DeviceContext::CurWhiteBalanceFlags},
+    {93, &DeviceContext::CurBacklightFlags},    {95, &DeviceContext::CurExposureFlags},
+    {97, &DeviceContext::CurExposure},          {99, &DeviceContext::CurMirror},
+    {101, &DeviceContext::CurFlip},             {103, &DeviceContext::CurLongExposureLimits},
+    {105, &DeviceContext::CurOption10},         {107, &DeviceContext::CurFractionalExposure},
+    {109, &DeviceContext::CurMainsFrequency},   {111, &DeviceContext::CurFullBandwidth},
+    {113, &DeviceContext::CurAlternateSetting}, {115, &DeviceContext::CurBacklight},
+    {117, &DeviceContext::CurOption13},         {119, &DeviceContext::CurGain1},
+    {121, &DeviceContext::CurGain2},            {123, &DeviceContext::CurGain3},
+    {131, &DeviceContext::CurOverlayFrame},     {133, &DeviceContext::CurEffect},
+    {135, &DeviceContext::CurFrameRate},
+};
+static_assert(sizeof(UserSettings) / sizeof(UserSettings[0]) == 27);
+
+constexpr ULONG WHITE_BALANCE_SETTING = 127;
+constexpr ULONG LAST_SETTING = 136;
+
+ULONG Low16(ULONG Value)
+{
+    return Value & 0xFFFF;
+}
+
+VOID DeriveCurrentValues(DeviceContext* Device)
+{
+    for (const tagSettingField& setting : UserSettings) {
+        Device->*setting.pField = Low16(Device->Settings[setting.ucIndex]);
+    }
+    Device->CurWhiteBalance = Low16(Device->Settings[WHITE_BALANCE_SETTING]);
+    Device->ManualGain1 = Device->CurGain1;
+    Device->ManualGain2 = Device->CurGain2;
+    Device->ManualGain3 = Device->CurGain3;
+    if (Device->CurColorEnable == 0) {
+        Device->SavedSaturation = Device->CurSaturation;
+        Device->CurSaturation = 0;
+    }
+}
+
+ULONG ByteSwap(ULONG Value)
+{
+    return (Value >> 24) | ((Value >> 8) & 0xFF00) | ((Value << 8) & 0xFF0000) | (Value << 24);
+}
+
+} // namespace
+
+NTSTATUS ReadDword(PCWSTR Path, PCWSTR Name, PULONG Slot)
+{
+    ULONG fallback = *Slot;
+    RTL_QUERY_REGISTRY_TABLE table[2];
+    std::memset(table, 0, sizeof(table));
+    // The type check makes a value of another type count as an error instead of
+    // being copied over the 4-byte slot; the slot then keeps its contents.
+    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT |
+                     RTL_QUERY_REGISTRY_TYPECHECK;
+    table[0].Name = const_cast<PWSTR>(Name);
+    table[0].EntryContext = Slot;
+    table[0].DefaultType = (REG_DWORD << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_DWORD;
+    table[0].DefaultData = &fallback;
+    table[0].DefaultLength = sizeof(ULONG);
+    return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, Path, table, nullptr, nullptr);
+}
+
+NTSTATUS WriteDword(PCWSTR Path, PCWSTR Name, ULONG Value)
+{
+    return RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, Path, Name, REG_DWORD, &Value,
+                                 sizeof(Value));
+}
+
+NTSTATUS ReadString(PCWSTR Path, PCWSTR Name, PWCHAR Buffer, USHORT Capacity)
+{
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    UNICODE_STRING value = {0, Capacity, Buffer};
+    WCHAR emptyDefault[1] = {0};
+    RTL_QUERY_REGISTRY_TABLE table[2];
+    std::memset(table, 0, sizeof(table));
+    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT;
+    table[0].Name = const_cast<PWSTR>(Name);
+    table[0].EntryContext = &value;
+    table[0].DefaultType = REG_SZ;
+    table[0].DefaultData = emptyDefault;
+    table[0].DefaultLength = sizeof(emptyDefault);
+    return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, Path, table, nullptr, nullptr);
+}
+
+VOID FormatSettingName(ULONG Index, WCHAR (&Name)[8])
+{
+    WCHAR digits[8];
+    ULONG count = 0;
+    do {
+        digits[count++] = static_cast<WCHAR>('0' + Index % 10);
+        Index /= 10;
+    } while (Index != 0 && count < 5);
+    ULONG position = 0;
+    Name[position++] = 'A';
+    Name[position++] = '_';
+    while (count != 0) {
+        Name[position++] = digits[--count];
+    }
+    Name[position] = 0;
+}
+
+NTSTATUS ReadSetting(DeviceContext* Device, ULONG Index)
+{
+    WCHAR name[8];
+    FormatSettingName(Index, name);
+    return ReadDword(SETTINGS_KEY_PATH, name, &Device->Settings[Index]);
+}
+
+VOID WriteSetting(ULONG Index, ULONG Value)
+{
+    WCHAR name[8];
+    FormatSettingName(Index, name);
+    WriteDword(SETTINGS_KEY_PATH, name, Value);
+}
+
+VOID LoadSettings(DeviceContext* Device)
+{
+    ReadDword(SETTINGS_KEY_PATH, KVDSN_NAME, &Device->SettingKvdsn);
+    for (ULONG index = 0; index <= LAST_SETTING; ++index) {
+        if (index != SETTING_UNUSED_SLOT) {
+            ReadSetting(Device, index);
+        }
+    }
+    DeriveCurrentValues(Device);
+}
+
+bool VerifySettings(DeviceContext* Device, PULONG Checksum)
+{
+    if (Device == nullptr || Checksum == nullptr) {
+        return false;
+    }
+    ULONG sum = 0;
+    for (ULONG index = SETTING_CHECKSUM_FIRST; index <= SETTING_CHECKSUM_LAST; ++index) {
+        sum += Device->Settings[index];
+    }
+    *Checksum = ByteSwap(~sum);
+    return true;
+}
+
+BOOLEAN ValidateSettings(DeviceContext* Device)
+{
+    ULONG checksum = 0;
+    Device->SettingsValid = VerifySettings(Device, &checksum) &&
+                            checksum == Device->Settings[SETTING_STORED_CHECKSUM];
+    return Device->SettingsValid;
+}
+
+VOID StoreSettings(DeviceContext* Device)
+{
+    if (!Device->SettingsValid) {
+        return;
+    }
+    if (Device->CurColorEnable == 0) {
+        Device->CurSaturation = Device->SavedSaturation;
+    }
+    for (const tagSettingField& setting : UserSettings) {
+        ULONG& slot = Device->Settings[setting.ucIndex];
+        slot = (slot & 0xFFFF0000) | Low16(Device->*setting.pField);
+    }
+    ULONG kvdsn = 0;
+    if (!NT_SUCCESS(ReadDword(SETTINGS_KEY_PATH, KVDSN_NAME, &kvdsn)) ||
+        kvdsn != Device->SettingKvdsn) {
+        return;
+    }
+    for (const tagSettingField& setting : UserSettings) {
+        WriteSetting(setting.ucIndex, Device->Settings[setting.ucIndex]);
+    }
+}

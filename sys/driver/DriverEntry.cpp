@@ -1,0 +1,52 @@
+// Driver entry: probes the WDM level and registers the adapter. Nothing else:
+// no registry reading, no allocation.
+#include "driver/Driver.h"
+
+#include "driver/DeviceContext.h"
+#include "stream/SrbQueue.h"
+
+#include <cstring>
+
+ULONG WdmLevel = 0;
+
+namespace {
+
+ULONG ProbeWdmLevel()
+{
+    static const UCHAR MinorVersions[] = {0x20, 0x10, 0x05, 0x00};
+    ULONG level = 4;
+    for (UCHAR minor : MinorVersions) {
+        if (IoIsWdmVersionAvailable(1, minor)) {
+            return level;
+        }
+        --level;
+    }
+    return 0;
+}
+
+} // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath)
+{
+    WdmLevel = ProbeWdmLevel();
+
+    HW_INITIALIZATION_DATA registration;
+    std::memset(&registration, 0, sizeof(registration));
+    registration.HwInitializationDataSize = sizeof(HW_INITIALIZATION_DATA);
+    registration.HwInterrupt = nullptr;
+    registration.HwReceivePacket = AdapterReceivePacket;
+    registration.HwCancelPacket = AdapterIgnorePacket;
+    registration.HwRequestTimeoutHandler = AdapterIgnorePacket;
+    registration.DeviceExtensionSize = sizeof(DeviceContext);
+    registration.PerRequestExtensionSize = sizeof(tagSrbLink);
+    registration.PerStreamExtensionSize = 1; // stream state lives in DeviceContext
+    registration.FilterInstanceExtensionSize = 0;
+    registration.BusMasterDMA = FALSE;
+    registration.Dma24BitAddresses = FALSE;
+    registration.BufferAlignment = 3;
+    registration.TurnOffSynchronization = TRUE;
+    registration.DmaBufferSize = 0;
+    registration.NumNameExtensions = 0;
+    registration.NameExtensionArray = nullptr;
+    return StreamClassRegisterAdapter(DriverObject, RegistryPath, &registration);
+}

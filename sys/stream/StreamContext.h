@@ -1,0 +1,63 @@
+// The capture stream's record. One per device, created zeroed at device
+// initialization and kept for the device's whole life; the pipeline set-up
+// fills it at each open and its teardown empties it at each close.
+#pragma once
+
+#include "decoder/DecompressionRecords.h"
+#include "driver/PoolAllocator.h"
+#include "platform/Platform.h"
+
+class CImageProcess;
+class CAe;
+class VideoEffects;
+class FrameDecoder;
+
+constexpr ULONG OVERLAY_BUFFER_COUNT = 5;
+constexpr ULONG STREAM_FRAME_BUFFER_COUNT = 6;
+
+class StreamContext : public CPoolObject {
+public:
+    StreamContext();
+    virtual ~StreamContext();
+
+    ULONG ulUnused;
+    CImageProcess* ImageProcess;
+    CAe* AutoExposure;
+    VideoEffects* Effects;
+    UCHAR State; // KSSTATE: 0 stop, 1 acquire, 2 pause, 3 run
+    KSPIN_LOCK StateLock;
+    HANDLE MasterClock;
+    LONGLONG ButtonPollTimeout; // always 0: the snapshot-button event is only polled
+    ULONG RawWidth, RawHeight;
+    ULONG RawPixels, RawPixels2, RawCapacity;
+    ULONG RatioNumerator;
+    ULONG OutWidth, OutHeight;
+    ULONG OutPixels, OutPixels2, OutPixels3;
+    ULONG FrameSize;
+    ULONG CropX, CropY;
+    ULONG CropOffset;
+    UCHAR IsI420;
+    KSPIN_LOCK FrameLock;
+    KSPIN_LOCK SpareLock; // initialised, not taken
+    PUCHAR OverlayBuffers[OVERLAY_BUFFER_COUNT];
+    ULONG OverlayBufferSizes[OVERLAY_BUFFER_COUNT];
+    LONGLONG FrameDuration;
+    LONGLONG LastPresentationTime, FirstPresentationTime;
+    ULONGLONG FramesProcessed;
+    ULONGLONG DropCount;
+    ULONGLONG PictureNumber;
+    KSPIN_LOCK CounterLock;
+    PUCHAR RawFrame, BayerFrame, OutputFrame, EffectFrame, OverlayFrame, EffectsWork;
+    // Kept whole, output pointer included, so that the decoder's record is one
+    // consistent object rather than a truncated copy.
+    tagSDecompressionFrame DecompressionFrame;
+    ULONG RawFrameSize, BayerFrameSize, OutputFrameSize, EffectFrameSize, OverlayFrameSize,
+        EffectsWorkSize;
+    FrameDecoder* Decoder;
+    UCHAR OrientationValue;
+    UCHAR FrameToggle;
+    UCHAR LastMeanLuma;
+
+    // Initialises StateLock, CounterLock, FrameLock and SpareLock.
+    VOID InitializeLocks();
+};
