@@ -38,29 +38,32 @@ void RearrangeRowReference(const UCHAR* packedRow, PUCHAR row, ULONG width, bool
 #endif
 
 // Shuffle masks that turn a group (read as bytes 0..15 and 8..23) into eight
-// BGR pixels, in order or mirrored; 0x80 marks a byte the other half supplies.
+// BGR pixels, in order or mirrored: output bytes 0..15 and 16..23 each take
+// what they can from the first read and the rest (0x80 elsewhere) from the second.
 struct tagGroupShuffle {
-    __m128i lowFromFirst, lowFromSecond, highFromSecond;
+    __m128i lowFromFirst, lowFromSecond, highFromFirst, highFromSecond;
 };
 
 tagGroupShuffle MakeShuffle(bool mirror)
 {
-    alignas(16) char lowFirst[16], lowSecond[16], highSecond[16];
+    alignas(16) char masks[4][16];
+    for (auto& mask : masks) {
+        for (char& byte : mask) {
+            byte = static_cast<char>(0x80);
+        }
+    }
     for (ULONG out = 0; out < 24; ++out) {
         ULONG pixel = out / 3;
         ULONG source = PackedByte(mirror ? 7 - pixel : pixel, out % 3);
-        if (out < 16) {
-            lowFirst[out] = source < 16 ? static_cast<char>(source) : static_cast<char>(0x80);
-            lowSecond[out] = source < 16 ? static_cast<char>(0x80) : static_cast<char>(source - 8);
+        char (*half)[16] = out < 16 ? masks : masks + 2;
+        if (source < 16) {
+            half[0][out % 16] = static_cast<char>(source);
         } else {
-            highSecond[out - 16] = static_cast<char>(source - 8);
-            highSecond[out - 8] = static_cast<char>(0x80);
+            half[1][out % 16] = static_cast<char>(source - 8);
         }
     }
-    // source - 8 is valid for every high byte: those bytes come from 8..23.
-    return tagGroupShuffle{_mm_load_si128(reinterpret_cast<const __m128i*>(lowFirst)),
-                           _mm_load_si128(reinterpret_cast<const __m128i*>(lowSecond)),
-                           _mm_load_si128(reinterpret_cast<const __m128i*>(highSecond))};
+    auto load = [&](int i) { return _mm_load_si128(reinterpret_cast<const __m128i*>(masks[i])); };
+    return tagGroupShuffle{load(0), load(1), load(2), load(3)};
 }
 
 void RearrangeRowAvx2(const UCHAR* packedRow, PUCHAR row, ULONG width, bool mirror,
@@ -73,7 +76,8 @@ void RearrangeRowAvx2(const UCHAR* packedRow, PUCHAR row, ULONG width, bool mirr
         __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8));
         __m128i low = _mm_or_si128(_mm_shuffle_epi8(first, shuffle.lowFromFirst),
                                    _mm_shuffle_epi8(second, shuffle.lowFromSecond));
-        __m128i high = _mm_shuffle_epi8(second, shuffle.highFromSecond);
+        __m128i high = _mm_or_si128(_mm_shuffle_epi8(first, shuffle.highFromFirst),
+                                    _mm_shuffle_epi8(second, shuffle.highFromSecond));
         ULONG outGroup = mirror ? groups - 1 - group : group;
         PUCHAR out = row + outGroup * kGroupBytes + 3 * (mirror ? width % kGroupPixels : 0);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
