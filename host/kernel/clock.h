@@ -59,18 +59,21 @@ public:
     WakerId addWaker(std::function<void()> waker);
     void removeWaker(WakerId id);
 
-    // Real duration for a span of clock ticks (for wait_until in real/scaled mode).
+    // The steady-clock instant at which the clock reads `deadline` (real and scaled modes).
     std::chrono::steady_clock::time_point realDeadline(std::int64_t deadline) const;
 
 private:
+    friend Clock& systemClock();
     void waitOnce(std::unique_lock<std::mutex>& lock, std::condition_variable_any& cv, std::int64_t deadline);
     void wakeAll();
+    std::uint64_t generation() const;
 
     mutable std::mutex mutex_;
     ClockMode mode_ = ClockMode::Real;
     double scale_ = 1.0;
     std::chrono::steady_clock::time_point realStart_ = std::chrono::steady_clock::now();
     std::int64_t steppedNow_ = 0;
+    std::uint64_t generation_ = 0; // changes with every reset
     std::mutex wakersMutex_;
     std::vector<std::pair<WakerId, std::function<void()>>> wakers_;
     WakerId nextWaker_ = 1;

@@ -79,6 +79,7 @@ private:
     PlatformOptions options_;
     Registry registry_;
     std::unique_ptr<State> state_;
+    Platform* previous_ = nullptr; // the current instance before this one
 };
 
 } // namespace korval::host

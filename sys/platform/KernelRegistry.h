@@ -4,6 +4,8 @@
 
 #include "platform/KernelIo.h"
 
+#define STATUS_KEY_DELETED ((NTSTATUS)0xC000017CL)
+
 #define REG_NONE                0
 #define REG_SZ                  1
 #define REG_EXPAND_SZ           2
