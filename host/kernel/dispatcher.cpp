@@ -1,12 +1,14 @@
 // Events, semaphores and waits on dispatcher objects, timed on the platform clock.
 #include "host/kernel/bug_check.h"
 #include "host/kernel/clock.h"
+#include "host/kernel/dispatcher.h"
 #include "host/kernel/irql.h"
 #include "host/kernel/kernel_internal.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <string>
+#include <thread>
 
 namespace korval::host {
 namespace {
@@ -14,6 +16,7 @@ namespace {
 struct Dispatcher {
     std::mutex mutex;
     std::condition_variable_any changed;
+    std::size_t waiters = 0; // threads inside a wait, deadline fixed
     Dispatcher()
     {
         systemClock().addWaker([this] {
@@ -103,14 +106,29 @@ NTSTATUS waitFor(ULONG count, PDISPATCHER_HEADER* headers, WAIT_TYPE type, PLARG
     const std::int64_t deadline = deadlineFromTimeout(timeout);
     std::unique_lock lock(dispatcher().mutex);
     long satisfied = -1;
+    ++dispatcher().waiters;
     const bool ready = systemClock().waitUntil(lock, dispatcher().changed, deadline, [&] {
         satisfied = trySatisfy(count, headers, type);
         return satisfied >= 0;
     });
+    --dispatcher().waiters;
     return ready ? STATUS_WAIT_0 + satisfied : STATUS_TIMEOUT;
 }
 
 } // namespace
+
+std::size_t kernelWaiters()
+{
+    std::lock_guard lock(dispatcher().mutex);
+    return dispatcher().waiters;
+}
+
+void awaitKernelWaiters(std::size_t count)
+{
+    while (kernelWaiters() < count) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
 
 std::mutex& dispatcherMutex()
 {
