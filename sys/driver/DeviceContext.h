@@ -116,3 +116,11 @@ BOOLEAN GetRestartRequested(DeviceContext* Device);
 VOID SetRestartRequested(DeviceContext* Device, BOOLEAN Value);
 BOOLEAN GetSnapshotThreadRunning(DeviceContext* Device);
 VOID SetSnapshotThreadRunning(DeviceContext* Device, BOOLEAN Value);
+
+// The working state of a freshly created device (device initialization):
+// powered (D0), present, stop event clear, flags clear, locks and events
+// initialised, both request queues ready before any SRB can arrive, current
+// settings cleared but for the property flag words that start at 2 (manual),
+// and the "KVDSN" slot at 0xFFFFFFFF so that nothing is written back for a
+// device whose serial was never read.
+VOID InitializeDeviceState(DeviceContext* Device);
