@@ -355,7 +355,8 @@ void Registry::save() const
         }
         written += static_cast<std::size_t>(count);
     }
-    ::fsync(fd);
+    // No fsync: the rename alone keeps a crashed process from leaving half a
+    // hive, and syncing each of the driver's many small writes costs ~15 ms.
     ::close(fd);
     std::filesystem::rename(temporary, file_);
 }

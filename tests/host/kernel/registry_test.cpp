@@ -1,0 +1,283 @@
+#include "host/kernel/pool.h"
+#include "kernel_test_support.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace korval::host::testing {
+namespace {
+
+constexpr const char* kParameters = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
+const WCHAR kParametersPath[] = KTEXT("\\Registry\\Machine\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters");
+
+using RegistryTest = KernelTest;
+
+// The driver's one-value read: REQUIRED | DIRECT with the slot's own contents as default.
+NTSTATUS readDword(PCWSTR name, ULONG* slot)
+{
+    ULONG fallback = *slot;
+    RTL_QUERY_REGISTRY_TABLE table[2] = {};
+    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT;
+    table[0].Name = const_cast<PWSTR>(name);
+    table[0].EntryContext = slot;
+    table[0].DefaultType = REG_DWORD;
+    table[0].DefaultData = &fallback;
+    table[0].DefaultLength = sizeof(ULONG);
+    return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, kParametersPath, table, nullptr, nullptr);
+}
+
+std::string fileText(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(RegistryTest, DirectDwordReadsTheValueOrKeepsTheSlot)
+{
+    platform_->registry().setValue(kParameters, "A_3", RegistryValue::dword(0x1234));
+    ULONG slot = 7;
+    EXPECT_EQ(readDword(KTEXT("a_3"), &slot), STATUS_SUCCESS) << "names compare without case";
+    EXPECT_EQ(slot, 0x1234u);
+    slot = 99;
+    EXPECT_EQ(readDword(KTEXT("A_4"), &slot), STATUS_SUCCESS);
+    EXPECT_EQ(slot, 99u);
+}
+
+TEST_F(RegistryTest, WrongTypedValueCountsAsMissingAndNeverOverrunsTheSlot)
+{
+    platform_->registry().setValue(kParameters, "A_5", RegistryValue::binary(std::vector<std::uint8_t>(64, 0xEE)));
+    platform_->registry().setValue(kParameters, "A_6", RegistryValue::string("long text that is no number"));
+    struct {
+        ULONG slot;
+        ULONG guard[4];
+    } memory = {0xFFFFFFFF, {1, 2, 3, 4}};
+    EXPECT_EQ(readDword(KTEXT("A_5"), &memory.slot), STATUS_SUCCESS);
+    EXPECT_EQ(readDword(KTEXT("A_6"), &memory.slot), STATUS_SUCCESS);
+    EXPECT_EQ(memory.slot, 0xFFFFFFFFu) << "the default (the slot's own value) was used";
+    EXPECT_EQ(memory.guard[0], 1u);
+    EXPECT_EQ(memory.guard[3], 4u);
+
+    RTL_QUERY_REGISTRY_TABLE table[2] = {};
+    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
+    table[0].Name = const_cast<PWSTR>(KTEXT("A_5"));
+    table[0].EntryContext = &memory.slot;
+    table[0].DefaultType = (REG_DWORD << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_NONE;
+    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, kParametersPath, table, nullptr, nullptr),
+              STATUS_OBJECT_NAME_NOT_FOUND) << "required, no default, wrong type";
+}
+
+TEST_F(RegistryTest, DirectStringFillsTheCallersBufferOrRefusesWhenItIsTooSmall)
+{
+    const std::string frame = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters\\Frame";
+    platform_->registry().setValue(frame, "PATH", RegistryValue::string("C:\\Frames"));
+    WCHAR buffer[32] = {};
+    UNICODE_STRING text{0, sizeof(buffer), buffer};
+    WCHAR empty = 0;
+    RTL_QUERY_REGISTRY_TABLE table[2] = {};
+    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT;
+    table[0].Name = const_cast<PWSTR>(KTEXT("PATH"));
+    table[0].EntryContext = &text;
+    table[0].DefaultType = REG_SZ;
+    table[0].DefaultData = &empty;
+    table[0].DefaultLength = sizeof(WCHAR);
+    const WCHAR framePath[] = KTEXT("\\Registry\\Machine\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters\\Frame");
+    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, framePath, table, nullptr, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(text.Length, 9 * sizeof(WCHAR));
+    EXPECT_EQ(buffer[0], u'C');
+    EXPECT_EQ(buffer[9], 0);
+
+    table[0].Name = const_cast<PWSTR>(KTEXT("FN0003"));
+    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, framePath, table, nullptr, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(text.Length, 0) << "the empty default";
+
+    WCHAR tiny[4] = {u'x', u'x', u'x', u'x'};
+    UNICODE_STRING small{0, sizeof(tiny), tiny};
+    table[0].Name = const_cast<PWSTR>(KTEXT("PATH"));
+    table[0].EntryContext = &small;
+    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, framePath, table, nullptr, nullptr), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(tiny[3], u'x');
+}
+
+TEST_F(RegistryTest, QueryOfAMissingKeyFailsUnlessOptional)
+{
+    ULONG slot = 0;
+    EXPECT_EQ(readDword(KTEXT("A_0"), &slot), STATUS_OBJECT_NAME_NOT_FOUND);
+    RTL_QUERY_REGISTRY_TABLE table[1] = {};
+    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE | RTL_REGISTRY_OPTIONAL, kParametersPath, table, nullptr,
+                                     nullptr),
+              STATUS_SUCCESS);
+}
+
+TEST_F(RegistryTest, WriteRegistryValueNeedsAnExistingKey)
+{
+    ULONG value = 0x400;
+    const WCHAR statusPath[] = KTEXT("\\Registry\\MACHINE\\SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL");
+    EXPECT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, statusPath, KTEXT("StatusReport"), REG_DWORD, &value, 4),
+              STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_FALSE(platform_->registry().keyExists("HKLM\\SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL"));
+    platform_->registry().createKey("HKLM\\Software\\2b9ec021-c823-4f3d-9752-c18522db7d98\\korval");
+    EXPECT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, statusPath, KTEXT("StatusReport"), REG_DWORD, &value, 4),
+              STATUS_SUCCESS);
+    EXPECT_EQ(platform_->registry()
+                  .value("HKEY_LOCAL_MACHINE\\SOFTWARE\\2B9EC021-C823-4F3D-9752-C18522DB7D98\\KORVAL", "statusreport")
+                  ->asDword(),
+              0x400u);
+    value = 3;
+    EXPECT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_SERVICES, KTEXT("KORVAL"), KTEXT("A_0"), REG_DWORD, &value, 4),
+              STATUS_OBJECT_NAME_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, DriverKeyTakesAnUnterminatedStringAndTheFileShowsItExactly)
+{
+    DEVICE_OBJECT pdo{};
+    HANDLE key = nullptr;
+    ASSERT_EQ(IoOpenDeviceRegistryKey(&pdo, PLUGPLAY_REGKEY_DRIVER, KEY_WRITE, &key), STATUS_SUCCESS);
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, KTEXT("CreateFileName"));
+    const WCHAR text[] = KTEXT("USB 1.1");
+    EXPECT_EQ(ZwSetValueKey(key, &name, 0, REG_SZ, const_cast<WCHAR*>(text), 14), STATUS_SUCCESS);
+    EXPECT_EQ(ZwClose(key), STATUS_SUCCESS);
+    const auto stored = platform_->registry().value(platform_->driverKeyPath(&pdo), "CreateFileName");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->data.size(), 14u);
+    EXPECT_EQ(stored->asString(), "USB 1.1");
+    EXPECT_NE(fileText(machine_ / Platform::kRegistryFileName).find("\"CreateFileName\"=hex(1):55,00,53,00,42,00,20,00,31,00,2e,00,31,00"),
+              std::string::npos);
+
+    ASSERT_EQ(IoOpenDeviceRegistryKey(&pdo, PLUGPLAY_REGKEY_DRIVER, KEY_READ, &key), STATUS_SUCCESS);
+    EXPECT_EQ(ZwSetValueKey(key, &name, 0, REG_SZ, const_cast<WCHAR*>(text), 14), STATUS_ACCESS_DENIED);
+    ZwClose(key);
+    platform_->failNextCalls("IoOpenDeviceRegistryKey", STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(IoOpenDeviceRegistryKey(&pdo, PLUGPLAY_REGKEY_DRIVER, KEY_WRITE, &key), STATUS_INSUFFICIENT_RESOURCES);
+    platform_->checkNoHandleLeaks();
+}
+
+TEST_F(RegistryTest, ValuesSurviveANewPlatformOnTheSameMachineDirectory)
+{
+    platform_->registry().createKey(kParameters);
+    ULONG value = 0xABCD;
+    ASSERT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, kParametersPath, KTEXT("A_97"), REG_DWORD, &value, 4),
+              STATUS_SUCCESS);
+    UCHAR snapshot[4] = {1, 0, 0, 0};
+    ASSERT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, kParametersPath, KTEXT("usb_snapshot_status"), REG_BINARY,
+                                    snapshot, 4),
+              STATUS_SUCCESS);
+    platform_->registry().setValue(kParameters, "Quote \"and\" slash \\", RegistryValue::string("a \"b\" \\c"));
+    const std::string text = fileText(machine_ / Platform::kRegistryFileName);
+    EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters]"),
+              std::string::npos);
+    EXPECT_NE(text.find("\"A_97\"=dword:0000abcd"), std::string::npos);
+    EXPECT_NE(text.find("\"usb_snapshot_status\"=hex:01,00,00,00"), std::string::npos);
+
+    platform_.reset();
+    platform_ = std::make_unique<Platform>(PlatformOptions{machine_, ClockMode::Stepped});
+    ULONG slot = 0;
+    EXPECT_EQ(readDword(KTEXT("A_97"), &slot), STATUS_SUCCESS);
+    EXPECT_EQ(slot, 0xABCDu);
+    EXPECT_EQ(platform_->registry().value(kParameters, "usb_snapshot_status"),
+              RegistryValue::binary({1, 0, 0, 0}));
+    EXPECT_EQ(platform_->registry().value(kParameters, "Quote \"and\" slash \\")->asString(), "a \"b\" \\c");
+}
+
+TEST_F(RegistryTest, LongBinaryValuesWrapAndReadBack)
+{
+    std::vector<std::uint8_t> bytes(200);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    platform_->registry().setValue(kParameters, "Table", RegistryValue::binary(bytes));
+    platform_->registry().setValue(kParameters, "", RegistryValue{REG_MULTI_SZ, {0x41, 0, 0, 0, 0, 0}});
+    Registry copy;
+    copy.importText(platform_->registry().exportText(), "export");
+    EXPECT_EQ(copy.value(kParameters, "Table"), RegistryValue::binary(bytes));
+    EXPECT_EQ(copy.value(kParameters, "")->type, static_cast<std::uint32_t>(REG_MULTI_SZ));
+    for (const auto& line : std::vector<std::string>{"x"}) {
+        (void)line;
+    }
+    std::istringstream lines(platform_->registry().exportText());
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+    }
+}
+
+TEST_F(RegistryTest, MalformedFileIsRefusedWithItsLineAndLeftUntouched)
+{
+    platform_.reset();
+    const auto file = machine_ / Platform::kRegistryFileName;
+    const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\X]\n"
+                               "\"Good\"=dword:00000001\n\"Bad\"=dword:xyz\n";
+    {
+        std::ofstream out(file);
+        out << broken;
+    }
+    try {
+        Platform refused(PlatformOptions{machine_, ClockMode::Stepped});
+        FAIL() << "a malformed registry file was accepted";
+    } catch (const RegistryFormatError& error) {
+        EXPECT_NE(std::string(error.what()).find(":5:"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(fileText(file), broken);
+    platform_ = std::make_unique<Platform>(PlatformOptions{});
+
+    Registry registry;
+    for (const char* text : {"REGEDIT4\n", "Windows Registry Editor Version 5.00\n\"Lost\"=dword:1\n",
+                             "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n",
+                             "Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"Open=dword:1\n",
+                             "Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"V\"=hex:1,02\n"}) {
+        EXPECT_THROW(registry.importText(text, "case"), RegistryFormatError) << text;
+    }
+}
+
+TEST_F(RegistryTest, DeviceInterfacesAreRegisteredOnceAndSwitchedObservably)
+{
+    static const GUID image = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
+    DEVICE_OBJECT pdo{};
+    platform_->setDeviceInstance(&pdo, "USB\\VID_0000&PID_0001\\5&1");
+    UNICODE_STRING link{};
+    ASSERT_EQ(IoRegisterDeviceInterface(&pdo, &image, nullptr, &link), STATUS_SUCCESS);
+    auto interfaces = platform_->deviceInterfaces();
+    ASSERT_EQ(interfaces.size(), 1u);
+    EXPECT_EQ(interfaces[0].symbolicLink, "\\??\\USB#VID_0000&PID_0001#5&1#{6bdd1fc6-810f-11d0-bec7-08002be2092f}");
+    EXPECT_EQ(interfaces[0].classGuid, "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
+    EXPECT_FALSE(interfaces[0].enabled);
+    EXPECT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_SUCCESS);
+    EXPECT_TRUE(platform_->deviceInterfaces()[0].enabled);
+    EXPECT_EQ(IoSetDeviceInterfaceState(&link, TRUE), STATUS_OBJECT_NAME_EXISTS);
+    EXPECT_EQ(IoSetDeviceInterfaceState(&link, FALSE), STATUS_SUCCESS);
+    EXPECT_FALSE(platform_->deviceInterfaces()[0].enabled);
+    UNICODE_STRING again{};
+    ASSERT_EQ(IoRegisterDeviceInterface(&pdo, &image, nullptr, &again), STATUS_SUCCESS);
+    EXPECT_EQ(platform_->deviceInterfaces().size(), 1u);
+    RtlFreeUnicodeString(&link);
+    RtlFreeUnicodeString(&again);
+    EXPECT_EQ(link.Buffer, nullptr);
+    platform_->failNextCalls("IoRegisterDeviceInterface", STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(IoRegisterDeviceInterface(&pdo, &image, nullptr, &link), STATUS_INVALID_DEVICE_REQUEST);
+}
+
+TEST_F(RegistryTest, QueryRoutineSeesEveryValueOfAKey)
+{
+    platform_->registry().setValue(kParameters, "A_0", RegistryValue::dword(1));
+    platform_->registry().setValue(kParameters, "KVDSN", RegistryValue::dword(2));
+    std::vector<std::pair<std::string, ULONG>> seen;
+    RTL_QUERY_REGISTRY_TABLE table[2] = {};
+    table[0].QueryRoutine = [](PWSTR name, ULONG, PVOID data, ULONG, PVOID context, PVOID) -> NTSTATUS {
+        auto* list = static_cast<std::vector<std::pair<std::string, ULONG>>*>(context);
+        std::string narrow;
+        for (PWSTR c = name; *c != 0; ++c) {
+            narrow += static_cast<char>(*c);
+        }
+        list->emplace_back(narrow, *static_cast<ULONG*>(data));
+        return STATUS_SUCCESS;
+    };
+    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_SERVICES, KTEXT("KORVAL\\Parameters"), table, &seen, nullptr),
+              STATUS_SUCCESS);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1], std::make_pair(std::string("KVDSN"), ULONG{2}));
+}
+
+} // namespace
+} // namespace korval::host::testing
