@@ -1,9 +1,8 @@
 // Byte table look-up, 32 bytes a step. The 256-entry table is cut into 16 rows
-// of 16; a shuffle looks up within a row and gives 0 where the index has its
-// top bit set. Walking the index down by 16 per row with signed saturation
-// leaves the top bit clear exactly for the rows at or below the byte's own
-// row, so XOR-ing rows stored as differences of neighbours telescopes to the
-// wanted entry. Bytes 128..255 take the same walk on (byte ^ 0x80).
+// of 16; a shuffle looks up the low nibble within a row and gives 0 where the
+// index has its top bit set, so levels 0..127 are looked up with the byte
+// itself and levels 128..255 with (byte ^ 0x80), each half choosing among its
+// eight rows by bits 4, 5 and 6 with byte blends.
 #include <immintrin.h>
 
 #include "imageprocess/CGamma.h"
@@ -25,30 +24,35 @@ struct tagLutRows {
 void LoadRows(const UCHAR* table, tagLutRows* rows)
 {
     for (int j = 0; j < 16; ++j) {
-        __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * j));
-        if (j % 8 != 0) {
-            row = _mm_xor_si128(row, _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * (j - 1))));
-        }
-        rows->row[j] = _mm256_broadcastsi128_si256(row);
+        rows->row[j] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * j)));
     }
 }
 
-inline __m256i LookUpHalf(const __m256i* row, __m256i index)
+// Blend masks carry the selecting bit in each byte's top bit.
+struct tagRowSelect {
+    __m256i bit4;
+    __m256i bit5;
+    __m256i bit6;
+};
+
+inline __m256i LookUpHalf(const __m256i* row, __m256i index, const tagRowSelect& select)
 {
-    const __m256i step = _mm256_set1_epi8(16);
-    __m256i result = _mm256_shuffle_epi8(row[0], index);
-    for (int j = 1; j < 8; ++j) {
-        index = _mm256_subs_epi8(index, step);
-        result = _mm256_xor_si256(result, _mm256_shuffle_epi8(row[j], index));
+    __m256i pair[4];
+    for (int k = 0; k < 4; ++k) {
+        pair[k] = _mm256_blendv_epi8(_mm256_shuffle_epi8(row[2 * k], index),
+                                     _mm256_shuffle_epi8(row[2 * k + 1], index), select.bit4);
     }
-    return result;
+    __m256i low = _mm256_blendv_epi8(pair[0], pair[1], select.bit5);
+    __m256i high = _mm256_blendv_epi8(pair[2], pair[3], select.bit5);
+    return _mm256_blendv_epi8(low, high, select.bit6);
 }
 
 inline __m256i LookUp(const tagLutRows& rows, __m256i bytes)
 {
-    __m256i low = LookUpHalf(rows.row, bytes);
-    __m256i high = LookUpHalf(rows.row + 8, _mm256_xor_si256(bytes, _mm256_set1_epi8(static_cast<char>(0x80))));
-    return _mm256_xor_si256(low, high);
+    tagRowSelect select{_mm256_slli_epi16(bytes, 3), _mm256_slli_epi16(bytes, 2), _mm256_slli_epi16(bytes, 1)};
+    __m256i low = LookUpHalf(rows.row, bytes, select);
+    __m256i high = LookUpHalf(rows.row + 8, _mm256_xor_si256(bytes, _mm256_set1_epi8(static_cast<char>(0x80))), select);
+    return _mm256_or_si256(low, high);
 }
 
 void MapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
@@ -56,12 +60,9 @@ void MapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
     tagLutRows rows;
     LoadRows(pucTable, &rows);
     ULONG i = 0;
-    for (; i + 64 <= ulCount; i += 64) {
+    for (; i + 32 <= ulCount; i += 32) {
         __m256i* p = reinterpret_cast<__m256i*>(pBuffer + i);
-        __m256i first = LookUp(rows, _mm256_loadu_si256(p));
-        __m256i second = LookUp(rows, _mm256_loadu_si256(p + 1));
-        _mm256_storeu_si256(p, first);
-        _mm256_storeu_si256(p + 1, second);
+        _mm256_storeu_si256(p, LookUp(rows, _mm256_loadu_si256(p)));
     }
     for (; i < ulCount; ++i) {
         pBuffer[i] = pucTable[pBuffer[i]];
