@@ -247,6 +247,10 @@ SandboxOpen openInSandbox(const std::filesystem::path& machineDirectory, const W
     }
     for (std::size_t i = 0; i + 1 < path.components.size(); ++i) {
         const std::string name = findEntry(directory.get(), path.components[i]);
+        struct stat link;
+        if (fstatat(directory.get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
+            return refused(STATUS_ACCESS_DENIED);
+        }
         const int next = openat(directory.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {
             return refused(statusOfErrno(errno, false));
