@@ -1,0 +1,72 @@
+// Every effect in I420 gives the picture its BGR24 rule gives, within the
+// rounding of the conversions.
+#include <gtest/gtest.h>
+
+#include "effects_test_support.h"
+#include "host/kernel/crt_rand.h"
+
+namespace korval::effects_test {
+namespace {
+
+Bytes runEffect(ReadyEffects& ready, Bytes& source, ULONG effect)
+{
+    Bytes destination(source.size());
+    host::setRandState(1);
+    EXPECT_TRUE(ready.effects->ProcessEffect(source.data(), static_cast<ULONG>(source.size()), destination.data(),
+                                             static_cast<ULONG>(destination.size()), effect, nullptr));
+    return destination;
+}
+
+bool hasOwnI420Path(ULONG effect)
+{
+    return effect == VeEffectGreenTone || effect == VeEffectBlueTone || effect == VeEffectRedTone ||
+           effect == VeEffectSepia;
+}
+
+TEST(I420Consistency, EveryEffectMatchesItsBgrRule)
+{
+    for (ULONG width : {176u, 352u}) {
+        const ULONG height = width * 9 / 11;
+        ReadyEffects bgr = makeReadyEffects(width, height, VE_FORMAT_BGR24);
+        ReadyEffects i420 = makeReadyEffects(width, height, VE_FORMAT_I420);
+        Bytes source = toI420(renderColourChart(width, height), width, height);
+        Bytes sourceAsBgr = toBgr(source, width, height);
+        for (ULONG effect = 1; effect <= 15; ++effect) {
+            const Bytes expected = toI420(runEffect(bgr, sourceAsBgr, effect), width, height);
+            const Bytes actual = runEffect(i420, source, effect);
+            if (hasOwnI420Path(effect)) {
+                // The own paths start from the I420 luma itself, not from its BGR rendering
+                // (which is up to 2 levels off); sepia's tone tables are steepest near black.
+                EXPECT_LE(maxDifference(actual, expected), effect == VeEffectSepia ? 6 : 3) << "effect " << effect;
+            } else {
+                EXPECT_EQ(actual, expected) << "effect " << effect;
+            }
+        }
+    }
+}
+
+TEST(I420Consistency, OwnPathsGiveTintedChroma)
+{
+    ReadyEffects i420 = makeReadyEffects(16, 2, VE_FORMAT_I420);
+    // A flat grey picture of luma 200 tinted green: pure green of luma 200.
+    Bytes source(pictureBytes(16, 2, VE_FORMAT_I420), 128);
+    std::fill(source.begin(), source.begin() + 32, 200);
+    const Bytes green = runEffect(i420, source, VeEffectGreenTone);
+    EXPECT_EQ(green[0], (200 * 19235) >> 15);
+    EXPECT_EQ(green[32], VeChromaU(0, 800, 0));
+    EXPECT_EQ(green[40], VeChromaV(0, 800, 0));
+    const Bytes red = runEffect(i420, source, VeEffectRedTone);
+    EXPECT_EQ(red[0], (200 * 9798) >> 15);
+    EXPECT_EQ(red[40], VeChromaV(0, 0, 800));
+    const Bytes blue = runEffect(i420, source, VeEffectBlueTone);
+    EXPECT_EQ(blue[0], (200 * 3736) >> 15);
+    EXPECT_EQ(blue[32], VeChromaU(800, 0, 0));
+    // Sepia at luma 200: m = 55, B = 200 − 13, R = 200 + 19.
+    const Bytes sepia = runEffect(i420, source, VeEffectSepia);
+    EXPECT_EQ(sepia[0], VeLuma(187, 200, 219));
+    EXPECT_EQ(sepia[32], VeChromaU(4 * 187, 800, 4 * 219));
+    EXPECT_EQ(sepia[40], VeChromaV(4 * 187, 800, 4 * 219));
+}
+
+} // namespace
+} // namespace korval::effects_test
