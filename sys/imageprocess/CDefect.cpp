@@ -260,12 +260,17 @@ void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
     const __m128i vHot = _mm_set1_epi8(static_cast<char>(m_sParameters.ucHotMargin));
     const __m128i vCold = _mm_set1_epi8(static_cast<char>(m_sParameters.ucColdMargin));
     const __m128i vZero = _mm_setzero_si128();
+    const __m128i vAll = _mm_set1_epi8(-1);
     ULONG c = 0;
     for (; c < 2; ++c) {
         ScanPixel(pBayer, ulRow, c);
     }
-    for (; c + 16 <= m_ulWidthLimit; c += 16) {
-        const UCHAR* p = pucRow + c;
+    // The last block is moved left to end at the last interior column; lanes
+    // already scanned by the block before it are masked off.
+    while (c < m_ulWidthLimit && m_ulWidthLimit >= 2 + 16) {
+        const ULONG ulBlock = c + 16 <= m_ulWidthLimit ? c : m_ulWidthLimit - 16;
+        const unsigned uFresh = 0xFFFFu << (c - ulBlock);
+        const UCHAR* p = pucRow + ulBlock;
         const __m128i x = Load16(p);
         __m128i n[kRingSize];
         for (int k = 0; k < kRingSize; ++k) {
@@ -282,14 +287,15 @@ void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
         const __m128i vFlat = _mm_cmpeq_epi8(_mm_subs_epu8(vRough, vFlatLimit), vZero);
         const __m128i vQuiet = _mm_and_si128(_mm_cmpeq_epi8(_mm_subs_epu8(vAbove, vHot), vZero),
                                              _mm_cmpeq_epi8(_mm_subs_epu8(vBelow, vCold), vZero));
-        const __m128i vUnmarked = _mm_cmpeq_epi8(Load16(pucConfidence + c), vZero);
-        const __m128i vIdle = _mm_and_si128(vUnmarked, _mm_or_si128(vQuiet, _mm_xor_si128(vFlat, _mm_set1_epi8(-1))));
-        unsigned uActive = ~static_cast<unsigned>(_mm_movemask_epi8(vIdle)) & 0xFFFFu;
+        const __m128i vUnmarked = _mm_cmpeq_epi8(Load16(pucConfidence + ulBlock), vZero);
+        const __m128i vIdle = _mm_and_si128(vUnmarked, _mm_or_si128(vQuiet, _mm_andnot_si128(vFlat, vAll)));
+        unsigned uActive = ~static_cast<unsigned>(_mm_movemask_epi8(vIdle)) & uFresh & 0xFFFFu;
         while (uActive != 0) {
             const int k = __builtin_ctz(uActive);
             uActive &= uActive - 1;
-            ScanPixel(pBayer, ulRow, c + k);
+            ScanPixel(pBayer, ulRow, ulBlock + k);
         }
+        c = ulBlock + 16;
     }
     for (; c < m_ulWidth; ++c) {
         ScanPixel(pBayer, ulRow, c);
@@ -309,9 +315,19 @@ void CDefect::ScanPixel(const UCHAR* pBayer, ULONG ulRow, ULONG ulColumn)
                           kRingColumn[k]];
         }
     }
-    bool bFlat = true;
+    UCHAR& ucConfidence = m_pucConfidence[ulIndex];
     bool bHot = true;
     bool bCold = true;
+    for (int k = 0; k < kRingSize; ++k) {
+        if (ucAvailable & (1u << k)) {
+            bHot = bHot && x > n[k] + m_sParameters.ucHotMargin;
+            bCold = bCold && x + m_sParameters.ucColdMargin < n[k];
+        }
+    }
+    if (!bHot && !bCold && ucConfidence == 0) {
+        return;  // neither stands out nor remembered: nothing changes
+    }
+    bool bFlat = true;
     bool bMidTones = true;
     for (int k = 0; k < kRingSize; ++k) {
         if ((ucAvailable & (1u << k)) == 0) {
@@ -322,11 +338,8 @@ void CDefect::ScanPixel(const UCHAR* pBayer, ULONG ulRow, ULONG ulColumn)
             const int lStep = n[k] - n[next];
             bFlat = bFlat && (lStep < 0 ? -lStep : lStep) < m_ucFlatThreshold;
         }
-        bHot = bHot && x > n[k] + m_sParameters.ucHotMargin;
-        bCold = bCold && x + m_sParameters.ucColdMargin < n[k];
         bMidTones = bMidTones && n[k] > m_ucDarkLimit && n[k] < m_ucBrightLimit;
     }
-    UCHAR& ucConfidence = m_pucConfidence[ulIndex];
     ULONG* pulList = m_pulPositions + ulRow * m_ulWidth;
     if (bFlat && (bHot || bCold)) {
         if (ucConfidence < m_ucCap) {

@@ -1,6 +1,7 @@
 // BGR24 <-> I420 conversion. The rules are written in double precision with
 // truncation; the fast path computes the same numbers in integers.
 #include "imageprocess/ImageHelpers.h"
+#include "imageprocess/ImageHelpersKernels.h"
 
 namespace {
 
@@ -50,6 +51,11 @@ inline UCHAR ChromaVExact(LONG b, LONG g, LONG r)
 
 } // namespace
 
+UCHAR LumaOfPixel(ULONG ulBlue, ULONG ulGreen, ULONG ulRed)
+{
+    return LumaExact(ulBlue, ulGreen, ulRed);
+}
+
 void CImageHelpers::BGR24toI420Reference(const UCHAR* pucPicture, UCHAR* pucI420, ULONG ulWidth, ULONG ulHeight)
 {
     const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
@@ -78,15 +84,26 @@ bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG u
     UCHAR* pucY = pucI420;
     UCHAR* pucU = pucI420 + cPixels;
     UCHAR* pucV = pucU + cPixels / 4;
-    for (SIZE_T i = 0; i < cPixels; ++i) {
-        const UCHAR* p = pucPicture + 3 * i;
-        pucY[i] = LumaExact(p[0], p[1], p[2]);
-    }
     const SIZE_T cChromaWidth = ulWidth / 2;
-    for (SIZE_T r = 1; r < ulHeight; r += 2) {
+    const ULONG ulVectorPixels = ImageHelpersHaveAvx2() ? (ulWidth & ~15u) : 0;
+    for (SIZE_T r = 0; r < ulHeight; ++r) {
         const UCHAR* pucRow = pucPicture + 3 * r * ulWidth;
+        UCHAR* pucLuma = pucY + r * ulWidth;
+        if (ulVectorPixels != 0) {
+            LumaRowAvx2(pucRow, pucLuma, ulVectorPixels);
+        }
+        for (SIZE_T c = ulVectorPixels; c < ulWidth; ++c) {
+            const UCHAR* p = pucRow + 3 * c;
+            pucLuma[c] = LumaExact(p[0], p[1], p[2]);
+        }
+        if ((r & 1) == 0) {
+            continue;
+        }
         const SIZE_T iChroma = (r / 2) * cChromaWidth;
-        for (SIZE_T c = 0; c < cChromaWidth; ++c) {
+        if (ulVectorPixels != 0) {
+            ChromaRowAvx2(pucRow, pucU + iChroma, pucV + iChroma, ulVectorPixels);
+        }
+        for (SIZE_T c = ulVectorPixels / 2; c < cChromaWidth; ++c) {
             const UCHAR* p = pucRow + 6 * c;
             pucU[iChroma + c] = ChromaUExact(p[0], p[1], p[2]);
             pucV[iChroma + c] = ChromaVExact(p[0], p[1], p[2]);

@@ -1,0 +1,14 @@
+// Vector kernels behind the picture helpers, chosen at run time.
+#pragma once
+
+#include "platform/NtTypes.h"
+
+bool ImageHelpersHaveAvx2();
+
+// Luma of ulCount pixels (a multiple of 16) of one BGR24 row, exactly as the
+// double-precision rule; and U, V of the left pixel of each pair.
+void LumaRowAvx2(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount);
+void ChromaRowAvx2(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount);
+
+// The luma of the rule, for pixels where the vector kernel cannot decide.
+UCHAR LumaOfPixel(ULONG ulBlue, ULONG ulGreen, ULONG ulRed);

@@ -1,0 +1,84 @@
+// Test pictures for the pipeline: a 24-patch colour chart rendered into a
+// B G / G R Bayer mosaic, and the parameter record the driver starts with.
+#pragma once
+
+#include "imageprocess/CImageProcess.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace korval::testing {
+
+// Linear-ish sRGB levels of a classic 6 x 4 colour-checker layout.
+inline constexpr std::uint8_t kChartPatches[24][3] = {
+    {115, 82, 68},   {194, 150, 130}, {98, 122, 157},  {87, 108, 67},   {133, 128, 177}, {103, 189, 170},
+    {214, 126, 44},  {80, 91, 166},   {193, 90, 99},   {94, 60, 108},   {157, 188, 64},  {224, 163, 46},
+    {56, 61, 150},   {70, 148, 73},   {175, 54, 60},   {231, 199, 31},  {187, 86, 149},  {8, 133, 161},
+    {243, 243, 242}, {200, 200, 200}, {160, 160, 160}, {122, 122, 121}, {85, 85, 85},    {52, 52, 52},
+};
+
+// R G B of the chart at (row, column) of a width x height frame: patches on a
+// dark surround, with a small gap between them.
+inline void chartColour(int row, int column, int width, int height, std::uint8_t rgb[3])
+{
+    const int patchWidth = width / 6;
+    const int patchHeight = height / 4;
+    const int px = column / patchWidth;
+    const int py = row / patchHeight;
+    const int gap = patchWidth / 10;
+    const bool inside = px < 6 && py < 4 && column % patchWidth >= gap && row % patchHeight >= gap &&
+                        column % patchWidth < patchWidth - gap && row % patchHeight < patchHeight - gap;
+    for (int k = 0; k < 3; ++k) {
+        rgb[k] = inside ? kChartPatches[py * 6 + px][k] : 20;
+    }
+}
+
+// The chart as the sensor sees it: one sample per pixel, B G / G R cells.
+inline std::vector<std::uint8_t> chartBayer(int width, int height)
+{
+    std::vector<std::uint8_t> bayer(static_cast<std::size_t>(width) * height);
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            std::uint8_t rgb[3];
+            chartColour(r, c, width, height, rgb);
+            const int channel = (r % 2 == 0 && c % 2 == 0) ? 2 : ((r % 2 == 1 && c % 2 == 1) ? 0 : 1);
+            bayer[static_cast<std::size_t>(r) * width + c] = rgb[channel];
+        }
+    }
+    return bayer;
+}
+
+inline tagIpParameters defaultIpParameters()
+{
+    tagIpParameters p{};
+    p.bEnable = 1;
+    p.bDefect = 1;
+    p.bAwb = 1;
+    p.bColorProcess = 1;
+    p.bSharpness = 1;
+    p.bGamma = 1;
+    p.bMirror = 0;
+    p.bFlip = 1;
+    p.ucMeterWidth = 75;
+    p.ucMeterHeight = 75;
+    p.sDefect = {20, 20};
+    p.sAwb = {20, 235, 90, 35, 35, 20, 256, 128};
+    p.sColor.usGain[0] = p.sColor.usGain[1] = p.sColor.usGain[2] = 100;
+    p.sColor.usHue = 0;
+    p.sColor.usSaturation = 160;
+    const USHORT identity[9] = {3000, 2000, 2000, 2000, 3000, 2000, 2000, 2000, 3000};
+    for (int i = 0; i < 9; ++i) {
+        p.sColor.usMatrix[i] = identity[i];
+    }
+    p.usSharpness = 6 << 8 | 20;
+    p.sGamma.usGamma = 70;
+    p.sGamma.usBlackPoint = 5;
+    p.sGamma.usBrightness = 255;
+    const UCHAR curve[5][2] = {{0, 0}, {0, 0}, {0, 0}, {32, 32}, {192, 192}};
+    for (int i = 0; i < 5; ++i) {
+        p.sGamma.asCurve[i] = {curve[i][0], curve[i][1]};
+    }
+    return p;
+}
+
+} // namespace korval::testing
