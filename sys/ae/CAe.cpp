@@ -27,6 +27,7 @@ constexpr USHORT FULL_SPEED_ROW6_BUDGET = 369;
 constexpr USHORT SCALED_LINE_CLOCKS = 512;
 constexpr USHORT SCALED_ROW0_MAX_EXPOSURE = 5;
 constexpr USHORT MAX_RATE_VALUE = 255;
+constexpr ULONG MAX_LINE_BUDGET = 0xFFFF;
 constexpr USHORT STRICT_LONG_RATE_VALUE = 200;
 constexpr USHORT STRICT_MIN_ROW_SHORT = 3;
 constexpr USHORT STRICT_MIN_ROW_LONG = 6;
@@ -208,7 +209,8 @@ void CAe::ScaleRowsForPacketSize(const tagAeParameters& parameters)
         if (strictLong && index >= m_usMinRow) {
             row.usRateValue = STRICT_LONG_RATE_VALUE;
         }
-        row.usLineBudget = static_cast<USHORT>(row.usLineBudget * packetSize / SCALE_PACKET);
+        const ULONG budget = row.usLineBudget * packetSize / SCALE_PACKET;
+        row.usLineBudget = static_cast<USHORT>(budget > MAX_LINE_BUDGET ? MAX_LINE_BUDGET : budget);
     }
     longRow.usMaxExposure = m_usMaxExposureNow;
 }

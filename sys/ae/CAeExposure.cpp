@@ -18,14 +18,15 @@ constexpr USHORT FINE_DELAY_LONG_FRAME = 1;
 constexpr ULONG MAX_FRAME_LINES = 0xFFFF;
 
 // Sensor lines that cover an exposure of `lines`: rounded up, never beyond the
-// 16-bit frame-line register.
+// 16-bit frame-line register, and at least one line so that the exposure start
+// stays inside the frame even for a maximum exposure of 0.
 ULONG LinesCovering(double lines)
 {
     if (!(lines < MAX_FRAME_LINES)) {
-        return lines != lines ? 0 : MAX_FRAME_LINES;
+        return lines != lines ? 1 : MAX_FRAME_LINES;
     }
     if (lines <= 0) {
-        return 0;
+        return 1;
     }
     const ULONG whole = static_cast<ULONG>(lines);
     return whole + (lines > whole ? 1 : 0);

@@ -237,6 +237,15 @@ TEST(AeTransform, ShortExposureValueFollowsTheSensorMode)
     EXPECT_EQ(timing(1.0 / 64, 2).usShortExposureValue, 40);
 }
 
+TEST(AeTransform, ZeroExposureStillStartsInsideTheFrame)
+{
+    // Only a maximum exposure of 0 leads here; one line keeps the start at 293.
+    const tagAeOutput out = timing(0);
+    EXPECT_EQ(out.usFrameLines, 293);
+    EXPECT_EQ(out.usExposureStartLine, 293);
+    EXPECT_EQ(out.usShortExposureValue, 8);
+}
+
 TEST(AeTransform, HugeExposureSaturatesTheFrameLines)
 {
     const tagAeOutput out = timing(60000);

@@ -122,6 +122,15 @@ TEST(AeParameters, SmallerPacketsScaleRatesAndBudgets)
     EXPECT_EQ(s.ae.timingRow(6).usMaxExposure, 13);
 }
 
+TEST(AeParameters, OversizePacketsSaturateInsteadOfWrapping)
+{
+    // 1080 × 65535 / 1024 does not fit the 16-bit budget.
+    OpenedAe h(defaultParameters(65535));
+    EXPECT_EQ(h.ae.timingRow(9).usLineBudget, 0xFFFF);
+    EXPECT_EQ(h.ae.timingRow(9).usRateValue, 255);
+    EXPECT_EQ(h.ae.timingRow(0).usLineBudget, 112 * 65535 / 1024);
+}
+
 TEST(AeParameters, StrictBandwidthRaisesMinRowAndFixesLongRates)
 {
     CAeProbe ae;

@@ -2,6 +2,8 @@
 // and how their results reach the camera values and change flags.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "ae_harness.h"
 
 namespace korval::testing {
@@ -225,6 +227,24 @@ TEST(AeProcess, AlternateTableReportsTheRateBlockChanged)
     EXPECT_TRUE(h.out.bAnyChanged);
     EXPECT_EQ(h.out.usExtra1, 400);
     EXPECT_EQ(h.out.usRateValue, 126);
+}
+
+TEST(AeProcess, StrictBandwidthSplitsAtTheLongGainFromRowSix)
+{
+    CAeProbe ae;
+    tagAeOutput out{};
+    ASSERT_TRUE(ae.Open(kSensorWidth, kSensorHeight, true, 0, defaultParameters(), &out));
+    EXPECT_EQ(ae.row(), 6);
+    EXPECT_EQ(out.usClockDivider, 11);
+    std::vector<tagSDecompressionInformation> lines(kSensorHeight, {DECOMPRESSION_KIND_STEP5, 100});
+    for (int frame = 0; frame < 10; ++frame) {
+        ASSERT_TRUE(ae.Process(neutralFrame(out, 100, &lines), &out));
+    }
+    // 8 + 11.2 = 19.2: Floor(19.2 / 1.4) = 13 periods, gain Floor(4.77) = 4.
+    ASSERT_TRUE(ae.Process(neutralFrame(out, 0, &lines), &out));
+    EXPECT_EQ(ae.exposure(), 13.0);
+    EXPECT_EQ(out.usGain, 4);
+    EXPECT_EQ(ae.row(), 6);
 }
 
 TEST(AeProcess, InBandFramesLeaveEverythingAlone)
