@@ -33,6 +33,7 @@ protected:
 
     void NewAeSetting(double* exposure, tagAeOutput* output);
     void NewAeTransform(double exposure, tagAeOutput* output);
+    USHORT FineDelay(double clocks, double lines, ULONG covered, const tagAeOutput& output) const;
     LONG NewGainTransform(double total, double exposure, bool down) const;
     bool CompressedRegionTest(const tagSDecompressionInformation* lines) const;
     static LONG Floor(double value);

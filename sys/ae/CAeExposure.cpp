@@ -177,23 +177,28 @@ void CAe::NewAeTransform(double exposure, tagAeOutput* output)
         output->usExposureStartLine = m_usFirstLine;
     }
 
-    if (lines <= FINE_DELAY_MAX_LINES) {
-        const SHORT delay = static_cast<SHORT>(static_cast<LONG>(output->usLineClocks * covered) -
-                                               static_cast<LONG>(clocks) - FINE_DELAY_OFFSET);
-        if (delay > m_usMaxFineDelay) {
-            output->usFineDelay = m_usMaxFineDelay;
-        } else if (delay >= 0) {
-            output->usFineDelay = static_cast<USHORT>(delay);
-        } else {
-            output->usFineDelay =
-                output->usFrameLines == m_usMinFrameLines ? FINE_DELAY_SHORT_FRAME : FINE_DELAY_LONG_FRAME;
-        }
-    } else {
-        output->usFineDelay = FINE_DELAY_LONG_FRAME;
-    }
+    output->usFineDelay = FineDelay(clocks, lines, covered, *output);
 
     const ShortExposureCodes& codes = kShortExposureCodes[m_ucSensorMode <= MAX_SENSOR_MODE ? m_ucSensorMode : 0];
     output->usShortExposureValue = covered > 2 ? codes.usAbove2 : covered == 2 ? codes.usAt2 : codes.usBelow2;
+}
+
+// Short exposures are trimmed within their last line; a fine delay that would
+// be negative falls back to the sensor's fixed values.
+USHORT CAe::FineDelay(double clocks, double lines, ULONG covered, const tagAeOutput& output) const
+{
+    if (lines > FINE_DELAY_MAX_LINES) {
+        return FINE_DELAY_LONG_FRAME;
+    }
+    const SHORT delay = static_cast<SHORT>(static_cast<LONG>(output.usLineClocks * covered) -
+                                           static_cast<LONG>(clocks) - FINE_DELAY_OFFSET);
+    if (delay > m_usMaxFineDelay) {
+        return m_usMaxFineDelay;
+    }
+    if (delay >= 0) {
+        return static_cast<USHORT>(delay);
+    }
+    return output.usFrameLines == m_usMinFrameLines ? FINE_DELAY_SHORT_FRAME : FINE_DELAY_LONG_FRAME;
 }
 
 // Whether the frame's lines would have fitted the next faster row's per-line
