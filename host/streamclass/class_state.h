@@ -108,6 +108,7 @@ struct StreamClassDeviceState {
     std::recursive_mutex cancelLock;
 
     mutable std::mutex mutex;
+    bool initialized = false; // SRB_INITIALIZE_DEVICE succeeded, no uninitialize since
     bool started = false;
     bool surpriseRemoved = false;
     bool removed = false;
@@ -167,6 +168,5 @@ void preparePropertySrb(HW_STREAM_REQUEST_BLOCK& srb, ULONG setIndex, const Prop
 PropertyResult finishPropertySrb(const SrbRecord& record, const PropertyBuffers& buffers, SrbResult result);
 
 std::string pointerText(const void* pointer);
-std::string guidText(const GUID& guid);
 
 } // namespace korval::host

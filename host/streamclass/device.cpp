@@ -51,6 +51,23 @@ void checkNothingPending(const StreamClassDeviceState& device)
     }
 }
 
+// SRB_UNINITIALIZE_DEVICE, once per successful initialization.
+NTSTATUS uninitialize(const std::shared_ptr<StreamClassDeviceState>& device)
+{
+    {
+        std::lock_guard lock(device->mutex);
+        if (!device->initialized) {
+            return STATUS_SUCCESS;
+        }
+    }
+    auto record = newSrb(device, nullptr, SrbKind::Adapter, SRB_UNINITIALIZE_DEVICE);
+    const NTSTATUS status = dispatchAdapterSrb(record).status;
+    std::lock_guard lock(device->mutex);
+    device->initialized = false;
+    device->started = false;
+    return status;
+}
+
 } // namespace
 
 const HW_STREAM_HEADER* StreamClassDeviceState::header() const
@@ -132,11 +149,12 @@ NTSTATUS StreamClassDevice::start()
     }
     {
         std::lock_guard lock(state_->mutex);
+        state_->initialized = true;
         state_->descriptor = AlignedBlock(config.StreamDescriptorSize);
     }
     const NTSTATUS described = refreshStreamInfo();
     if (!NT_SUCCESS(described)) {
-        sendAdapterSrb(SRB_UNINITIALIZE_DEVICE, [](HW_STREAM_REQUEST_BLOCK&) {});
+        uninitialize(state_);
         return described;
     }
     const NTSTATUS completed = sendAdapterSrb(SRB_INITIALIZATION_COMPLETE, [](HW_STREAM_REQUEST_BLOCK&) {}).status;
@@ -161,6 +179,9 @@ void StreamClassDevice::surpriseRemove()
             return;
         }
         state_->surpriseRemoved = true;
+        if (!state_->initialized) {
+            return;
+        }
     }
     sendAdapterSrb(SRB_SURPRISE_REMOVAL, [](HW_STREAM_REQUEST_BLOCK&) {});
 }
@@ -170,10 +191,7 @@ NTSTATUS StreamClassDevice::stop()
     for (const auto& stream : openStreamsOf(*state_)) {
         StreamClassStream(stream).close(state_->options.patience);
     }
-    const NTSTATUS status = sendAdapterSrb(SRB_UNINITIALIZE_DEVICE, [](HW_STREAM_REQUEST_BLOCK&) {}).status;
-    std::lock_guard lock(state_->mutex);
-    state_->started = false;
-    return status;
+    return uninitialize(state_);
 }
 
 void StreamClassDevice::remove()
@@ -196,7 +214,7 @@ void StreamClassDevice::remove()
     for (const auto& event : events) {
         DeviceEvent(event).disable();
     }
-    sendAdapterSrb(SRB_UNINITIALIZE_DEVICE, [](HW_STREAM_REQUEST_BLOCK&) {});
+    uninitialize(state_);
     checkNothingPending(*state_);
     {
         std::lock_guard lock(state_->mutex);

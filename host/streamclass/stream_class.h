@@ -393,5 +393,7 @@ SrbResult StreamClassStream::sendControl(SRB_COMMAND command, Prepare prepare)
 
 // The name of an SRB command ("SRB_READ_DATA"), for messages.
 std::string srbCommandName(ULONG command);
+// A GUID in registry form: "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}".
+std::string guidText(const GUID& guid);
 
 } // namespace korval::host
