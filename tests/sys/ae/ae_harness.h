@@ -25,7 +25,6 @@ public:
     double total() const { return m_dTotal; }
     void setTotal(double total) { m_dTotal = total; }
     double exposure() const { return m_dExposure; }
-    double overStep() const { return m_dOverStep; }
     double stepFactor() const { return m_dStepFactor; }
     UCHAR upperLuma() const { return m_ucUpperLuma; }
     UCHAR lowerLuma() const { return m_ucLowerLuma; }

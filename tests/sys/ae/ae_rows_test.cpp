@@ -9,125 +9,94 @@
 namespace korval::testing {
 namespace {
 
-std::vector<tagSDecompressionInformation> linesOf(std::initializer_list<USHORT> lengths)
+// CompressedRegionTest over lines of the given lengths, at `row`.
+bool regionFits(std::initializer_list<USHORT> lengths, USHORT row = 1)
 {
     std::vector<tagSDecompressionInformation> lines;
     for (USHORT length : lengths) {
         lines.push_back({DECOMPRESSION_KIND_STEP5, length});
     }
-    return lines;
+    OpenedAe h(defaultParameters(), static_cast<ULONG>(lines.size()));
+    h.ae.setRow(row);
+    return h.ae.CompressedRegionTest(lines.data());
 }
 
-// An opened CAe over `height` lines, moved to row 1 (budget of row 0: 112 bytes).
-struct RegionProbe {
-    explicit RegionProbe(ULONG height) : h(defaultParameters(), height) { h.ae.setRow(1); }
-    bool test(std::initializer_list<USHORT> lengths)
-    {
-        const auto lines = linesOf(lengths);
-        return h.ae.CompressedRegionTest(lines.data());
-    }
+TEST(AeRegionTest, ExcessOverTheFasterBudgetMustStayWithinTheFifo)
+{
+    // Row 1 tests against row 0's 112 bytes a line and 1024 bytes of FIFO.
+    EXPECT_TRUE(regionFits({112 + 512, 112 + 512, 112}));
+    EXPECT_FALSE(regionFits({112 + 512, 112 + 513, 0}));
+    EXPECT_TRUE(regionFits({112 + 1000, 0, 112 + 136}));  // 1000, 888, 1024
+    EXPECT_FALSE(regionFits({112 + 1000, 0, 112 + 137}));
+    // Short lines do not bank credit: without the clamp at 0 this would fit.
+    EXPECT_FALSE(regionFits({12, 112 + 1025}));
+    EXPECT_TRUE(regionFits({12, 112 + 1024}));
+    // Row 5 tests against row 4's 261 bytes; row 0 and missing records never pass.
+    EXPECT_TRUE(regionFits({261 + 1024, 261}, 5));
+    EXPECT_FALSE(regionFits({261 + 1024, 262}, 5));
+    EXPECT_FALSE(regionFits({0, 0}, 0));
     OpenedAe h;
-};
-
-TEST(AeRegionTest, ExcessMustStayWithinTheFifoAllowance)
-{
-    RegionProbe probe(3);
-    EXPECT_TRUE(probe.test({112 + 512, 112 + 512, 112}));       // exactly 1024
-    EXPECT_FALSE(probe.test({112 + 512, 112 + 513, 0}));        // 1025
-    EXPECT_TRUE(probe.test({112 + 1000, 0, 112 + 136}));        // 1000, 888, 1024
-    EXPECT_FALSE(probe.test({112 + 1000, 0, 112 + 137}));
-    EXPECT_FALSE(probe.test({112 + 1025, 0, 0}));
-}
-
-TEST(AeRegionTest, ShortLinesDoNotBankCredit)
-{
-    // Without clearing a negative backlog, the first line would pay for 100 of the second's bytes.
-    RegionProbe probe(2);
-    EXPECT_FALSE(probe.test({12, 112 + 1025}));
-    EXPECT_TRUE(probe.test({12, 112 + 1024}));
-}
-
-TEST(AeRegionTest, FastestRowOrNoLinesFails)
-{
-    RegionProbe probe(2);
-    EXPECT_FALSE(probe.h.ae.CompressedRegionTest(nullptr));
-    probe.h.ae.setRow(0);
-    EXPECT_FALSE(probe.test({0, 0}));
-    // Row 5 tests against row 4's budget of 261 bytes.
-    probe.h.ae.setRow(5);
-    EXPECT_TRUE(probe.test({261 + 1024, 261}));
-    EXPECT_FALSE(probe.test({261 + 1024, 262}));
+    EXPECT_FALSE(h.ae.CompressedRegionTest(nullptr));
 }
 
 // A frame that qualifies for a faster row with the default thresholds.
-tagAeInput goodFrame(OpenedAe& h, ULONG ratio, UCHAR luma = 100)
+tagAeInput goodFrame(OpenedAe& h, ULONG ratio)
 {
-    tagAeInput in = neutralFrame(h.out, luma, &h.records);
+    tagAeInput in = neutralFrame(h.out, 100, &h.records);
     in.ulStep5Lines = 260;
     in.ulStep9Lines = 28;
     in.ulCompressionRatio = ratio;
     return in;
 }
 
-TEST(AeFasterRow, TwoGoodFramesMoveOneRowFaster)
+TEST(AeFasterRow, ConsecutiveGoodFramesMoveFasterAsFarAsTheRatioAllows)
 {
-    OpenedAe h;
-    h.warmUp();
-    ASSERT_TRUE(h.process(goodFrame(h, 200)));
-    EXPECT_EQ(h.ae.row(), 4);
-    EXPECT_EQ(h.ae.upCount(), 1);
-    ASSERT_TRUE(h.process(goodFrame(h, 200)));
-    EXPECT_EQ(h.ae.row(), 3);  // 200 does not reach row 2's 230
-    EXPECT_EQ(h.ae.upCount(), 0);
-    EXPECT_TRUE(h.out.bClockDividerChanged);
-    EXPECT_EQ(h.out.usClockDivider, 6);
-    EXPECT_EQ(h.out.usRateValue, 108);
-    EXPECT_TRUE(h.out.bRateChanged);
-}
-
-TEST(AeFasterRow, HighRatioSkipsSeveralRows)
-{
-    OpenedAe h;
-    h.warmUp();
-    h.process(goodFrame(h, 300));
-    h.process(goodFrame(h, 300));
-    EXPECT_EQ(h.ae.row(), 1);  // 300 reaches 230 and 288, not 384
-    EXPECT_EQ(h.out.usClockDivider, 4);
-}
-
-TEST(AeFasterRow, NeverPassesMinRow)
-{
-    OpenedAe h(defaultParameters(1023, 3));
-    h.warmUp();
-    h.process(goodFrame(h, 1000));
-    h.process(goodFrame(h, 1000));
-    EXPECT_EQ(h.ae.row(), 3);
-}
-
-TEST(AeFasterRow, RequiresConsecutiveGoodFramesAndEveryThreshold)
-{
-    OpenedAe h;
-    h.warmUp();
-    h.process(goodFrame(h, 200));
-    h.frame(100);  // a low ratio: not good, the count restarts
-    h.process(goodFrame(h, 200));
-    EXPECT_EQ(h.ae.row(), 4);
-
-    auto expectNoMove = [](const char* what, auto change) {
-        OpenedAe o;
-        o.warmUp();
-        for (int frame = 0; frame < 4; ++frame) {
-            tagAeInput in = goodFrame(o, 200);
-            change(in);
-            o.process(in);
-        }
-        EXPECT_GE(o.ae.row(), 4) << what;
+    struct Case {
+        ULONG ratio;
+        USHORT minRow;
+        USHORT row;
     };
-    expectNoMove("dropped", [](tagAeInput& in) { in.ulDroppedLines = 1; });
-    expectNoMove("step17", [](tagAeInput& in) { in.ulStep17Lines = 1; });
-    expectNoMove("step9", [](tagAeInput& in) { in.ulStep9Lines = 31; });
-    expectNoMove("step5", [](tagAeInput& in) { in.ulStep5Lines = 249; });
-    expectNoMove("ratio at threshold", [](tagAeInput& in) { in.ulCompressionRatio = 192; });
+    // Thresholds of rows 3, 2, 1, 0: 192, 230, 288, 384.
+    const Case cases[] = {{200, 0, 3}, {300, 0, 1}, {1000, 0, 0}, {1000, 3, 3}};
+    for (const Case& c : cases) {
+        OpenedAe h(defaultParameters(1023, c.minRow));
+        h.warmUp();
+        ASSERT_TRUE(h.process(goodFrame(h, c.ratio)));
+        EXPECT_EQ(h.ae.row(), 4);
+        EXPECT_EQ(h.ae.upCount(), 1);
+        ASSERT_TRUE(h.process(goodFrame(h, c.ratio)));
+        EXPECT_EQ(h.ae.row(), c.row) << "ratio " << c.ratio;
+        EXPECT_EQ(h.out.usClockDivider, h.ae.timingRow(c.row).usClockDivider);
+        EXPECT_EQ(h.out.bClockDividerChanged, c.row != 4);
+    }
+}
+
+TEST(AeFasterRow, EveryThresholdAndAnInterruptionHoldItBack)
+{
+    using Change = void (*)(tagAeInput&);
+    const Change changes[] = {
+        [](tagAeInput& in) { in.ulDroppedLines = 1; },
+        [](tagAeInput& in) { in.ulStep17Lines = 1; },
+        [](tagAeInput& in) { in.ulStep9Lines = 31; },
+        [](tagAeInput& in) { in.ulStep5Lines = 249; },
+        [](tagAeInput& in) { in.ulCompressionRatio = 192; },
+    };
+    for (Change change : changes) {
+        OpenedAe h;
+        h.warmUp();
+        for (int frame = 0; frame < 4; ++frame) {
+            tagAeInput in = goodFrame(h, 200);
+            change(in);
+            h.process(in);
+        }
+        EXPECT_GE(h.ae.row(), 4);
+    }
+    OpenedAe h;
+    h.warmUp();
+    h.process(goodFrame(h, 200));
+    h.frame(100);  // a low ratio: the count restarts
+    h.process(goodFrame(h, 200));
+    EXPECT_EQ(h.ae.row(), 4);
 
     tagAeParameters p = defaultParameters();
     p.ucRatioMargin = 10;
@@ -153,7 +122,6 @@ TEST(AeFasterRow, LinesThatWouldOverflowTheFasterRowHoldItBack)
         h.process(goodFrame(h, 200));
     }
     EXPECT_EQ(h.ae.row(), 4);
-    EXPECT_GE(h.ae.upCount(), 2);
     // Once the lines fit, the very next good frame moves.
     for (auto& line : h.records) {
         line.usLength = 224;
@@ -162,121 +130,91 @@ TEST(AeFasterRow, LinesThatWouldOverflowTheFasterRowHoldItBack)
     EXPECT_EQ(h.ae.row(), 3);
 }
 
-tagAeInput badFrame(OpenedAe& h)
+TEST(AeSlowerRow, EachDownThresholdMovesOneRowSlowerUpToRowFive)
 {
-    tagAeInput in = neutralFrame(h.out, 100, &h.records);
-    in.ulStep17Lines = 3;
-    return in;
-}
-
-TEST(AeSlowerRow, BadFramesMoveSlowerUpToRowFive)
-{
-    OpenedAe h;
-    h.warmUp();
-    h.ae.setRow(2);
-    h.process(badFrame(h));
-    EXPECT_EQ(h.ae.row(), 3);
-    for (int frame = 0; frame < 10; ++frame) {
-        h.process(badFrame(h));
-    }
-    EXPECT_EQ(h.ae.row(), 5);
-}
-
-TEST(AeSlowerRow, RowFiveAndAboveAreNeverSlowedByLineCounts)
-{
-    OpenedAe h(defaultParameters(1023, 5));
-    h.warmUp();
-    for (int frame = 0; frame < 10; ++frame) {
-        tagAeInput in = badFrame(h);
-        in.ulDroppedLines = 100;
-        in.ulStep9Lines = 289;
-        h.process(in);
-        EXPECT_EQ(h.ae.row(), 5);
-        EXPECT_FALSE(h.out.bClockDividerChanged);
-    }
-    tagAeInput lost = neutralFrame(h.out, 100, &h.records);
-    lost.ulDroppedLines = kSensorHeight;
-    h.process(lost);
-    EXPECT_EQ(h.ae.row(), 5);
-}
-
-TEST(AeSlowerRow, EachDownThresholdCounts)
-{
-    auto moves = [](auto change) {
+    using Change = void (*)(tagAeInput&);
+    const std::pair<Change, bool> cases[] = {
+        {[](tagAeInput&) {}, false},
+        {[](tagAeInput& in) { in.ulDroppedLines = 1; }, true},
+        {[](tagAeInput& in) { in.ulStep17Lines = 3; }, true},
+        {[](tagAeInput& in) { in.ulStep17Lines = 2; }, false},
+        {[](tagAeInput& in) { in.ulStep9Lines = 289; }, true},
+    };
+    for (const auto& [change, moves] : cases) {
         OpenedAe h;
         h.warmUp();
+        h.ae.setRow(3);
         tagAeInput in = neutralFrame(h.out, 100, &h.records);
         change(in);
         h.process(in);
-        return h.ae.row() == 5;
-    };
-    EXPECT_FALSE(moves([](tagAeInput&) {}));
-    EXPECT_TRUE(moves([](tagAeInput& in) { in.ulDroppedLines = 1; }));
-    EXPECT_TRUE(moves([](tagAeInput& in) { in.ulStep17Lines = 3; }));
-    EXPECT_FALSE(moves([](tagAeInput& in) { in.ulStep17Lines = 2; }));
-    EXPECT_TRUE(moves([](tagAeInput& in) { in.ulStep9Lines = 289; }));
+        EXPECT_EQ(h.ae.row(), moves ? 4 : 3);
+    }
+    // Bad frames keep moving until row 5 and never beyond it, lost frames included.
+    OpenedAe h;
+    h.warmUp();
+    for (int frame = 0; frame < 20; ++frame) {
+        tagAeInput in = neutralFrame(h.out, 100, &h.records);
+        in.ulStep17Lines = 100;
+        in.ulDroppedLines = frame % 2 == 0 ? 50 : kSensorHeight;
+        h.process(in);
+        EXPECT_LE(h.ae.row(), 5);
+    }
+    EXPECT_EQ(h.ae.row(), 5);
 }
 
-TEST(AeSlowerRow, DownFramesCountsConsecutiveBadFrames)
+TEST(AeSlowerRow, DownFramesAndLostFrames)
 {
     tagAeParameters p = defaultParameters();
     p.ucDownFrames = 2;
     OpenedAe h(p);
     h.warmUp();
-    h.process(badFrame(h));
+    tagAeInput bad = neutralFrame(h.out, 100, &h.records);
+    bad.ulStep17Lines = 3;
+    h.process(bad);
     h.frame(100);
-    h.process(badFrame(h));
+    h.process(bad);
     EXPECT_EQ(h.ae.row(), 4);
-    h.process(badFrame(h));
+    h.process(bad);
     EXPECT_EQ(h.ae.row(), 5);
-}
 
-TEST(AeSlowerRow, LostFrameMovesSlowerEvenWhenDroppedLinesAreAllowed)
-{
-    tagAeParameters p = defaultParameters();
+    // With dropped lines allowed, a lost frame still moves slower.
+    p = defaultParameters();
     p.usDownMaxDropped = 1000;
-    OpenedAe h(p);
-    h.warmUp();
-    tagAeInput lost = neutralFrame(h.out, 100, &h.records);
+    OpenedAe allowed(p);
+    allowed.warmUp();
+    tagAeInput lost = neutralFrame(allowed.out, 100, &allowed.records);
     lost.ulDroppedLines = kSensorHeight;
-    h.process(lost);
-    EXPECT_EQ(h.ae.row(), 5);
+    allowed.process(lost);
+    EXPECT_EQ(allowed.ae.row(), 5);
 }
 
-TEST(AeRowFit, LongExposureMovesToTheRowThatAllowsIt)
+// Three black frames from the start: 8 → 19.2 (7 periods), a skipped frame,
+// then 46.08 (32 periods), which needs row 6.
+void darkenToRowSix(OpenedAe& h)
 {
-    OpenedAe h;
-    h.warmUp();
-    // Two black frames: 8 → 19.2 (7 periods) → skipped → 19.2 → 46.08 (32 periods).
-    h.frame(0);
-    h.frame(0);
-    h.frame(0);
-    EXPECT_EQ(h.ae.exposure(), 32.0);
-    EXPECT_EQ(h.ae.row(), 6);  // row 6 allows the long maximum, 39
-    EXPECT_EQ(h.out.usClockDivider, 11);
-    EXPECT_EQ(h.out.usRateValue, 178);
-    EXPECT_TRUE(h.out.bClockDividerChanged);
-    // 32 periods at divider 11: 290909.1 clocks, 655.2 lines.
-    EXPECT_EQ(h.out.usFrameLines, 656);
-    EXPECT_EQ(h.out.usExposureStartLine, 1);
-}
-
-TEST(AeRowFit, ShorterExposureReturnsToAFasterRowFromTheFullRateRow)
-{
-    OpenedAe h;
     h.warmUp();
     h.frame(0);
     h.frame(0);
     h.frame(0);
+    ASSERT_EQ(h.ae.exposure(), 32.0);
     ASSERT_EQ(h.ae.row(), 6);
     h.frame(100);  // the two frames after the divider change
     h.frame(100);
+}
+
+TEST(AeRowFit, LongExposureTakesRowSixAndFullRateLetsItReturn)
+{
+    OpenedAe h;
+    darkenToRowSix(h);
+    EXPECT_EQ(h.out.usClockDivider, 11);
+    EXPECT_EQ(h.out.usRateValue, 178);
+    EXPECT_EQ(h.out.usFrameLines, 656);  // 290909 clocks, 655.2 lines
+    EXPECT_EQ(h.out.usExposureStartLine, 1);
     // Saturated: 46.08 × 0.609 = 28.05, Ceil(28.05 / 2.8) = 11 periods. Row 6
     // sends at rate 178, so the row falls back to the fastest that allows 11.
     h.frame(255);
     EXPECT_EQ(h.ae.exposure(), 11.0);
     EXPECT_EQ(h.ae.row(), 5);
-    EXPECT_EQ(h.out.usClockDivider, 9);
     // Row 5 sends at 162: shorter exposures no longer move it.
     h.frame(100);
     h.frame(100);
@@ -285,17 +223,11 @@ TEST(AeRowFit, ShorterExposureReturnsToAFasterRowFromTheFullRateRow)
     EXPECT_EQ(h.ae.row(), 5);
 }
 
-TEST(AeRowFit, WithoutFullRateOrRawFramesTheRowStays)
+TEST(AeRowFit, BelowFullRateOnlyAllRawFramesLetTheRowReturn)
 {
     OpenedAe h(defaultParameters(512));
-    h.warmUp();
-    h.frame(0);
-    h.frame(0);
-    h.frame(0);
-    ASSERT_EQ(h.ae.row(), 6);
+    darkenToRowSix(h);
     ASSERT_EQ(h.out.usRateValue, 99);
-    h.frame(100);
-    h.frame(100);
     h.frame(255);
     h.frame(100);
     h.frame(255);
