@@ -139,10 +139,13 @@ std::unique_ptr<StreamClassStream> StreamClassDevice::openStream(ULONG streamNum
     NTSTATUS ignored;
     NTSTATUS& result = status != nullptr ? *status : ignored;
     std::size_t instances = 0;
-    const HW_STREAM_INFORMATION* information;
+    bool known;
+    ULONG possibleInstances = 0;
     {
         std::lock_guard lock(state_->mutex);
-        information = state_->information(streamNumber);
+        const HW_STREAM_INFORMATION* information = state_->information(streamNumber);
+        known = information != nullptr;
+        possibleInstances = known ? information->NumberOfPossibleInstances : 0;
         for (const auto& weak : state_->streams) {
             auto open = weak.lock();
             instances += open && open->object.StreamNumber == streamNumber ? 1 : 0;
@@ -152,12 +155,12 @@ std::unique_ptr<StreamClassStream> StreamClassDevice::openStream(ULONG streamNum
             return nullptr;
         }
     }
-    if (information == nullptr || format.bytes.size() < sizeof(KSDATAFORMAT) ||
+    if (!known || format.bytes.size() < sizeof(KSDATAFORMAT) ||
         format.header().FormatSize > format.bytes.size()) {
         result = STATUS_INVALID_PARAMETER;
         return nullptr;
     }
-    if (state_->options.enforceInstanceLimit && instances >= information->NumberOfPossibleInstances) {
+    if (state_->options.enforceInstanceLimit && instances >= possibleInstances) {
         result = STATUS_INVALID_DEVICE_REQUEST;
         return nullptr;
     }

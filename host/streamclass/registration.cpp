@@ -117,6 +117,10 @@ extern "C" NTSTATUS STREAMAPI StreamClassRegisterAdapter(PVOID Argument1, PVOID 
     if (HwInitializationData->HwReceivePacket == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
+    if (!HwInitializationData->TurnOffSynchronization) {
+        // Only the unsynchronized class (every SRB at PASSIVE_LEVEL) is emulated.
+        return STATUS_NOT_SUPPORTED;
+    }
     book.registrations[Argument1] = *HwInitializationData;
     return STATUS_SUCCESS;
 }

@@ -225,13 +225,15 @@ namespace {
 PropertyResult streamProperty(const std::shared_ptr<StreamClassStreamState>& state,
                               const PropertyRequest& request, bool isSet)
 {
-    const HW_STREAM_INFORMATION* information;
+    const KSPROPERTY_SET* sets = nullptr;
+    ULONG count = 0;
     {
         std::lock_guard lock(state->device->mutex);
-        information = state->device->information(state->object.StreamNumber);
+        if (const HW_STREAM_INFORMATION* information = state->device->information(state->object.StreamNumber)) {
+            sets = information->StreamPropertiesArray;
+            count = information->NumStreamPropArrayEntries;
+        }
     }
-    const KSPROPERTY_SET* sets = information != nullptr ? information->StreamPropertiesArray : nullptr;
-    const ULONG count = information != nullptr ? information->NumStreamPropArrayEntries : 0;
     ULONG setIndex = 0;
     if (auto refused = refuseProperty(sets, count, request, isSet, &setIndex)) {
         return *refused;

@@ -29,11 +29,15 @@
 // HwReceivePacket returns, or an SRB still pending when its stream or device
 // goes away, stops the process with a bug check that names the SRB.
 //
+// Only that unsynchronized class is emulated: a registration without
+// TurnOffSynchronization is refused with STATUS_NOT_SUPPORTED.
+//
 // All calls of this interface come from ordinary threads at PASSIVE_LEVEL.
 #pragma once
 
 #include "platform/StreamClass.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -335,7 +339,8 @@ public:
     PDEVICE_OBJECT physicalDeviceObject() const;
     NTSTATUS initializationCompleteStatus() const;
 
-    // What the last SRB_GET_STREAM_INFO answered.
+    // What the last SRB_GET_STREAM_INFO answered (references stay valid until
+    // the next refreshStreamInfo).
     NTSTATUS refreshStreamInfo();
     const HW_STREAM_HEADER& streamHeader() const;
     const HW_STREAM_INFORMATION& streamInformation(ULONG stream) const;

@@ -133,11 +133,63 @@ TEST_F(StreamClassTest, RegistrationChecksTheRecordAndCanBeMadeToFail)
     EXPECT_EQ(host::registeredAdapter(&other), nullptr);
 
     old.HwInitializationDataSize = sizeof(HW_INITIALIZATION_DATA);
+    old.TurnOffSynchronization = FALSE; // the serializing class is not emulated
+    EXPECT_EQ(StreamClassRegisterAdapter(&other, nullptr, &old), STATUS_NOT_SUPPORTED);
+    old.TurnOffSynchronization = TRUE;
     ASSERT_EQ(StreamClassRegisterAdapter(&other, nullptr, &old), STATUS_SUCCESS);
     EXPECT_EQ(host::registeredAdapter(&other)->DeviceExtensionSize, sizeof(TestDeviceExtension));
     EXPECT_TRUE(host::registeredAdapter(&other)->TurnOffSynchronization);
     host::unloadDriver(&other);
     EXPECT_EQ(host::registeredAdapter(&other), nullptr);
+}
+
+} // namespace
+} // namespace korval::test
+
+namespace korval::test {
+namespace {
+
+// One device from plug-in to removal, the way a capture application uses it.
+TEST_F(StreamClassTest, WholeLifeThroughTheClientSide)
+{
+    host::resetPoolCounters();
+    auto device = startedDevice();
+    auto event = device->enableEvent(KSEVENTSETID_VIDCAPTOSTI, KSEVENT_VIDCAPTOSTI_EXT_TRIGGER);
+    ASSERT_NE(event, nullptr);
+    const auto formats = device->streamFormats(0);
+    ASSERT_EQ(formats.size(), 2u);
+    const auto format = device->dataIntersection(0, formats[1]);
+    ASSERT_EQ(format.status, STATUS_SUCCESS);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    auto stream = device->openStream(0, format.format, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    auto clock = host::MasterClock::create();
+    ASSERT_EQ(stream->setMasterClock(clock), STATUS_SUCCESS);
+    for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
+        ASSERT_EQ(stream->setState(state), STATUS_SUCCESS);
+    }
+    const ULONG i420Bytes = kFrameWidth * kFrameHeight * 12 / 8;
+    auto first = stream->submitRead(i420Bytes);
+    auto second = stream->submitRead(i420Bytes);
+    ASSERT_TRUE(waitForHeldReads(*device, 2));
+    clock->setTime(1000);
+    ASSERT_TRUE(TestDriverDeliverFrame(device->deviceExtension(), 0x80));
+    EXPECT_EQ(first->header().PresentationTime.Time, 1000);
+    EXPECT_EQ(first->header().DataUsed, i420Bytes);
+    TestDriverPressButton(device->deviceExtension());
+    EXPECT_EQ(event->signals(), 1u);
+
+    ASSERT_EQ(device->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+    ASSERT_EQ(device->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    device->surpriseRemove();
+    EXPECT_FALSE(second->completed()); // still the driver's until the stream closes
+    device->remove();
+    EXPECT_EQ(second->status(), STATUS_CANCELLED);
+    EXPECT_EQ(testExtension(device->deviceExtension())->EventEnableCount, 0);
+    EXPECT_EQ(host::poolCounters(kTestPoolTag).outstandingBlocks, 0u);
+    const auto commands = testDriverFinishedCommands();
+    EXPECT_EQ(commands.front(), static_cast<ULONG>(SRB_INITIALIZE_DEVICE));
+    EXPECT_EQ(commands.back(), static_cast<ULONG>(SRB_UNINITIALIZE_DEVICE));
 }
 
 } // namespace
