@@ -1,4 +1,5 @@
 #include "imageprocess/CDefect.h"
+#include "imageprocess/CDefectKernels.h"
 
 #include <cstring>
 #include <emmintrin.h>
@@ -40,6 +41,41 @@ inline __m128i AbsDiff(__m128i a, __m128i b)
 }
 
 } // namespace
+
+bool DefectHasAvx2()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+unsigned DefectActiveLanesSse2(const UCHAR* p, const UCHAR* pucConfidence, LONG_PTR lStride,
+                               const tagDefectThresholds& sThresholds)
+{
+    const __m128i x = Load16(p);
+    __m128i vPrevious = Load16(p + kRingRow[kLeft] * lStride + kRingColumn[kLeft]);
+    __m128i vRough = _mm_setzero_si128();
+    __m128i vAbove = _mm_set1_epi8(-1);
+    __m128i vBelow = _mm_set1_epi8(-1);
+    for (int k = 0; k < kRingSize; ++k) {
+        const __m128i n = Load16(p + kRingRow[k] * lStride + kRingColumn[k]);
+        vRough = _mm_max_epu8(vRough, AbsDiff(vPrevious, n));
+        vAbove = _mm_min_epu8(vAbove, _mm_subs_epu8(x, n));
+        vBelow = _mm_min_epu8(vBelow, _mm_subs_epu8(n, x));
+        vPrevious = n;
+    }
+    const __m128i vZero = _mm_setzero_si128();
+    const __m128i vAll = _mm_set1_epi8(-1);
+    const __m128i vFlat =
+        _mm_cmpeq_epi8(_mm_subs_epu8(vRough, _mm_set1_epi8(static_cast<char>(sThresholds.ucFlatBelow - 1))), vZero);
+    const __m128i vHot = _mm_subs_epu8(vAbove, _mm_set1_epi8(static_cast<char>(sThresholds.ucHot)));
+    const __m128i vCold = _mm_subs_epu8(vBelow, _mm_set1_epi8(static_cast<char>(sThresholds.ucCold)));
+    const __m128i vStandsOut = _mm_xor_si128(_mm_cmpeq_epi8(_mm_or_si128(vHot, vCold), vZero), vAll);
+    const __m128i vMarked = _mm_xor_si128(_mm_cmpeq_epi8(Load16(pucConfidence), vZero), vAll);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(vMarked, _mm_and_si128(vFlat, vStandsOut))));
+}
 
 CDefect::CDefect()
     : m_sParameters{}, m_bOpened(0), m_ulWidth(0), m_ulHeight(0), m_ulPixels(0), m_ulTwoRows(0),
@@ -246,9 +282,9 @@ void CDefect::ScanRow(const UCHAR* pBayer, ULONG ulRow)
     }
 }
 
-// Sixteen interior pixels per step: a pixel can change state only when it is
-// flat and stands out, or already has confidence; only those take the full
-// per-pixel rule, in column order, so the lists come out as in ScanRow.
+// Interior pixels in blocks of 16 or 32: a pixel can change state only when
+// it is flat and stands out, or already has confidence; only those take the
+// full per-pixel rule, in column order, so the lists come out as in ScanRow.
 void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
 {
     m_pulHotCount[ulRow] = 0;
@@ -256,46 +292,27 @@ void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
     const LONG_PTR w = m_ulWidth;
     const UCHAR* pucRow = pBayer + ulRow * w;
     const UCHAR* pucConfidence = m_pucConfidence + ulRow * w;
-    const __m128i vFlatLimit = _mm_set1_epi8(static_cast<char>(m_ucFlatThreshold - 1));
-    const __m128i vHot = _mm_set1_epi8(static_cast<char>(m_sParameters.ucHotMargin));
-    const __m128i vCold = _mm_set1_epi8(static_cast<char>(m_sParameters.ucColdMargin));
-    const __m128i vZero = _mm_setzero_si128();
-    const __m128i vAll = _mm_set1_epi8(-1);
+    const tagDefectThresholds sThresholds = {m_ucFlatThreshold, m_sParameters.ucHotMargin,
+                                             m_sParameters.ucColdMargin};
+    const bool bAvx2 = DefectHasAvx2();
+    const ULONG ulBlock = bAvx2 ? 32 : 16;
     ULONG c = 0;
     for (; c < 2; ++c) {
         ScanPixel(pBayer, ulRow, c);
     }
     // The last block is moved left to end at the last interior column; lanes
     // already scanned by the block before it are masked off.
-    while (c < m_ulWidthLimit && m_ulWidthLimit >= 2 + 16) {
-        const ULONG ulBlock = c + 16 <= m_ulWidthLimit ? c : m_ulWidthLimit - 16;
-        const unsigned uFresh = 0xFFFFu << (c - ulBlock);
-        const UCHAR* p = pucRow + ulBlock;
-        const __m128i x = Load16(p);
-        __m128i n[kRingSize];
-        for (int k = 0; k < kRingSize; ++k) {
-            n[k] = Load16(p + kRingRow[k] * w + kRingColumn[k]);
-        }
-        __m128i vRough = AbsDiff(n[kRingSize - 1], n[0]);
-        __m128i vAbove = _mm_subs_epu8(x, n[0]);
-        __m128i vBelow = _mm_subs_epu8(n[0], x);
-        for (int k = 1; k < kRingSize; ++k) {
-            vRough = _mm_max_epu8(vRough, AbsDiff(n[k - 1], n[k]));
-            vAbove = _mm_min_epu8(vAbove, _mm_subs_epu8(x, n[k]));
-            vBelow = _mm_min_epu8(vBelow, _mm_subs_epu8(n[k], x));
-        }
-        const __m128i vFlat = _mm_cmpeq_epi8(_mm_subs_epu8(vRough, vFlatLimit), vZero);
-        const __m128i vQuiet = _mm_and_si128(_mm_cmpeq_epi8(_mm_subs_epu8(vAbove, vHot), vZero),
-                                             _mm_cmpeq_epi8(_mm_subs_epu8(vBelow, vCold), vZero));
-        const __m128i vUnmarked = _mm_cmpeq_epi8(Load16(pucConfidence + ulBlock), vZero);
-        const __m128i vIdle = _mm_and_si128(vUnmarked, _mm_or_si128(vQuiet, _mm_andnot_si128(vFlat, vAll)));
-        unsigned uActive = ~static_cast<unsigned>(_mm_movemask_epi8(vIdle)) & uFresh & 0xFFFFu;
+    while (c < m_ulWidthLimit && m_ulWidthLimit >= 2 + ulBlock) {
+        const ULONG ulStart = c + ulBlock <= m_ulWidthLimit ? c : m_ulWidthLimit - ulBlock;
+        unsigned uActive = bAvx2 ? DefectActiveLanesAvx2(pucRow + ulStart, pucConfidence + ulStart, w, sThresholds)
+                                 : DefectActiveLanesSse2(pucRow + ulStart, pucConfidence + ulStart, w, sThresholds);
+        uActive &= ~0u << (c - ulStart);
         while (uActive != 0) {
             const int k = __builtin_ctz(uActive);
             uActive &= uActive - 1;
-            ScanPixel(pBayer, ulRow, ulBlock + k);
+            ScanPixel(pBayer, ulRow, ulStart + k);
         }
-        c = ulBlock + 16;
+        c = ulStart + ulBlock;
     }
     for (; c < m_ulWidth; ++c) {
         ScanPixel(pBayer, ulRow, c);

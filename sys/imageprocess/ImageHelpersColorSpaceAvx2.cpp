@@ -25,19 +25,31 @@ struct tagChannels {
     __m128i vRed;
 };
 
-KORVAL_AVX2 inline __m128i Gather(__m128i a, __m128i b, __m128i c, int lOffset)
-{
-    alignas(16) char acA[16], acB[16], acC[16];
-    for (int i = 0; i < 16; ++i) {
-        const int lByte = 3 * i + lOffset;
-        acA[i] = static_cast<char>(lByte < 16 ? lByte : -1);
-        acB[i] = static_cast<char>(lByte >= 16 && lByte < 32 ? lByte - 16 : -1);
-        acC[i] = static_cast<char>(lByte >= 32 ? lByte - 32 : -1);
+// Byte shuffles that pick channel k of 16 pixels from each of the three
+// 16-byte parts of 48 bytes (-1 clears a lane).
+struct tagGatherTables {
+    alignas(16) char acShuffle[3][3][16];  // [channel][part][lane]
+    constexpr tagGatherTables() : acShuffle{}
+    {
+        for (int k = 0; k < 3; ++k) {
+            for (int part = 0; part < 3; ++part) {
+                for (int i = 0; i < 16; ++i) {
+                    const int lByte = 3 * i + k - 16 * part;
+                    acShuffle[k][part][i] = static_cast<char>(lByte >= 0 && lByte < 16 ? lByte : -1);
+                }
+            }
+        }
     }
-    const __m128i vA = _mm_shuffle_epi8(a, _mm_load_si128(reinterpret_cast<const __m128i*>(acA)));
-    const __m128i vB = _mm_shuffle_epi8(b, _mm_load_si128(reinterpret_cast<const __m128i*>(acB)));
-    const __m128i vC = _mm_shuffle_epi8(c, _mm_load_si128(reinterpret_cast<const __m128i*>(acC)));
-    return _mm_or_si128(_mm_or_si128(vA, vB), vC);
+};
+constexpr tagGatherTables kGather;
+
+KORVAL_AVX2 inline __m128i Gather(__m128i a, __m128i b, __m128i c, int k)
+{
+    const auto table = [k](int part) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(kGather.acShuffle[k][part]));
+    };
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, table(0)), _mm_shuffle_epi8(b, table(1))),
+                        _mm_shuffle_epi8(c, table(2)));
 }
 
 KORVAL_AVX2 inline tagChannels LoadPixels(const UCHAR* p)
@@ -66,6 +78,13 @@ KORVAL_AVX2 inline __m128i DivideBy10000(__m128i vScaled)
 }
 
 } // namespace
+
+KORVAL_AVX2 void GreenRowAvx2(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount)
+{
+    for (ULONG i = 0; i < ulCount; i += 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pucGreen + i), LoadPixels(pucRow + 3 * i).vGreen);
+    }
+}
 
 KORVAL_AVX2 void LumaRowAvx2(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount)
 {

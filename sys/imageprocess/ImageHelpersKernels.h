@@ -10,5 +10,8 @@ bool ImageHelpersHaveAvx2();
 void LumaRowAvx2(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount);
 void ChromaRowAvx2(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount);
 
+// The G byte of ulCount pixels (a multiple of 16).
+void GreenRowAvx2(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount);
+
 // The luma of the rule, for pixels where the vector kernel cannot decide.
 UCHAR LumaOfPixel(ULONG ulBlue, ULONG ulGreen, ULONG ulRed);

@@ -1,5 +1,6 @@
 // Luma extraction and the 1 2 1 / 2 4 2 / 1 2 1 smoothers.
 #include "imageprocess/ImageHelpers.h"
+#include "imageprocess/ImageHelpersKernels.h"
 
 #include <cstring>
 #include <emmintrin.h>
@@ -38,9 +39,13 @@ bool CImageHelpers::BGRtoY(const UCHAR* pucPicture, UCHAR* pucPlane, ULONG ulWid
         return false;
     }
     const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
-    const UCHAR* pucGreen = pucPicture + 1;
-    for (SIZE_T i = 0; i < cPixels; ++i) {
-        pucPlane[i] = pucGreen[3 * i];
+    SIZE_T i = 0;
+    if (ImageHelpersHaveAvx2() && cPixels >= 16) {
+        i = cPixels & ~static_cast<SIZE_T>(15);
+        GreenRowAvx2(pucPicture, pucPlane, static_cast<ULONG>(i));
+    }
+    for (; i < cPixels; ++i) {
+        pucPlane[i] = pucPicture[3 * i + 1];
     }
     return true;
 }

@@ -2,11 +2,13 @@
 // frames, the frame-rate and exposure rules, correction by position class, and
 // the sixteen-lane scan against the per-pixel scan.
 #include "imageprocess/CDefect.h"
+#include "imageprocess/CDefectKernels.h"
 
 #include "host/kernel/pool.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -236,6 +238,33 @@ TEST(CDefect, FastScanMatchesPerPixelScanOverManyFrames)
             ASSERT_EQ(fast.GetListedCount(r), reference.GetListedCount(r));
             ASSERT_EQ(fast.GetHotCount(r), reference.GetHotCount(r));
         }
+    }
+}
+
+TEST(CDefect, PreFiltersAgreeLaneForLane)
+{
+    if (!DefectHasAvx2()) {
+        GTEST_SKIP() << "no AVX2";
+    }
+    const int w = 64, h = 8;
+    std::mt19937 random(17);
+    for (int round = 0; round < 2000; ++round) {
+        Bytes bayer(w * h), confidence(w * h);
+        const int base = static_cast<int>(random() % 256);
+        for (auto& b : bayer) {
+            b = static_cast<std::uint8_t>(std::clamp(base + static_cast<int>(random() % 40) - 20, 0, 255));
+        }
+        for (int k = 0; k < 4; ++k) {
+            bayer[random() % (w * h)] = static_cast<std::uint8_t>(random());
+            confidence[random() % (w * h)] = 1;
+        }
+        const tagDefectThresholds thresholds = {25, static_cast<UCHAR>(random() % 60),
+                                                static_cast<UCHAR>(random() % 60)};
+        const int offset = 4 * w + 2;
+        const unsigned wide = DefectActiveLanesAvx2(&bayer[offset], &confidence[offset], w, thresholds);
+        const unsigned low = DefectActiveLanesSse2(&bayer[offset], &confidence[offset], w, thresholds);
+        const unsigned high = DefectActiveLanesSse2(&bayer[offset + 16], &confidence[offset + 16], w, thresholds);
+        ASSERT_EQ(wide, low | high << 16) << round;
     }
 }
 

@@ -1,5 +1,6 @@
 // The picture helpers: hand-worked cases and fast-versus-reference on frames.
 #include "imageprocess/ImageHelpers.h"
+#include "imageprocess/ImageHelpersKernels.h"
 
 #include "host/kernel/debug_print.h"
 
@@ -283,6 +284,35 @@ TEST(ImageHelpersI420, IntegerConversionEqualsTheDoubleRulesForEveryColour)
             Helpers::BGR24toI420(picture.data(), fast.data(), w, h);
             Helpers::BGR24toI420Reference(picture.data(), reference.data(), w, h);
             ASSERT_EQ(fast, reference) << "r " << r << " g " << g;
+        }
+    }
+}
+
+TEST(ImageHelpersI420, PerPixelLumaEqualsTheDoubleRuleEverywhere)
+{
+    for (int r = 0; r < 256; ++r) {
+        for (int g = 0; g < 256; ++g) {
+            for (int b = 0; b < 256; ++b) {
+                const int expected = static_cast<int>(0.299 * r + 0.587 * g + 0.114 * b + 0.499);
+                ASSERT_EQ(LumaOfPixel(b, g, r), expected) << r << " " << g << " " << b;
+            }
+        }
+    }
+}
+
+TEST(ImageHelpersI420, VectorAndPerPixelEdgesAgreeOnNaturalFrames)
+{
+    for (int w : {40, 352, 18}) {
+        const int h = 6;
+        const Bytes picture = naturalPicture(w, h);
+        Bytes fast(w * h * 3 / 2), reference(w * h * 3 / 2);
+        ASSERT_TRUE(Helpers::BGR24toI420(picture.data(), fast.data(), w, h));
+        Helpers::BGR24toI420Reference(picture.data(), reference.data(), w, h);
+        ASSERT_EQ(fast, reference) << w;
+        Bytes green(w * h);
+        ASSERT_TRUE(Helpers::BGRtoY(picture.data(), green.data(), w, h));
+        for (int i = 0; i < w * h; ++i) {
+            ASSERT_EQ(green[i], picture[3 * i + 1]);
         }
     }
 }
