@@ -11,7 +11,7 @@ constexpr int ESCAPE_BITS[3] = {4, 5, 6};
 constexpr int ESCAPE_STEP[3] = {16, 32, 64};
 constexpr ULONG ESCAPE_PREFIX_BITS = 5;
 
-inline int ClampPixel(int value)
+constexpr int ClampPixel(int value)
 {
     return value < 0 ? 0 : (value > 255 ? 255 : value);
 }
@@ -36,6 +36,21 @@ inline ULONG CodedLineLength(uint64_t consumedBits)
     const ULONG length = 4 + static_cast<ULONG>((consumedBits + 7) / 8);
     return length + (length & 1);
 }
+
+// clamp(v, 0, 255) for v from -68 (a step down from 0) to 255 + 68.
+constexpr int CLAMP_BIAS = 68;
+struct ClampTable {
+    UCHAR aucValue[256 + 2 * CLAMP_BIAS];
+};
+constexpr ClampTable MakeClampTable()
+{
+    ClampTable table = {};
+    for (int i = 0; i < 256 + 2 * CLAMP_BIAS; i++) {
+        table.aucValue[i] = static_cast<UCHAR>(ClampPixel(i - CLAMP_BIAS));
+    }
+    return table;
+}
+constexpr ClampTable CLAMP_TABLE = MakeClampTable();
 
 } // namespace
 
@@ -100,28 +115,44 @@ void FrameDecoder::FillCodeTables()
     }
 }
 
-// Every code but the escape is at most 6 bits long, so the 12-bit index always
-// holds a second code whole after an ordinary first one.
+// One code of the 12-bit index starting at bit start (from the top): its
+// length, keep mask and addend; false when it does not lie whole in the index.
+bool FrameDecoder::CodeInIndex(ULONG codedKind, ULONG index, ULONG start, UCHAR* length, UCHAR* keep,
+                               USHORT* add) const
+{
+    const ULONG escapeBits = ESCAPE_BITS[codedKind];
+    const ULONG code = ((index << start) & (PAIR_TABLE_SIZE - 1)) >> (PAIR_TABLE_BITS - 6);
+    *length = m_aucLength[codedKind][code];
+    if (start + *length > PAIR_TABLE_BITS) {
+        return false;
+    }
+    if (m_acStep[codedKind][code] == ESCAPE_STEP[codedKind]) {
+        const ULONG value = (index >> (PAIR_TABLE_BITS - start - *length)) & ((1u << escapeBits) - 1);
+        *keep = 0;
+        *add = static_cast<USHORT>(CLAMP_BIAS + (value << (8 - escapeBits)));
+    } else {
+        *keep = 0xFF;
+        *add = static_cast<USHORT>(CLAMP_BIAS + m_acStep[codedKind][code]);
+    }
+    return true;
+}
+
+// Every code is at most 11 bits long, so the first always lies in the index.
 void FrameDecoder::FillPairTable(ULONG codedKind)
 {
-    const int8_t* steps = m_acStep[codedKind];
-    const UCHAR* lengths = m_aucLength[codedKind];
-    const int escape = ESCAPE_STEP[codedKind];
     for (ULONG index = 0; index < PAIR_TABLE_SIZE; index++) {
         tagSCodePair& pair = m_asPairs[codedKind][index];
-        const ULONG first = index >> 6;
-        pair = tagSCodePair{0, 0, 0, 0};
-        if (steps[first] == escape) {
-            continue;
-        }
-        const ULONG second = ((index << lengths[first]) & (PAIR_TABLE_SIZE - 1)) >> 6;
-        pair.cFirst = steps[first];
-        pair.ucBits = lengths[first];
-        pair.ucCodes = 1;
-        if (steps[second] != escape) {
-            pair.cSecond = steps[second];
-            pair.ucBits = static_cast<UCHAR>(lengths[first] + lengths[second]);
-            pair.ucCodes = 2;
+        UCHAR firstLength;
+        UCHAR secondLength;
+        pair = tagSCodePair{0, 1, 0, 0, 0, 0};
+        CodeInIndex(codedKind, index, 0, &firstLength, &pair.ucKeepFirst, &pair.usAddFirst);
+        pair.ucBits = firstLength;
+        if (CodeInIndex(codedKind, index, firstLength, &secondLength, &pair.ucKeepSecond, &pair.usAddSecond)) {
+            pair.ucBits = static_cast<UCHAR>(firstLength + secondLength);
+            pair.ucPixels = 2;
+        } else {
+            pair.ucKeepSecond = 0;
+            pair.usAddSecond = 0;
         }
     }
 }
@@ -319,49 +350,67 @@ struct BitReader {
 
 } // namespace
 
-// Two pixels per lookup where the table allows; an escape, or a last odd pixel,
-// takes one code through the 6-bit tables. previous holds pixel x - 2 and
-// current pixel x - 1, the neighbours of the same colour for x and x + 1.
+namespace {
+
+// One or two pixels per lookup, without branches on the codes (escapes are too
+// frequent to predict). previous holds pixel x - 2 and current pixel x - 1.
+// Returns the first pixel not decoded: the last one when a single code is left.
+ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line, ULONG width)
+{
+    const UCHAR* clamp = CLAMP_TABLE.aucValue;
+    uint64_t bits = reader.bits;
+    ULONG bitCount = reader.bitCount;
+    ULONG previous = line[0];
+    ULONG current = line[1];
+    PUCHAR out = line + 2;
+    const PUCHAR last = line + width - 1;
+    while (out < last) {
+        if (bitCount < 12) {
+            reader.bits = bits;
+            reader.bitCount = bitCount;
+            reader.Refill();
+            bits = reader.bits;
+            bitCount = reader.bitCount;
+        }
+        const tagSCodePair pair = pairs[bits >> 52];
+        const ULONG first = clamp[(previous & pair.ucKeepFirst) + pair.usAddFirst];
+        const ULONG second = clamp[(current & pair.ucKeepSecond) + pair.usAddSecond];
+        out[0] = static_cast<UCHAR>(first);
+        out[1] = static_cast<UCHAR>(second); // rewritten next time when only one was decoded
+        const ULONG both = 0u - (pair.ucPixels >> 1);
+        previous = current + ((first - current) & both);
+        current = first + ((second - first) & both);
+        out += pair.ucPixels;
+        bits <<= pair.ucBits;
+        bitCount -= pair.ucBits;
+    }
+    reader.bits = bits;
+    reader.bitCount = bitCount;
+    return static_cast<ULONG>(out - line);
+}
+
+} // namespace
+
 uint64_t FrameDecoder::DecodeCodedPixelsFast(const UCHAR* source, ULONG sourceLength, uint64_t dataStart,
                                              ULONG codedKind, PUCHAR line) const
 {
-    const tagSCodePair* pairs = m_asPairs[codedKind];
     const int8_t* steps = m_acStep[codedKind];
     const UCHAR* lengths = m_aucLength[codedKind];
-    const int escape = ESCAPE_STEP[codedKind];
-    const ULONG escapeBits = ESCAPE_BITS[codedKind];
+    const ULONG width = m_ulWidth;
     BitReader reader = {source, sourceLength, dataStart, 0, 0, dataStart};
-    int previous = line[0];
-    int current = line[1];
-    ULONG x = 2;
-    while (x < m_ulWidth) {
-        if (reader.bitCount < 2 * 6) {
-            reader.Refill();
-        }
-        const tagSCodePair pair = pairs[reader.bits >> (64 - PAIR_TABLE_BITS)];
-        if (pair.ucCodes == 2 && x + 1 < m_ulWidth) {
-            previous = ClampPixel(previous + pair.cFirst);
-            current = ClampPixel(current + pair.cSecond);
-            line[x] = static_cast<UCHAR>(previous);
-            line[x + 1] = static_cast<UCHAR>(current);
-            reader.Skip(pair.ucBits);
-            x += 2;
-            continue;
-        }
+    const ULONG x = DecodePixelPairs(m_asPairs[codedKind], reader, line, width);
+    if (x < width) {
+        const ULONG escapeBits = ESCAPE_BITS[codedKind];
+        reader.Refill();
         const ULONG index = static_cast<ULONG>(reader.bits >> 58);
-        int pixel;
-        if (steps[index] == escape) {
+        if (steps[index] == ESCAPE_STEP[codedKind]) {
             const ULONG value = static_cast<ULONG>(reader.bits >> (64 - ESCAPE_PREFIX_BITS - escapeBits)) &
                                 ((1u << escapeBits) - 1);
-            pixel = static_cast<int>(value << (8 - escapeBits));
+            line[x] = static_cast<UCHAR>(value << (8 - escapeBits));
         } else {
-            pixel = ClampPixel(previous + steps[index]);
+            line[x] = static_cast<UCHAR>(ClampPixel(line[x - 2] + steps[index]));
         }
-        line[x] = static_cast<UCHAR>(pixel);
         reader.Skip(lengths[index]);
-        previous = current;
-        current = pixel;
-        x++;
     }
     return reader.ConsumedBits();
 }

@@ -5,14 +5,20 @@
 #include "decoder/DecompressionRecords.h"
 #include "driver/PoolAllocator.h"
 
-// Two codes decoded by one lookup on the next 12 bits of a coded line.
+// What the next 12 bits of a coded line decode to: one or two pixels, each
+// either a step from the pixel two to the left (keep 0xFF, add the step) or an
+// escaped value (keep 0, add the value); the adds carry a bias of 68 so that
+// they index a clamping table. A second code is included only when it lies
+// whole within the 12 bits.
 typedef struct tagSCodePair {
-    UCHAR ucCodes;  // codes decoded: 2, 1 (the second is an escape) or 0 (the first is an escape)
-    UCHAR ucBits;   // bits the decoded codes take together
-    int8_t cFirst;   // step of the first code
-    int8_t cSecond;   // step of the second code
+    UCHAR ucBits;         // bits the decoded codes take
+    UCHAR ucPixels;       // 1 or 2
+    UCHAR ucKeepFirst;    // mask on the pixel two to the left
+    UCHAR ucKeepSecond;
+    USHORT usAddFirst;    // 68 + the step, or 68 + the escaped value
+    USHORT usAddSecond;
 } SCodePair;
-static_assert(sizeof(tagSCodePair) == 4);
+static_assert(sizeof(tagSCodePair) == 8);
 
 class FrameDecoder : public CPoolObject {
 public:
@@ -35,6 +41,7 @@ private:
 
     void FillCodeTables();
     void FillPairTable(ULONG codedKind);
+    bool CodeInIndex(ULONG codedKind, ULONG index, ULONG start, UCHAR* length, UCHAR* keep, USHORT* add) const;
     bool ArgumentsAcceptable(const UCHAR* source, ULONG sourceLength, ULONG destinationLength,
                              const tagSDecompressionFrame* frame) const;
     bool DecodeFrame(const UCHAR* source, ULONG sourceLength, tagSDecompressionFrame* frame,
