@@ -124,7 +124,9 @@ struct PropertyRequest {
         request.input.resize(sizeof(Record));
         std::memcpy(request.input.data(), &record, sizeof(Record));
         request.data.assign(dataSize, 0);
-        std::memcpy(request.data.data(), &record, std::min(dataSize, sizeof(Record)));
+        if (dataSize > 0) {
+            std::memcpy(request.data.data(), &record, std::min(dataSize, sizeof(Record)));
+        }
         return request;
     }
 };
@@ -139,7 +141,9 @@ struct PropertyResult {
     Record as() const
     {
         Record record{};
-        std::memcpy(&record, data.data(), std::min(data.size(), sizeof(Record)));
+        if (!data.empty()) {
+            std::memcpy(&record, data.data(), std::min(data.size(), sizeof(Record)));
+        }
         return record;
     }
 };
@@ -167,7 +171,9 @@ struct FormatBytes {
     Record as() const
     {
         Record record{};
-        std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof(Record)));
+        if (!bytes.empty()) {
+            std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof(Record)));
+        }
         return record;
     }
     template <class Record>
