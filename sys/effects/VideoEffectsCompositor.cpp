@@ -53,18 +53,27 @@ inline ULONG ChromaMaskColumn(ULONG ulChromaColumn)
     return 8 * (ulChromaColumn / 4) + ulChromaColumn % 4;
 }
 
-// Gathers one line of overlay samples and their weights (ulSamples bytes per
-// output pixel, the weight repeated for each).
-VOID GatherLine(const UCHAR* pucOverlayLine, const UCHAR* pucMaskLine, const USHORT* pusColumns,
-                const USHORT* pusMaskColumns, ULONG ulCount, ULONG ulSamples, PUCHAR pucPicture, PUCHAR pucWeight)
+// Gathers one line of BGR overlay pixels and their weights, one weight per byte.
+VOID GatherPixels(const UCHAR* pucOverlayLine, const UCHAR* pucMaskLine, const USHORT* pusColumns, ULONG ulCount,
+                  PUCHAR pucPicture, PUCHAR pucWeight)
 {
     for (ULONG x = 0; x < ulCount; ++x) {
-        const UCHAR* pucFrom = pucOverlayLine + static_cast<SIZE_T>(pusColumns[x]) * ulSamples;
-        const UCHAR ucWeight = pucMaskLine[pusMaskColumns[x]];
-        for (ULONG k = 0; k < ulSamples; ++k) {
-            pucPicture[ulSamples * x + k] = pucFrom[k];
-            pucWeight[ulSamples * x + k] = ucWeight;
-        }
+        const UCHAR* pucFrom = pucOverlayLine + 3 * static_cast<SIZE_T>(pusColumns[x]);
+        const UCHAR ucWeight = pucMaskLine[pusColumns[x]];
+        pucPicture[3 * x] = pucFrom[0];
+        pucPicture[3 * x + 1] = pucFrom[1];
+        pucPicture[3 * x + 2] = pucFrom[2];
+        pucWeight[3 * x] = pucWeight[3 * x + 1] = pucWeight[3 * x + 2] = ucWeight;
+    }
+}
+
+// Gathers one line of single-plane overlay samples and their weights.
+VOID GatherSamples(const UCHAR* pucOverlayLine, const UCHAR* pucMaskLine, const USHORT* pusColumns,
+                   const USHORT* pusMaskColumns, ULONG ulCount, PUCHAR pucPicture, PUCHAR pucWeight)
+{
+    for (ULONG x = 0; x < ulCount; ++x) {
+        pucPicture[x] = pucOverlayLine[pusColumns[x]];
+        pucWeight[x] = pucMaskLine[pusMaskColumns[x]];
     }
 }
 
@@ -155,8 +164,8 @@ ULONG VideoEffects::CompositeBgr(const UCHAR* pucOverlay, const UCHAR* pucMask, 
         // Bitmap files and RGB frames both store the bottom line first.
         const ULONG ulLine = size.lines.Map(y);
         if (ulLine != ulGathered) {
-            GatherLine(pucOverlay + static_cast<SIZE_T>(ulLine) * kOverlayWidth * 3, pucMask + ulLine * kOverlayWidth,
-                       pusColumns, pusColumns, m_ulWidth, 3, pucPicture, pucWeight);
+            GatherPixels(pucOverlay + static_cast<SIZE_T>(ulLine) * kOverlayWidth * 3, pucMask + ulLine * kOverlayWidth,
+                         pusColumns, m_ulWidth, pucPicture, pucWeight);
             ulGathered = ulLine;
         }
         VeBlend(pucSource + y * cbStride, pucPicture, pucWeight, pucDestination + y * cbStride,
@@ -182,10 +191,14 @@ ULONG VideoEffects::CompositeI420(const UCHAR* pucOverlay, const UCHAR* pucMask,
     PUCHAR pucPicture = m_pWork[2];
     PUCHAR pucWeight = m_pWork[2] + m_ulWidth;
     // Luma: the overlay and the mask are stored bottom line first, I420 top first.
+    ULONG ulGathered = kOverlayHeight;  // none yet
     for (ULONG y = 0; y < m_ulHeight; ++y) {
         const ULONG ulLine = kOverlayHeight - 1 - size.lines.Map(y);
-        GatherLine(pucOverlay + ulLine * kOverlayWidth, pucMask + ulLine * kOverlayWidth, pusColumns, pusColumns,
-                   m_ulWidth, 1, pucPicture, pucWeight);
+        if (ulLine != ulGathered) {
+            GatherSamples(pucOverlay + ulLine * kOverlayWidth, pucMask + ulLine * kOverlayWidth, pusColumns, pusColumns,
+                          m_ulWidth, pucPicture, pucWeight);
+            ulGathered = ulLine;
+        }
         const SIZE_T cbAt = static_cast<SIZE_T>(y) * m_ulWidth;
         VeBlend(pucSource + cbAt, pucPicture, pucWeight, pucDestination + cbAt, m_ulWidth);
     }
@@ -198,9 +211,9 @@ ULONG VideoEffects::CompositeI420(const UCHAR* pucOverlay, const UCHAR* pucMask,
         for (ULONG j = 0; j < ulChromaRows; ++j) {
             const ULONG ulChromaLine = size.lines.Map(j);
             const ULONG ulMaskLine = kOverlayHeight - 1 - 2 * ulChromaLine;
-            GatherLine(pucOverlayPlane + (ulChromaHeight - 1 - ulChromaLine) * ulChromaWidth,
-                       pucMask + ulMaskLine * kOverlayWidth, pusChromaColumns, pusChromaMaskColumns, m_ulWidth2, 1,
-                       pucPicture, pucWeight);
+            GatherSamples(pucOverlayPlane + (ulChromaHeight - 1 - ulChromaLine) * ulChromaWidth,
+                          pucMask + ulMaskLine * kOverlayWidth, pusChromaColumns, pusChromaMaskColumns, m_ulWidth2,
+                          pucPicture, pucWeight);
             const SIZE_T cbAt = cbPlane + static_cast<SIZE_T>(j) * m_ulWidth2;
             VeBlend(pucSource + cbAt, pucPicture, pucWeight, pucDestination + cbAt, m_ulWidth2);
         }

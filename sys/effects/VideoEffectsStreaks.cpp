@@ -26,10 +26,12 @@ ULONG DrawSegmentLength(ULONG ulMaximum, ULONG ulLeft)
 VOID SmearSegment(const UCHAR* pucLine, PUCHAR pucOut, ULONG ulStart, ULONG ulEnd)
 {
     ULONG ulBrightest = ulStart;
+    ULONG ulBrightestGreen = pucLine[3 * ulStart + 1];
     for (ULONG x = ulStart + 1; x <= ulEnd; ++x) {
-        if (pucLine[3 * x + 1] > pucLine[3 * ulBrightest + 1]) {
-            ulBrightest = x;
-        }
+        const ULONG ulGreen = pucLine[3 * x + 1];
+        const bool bBrighter = ulGreen > ulBrightestGreen;
+        ulBrightest = bBrighter ? x : ulBrightest;
+        ulBrightestGreen = bBrighter ? ulGreen : ulBrightestGreen;
     }
     const ULONG ulDistance = ulEnd - ulBrightest;
     if (ulDistance == 0) {
@@ -41,10 +43,9 @@ VOID SmearSegment(const UCHAR* pucLine, PUCHAR pucOut, ULONG ulStart, ULONG ulEn
         PUCHAR pucPixel = pucOut + 3 * (ulEnd - k);
         for (int c = 0; c < 3; ++c) {
             const ULONG ulOwn = pucPixel[c];
+            // Kept only where larger: the ratio terms never reach past the brighter value.
             const ULONG ulValue = ulOwn + divider.Divide(pucBright[c] * k) - divider.Divide(ulOwn * k);
-            if (ulValue > ulOwn) {
-                pucPixel[c] = static_cast<UCHAR>(ulValue > 255 ? 255 : ulValue);
-            }
+            pucPixel[c] = static_cast<UCHAR>(ulValue > ulOwn ? ulValue : ulOwn);
         }
     }
 }

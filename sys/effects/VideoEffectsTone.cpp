@@ -53,10 +53,11 @@ VOID LumaEffectPixel(ULONG ulEffect, const UCHAR* pucIn, PUCHAR pucOut, const UC
 }
 
 // Four pixels of a luma-only effect in B G R 0 lanes.
-__m128i LumaEffect4(ULONG ulEffect, __m128i pixels, const UCHAR* pucToneTable)
+template <ULONG kEffect>
+inline __m128i LumaEffect4(__m128i pixels, const UCHAR* pucToneTable)
 {
     const __m128i luma = VeLuma4(pixels);
-    switch (ulEffect) {
+    switch (kEffect) {
     case VeEffectBlackWhite: {
         const __m128i white = _mm_cmpgt_epi32(luma, _mm_set1_epi32(120));
         return _mm_and_si128(white, _mm_set1_epi32(0x00FFFFFF));
@@ -80,6 +81,22 @@ __m128i LumaEffect4(ULONG ulEffect, __m128i pixels, const UCHAR* pucToneTable)
         return _mm_load_si128(reinterpret_cast<const __m128i*>(aulOut));
     }
     }
+}
+
+// The effect is a template argument so that each loop is free of the choice.
+template <ULONG kEffect>
+ULONG LumaEffectBlocks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels, const UCHAR* pucToneTable)
+{
+    ULONG i = 0;
+    __m128i pixels[4];
+    for (; i + 16 <= ulPixels; i += 16) {
+        VeLoadPixels16(pucSource + 3 * i, pixels);
+        for (int k = 0; k < 4; ++k) {
+            pixels[k] = LumaEffect4<kEffect>(pixels[k], pucToneTable);
+        }
+        VeStorePixels16(pucDestination + 3 * i, pixels);
+    }
+    return i;
 }
 
 } // namespace
@@ -132,13 +149,15 @@ VOID VeLumaEffect(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination,
                   const UCHAR* pucToneTable)
 {
     ULONG i = 0;
-    __m128i pixels[4];
-    for (; i + 16 <= ulPixels; i += 16) {
-        VeLoadPixels16(pucSource + 3 * i, pixels);
-        for (int k = 0; k < 4; ++k) {
-            pixels[k] = LumaEffect4(ulEffect, pixels[k], pucToneTable);
-        }
-        VeStorePixels16(pucDestination + 3 * i, pixels);
+    switch (ulEffect) {
+    case VeEffectBlackWhite: i = LumaEffectBlocks<VeEffectBlackWhite>(pucSource, pucDestination, ulPixels, pucToneTable); break;
+    case VeEffectGreenTone: i = LumaEffectBlocks<VeEffectGreenTone>(pucSource, pucDestination, ulPixels, pucToneTable); break;
+    case VeEffectGrey: i = LumaEffectBlocks<VeEffectGrey>(pucSource, pucDestination, ulPixels, pucToneTable); break;
+    case VeEffectBlueTone: i = LumaEffectBlocks<VeEffectBlueTone>(pucSource, pucDestination, ulPixels, pucToneTable); break;
+    case VeEffectRedTone: i = LumaEffectBlocks<VeEffectRedTone>(pucSource, pucDestination, ulPixels, pucToneTable); break;
+    case VeEffectSolarise: i = LumaEffectBlocks<VeEffectSolarise>(pucSource, pucDestination, ulPixels, pucToneTable); break;
+    case VeEffectSepia: i = LumaEffectBlocks<VeEffectSepia>(pucSource, pucDestination, ulPixels, pucToneTable); break;
+    default: break;
     }
     VeLumaEffectReference(ulEffect, pucSource + 3 * i, pucDestination + 3 * i, ulPixels - i, pucToneTable);
 }
