@@ -5,11 +5,10 @@
 
 namespace korval::host {
 
-void bugCheck(std::string_view rule, std::source_location where)
+void bugCheck(std::string_view rule, SourcePlace where)
 {
-    std::fprintf(stderr, "*** BUG CHECK: %.*s\n    at %s:%u (%s)\n", static_cast<int>(rule.size()),
-                 rule.data(), where.file_name(), static_cast<unsigned>(where.line()),
-                 where.function_name());
+    std::fprintf(stderr, "*** BUG CHECK: %.*s\n    at %s:%u (%s)\n", static_cast<int>(rule.size()), rule.data(),
+                 where.file, where.line, where.function);
     std::fflush(stderr);
     std::abort();
 }

@@ -5,6 +5,7 @@
 #include "host/kernel/irql.h"
 #include "host/kernel/kernel_internal.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <string>
@@ -160,7 +161,8 @@ std::int64_t deadlineFromTimeout(const LARGE_INTEGER* timeout)
     if (timeout->QuadPart <= 0) {
         return now - timeout->QuadPart;
     }
-    return timeout->QuadPart - systemTimeAtClockZero();
+    // A moment before the clock started has passed already (and -1 would mean for ever).
+    return std::max<std::int64_t>(0, timeout->QuadPart - systemTimeAtClockZero());
 }
 
 } // namespace korval::host
