@@ -1,14 +1,25 @@
-// SSE2 helpers that move 16 BGR24 pixels (48 bytes) between memory and four
+// Helpers that move 16 BGR24 pixels (48 bytes) between memory and four
 // registers of four pixels each, one pixel per 32-bit lane as B G R 0.
+// Included by one file per instruction set: with VE_SIMD_SSSE3 defined (in a
+// file compiled for SSSE3) the lanes are moved with byte shuffles, otherwise
+// with SSE2 shifts and masks. Each set lives in its own namespace.
 #pragma once
 
 #include <emmintrin.h>
+#if defined(VE_SIMD_SSSE3)
+#include <tmmintrin.h>
+#endif
 
 #include "platform/Platform.h"
+
+namespace VE_SIMD_NAMESPACE {
 
 // Spreads the first 12 bytes of a register into four B G R 0 lanes.
 inline __m128i VeSpreadPixels(__m128i packed)
 {
+#if defined(VE_SIMD_SSSE3)
+    return _mm_shuffle_epi8(packed, _mm_set_epi8(-1, 11, 10, 9, -1, 8, 7, 6, -1, 5, 4, 3, -1, 2, 1, 0));
+#endif
     const __m128i mask = _mm_set1_epi32(0x00FFFFFF);
     __m128i lane0 = packed;
     __m128i lane1 = _mm_slli_si128(packed, 1);
@@ -24,6 +35,9 @@ inline __m128i VeSpreadPixels(__m128i packed)
 // Packs four B G R x lanes into the first 12 bytes (the last 4 become 0).
 inline __m128i VeGatherPixels(__m128i pixels)
 {
+#if defined(VE_SIMD_SSSE3)
+    return _mm_shuffle_epi8(pixels, _mm_set_epi8(-1, -1, -1, -1, 14, 13, 12, 10, 9, 8, 6, 5, 4, 2, 1, 0));
+#endif
     const __m128i mask = _mm_set1_epi32(0x00FFFFFF);
     pixels = _mm_and_si128(pixels, mask);
     __m128i packed = _mm_and_si128(pixels, _mm_set_epi32(0, 0, 0, 0x00FFFFFF));
@@ -74,3 +88,5 @@ inline __m128i VeLuma4(__m128i pixels)
                                                          _MM_SHUFFLE(2, 0, 2, 0)));
     return _mm_srli_epi32(sums, 15);
 }
+
+} // namespace VE_SIMD_NAMESPACE

@@ -1,6 +1,7 @@
 // Per-pixel effects: negative, black and white, tints, grey, solarise and sepia.
 #include "effects/EffectKernels.h"
-#include "effects/SimdBgr.h"
+#include "effects/SimdDispatch.h"
+#include <emmintrin.h>
 #include "effects/VideoEffects.h"
 
 namespace {
@@ -52,53 +53,6 @@ VOID LumaEffectPixel(ULONG ulEffect, const UCHAR* pucIn, PUCHAR pucOut, const UC
     pucOut[2] = aucOut[2];
 }
 
-// Four pixels of a luma-only effect in B G R 0 lanes.
-template <ULONG kEffect>
-inline __m128i LumaEffect4(__m128i pixels, const UCHAR* pucToneTable)
-{
-    const __m128i luma = VeLuma4(pixels);
-    switch (kEffect) {
-    case VeEffectBlackWhite: {
-        const __m128i white = _mm_cmpgt_epi32(luma, _mm_set1_epi32(120));
-        return _mm_and_si128(white, _mm_set1_epi32(0x00FFFFFF));
-    }
-    case VeEffectGreenTone: return _mm_slli_epi32(luma, 8);
-    case VeEffectGrey: return _mm_or_si128(_mm_or_si128(luma, _mm_slli_epi32(luma, 8)), _mm_slli_epi32(luma, 16));
-    case VeEffectBlueTone: return luma;
-    case VeEffectRedTone: return _mm_slli_epi32(luma, 16);
-    case VeEffectSolarise: {
-        const __m128i bright = _mm_cmpgt_epi32(luma, _mm_set1_epi32(127));
-        return _mm_xor_si128(pixels, _mm_and_si128(bright, _mm_set1_epi32(0x00FFFFFF)));
-    }
-    default: {
-        alignas(16) ULONG aulLuma[4];
-        alignas(16) ULONG aulOut[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(aulLuma), luma);
-        for (int i = 0; i < 4; ++i) {
-            aulOut[i] = pucToneTable[VE_TONE_SEPIA_BLUE + aulLuma[i]] | (aulLuma[i] << 8) |
-                        (static_cast<ULONG>(pucToneTable[VE_TONE_SEPIA_RED + aulLuma[i]]) << 16);
-        }
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(aulOut));
-    }
-    }
-}
-
-// The effect is a template argument so that each loop is free of the choice.
-template <ULONG kEffect>
-ULONG LumaEffectBlocks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels, const UCHAR* pucToneTable)
-{
-    ULONG i = 0;
-    __m128i pixels[4];
-    for (; i + 16 <= ulPixels; i += 16) {
-        VeLoadPixels16(pucSource + 3 * i, pixels);
-        for (int k = 0; k < 4; ++k) {
-            pixels[k] = LumaEffect4<kEffect>(pixels[k], pucToneTable);
-        }
-        VeStorePixels16(pucDestination + 3 * i, pixels);
-    }
-    return i;
-}
-
 } // namespace
 
 VOID VeFillToneTables(PUCHAR pucToneTable)
@@ -148,16 +102,7 @@ VOID VeLumaEffectReference(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDes
 VOID VeLumaEffect(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels,
                   const UCHAR* pucToneTable)
 {
-    ULONG i = 0;
-    switch (ulEffect) {
-    case VeEffectBlackWhite: i = LumaEffectBlocks<VeEffectBlackWhite>(pucSource, pucDestination, ulPixels, pucToneTable); break;
-    case VeEffectGreenTone: i = LumaEffectBlocks<VeEffectGreenTone>(pucSource, pucDestination, ulPixels, pucToneTable); break;
-    case VeEffectGrey: i = LumaEffectBlocks<VeEffectGrey>(pucSource, pucDestination, ulPixels, pucToneTable); break;
-    case VeEffectBlueTone: i = LumaEffectBlocks<VeEffectBlueTone>(pucSource, pucDestination, ulPixels, pucToneTable); break;
-    case VeEffectRedTone: i = LumaEffectBlocks<VeEffectRedTone>(pucSource, pucDestination, ulPixels, pucToneTable); break;
-    case VeEffectSolarise: i = LumaEffectBlocks<VeEffectSolarise>(pucSource, pucDestination, ulPixels, pucToneTable); break;
-    case VeEffectSepia: i = LumaEffectBlocks<VeEffectSepia>(pucSource, pucDestination, ulPixels, pucToneTable); break;
-    default: break;
-    }
+    const ULONG i = VeHasSsse3() ? VeSsse3::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable)
+                                 : VeSse2::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
     VeLumaEffectReference(ulEffect, pucSource + 3 * i, pucDestination + 3 * i, ulPixels - i, pucToneTable);
 }

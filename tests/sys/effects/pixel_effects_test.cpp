@@ -2,6 +2,7 @@
 // fast loops against their plain references.
 #include <gtest/gtest.h>
 
+#include "effects/SimdDispatch.h"
 #include "effects_test_support.h"
 
 namespace korval::effects_test {
@@ -47,6 +48,69 @@ TEST(PixelEffects, FastLoopsMatchTheReferenceOnRandomAndChartPictures)
         VeLumaEffect(effect, chart.data(), fast.data(), 352 * 288, tones.data());
         VeLumaEffectReference(effect, chart.data(), plain.data(), 352 * 288, tones.data());
         EXPECT_EQ(fast, plain) << effect;
+    }
+}
+
+// Both instruction sets, whichever the machine would choose.
+TEST(PixelEffects, EveryInstructionSetMatchesTheReference)
+{
+    const Bytes tones = toneTables();
+    const ULONG pixels = 352 * 288 + 5;
+    const Bytes random = randomBytes(pixels * 3, 77);
+    using Kernel = ULONG (*)(ULONG, const UCHAR*, PUCHAR, ULONG, const UCHAR*);
+    for (Kernel kernel : {Kernel{&VeSse2::LumaEffectBlocks}, Kernel{&VeSsse3::LumaEffectBlocks}}) {
+        if (kernel == &VeSsse3::LumaEffectBlocks && !VeHasSsse3()) {
+            continue;
+        }
+        for (ULONG effect : kLumaEffects) {
+            Bytes fast(random.size()), plain(random.size());
+            const ULONG done = kernel(effect, random.data(), fast.data(), pixels, tones.data());
+            EXPECT_EQ(done, pixels - 5);
+            VeLumaEffectReference(effect, random.data(), plain.data(), pixels, tones.data());
+            EXPECT_TRUE(std::equal(fast.begin(), fast.begin() + done * 3, plain.begin())) << effect;
+        }
+    }
+}
+
+TEST(Conversions, EveryInstructionSetMatchesTheReference)
+{
+    const ULONG width = 640 + 6;
+    const Bytes top = randomBytes(width * 3, 1), bottom = randomBytes(width * 3, 2);
+    Bytes expected(width * 2 + width), plainBgr(width * 3);
+    VeBgrToI420Reference(top.data(), expected.data(), width, 1, FALSE);  // luma of the top line
+    for (bool ssse3 : {false, true}) {
+        if (ssse3 && !VeHasSsse3()) {
+            continue;
+        }
+        Bytes luma(2 * width), u(width / 2), v(width / 2);
+        const ULONG done = ssse3 ? VeSsse3::ConvertRowPair(top.data(), bottom.data(), luma.data(), luma.data() + width,
+                                                           u.data(), v.data(), width)
+                                 : VeSse2::ConvertRowPair(top.data(), bottom.data(), luma.data(), luma.data() + width,
+                                                          u.data(), v.data(), width);
+        ASSERT_EQ(done, 640u);
+        Bytes pair(top);
+        pair.insert(pair.end(), bottom.begin(), bottom.end());
+        Bytes i420(pictureBytes(width, 2, VE_FORMAT_I420));
+        VeBgrToI420Reference(pair.data(), i420.data(), width, 2, FALSE);
+        EXPECT_TRUE(std::equal(luma.begin(), luma.begin() + done, i420.begin()));
+        EXPECT_TRUE(std::equal(luma.begin() + width, luma.begin() + width + done, i420.begin() + width));
+        EXPECT_TRUE(std::equal(u.begin(), u.begin() + done / 2, i420.begin() + 2 * width));
+        EXPECT_TRUE(std::equal(v.begin(), v.begin() + done / 2, i420.begin() + 2 * width + width / 2));
+        Bytes row(width * 3), plainRow(width * 3);
+        const ULONG converted = ssse3 ? VeSsse3::ToBgrRow(i420.data(), u.data(), v.data(), row.data(), width)
+                                      : VeSse2::ToBgrRow(i420.data(), u.data(), v.data(), row.data(), width);
+        ASSERT_EQ(converted, 640u);
+        Bytes single(i420.begin(), i420.begin() + width);
+        single.insert(single.end(), u.begin(), u.end());
+        single.insert(single.end(), v.begin(), v.end());
+        // A one-line picture with these chroma samples, converted plainly.
+        Bytes twoLines(single.begin(), single.begin() + width);
+        twoLines.insert(twoLines.end(), single.begin(), single.begin() + width);
+        twoLines.insert(twoLines.end(), u.begin(), u.end());
+        twoLines.insert(twoLines.end(), v.begin(), v.end());
+        Bytes plainPicture(width * 2 * 3);
+        VeI420ToBgrReference(twoLines.data(), plainPicture.data(), width, 2, FALSE);
+        EXPECT_TRUE(std::equal(row.begin(), row.begin() + converted * 3, plainPicture.begin())) << ssse3;
     }
 }
 
