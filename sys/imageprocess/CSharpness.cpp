@@ -1,4 +1,5 @@
 #include "imageprocess/CSharpness.h"
+#include "imageprocess/CSharpnessKernels.h"
 
 #include <emmintrin.h>
 
@@ -25,29 +26,6 @@ inline UCHAR AddClamped(UCHAR ucValue, int lDelta)
 {
     const int lSum = ucValue + lDelta;
     return static_cast<UCHAR>(lSum < 0 ? 0 : (lSum > 255 ? 255 : lSum));
-}
-
-// Adds delta k to the three bytes of pixel k (k = 0..7, 24 bytes), limited to
-// 0..255: the eight 16-bit deltas are spread to 24 lanes with word shuffles.
-inline void AddToPixels(UCHAR* pucPixels, __m128i vDelta)
-{
-    const __m128i vLow = _mm_shufflelo_epi16(vDelta, _MM_SHUFFLE(1, 0, 0, 0));     // d0 d0 d0 d1
-    const __m128i vLowNext = _mm_shufflelo_epi16(vDelta, _MM_SHUFFLE(2, 2, 1, 1)); // d1 d1 d2 d2
-    const __m128i vMid = _mm_shufflelo_epi16(vDelta, _MM_SHUFFLE(3, 3, 3, 2));     // d2 d3 d3 d3
-    const __m128i vHigh = _mm_shufflehi_epi16(vDelta, _MM_SHUFFLE(1, 0, 0, 0));    // d4 d4 d4 d5
-    const __m128i vHighNext = _mm_shufflehi_epi16(vDelta, _MM_SHUFFLE(2, 2, 1, 1)); // d5 d5 d6 d6
-    const __m128i vTop = _mm_shufflehi_epi16(vDelta, _MM_SHUFFLE(3, 3, 3, 2));     // d6 d7 d7 d7
-    const __m128i vSpread0 = _mm_unpacklo_epi64(vLow, vLowNext);
-    const __m128i vSpread1 = _mm_castpd_si128(_mm_move_sd(_mm_castsi128_pd(vHigh), _mm_castsi128_pd(vMid)));
-    const __m128i vSpread2 = _mm_unpackhi_epi64(vHighNext, vTop);
-    const __m128i vZero = _mm_setzero_si128();
-    const __m128i vFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucPixels));
-    const __m128i vLast = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pucPixels + 16));
-    const __m128i vSum0 = _mm_add_epi16(_mm_unpacklo_epi8(vFirst, vZero), vSpread0);
-    const __m128i vSum1 = _mm_add_epi16(_mm_unpackhi_epi8(vFirst, vZero), vSpread1);
-    const __m128i vSum2 = _mm_add_epi16(_mm_unpacklo_epi8(vLast, vZero), vSpread2);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pucPixels), _mm_packus_epi16(vSum0, vSum1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(pucPixels + 16), _mm_packus_epi16(vSum2, vSum2));
 }
 
 inline int SaturateShort(int lValue)
@@ -164,6 +142,9 @@ void CSharpness::SharpenRow(const SHORT* psSmooth, UCHAR* pucPicture, ULONG ulRo
     const __m128i vUpper = _mm_set1_epi16(m_sUpperLimit);
     const __m128i vLower = _mm_set1_epi16(m_sLowerLimit);
     LONG_PTR c = 2;
+    if (SharpnessHasAvx2()) {
+        c = SharpenRowAvx2(psMid, pucRow, w, m_usSharpness, m_sUpperLimit, m_sLowerLimit);
+    }
     for (; c + 8 <= w - 2; c += 8) {
         auto load = [](const SHORT* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
         __m128i vSum = _mm_adds_epi16(_mm_adds_epi16(load(psUp + c - 1), load(psUp + c)), load(psUp + c + 1));

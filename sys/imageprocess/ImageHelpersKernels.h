@@ -13,5 +13,10 @@ void ChromaRowAvx2(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount)
 // The G byte of ulCount pixels (a multiple of 16).
 void GreenRowAvx2(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount);
 
+// Smooths row pucRow (rows above and below at +-ulWidth) from column 1 on, in
+// steps of 16 while the step stays left of the last column; returns the first
+// column not done.
+ULONG SmoothRowAvx2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth);
+
 // The luma of the rule, for pixels where the vector kernel cannot decide.
 UCHAR LumaOfPixel(ULONG ulBlue, ULONG ulGreen, ULONG ulRed);

@@ -72,12 +72,13 @@ void CImageHelpers::SmoothBuffer(const UCHAR* pucPlane, SHORT* psSmooth, ULONG u
         memset(psSmooth, 0, static_cast<SIZE_T>(ulWidth) * ulHeight * sizeof(SHORT));
         return;
     }
+    const bool bAvx2 = ImageHelpersHaveAvx2();
     for (ULONG r = 1; r + 1 < ulHeight; ++r) {
         const UCHAR* pucRow = pucPlane + static_cast<SIZE_T>(r) * ulWidth;
         SHORT* psRow = psSmooth + static_cast<SIZE_T>(r) * ulWidth;
         psRow[0] = 0;
         psRow[ulWidth - 1] = 0;
-        ULONG c = 1;
+        ULONG c = bAvx2 ? SmoothRowAvx2(pucRow, psRow, ulWidth) : 1;
         for (; c + 9 <= ulWidth; c += 8) {
             const __m128i vMid = RowSum(pucRow + c);
             __m128i vSum = _mm_add_epi16(RowSum(pucRow - ulWidth + c), RowSum(pucRow + ulWidth + c));

@@ -98,7 +98,7 @@ TEST(ImageHelpersSmooth, ImpulseSpreadsWithKernelWeightsAndEdgeRowsAreCopied)
 
 TEST(ImageHelpersSmooth, FastMatchesReferenceOnFramesAndOddSizes)
 {
-    const int sizes[][2] = {{352, 288}, {320, 240}, {21, 7}, {9, 3}, {3, 3}};
+    const int sizes[][2] = {{352, 288}, {320, 240}, {21, 7}, {10, 5}, {9, 3}, {3, 3}};
     for (const auto& size : sizes) {
         const int w = size[0], h = size[1];
         for (unsigned seed = 1; seed <= 2; ++seed) {
