@@ -62,7 +62,9 @@ VOID VeSketch(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULON
               ULONG ulShift);
 VOID VeSketchReference(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth,
                        ULONG ulHeight, ULONG ulShift);
-VOID VeMosaic(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight);
+// Mosaic; pucScratch holds 16-bit column sums of one line (6 × width bytes).
+VOID VeMosaic(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight, PUCHAR pucScratch);
+VOID VeMosaicReference(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight);
 VOID VeStreaks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight);
 
 // Each pixel takes the source colour where the grey sketch is brightest in its

@@ -5,9 +5,11 @@
 
 namespace VE_SIMD_NAMESPACE {
 
+ULONG SepiaBlocks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels, const UCHAR* pucToneTable);
+
 // Four pixels of a luma-only effect in B G R 0 lanes.
 template <ULONG kEffect>
-inline __m128i LumaEffect4(__m128i pixels, const UCHAR* pucToneTable)
+inline __m128i LumaEffect4(__m128i pixels)
 {
     const __m128i luma = VeLuma4(pixels);
     switch (kEffect) {
@@ -23,16 +25,7 @@ inline __m128i LumaEffect4(__m128i pixels, const UCHAR* pucToneTable)
         const __m128i bright = _mm_cmpgt_epi32(luma, _mm_set1_epi32(127));
         return _mm_xor_si128(pixels, _mm_and_si128(bright, _mm_set1_epi32(0x00FFFFFF)));
     }
-    default: {
-        alignas(16) ULONG aulLuma[4];
-        alignas(16) ULONG aulOut[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(aulLuma), luma);
-        for (int i = 0; i < 4; ++i) {
-            aulOut[i] = pucToneTable[VE_TONE_SEPIA_BLUE + aulLuma[i]] | (aulLuma[i] << 8) |
-                        (static_cast<ULONG>(pucToneTable[VE_TONE_SEPIA_RED + aulLuma[i]]) << 16);
-        }
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(aulOut));
-    }
+    default: return pixels;  // sepia has its own loop
     }
 }
 
@@ -40,12 +33,15 @@ inline __m128i LumaEffect4(__m128i pixels, const UCHAR* pucToneTable)
 template <ULONG kEffect>
 ULONG LumaEffectBlocksOf(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels, const UCHAR* pucToneTable)
 {
+    if constexpr (kEffect == VeEffectSepia) {
+        return SepiaBlocks(pucSource, pucDestination, ulPixels, pucToneTable);
+    }
     ULONG i = 0;
     __m128i pixels[4];
     for (; i + 16 <= ulPixels; i += 16) {
         VeLoadPixels16(pucSource + 3 * i, pixels);
         for (int k = 0; k < 4; ++k) {
-            pixels[k] = LumaEffect4<kEffect>(pixels[k], pucToneTable);
+            pixels[k] = LumaEffect4<kEffect>(pixels[k]);
         }
         VeStorePixels16(pucDestination + 3 * i, pixels);
     }
@@ -178,5 +174,39 @@ ULONG ToBgrRow(const UCHAR* pucLuma, const UCHAR* pucU, const UCHAR* pucV, PUCHA
     return x;
 }
 
+
+// Sepia: sixteen lumas at a time, blue and red looked up per luma.
+ULONG SepiaBlocks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels, const UCHAR* pucToneTable)
+{
+    const UCHAR* pucBlueTable = pucToneTable + VE_TONE_SEPIA_BLUE;
+    const UCHAR* pucRedTable = pucToneTable + VE_TONE_SEPIA_RED;
+    const __m128i zero = _mm_setzero_si128();
+    alignas(16) UCHAR aucLuma[16];
+    alignas(16) UCHAR aucBlue[16];
+    alignas(16) UCHAR aucRed[16];
+    ULONG i = 0;
+    __m128i pixels[4];
+    for (; i + 16 <= ulPixels; i += 16) {
+        VeLoadPixels16(pucSource + 3 * i, pixels);
+        const __m128i luma = Luma16(pixels);
+        _mm_store_si128(reinterpret_cast<__m128i*>(aucLuma), luma);
+        for (int k = 0; k < 16; ++k) {
+            aucBlue[k] = pucBlueTable[aucLuma[k]];
+            aucRed[k] = pucRedTable[aucLuma[k]];
+        }
+        const __m128i blue = _mm_load_si128(reinterpret_cast<const __m128i*>(aucBlue));
+        const __m128i red = _mm_load_si128(reinterpret_cast<const __m128i*>(aucRed));
+        const __m128i blueGreenLow = _mm_unpacklo_epi8(blue, luma);
+        const __m128i blueGreenHigh = _mm_unpackhi_epi8(blue, luma);
+        const __m128i redLow = _mm_unpacklo_epi8(red, zero);
+        const __m128i redHigh = _mm_unpackhi_epi8(red, zero);
+        pixels[0] = _mm_unpacklo_epi16(blueGreenLow, redLow);
+        pixels[1] = _mm_unpackhi_epi16(blueGreenLow, redLow);
+        pixels[2] = _mm_unpacklo_epi16(blueGreenHigh, redHigh);
+        pixels[3] = _mm_unpackhi_epi16(blueGreenHigh, redHigh);
+        VeStorePixels16(pucDestination + 3 * i, pixels);
+    }
+    return i;
+}
 
 } // namespace VE_SIMD_NAMESPACE

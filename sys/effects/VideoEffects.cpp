@@ -207,7 +207,7 @@ VOID VideoEffects::RunBgrEffect(ULONG ulEffect, const UCHAR* pucSource, PUCHAR p
     case VeEffectNegative: VeNegative(pucSource, pucDestination, static_cast<SIZE_T>(m_ulPixels) * 3); break;
     case VeEffectRelief: VeRelief(pucSource, pucDestination, m_ulWidth, m_ulHeight); break;
     case VeEffectColorSketch: VeSketch(pucSource, pucDestination, m_ulWidth, m_ulHeight, 0); break;
-    case VeEffectMosaic: VeMosaic(pucSource, pucDestination, m_ulWidth, m_ulHeight); break;
+    case VeEffectMosaic: VeMosaic(pucSource, pucDestination, m_ulWidth, m_ulHeight, pucScratchA); break;
     case VeEffectStreaks: VeStreaks(pucSource, pucDestination, m_ulWidth, m_ulHeight); break;
     case VeEffectOilPaint:
         VeOilPaint(pucSource, pucDestination, m_ulWidth, m_ulHeight, pucScratchA, pucScratchB);

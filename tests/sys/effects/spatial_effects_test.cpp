@@ -127,8 +127,11 @@ TEST(Mosaic, FillsBlocksWithTheirMeanAndKeepsTheOuterFrame)
             at(source, width, x, y, 2) = static_cast<std::uint8_t>((x * 7 + y * 3) & 0xFF);
         }
     }
-    Bytes out(source.size());
-    VeMosaic(source.data(), out.data(), width, height);
+    Bytes out(source.size()), sums(width * 6, 0xEE);
+    VeMosaic(source.data(), out.data(), width, height, sums.data());
+    Bytes plain(source.size());
+    VeMosaicReference(source.data(), plain.data(), width, height);
+    EXPECT_EQ(out, plain);
     const auto mean = [&](ULONG left, ULONG top, ULONG columns, ULONG rows, ULONG channel) {
         ULONG sum = 0;
         for (ULONG y = top; y < top + rows; ++y) {
@@ -158,7 +161,7 @@ TEST(Mosaic, FillsBlocksWithTheirMeanAndKeepsTheOuterFrame)
     // Under 30 pixels wide there are no blocks.
     const Bytes narrow = randomBytes(29 * 10 * 3, 3);
     Bytes narrowOut(narrow.size());
-    VeMosaic(narrow.data(), narrowOut.data(), 29, 10);
+    VeMosaic(narrow.data(), narrowOut.data(), 29, 10, sums.data());
     EXPECT_EQ(narrowOut, narrow);
 }
 
@@ -194,6 +197,17 @@ Bytes streaksByTheRule(const Bytes& source, ULONG width, ULONG height)
         }
     }
     return out;
+}
+
+TEST(Mosaic, ColumnSumsMatchTheReferenceAtEveryStreamSize)
+{
+    for (Size size : {Size{640, 480}, Size{352, 288}, Size{320, 240}, Size{176, 144}, Size{160, 120}, Size{31, 3}, Size{61, 4}}) {
+        const Bytes source = randomBytes(size.width * size.height * 3, size.width);
+        Bytes fast(source.size()), plain(source.size()), sums(size.width * 6);
+        VeMosaic(source.data(), fast.data(), size.width, size.height, sums.data());
+        VeMosaicReference(source.data(), plain.data(), size.width, size.height);
+        EXPECT_EQ(fast, plain) << size.width;
+    }
 }
 
 TEST(Streaks, FollowTheRuleAndTheRandSequence)
