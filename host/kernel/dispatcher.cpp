@@ -209,15 +209,6 @@ extern "C" LONG NTAPI KeReadStateEvent(PRKEVENT Event)
     return Event->Header.SignalState;
 }
 
-extern "C" LONG NTAPI KePulseEvent(PRKEVENT Event, KPRIORITY, BOOLEAN)
-{
-    // Waiters that are blocked now are released; the event ends non-signalled.
-    std::unique_lock lock(dispatcherMutex());
-    const LONG previous = Event->Header.SignalState;
-    Event->Header.SignalState = 0;
-    return previous;
-}
-
 extern "C" VOID NTAPI KeInitializeSemaphore(PRKSEMAPHORE Semaphore, LONG Count, LONG Limit)
 {
     std::lock_guard lock(dispatcherMutex());
