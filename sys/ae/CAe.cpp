@@ -99,7 +99,7 @@ bool CAe::Open(ULONG width, ULONG height, bool strictBandwidth, UCHAR sensorMode
     WriteRow(output);
     output->usGain = m_usInitialGain;
     NewAeTransform(m_dExposure, output);
-    output->ulExposure1024 = static_cast<ULONG>(m_dExposure * 1024);
+    output->ulExposure1024 = Exposure1024();
     m_bParametersChanged = false;
     m_bIsOpen = true;
     m_dTotal = (m_usInitialGain / m_dGainScale + 1) * m_dExposure;

@@ -55,6 +55,7 @@ protected:
     void FitRowToExposure(double newExposure, bool allRaw, USHORT currentRateValue);
     void ApplyTiming(double newExposure, const tagAeInput& input, tagAeOutput* output);
     void CompareGainAndCount(const tagAeInput& input, tagAeOutput* output);
+    ULONG Exposure1024() const;
     bool Finish(tagAeOutput* output);
 
     bool m_bIsOpen;

@@ -241,9 +241,17 @@ void CAe::CompareGainAndCount(const tagAeInput& input, tagAeOutput* output)
     }
 }
 
+// Exposure × 1024, truncated. Inconsistent gain limits can split a total into
+// an exposure beyond 32 bits of 1/1024 periods; it saturates.
+ULONG CAe::Exposure1024() const
+{
+    const double scaled = m_dExposure * 1024;
+    return scaled < 4294967295.0 ? static_cast<ULONG>(scaled) : 0xFFFFFFFFu;
+}
+
 bool CAe::Finish(tagAeOutput* output)
 {
-    output->ulExposure1024 = static_cast<ULONG>(m_dExposure * 1024);
+    output->ulExposure1024 = Exposure1024();
     if (m_ulFrameCount != 0xFFFFFFFFu) {
         ++m_ulFrameCount;
     }

@@ -183,5 +183,30 @@ TEST(AeProcess, StrictBandwidthSplitsAtTheLongGainFromRowSix)
     EXPECT_EQ(ae.row(), 6);
 }
 
+TEST(AeProcess, InconsistentGainLimitsSaturateTheReportedExposure)
+{
+    // Strict bandwidth divides by the long gain even without long exposure:
+    // a large short gain and no long gain allow exposures of 10^8 periods.
+    tagAeParameters p = defaultParameters();
+    p.ucLongExposure = 0;
+    p.usMaxExposure = 0xFFFF;
+    p.usMaxGain = 0xFFFF;
+    p.usMaxGainLong = 0;
+    CAeProbe ae;
+    tagAeOutput out{};
+    ASSERT_TRUE(ae.Open(kSensorWidth, kSensorHeight, true, 0, p, &out));
+    int saturated = 0;
+    for (int frame = 0; frame < 200; ++frame) {
+        ASSERT_TRUE(ae.Process(neutralFrame(out, 0), &out));
+        if (ae.exposure() * 1024 > 4294967295.0) {
+            ++saturated;
+            EXPECT_EQ(out.ulExposure1024, 0xFFFFFFFFu);
+            EXPECT_EQ(out.usFrameLines, 0xFFFF);
+        }
+    }
+    EXPECT_GT(saturated, 0);
+    EXPECT_EQ(ae.row(), 9);
+}
+
 } // namespace
 } // namespace korval::testing
