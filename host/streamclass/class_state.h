@@ -92,6 +92,7 @@ struct StreamClassStreamState {
     std::thread sequentialThread;
     std::vector<std::thread> concurrentThreads;
     bool stopDelivery = false;
+    bool closing = false; // reads not yet handed over are cancelled by the class
     bool open = true;
 };
 

@@ -12,9 +12,16 @@ namespace {
 
 void deliverRead(const std::shared_ptr<SrbRecord>& record)
 {
+    bool closing;
     {
+        std::lock_guard streamLock(record->stream->mutex);
+        closing = record->stream->closing;
         std::lock_guard lock(record->mutex);
-        record->delivered = true;
+        record->delivered = !closing;
+    }
+    if (closing) {
+        completeByClass(record, STATUS_CANCELLED);
+        return;
     }
     record->stream->object.ReceiveDataPacket(&record->srb);
 }
@@ -38,9 +45,10 @@ void sequentialDelivery(StreamClassStreamState* stream)
     }
 }
 
-std::shared_ptr<SrbRecord> newRead(const std::shared_ptr<StreamClassStreamState>& stream, ULONG bufferSize)
+std::shared_ptr<SrbRecord> newRead(const std::shared_ptr<StreamClassStreamState>& stream, ULONG bufferSize,
+                                   SRB_COMMAND command)
 {
-    auto record = newSrb(stream->device, stream, SrbKind::StreamData, SRB_READ_DATA);
+    auto record = newSrb(stream->device, stream, SrbKind::StreamData, command);
     const HW_STREAM_OBJECT& object = stream->object;
     record->buffer.assign(bufferSize, 0);
     record->headerBlock =
@@ -64,6 +72,7 @@ void cancelPending(StreamClassStreamState& stream)
     std::deque<std::shared_ptr<SrbRecord>> undelivered;
     {
         std::lock_guard lock(stream.mutex);
+        stream.closing = true;
         pending = stream.outstanding;
         undelivered.swap(stream.toDeliver);
     }
@@ -262,10 +271,10 @@ void StreamClassStream::setReadDelivery(ReadDelivery delivery)
     state_->delivery = delivery;
 }
 
-std::shared_ptr<StreamRead> StreamClassStream::submitRead(ULONG bufferSize)
+std::shared_ptr<StreamRead> StreamClassStream::submitRead(ULONG bufferSize, SRB_COMMAND command)
 {
     requirePassiveLevel("a read submission");
-    auto record = newRead(state_, bufferSize);
+    auto record = newRead(state_, bufferSize, command);
     std::lock_guard lock(state_->mutex);
     if (!state_->open) {
         bugCheck("stream class client: read submitted to a closed stream");

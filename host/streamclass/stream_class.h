@@ -249,8 +249,9 @@ public:
 
     void setReadDelivery(ReadDelivery delivery);
     // A read of a buffer of `bufferSize` bytes; its stream header carries the
-    // stream's StreamHeaderMediaSpecific bytes behind it.
-    std::shared_ptr<StreamRead> submitRead(ULONG bufferSize);
+    // stream's StreamHeaderMediaSpecific bytes behind it. `command` may name
+    // another data command (SRB_WRITE_DATA) to see how the minidriver answers it.
+    std::shared_ptr<StreamRead> submitRead(ULONG bufferSize, SRB_COMMAND command = SRB_READ_DATA);
     std::size_t readsInFlight() const;
 
     // Any stream SRB, built by `prepare`, sent to ReceiveControlPacket; waits for it.

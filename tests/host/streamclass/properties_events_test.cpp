@@ -136,6 +136,23 @@ TEST_F(StreamClassTest, SignalsFromDispatchLevelArriveAndRemovalDisablesEvents)
     EXPECT_EQ(event->disable(), STATUS_SUCCESS); // already disabled by the removal
 }
 
+TEST_F(StreamClassTest, EventsAreEnabledAndDisabledFromTwoThreadsAtOnce)
+{
+    auto device = startedDevice();
+    auto toggle = [&] {
+        for (int i = 0; i < 100; ++i) {
+            auto event = device->enableEvent(KSEVENTSETID_VIDCAPTOSTI, KSEVENT_VIDCAPTOSTI_EXT_TRIGGER);
+            ASSERT_NE(event, nullptr);
+            TestDriverPressButton(device->deviceExtension());
+            EXPECT_GE(event->signals(), 1u);
+        }
+    };
+    std::thread other(toggle);
+    toggle();
+    other.join();
+    EXPECT_EQ(testExtension(device->deviceExtension())->EventEnableCount, 0);
+}
+
 TEST_F(StreamClassTest, MasterClockFollowsThePlatformClockOrHoldsATime)
 {
     auto clock = MasterClock::create();

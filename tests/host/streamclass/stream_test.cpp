@@ -152,6 +152,7 @@ TEST_F(StreamClassTest, EveryReadHeaderCarriesTheMediaSpecificRoom)
     ASSERT_TRUE(TestDriverDeliverFrame(device->deviceExtension(), 1));
     EXPECT_EQ(empty->status(), STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(empty->header().Data, nullptr);
+    EXPECT_EQ(stream->submitRead(kRgbFrameBytes, SRB_WRITE_DATA)->status(), STATUS_NOT_SUPPORTED);
 }
 
 TEST_F(StreamClassTest, StopCancelsHeldReadsAndCloseCancelsTheRest)
@@ -248,6 +249,34 @@ TEST_F(StreamClassTest, ConcurrentReadsAndFramesFromDispatchLevel)
     properties.join();
     EXPECT_EQ(delivered.load(), kReads);
     EXPECT_EQ(driverState(*device).highestIrql.load(), PASSIVE_LEVEL); // SRBs arrive at passive level
+}
+
+TEST_F(StreamClassTest, CloseWhileFramesCompleteReadsFromDispatchLevel)
+{
+    for (int round = 0; round < 20; ++round) {
+        auto device = startedDevice();
+        auto stream = openRgb(*device);
+        ASSERT_EQ(stream->setState(KSSTATE_RUN), STATUS_SUCCESS);
+        stream->setReadDelivery(ReadDelivery::Concurrent);
+        std::vector<std::shared_ptr<host::StreamRead>> reads;
+        for (int i = 0; i < 8; ++i) {
+            reads.push_back(stream->submitRead(kRgbFrameBytes));
+        }
+        std::atomic<bool> producing{true};
+        std::thread producer([&] {
+            host::ScopedIrql atDispatch(DISPATCH_LEVEL);
+            while (producing) {
+                TestDriverDeliverFrame(device->deviceExtension(), 1);
+            }
+        });
+        // Completions by frames and by HwCancelPacket race; each read completes once.
+        EXPECT_EQ(stream->close(), STATUS_SUCCESS);
+        producing = false;
+        producer.join();
+        for (const auto& read : reads) {
+            EXPECT_TRUE(read->status() == STATUS_SUCCESS || read->status() == STATUS_CANCELLED);
+        }
+    }
 }
 
 } // namespace
