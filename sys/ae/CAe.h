@@ -52,6 +52,8 @@ protected:
     bool MoveToSlowerRow(const tagAeInput& input, bool lost);
     BrightnessResult StepBrightness(UCHAR luma, bool rowChanged, bool lost, double* newExposure,
                                     tagAeOutput* output);
+    double DarkStep(UCHAR luma) const;
+    double BrightStep(UCHAR luma) const;
     void FitRowToExposure(double newExposure, bool allRaw, USHORT currentRateValue);
     void ApplyTiming(double newExposure, const tagAeInput& input, tagAeOutput* output);
     void CompareGainAndCount(const tagAeInput& input, tagAeOutput* output);

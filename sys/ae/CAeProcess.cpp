@@ -163,36 +163,39 @@ CAe::BrightnessResult CAe::StepBrightness(UCHAR luma, bool rowChanged, bool lost
         }
         return lost ? BRIGHTNESS_APPLY : BRIGHTNESS_FINISH;
     }
-    const double target = m_sParameters.ucTargetLuma;
-    double step;
-    if (luma < m_ucLowerLuma) {
-        double ratio = luma == 0 ? m_dMaxRatio : target / luma;
-        if (ratio > m_dMaxRatio) {
-            ratio = m_dMaxRatio;
-        }
-        const double factor = ratio < m_dMaxRatio ? DARK_STEP : VERY_DARK_STEP;
-        step = (ratio - 1) * m_dStepFactor * factor * m_dTotal;
-        const double least = m_dMinStepFraction * m_dExposure;
-        if (step < least) {
-            step = least;
-        }
-    } else {
-        const double ratio = target / luma;
-        if (luma > m_dSaturatedLuma) {
-            step = m_dOverStep * m_dTotal;
-        } else {
-            const double factor = ratio < HALF ? BRIGHT_STEP_FAR : ratio < SEVEN_TENTHS ? BRIGHT_STEP_MID
-                                                                                       : BRIGHT_STEP_NEAR;
-            step = (ratio - 1) * m_dStepFactor * factor * m_dTotal;
-        }
-        const double most = -m_dMinStepFraction * m_dExposure;
-        if (step > most) {
-            step = most;
-        }
-    }
-    m_dTotal += step;
+    m_dTotal += luma < m_ucLowerLuma ? DarkStep(luma) : BrightStep(luma);
     NewAeSetting(newExposure, output);
     return BRIGHTNESS_FIT_ROW;
+}
+
+// Up to 7 × 0.2 of the total for a black frame; never less than a tenth of the exposure.
+double CAe::DarkStep(UCHAR luma) const
+{
+    double ratio = luma == 0 ? m_dMaxRatio : m_sParameters.ucTargetLuma / static_cast<double>(luma);
+    if (ratio > m_dMaxRatio) {
+        ratio = m_dMaxRatio;
+    }
+    const double factor = ratio < m_dMaxRatio ? DARK_STEP : VERY_DARK_STEP;
+    const double step = (ratio - 1) * m_dStepFactor * factor * m_dTotal;
+    const double least = m_dMinStepFraction * m_dExposure;
+    return step < least ? least : step;
+}
+
+// A fixed fraction of the total for saturated frames, else by how far the luma
+// overshoots; always down by at least a tenth of the exposure.
+double CAe::BrightStep(UCHAR luma) const
+{
+    const double ratio = m_sParameters.ucTargetLuma / static_cast<double>(luma);
+    double step;
+    if (luma > m_dSaturatedLuma) {
+        step = m_dOverStep * m_dTotal;
+    } else {
+        const double factor = ratio < HALF ? BRIGHT_STEP_FAR : ratio < SEVEN_TENTHS ? BRIGHT_STEP_MID
+                                                                                   : BRIGHT_STEP_NEAR;
+        step = (ratio - 1) * m_dStepFactor * factor * m_dTotal;
+    }
+    const double most = -m_dMinStepFraction * m_dExposure;
+    return step > most ? most : step;
 }
 
 // The slowest row whose longest exposure reaches the new exposure; back to faster
