@@ -34,7 +34,8 @@ TEST(UsbdParse, FindsEveryAlternateSettingAndItsEndpointsInOrder)
                 USBD_ParseDescriptors(config, config->wTotalLength, start, USB_ENDPOINT_DESCRIPTOR_TYPE));
             ASSERT_NE(endpoint, nullptr);
             if (i == 4) {
-                EXPECT_EQ(endpoint->wMaxPacketSize, camera::videoPacketSize(alternate));
+                const USHORT packet = endpoint->wMaxPacketSize; // packed: read by value
+                EXPECT_EQ(packet, camera::videoPacketSize(alternate));
             }
             start = reinterpret_cast<UCHAR*>(endpoint) + endpoint->bLength;
         }
