@@ -7,12 +7,13 @@
 
 namespace {
 
-// A packed buffer whose pixel (r, k) holds B = k, G = r, R = k ^ r (all bytes).
+// A packed buffer whose pixel (r, k) holds B = k, G = r, R = k ^ r, for the
+// pixels of whole groups; the bytes of a partial group are left at 0.
 std::vector<std::uint8_t> labelledPacked(int w, int h)
 {
     std::vector<std::uint8_t> packed(static_cast<size_t>(3) * w * h);
     for (int r = 0; r < h; ++r) {
-        for (int k = 0; k < w; ++k) {
+        for (int k = 0; k < w / 8 * 8; ++k) {
             std::uint8_t* group = packed.data() + static_cast<size_t>(r) * 3 * w + (k / 8) * 24;
             int i = k % 8;
             group[(i & 1) * 12 + 0 + (i >> 1)] = static_cast<std::uint8_t>(k);
