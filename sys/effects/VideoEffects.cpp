@@ -53,6 +53,11 @@ void VideoEffects::operator delete(void* object) noexcept
     CPoolObject::operator delete(object);
 }
 
+ULONG VideoEffects::GetState() const { return m_ulState; }
+ULONG VideoEffects::GetWorkBytes() const { return m_ulWorkBytes; }
+PUCHAR VideoEffects::GetWork(ULONG ulIndex) const { return ulIndex < 6 ? m_pWork[ulIndex] : nullptr; }
+PUCHAR VideoEffects::GetToneTable() const { return m_pToneTable; }
+
 VOID VideoEffects::Reset()
 {
     m_ulState = VE_STATE_CREATED;

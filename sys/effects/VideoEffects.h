@@ -111,10 +111,10 @@ public:
     // its line order.
     ULONG ConvertBgrToI420(PVE_PICTURE pSource, PVE_PICTURE pDestination);
 
-    ULONG GetState() const { return m_ulState; }
-    ULONG GetWorkBytes() const { return m_ulWorkBytes; }
-    PUCHAR GetWork(ULONG ulIndex) const { return ulIndex < 6 ? m_pWork[ulIndex] : nullptr; }
-    PUCHAR GetToneTable() const { return m_pToneTable; }
+    ULONG GetState() const;
+    ULONG GetWorkBytes() const;
+    PUCHAR GetWork(ULONG ulIndex) const;
+    PUCHAR GetToneTable() const;
 
 private:
     ULONG CheckPictures(PVE_PICTURE pSource, PVE_PICTURE pDestination) const;

@@ -258,3 +258,5 @@ TEST(OverlayConversion, ConvertsTheDescribedOverlayKeepingItsLineOrder)
 
 } // namespace
 } // namespace korval::effects_test
+
+#include "effects_test_end.h"

@@ -95,3 +95,5 @@ TEST(EffectPictures, OverlayFrameAtTwoOutputSizes)
 
 } // namespace
 } // namespace korval::effects_test
+
+#include "effects_test_end.h"

@@ -70,3 +70,5 @@ TEST(I420Consistency, OwnPathsGiveTintedChroma)
 
 } // namespace
 } // namespace korval::effects_test
+
+#include "effects_test_end.h"

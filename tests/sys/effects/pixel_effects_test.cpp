@@ -244,3 +244,5 @@ TEST(Conversions, RoundTripOfTheChartStaysClose)
 
 } // namespace
 } // namespace korval::effects_test
+
+#include "effects_test_end.h"

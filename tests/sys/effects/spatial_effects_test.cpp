@@ -294,3 +294,5 @@ TEST(FrostedGlass, ScattersTheBrightestPicturePixelsByTheRandSequence)
 
 } // namespace
 } // namespace korval::effects_test
+
+#include "effects_test_end.h"

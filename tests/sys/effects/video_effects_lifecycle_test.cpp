@@ -204,3 +204,5 @@ TEST(VideoEffectsMemory, NoEffectAndNoCompositeAllocates)
 
 } // namespace
 } // namespace korval::effects_test
+
+#include "effects_test_end.h"
