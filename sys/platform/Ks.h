@@ -156,6 +156,21 @@ typedef struct {
     const VOID* FastIoTable;
 } KSMETHOD_SET, *PKSMETHOD_SET;
 
+// Tables as minidrivers write them; a handler of TRUE marks an item supported.
+#define DEFINE_KSPROPERTY_TABLE(tablename) const KSPROPERTY_ITEM tablename[] =
+#define DEFINE_KSPROPERTY_ITEM(PropertyId, GetHandler, MinProperty, MinData, SetHandler, Values, RelationsCount, \
+                               Relations, SupportHandler, SerializedSize)                                    \
+    {                                                                                                      \
+        (ULONG)(PropertyId), {(PFNKSHANDLER)(GetHandler)}, (ULONG)(MinProperty), (ULONG)(MinData),           \
+            {(PFNKSHANDLER)(SetHandler)}, (const KSPROPERTY_VALUES*)(Values), (ULONG)(RelationsCount),      \
+            (const KSPROPERTY*)(Relations), (PFNKSHANDLER)(SupportHandler), (ULONG)(SerializedSize)         \
+    }
+#define DEFINE_KSPROPERTY_SET_TABLE(tablename) const KSPROPERTY_SET tablename[] =
+#define DEFINE_KSPROPERTY_SET(Set, PropertiesCount, PropertyItem, FastIoCount, FastIoTable) \
+    {                                                                                       \
+        (Set), (ULONG)(PropertiesCount), (PropertyItem), (ULONG)(FastIoCount), (FastIoTable) \
+    }
+
 // How a client asked to be told of an event.
 #define KSEVENTF_EVENT_HANDLE      0x00000001
 #define KSEVENTF_SEMAPHORE_HANDLE  0x00000002
@@ -207,6 +222,20 @@ typedef struct {
     ULONG EventsCount;
     const KSEVENT_ITEM* EventItem;
 } KSEVENT_SET, *PKSEVENT_SET;
+
+#define DEFINE_KSEVENT_TABLE(tablename) const KSEVENT_ITEM tablename[] =
+#define DEFINE_KSEVENT_ITEM(EventId, DataInput, ExtraEntryData, AddHandler, RemoveHandler, SupportHandler) \
+    {                                                                                                       \
+        (ULONG)(EventId), (ULONG)(DataInput), (ULONG)(ExtraEntryData), (PFNKSADDEVENT)(AddHandler),          \
+            (PFNKSREMOVEEVENT)(RemoveHandler), (PFNKSHANDLER)(SupportHandler)                                \
+    }
+#define DEFINE_KSEVENT_SET_TABLE(tablename) const KSEVENT_SET tablename[] =
+#define DEFINE_KSEVENT_SET(Set, EventsCount, EventItem) \
+    {                                                   \
+        (Set), (ULONG)(EventsCount), (EventItem)        \
+    }
+
+#define SIZEOF_ARRAY(array) (sizeof(array) / sizeof((array)[0]))
 
 // One enabled event, owned by the class; minidrivers only pass it back.
 struct _KSEVENT_ENTRY {

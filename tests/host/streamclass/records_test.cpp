@@ -113,4 +113,30 @@ TEST(StreamClassRecords, CommandAndNotificationCodes)
     EXPECT_EQ(korval::host::srbCommandName(0x200), "SRB command 0x200");
 }
 
+DEFINE_KSPROPERTY_TABLE(ExampleItems){
+    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_VIDEOPROCAMP_GAMMA, TRUE, sizeof(KSPROPERTY_VIDEOPROCAMP_S),
+                           sizeof(KSPROPERTY_VIDEOPROCAMP_S), FALSE, nullptr, 0, nullptr, nullptr, sizeof(ULONG)),
+};
+DEFINE_KSPROPERTY_SET_TABLE(ExampleSets){
+    DEFINE_KSPROPERTY_SET(&PROPSETID_VIDCAP_VIDEOPROCAMP, SIZEOF_ARRAY(ExampleItems), ExampleItems, 0, nullptr),
+};
+DEFINE_KSEVENT_TABLE(ExampleEvents){
+    DEFINE_KSEVENT_ITEM(KSEVENT_VIDCAPTOSTI_EXT_TRIGGER, 0, 0, nullptr, nullptr, nullptr),
+};
+DEFINE_KSEVENT_SET_TABLE(ExampleEventSets){
+    DEFINE_KSEVENT_SET(&KSEVENTSETID_VIDCAPTOSTI, SIZEOF_ARRAY(ExampleEvents), ExampleEvents),
+};
+
+TEST(StreamClassRecords, TableMacrosMarkSupportedItems)
+{
+    EXPECT_EQ(ExampleItems[0].PropertyId, static_cast<ULONG>(KSPROPERTY_VIDEOPROCAMP_GAMMA));
+    EXPECT_TRUE(ExampleItems[0].GetSupported);
+    EXPECT_EQ(ExampleItems[0].SetPropertyHandler, nullptr);
+    EXPECT_EQ(ExampleItems[0].MinData, 40u);
+    EXPECT_EQ(ExampleItems[0].SerializedSize, 4u);
+    EXPECT_EQ(ExampleSets[0].PropertiesCount, 1u);
+    EXPECT_EQ(*ExampleSets[0].Set, PROPSETID_VIDCAP_VIDEOPROCAMP);
+    EXPECT_EQ(ExampleEventSets[0].EventItem[0].EventId, 0u);
+}
+
 } // namespace
