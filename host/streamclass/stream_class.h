@@ -261,6 +261,10 @@ public:
     // Hands every pending SRB to HwCancelPacket, waits until the minidriver has
     // completed them all (real time; a bug check names the SRBs still pending
     // after `patience`), then SRB_CLOSE_STREAM. Returns that SRB's status.
+    // Reads not yet handed over are completed by the class (STATUS_CANCELLED).
+    // With a stepped platform clock, a minidriver that completes reads only
+    // after a timed wait needs the clock advanced from another thread (or a
+    // stop first) while close() waits.
     NTSTATUS close(std::chrono::milliseconds patience = std::chrono::seconds(30));
     bool isOpen() const;
 
