@@ -352,40 +352,60 @@ struct BitReader {
 
 namespace {
 
+// The pixels one lookup gives. previous holds pixel x - 2 and current pixel
+// x - 1; a single pixel shifts them by one, two pixels by two. The second store
+// is rewritten next time when only one pixel was decoded.
+inline PUCHAR PutPixels(const tagSCodePair& pair, ULONG& previous, ULONG& current, PUCHAR out)
+{
+    const UCHAR* clamp = CLAMP_TABLE.aucValue;
+    const ULONG first = clamp[(previous & pair.ucKeepFirst) + pair.usAddFirst];
+    const ULONG second = clamp[(current & pair.ucKeepSecond) + pair.usAddSecond];
+    out[0] = static_cast<UCHAR>(first);
+    out[1] = static_cast<UCHAR>(second);
+    const ULONG both = 0u - (pair.ucPixels >> 1);
+    previous = current + ((first - current) & both);
+    current = first + ((second - first) & both);
+    return out + pair.ucPixels;
+}
+
 // One or two pixels per lookup, without branches on the codes (escapes are too
-// frequent to predict). previous holds pixel x - 2 and current pixel x - 1.
+// frequent to predict). While eight bytes of body remain ahead, the buffer is
+// topped up on every step from the state before the step's lookup, so the
+// load overlaps the lookup; the rest goes through the checked refill.
 // Returns the first pixel not decoded: the last one when a single code is left.
 ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line, ULONG width)
 {
-    const UCHAR* clamp = CLAMP_TABLE.aucValue;
-    uint64_t bits = reader.bits;
-    ULONG bitCount = reader.bitCount;
     ULONG previous = line[0];
     ULONG current = line[1];
     PUCHAR out = line + 2;
     const PUCHAR last = line + width - 1;
-    while (out < last) {
-        if (bitCount < 12) {
-            reader.bits = bits;
-            reader.bitCount = bitCount;
-            reader.Refill();
-            bits = reader.bits;
-            bitCount = reader.bitCount;
-        }
+    reader.Refill();
+    uint64_t bits = reader.bits;
+    ULONG bitCount = reader.bitCount;
+    uint64_t next = reader.nextByte;
+    const UCHAR* source = reader.source;
+    const uint64_t fastEnd = reader.sourceLength >= 8 ? reader.sourceLength - 8 : 0;
+    // At least 12 valid bits on entry to each step: 56 after a top-up, at most 12 used.
+    while (out < last && next <= fastEnd && reader.sourceLength >= 8) {
         const tagSCodePair pair = pairs[bits >> 52];
-        const ULONG first = clamp[(previous & pair.ucKeepFirst) + pair.usAddFirst];
-        const ULONG second = clamp[(current & pair.ucKeepSecond) + pair.usAddSecond];
-        out[0] = static_cast<UCHAR>(first);
-        out[1] = static_cast<UCHAR>(second); // rewritten next time when only one was decoded
-        const ULONG both = 0u - (pair.ucPixels >> 1);
-        previous = current + ((first - current) & both);
-        current = first + ((second - first) & both);
-        out += pair.ucPixels;
+        bits |= LoadBigEndian64(source + next) >> bitCount;
+        next += (63 - bitCount) >> 3;
+        bitCount |= 56;
+        out = PutPixels(pair, previous, current, out);
         bits <<= pair.ucBits;
         bitCount -= pair.ucBits;
     }
     reader.bits = bits;
     reader.bitCount = bitCount;
+    reader.nextByte = next;
+    while (out < last) {
+        if (reader.bitCount < 12) {
+            reader.Refill();
+        }
+        const tagSCodePair pair = pairs[reader.bits >> 52];
+        out = PutPixels(pair, previous, current, out);
+        reader.Skip(pair.ucBits);
+    }
     return static_cast<ULONG>(out - line);
 }
 
