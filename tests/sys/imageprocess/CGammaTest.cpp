@@ -86,8 +86,9 @@ TEST(CGamma, GammaAndCurveShapeTheTables)
     EXPECT_EQ(gamma.LutCurve()[128], 176);  // 128 + 64 x 0.75
     EXPECT_EQ(gamma.LutCurve()[224], 239);  // 224 + 32 x 31 / 63 = 239.7
     // LutBoth with a black point: level 5 + 250 maps through the stretched input.
-    ASSERT_TRUE(gamma.SetParameters(tagIpGammaParameters{100, 5, 255, lifted.asCurve[0], lifted.asCurve[1],
-                                                         lifted.asCurve[2], lifted.asCurve[3], lifted.asCurve[4]}));
+    tagIpGammaParameters stretched = lifted;
+    stretched.usBlackPoint = 5;
+    ASSERT_TRUE(gamma.SetParameters(stretched));
     EXPECT_EQ(gamma.LutBoth()[5], 0);
     EXPECT_EQ(gamma.LutBoth()[255], 255);  // x = 255.0: the curve's end point
     // x = 125 x 1.02 = 127.5 takes the ratio of level 127: 175.25 / 127, so
