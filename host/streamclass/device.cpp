@@ -179,9 +179,6 @@ void StreamClassDevice::surpriseRemove()
             return;
         }
         state_->surpriseRemoved = true;
-        if (!state_->initialized) {
-            return;
-        }
     }
     sendAdapterSrb(SRB_SURPRISE_REMOVAL, [](HW_STREAM_REQUEST_BLOCK&) {});
 }
@@ -202,7 +199,14 @@ void StreamClassDevice::remove()
             return;
         }
     }
-    surpriseRemove();
+    bool initialized;
+    {
+        std::lock_guard lock(state_->mutex);
+        initialized = state_->initialized;
+    }
+    if (initialized) {
+        surpriseRemove();
+    }
     for (const auto& stream : openStreamsOf(*state_)) {
         StreamClassStream(stream).close(state_->options.patience);
     }

@@ -333,12 +333,13 @@ public:
     // failed initialization complete leaves the device started.
     NTSTATUS start();
     NTSTATUS setPowerState(DEVICE_POWER_STATE state);
-    // SRB_SURPRISE_REMOVAL (once); streams stay open until remove().
+    // SRB_SURPRISE_REMOVAL (once, started or not); streams stay open until remove().
     void surpriseRemove();
     // Plug and Play stop: closes the streams and sends SRB_UNINITIALIZE_DEVICE;
     // start() may follow.
     NTSTATUS stop();
-    // Removal: surprise removal first (if not yet), then each open stream's
+    // Removal: surprise removal first (if not yet, and only for an initialized
+    // device: one that never initialized hears nothing), then each open stream's
     // close, disabling of the enabled events, SRB_UNINITIALIZE_DEVICE, and the
     // verifier's checks (no SRB pending, no pool left when it was the driver's
     // last device).
