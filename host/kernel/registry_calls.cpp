@@ -71,6 +71,18 @@ std::optional<std::string> keyFromAttributes(POBJECT_ATTRIBUTES attributes)
     }
 }
 
+// Runs a registry change for a kernel call: a registry file that cannot be
+// written fails the call instead of throwing through driver code.
+template <class Change>
+NTSTATUS guarded(Change change)
+{
+    try {
+        return change();
+    } catch (const std::exception&) {
+        return STATUS_UNSUCCESSFUL;
+    }
+}
+
 RegistryValue valueOf(ULONG type, PVOID data, ULONG length)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -91,7 +103,7 @@ extern "C" NTSTATUS NTAPI RtlQueryRegistryValues(ULONG RelativeTo, PCWSTR Path, 
     if (!key || !registry.keyExists(*key)) {
         return (RelativeTo & RTL_REGISTRY_OPTIONAL) ? STATUS_SUCCESS : STATUS_OBJECT_NAME_NOT_FOUND;
     }
-    return queryRegistryTable(registry, *key, QueryTable, Context);
+    return guarded([&] { return queryRegistryTable(registry, *key, QueryTable, Context); });
 }
 
 extern "C" NTSTATUS NTAPI RtlWriteRegistryValue(ULONG RelativeTo, PCWSTR Path, PCWSTR ValueName, ULONG ValueType,
@@ -105,21 +117,23 @@ extern "C" NTSTATUS NTAPI RtlWriteRegistryValue(ULONG RelativeTo, PCWSTR Path, P
         return *failure;
     }
     const auto key = resolveKey(RelativeTo, Path);
-    if (!key || !Platform::current().registry().setExistingValue(*key, toUtf8(ValueName),
-                                                                  valueOf(ValueType, ValueData, ValueLength))) {
-        return STATUS_OBJECT_NAME_NOT_FOUND;
-    }
-    return STATUS_SUCCESS;
+    return guarded([&] {
+        return key && Platform::current().registry().setExistingValue(*key, toUtf8(ValueName),
+                                                                      valueOf(ValueType, ValueData, ValueLength))
+                   ? STATUS_SUCCESS
+                   : STATUS_OBJECT_NAME_NOT_FOUND;
+    });
 }
 
 extern "C" NTSTATUS NTAPI RtlDeleteRegistryValue(ULONG RelativeTo, PCWSTR Path, PCWSTR ValueName)
 {
     requireIrqlAtMost(PASSIVE_LEVEL, "RtlDeleteRegistryValue");
     const auto key = resolveKey(RelativeTo, Path);
-    if (!key || !Platform::current().registry().deleteValue(*key, toUtf8(ValueName))) {
-        return STATUS_OBJECT_NAME_NOT_FOUND;
-    }
-    return STATUS_SUCCESS;
+    return guarded([&] {
+        return key && Platform::current().registry().deleteValue(*key, toUtf8(ValueName))
+                   ? STATUS_SUCCESS
+                   : STATUS_OBJECT_NAME_NOT_FOUND;
+    });
 }
 
 extern "C" NTSTATUS NTAPI RtlCreateRegistryKey(ULONG RelativeTo, PWSTR Path)
@@ -129,8 +143,10 @@ extern "C" NTSTATUS NTAPI RtlCreateRegistryKey(ULONG RelativeTo, PWSTR Path)
     if (!key) {
         return STATUS_OBJECT_PATH_SYNTAX_BAD;
     }
-    Platform::current().registry().createKey(*key);
-    return STATUS_SUCCESS;
+    return guarded([&] {
+        Platform::current().registry().createKey(*key);
+        return STATUS_SUCCESS;
+    });
 }
 
 extern "C" NTSTATUS NTAPI RtlCheckRegistryKey(ULONG RelativeTo, PWSTR Path)
@@ -156,7 +172,13 @@ extern "C" NTSTATUS NTAPI IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, U
     Platform& platform = Platform::current();
     const std::string key = DevInstKeyType == PLUGPLAY_REGKEY_DRIVER ? platform.driverKeyPath(DeviceObject)
                                                                      : platform.deviceKeyPath(DeviceObject);
-    platform.registry().createKey(key);
+    const NTSTATUS created = guarded([&] {
+        platform.registry().createKey(key);
+        return STATUS_SUCCESS;
+    });
+    if (!NT_SUCCESS(created)) {
+        return created;
+    }
     *DevInstRegKey = platform.state().handles.insert(std::make_shared<KeyHandle>(key, DesiredAccess));
     return STATUS_SUCCESS;
 }
@@ -187,7 +209,13 @@ extern "C" NTSTATUS NTAPI ZwCreateKey(PHANDLE KeyHandle_, ACCESS_MASK DesiredAcc
     Platform& platform = Platform::current();
     const bool existed = platform.registry().keyExists(*key);
     if (!existed) {
-        platform.registry().createKey(*key);
+        const NTSTATUS created = guarded([&] {
+            platform.registry().createKey(*key);
+            return STATUS_SUCCESS;
+        });
+        if (!NT_SUCCESS(created)) {
+            return created;
+        }
     }
     if (Disposition != nullptr) {
         *Disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
@@ -217,10 +245,12 @@ extern "C" NTSTATUS NTAPI ZwSetValueKey(HANDLE KeyHandle_, PUNICODE_STRING Value
     if (auto failure = takeInjectedFailure("ZwSetValueKey")) {
         return *failure;
     }
-    if (!Platform::current().registry().setExistingValue(key->path(), toUtf8(ValueName), valueOf(Type, Data, DataSize))) {
-        return STATUS_KEY_DELETED;
-    }
-    return STATUS_SUCCESS;
+    return guarded([&] {
+        return Platform::current().registry().setExistingValue(key->path(), toUtf8(ValueName),
+                                                               valueOf(Type, Data, DataSize))
+                   ? STATUS_SUCCESS
+                   : STATUS_KEY_DELETED;
+    });
 }
 
 extern "C" NTSTATUS NTAPI ZwQueryValueKey(HANDLE KeyHandle_, PUNICODE_STRING ValueName,

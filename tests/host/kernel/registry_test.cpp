@@ -182,6 +182,16 @@ TEST_F(RegistryTest, ValuesSurviveANewPlatformOnTheSameMachineDirectory)
     EXPECT_EQ(platform_->registry().value(kParameters, "Quote \"and\" slash \\")->asString(), "a \"b\" \\c");
 }
 
+TEST_F(RegistryTest, UnwritableRegistryFileFailsTheWriteInsteadOfThrowingThroughTheDriver)
+{
+    platform_->registry().createKey(kParameters);
+    std::filesystem::create_directory(machine_ / (std::string(Platform::kRegistryFileName) + ".tmp"));
+    ULONG value = 1;
+    EXPECT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, kParametersPath, KTEXT("A_1"), REG_DWORD, &value, 4),
+              STATUS_UNSUCCESSFUL);
+    EXPECT_THROW(platform_->registry().setValue(kParameters, "A_2", RegistryValue::dword(2)), std::runtime_error);
+}
+
 TEST_F(RegistryTest, LongBinaryValuesWrapAndReadBack)
 {
     std::vector<std::uint8_t> bytes(200);
@@ -194,9 +204,6 @@ TEST_F(RegistryTest, LongBinaryValuesWrapAndReadBack)
     copy.importText(platform_->registry().exportText(), "export");
     EXPECT_EQ(copy.value(kParameters, "Table"), RegistryValue::binary(bytes));
     EXPECT_EQ(copy.value(kParameters, "")->type, static_cast<std::uint32_t>(REG_MULTI_SZ));
-    for (const auto& line : std::vector<std::string>{"x"}) {
-        (void)line;
-    }
     std::istringstream lines(platform_->registry().exportText());
     for (std::string line; std::getline(lines, line);) {
         EXPECT_LE(line.size(), 80u) << line;
