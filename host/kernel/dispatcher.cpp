@@ -265,7 +265,15 @@ extern "C" NTSTATUS NTAPI KeWaitForMultipleObjects(ULONG Count, PVOID Object[], 
 extern "C" NTSTATUS NTAPI KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Interval)
 {
     requireIrqlAtMost(APC_LEVEL, "KeDelayExecutionThread");
-    systemClock().sleepUntil(deadlineFromTimeout(Interval));
+    if (Interval == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    // Counted with the waiters, so a test steps the clock once the delay has its deadline.
+    const std::int64_t deadline = deadlineFromTimeout(Interval);
+    std::unique_lock lock(dispatcher().mutex);
+    ++dispatcher().waiters;
+    systemClock().waitUntil(lock, dispatcher().changed, deadline, [] { return false; });
+    --dispatcher().waiters;
     return STATUS_SUCCESS;
 }
 
