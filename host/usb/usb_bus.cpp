@@ -64,7 +64,7 @@ void UsbBus::runFrames(std::uint64_t count)
 bool UsbBus::waitForFrame(std::uint64_t frame, std::chrono::milliseconds limit)
 {
     std::unique_lock lock(mutex_);
-    return frameRan_.wait_for(lock, limit, [&] { return frame_ >= frame; });
+    return frameRan_.wait_for(lock, limit, [&] { return finishedFrame_ >= frame; });
 }
 
 std::uint64_t UsbBus::frameNumber() const

@@ -46,7 +46,8 @@ public:
 
     // Manual pacing: runs `count` frames on the calling thread.
     void runFrames(std::uint64_t count);
-    // Own thread: waits (real time, at most `limit`) until the bus has run `frame`.
+    // Own thread: waits (real time, at most `limit`) until the bus has run
+    // `frame` and delivered its completions.
     bool waitForFrame(std::uint64_t frame, std::chrono::milliseconds limit);
     std::uint64_t frameNumber() const;
 
@@ -148,6 +149,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable frameRan_;
     std::uint64_t frame_ = 0;
+    std::uint64_t finishedFrame_ = 0; // frames whose completions have all been delivered
     bool plugged_ = true;
     bool configured_ = false;
     std::uint8_t alternate_ = 0;

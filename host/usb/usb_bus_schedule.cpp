@@ -26,8 +26,12 @@ void UsbBus::processFrame()
             serviceDelayedControl();
         }
     }
-    frameRan_.notify_all();
     completeCollected();
+    {
+        std::lock_guard lock(mutex_);
+        finishedFrame_ = frame_;
+    }
+    frameRan_.notify_all();
 }
 
 // The packet of this frame goes into the oldest waiting transfer of the pipe;
