@@ -270,8 +270,9 @@ bool CImageProcess::GetParameters(tagIpParameters* psIpPara)
     if (m_pColorProcess != nullptr) {
         m_pColorProcess->GetParameters(&m_sIpPara.sColor);
     }
-    if (m_pSharpness != nullptr) {
-        m_pSharpness->GetParameters(&m_sIpPara.usSharpness);
+    USHORT usSharpness = m_sIpPara.usSharpness;  // the packed field may be unaligned
+    if (m_pSharpness != nullptr && m_pSharpness->GetParameters(&usSharpness)) {
+        m_sIpPara.usSharpness = usSharpness;
     }
     if (m_pGamma != nullptr) {
         m_pGamma->GetParameters(&m_sIpPara.sGamma);
