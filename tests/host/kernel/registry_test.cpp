@@ -265,6 +265,52 @@ TEST_F(RegistryTest, DeviceInterfacesAreRegisteredOnceAndSwitchedObservably)
     EXPECT_EQ(IoRegisterDeviceInterface(&pdo, &image, nullptr, &link), STATUS_INVALID_DEVICE_REQUEST);
 }
 
+TEST_F(RegistryTest, SubkeyEntrySwitchesKeysForTheFollowingEntries)
+{
+    platform_->registry().setValue(std::string(kParameters) + "\\Frame", "N", RegistryValue::dword(12));
+    platform_->registry().setValue(kParameters, "N", RegistryValue::dword(1));
+    ULONG inFrame = 0;
+    ULONG inParameters = 0;
+    RTL_QUERY_REGISTRY_TABLE table[4] = {};
+    table[0].Flags = RTL_QUERY_REGISTRY_SUBKEY;
+    table[0].Name = const_cast<PWSTR>(KTEXT("Frame"));
+    table[1].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_REQUIRED;
+    table[1].Name = const_cast<PWSTR>(KTEXT("N"));
+    table[1].EntryContext = &inFrame;
+    table[1].DefaultType = REG_DWORD;
+    table[2].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_TOPKEY;
+    table[2].Name = const_cast<PWSTR>(KTEXT("N"));
+    table[2].EntryContext = &inParameters;
+    table[2].DefaultType = REG_DWORD;
+    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, kParametersPath, table, nullptr, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(inFrame, 12u);
+    EXPECT_EQ(inParameters, 1u);
+}
+
+TEST_F(RegistryTest, ZwQueryValueKeyReportsTheSizeItNeeds)
+{
+    platform_->registry().setValue(kParameters, "A_64", RegistryValue::dword(0x1F));
+    UNICODE_STRING path;
+    RtlInitUnicodeString(&path, kParametersPath);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    HANDLE key = nullptr;
+    ASSERT_EQ(ZwOpenKey(&key, KEY_READ, &attributes), STATUS_SUCCESS);
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, KTEXT("A_64"));
+    alignas(8) UCHAR buffer[32] = {};
+    ULONG needed = 0;
+    EXPECT_EQ(ZwQueryValueKey(key, &name, KeyValuePartialInformation, buffer, 13, &needed), STATUS_BUFFER_OVERFLOW);
+    EXPECT_EQ(needed, 16u);
+    EXPECT_EQ(ZwQueryValueKey(key, &name, KeyValuePartialInformation, buffer, sizeof(buffer), &needed), STATUS_SUCCESS);
+    const auto* info = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer);
+    EXPECT_EQ(info->Type, static_cast<ULONG>(REG_DWORD));
+    EXPECT_EQ(info->Data[0], 0x1F);
+    EXPECT_EQ(ZwSetValueKey(key, &name, 0, REG_DWORD, buffer, 4), STATUS_ACCESS_DENIED) << "opened for reading";
+    ZwClose(key);
+    platform_->checkNoHandleLeaks();
+}
+
 TEST_F(RegistryTest, QueryRoutineSeesEveryValueOfAKey)
 {
     platform_->registry().setValue(kParameters, "A_0", RegistryValue::dword(1));
