@@ -365,7 +365,8 @@ TEST(CImageProcess, WritesTheChartAtEverySize)
     for (UCHAR size = 0; size < 5; ++size) {
         for (UCHAR format : {IP_FORMAT_BGR24, IP_FORMAT_I420}) {
             Pipeline pipeline(format, size);
-            for (int frame = 0; frame < 24; ++frame) {
+            pipeline.bayer = chartBayer(kWidth, kHeight, true);
+            for (int frame = 0; frame < 80; ++frame) {  // white balance settles
                 ASSERT_TRUE(pipeline.run());
             }
             const int w = pipeline.width(), h = pipeline.height();

@@ -34,7 +34,9 @@ inline void chartColour(int row, int column, int width, int height, std::uint8_t
 }
 
 // The chart as the sensor sees it: one sample per pixel, B G / G R cells.
-inline std::vector<std::uint8_t> chartBayer(int width, int height)
+// With sensorResponse, red and blue come out at 8/10 and 8/11 of green, the
+// response the white balance expects of the camera at gain index 0.
+inline std::vector<std::uint8_t> chartBayer(int width, int height, bool sensorResponse = false)
 {
     std::vector<std::uint8_t> bayer(static_cast<std::size_t>(width) * height);
     for (int r = 0; r < height; ++r) {
@@ -42,7 +44,11 @@ inline std::vector<std::uint8_t> chartBayer(int width, int height)
             std::uint8_t rgb[3];
             chartColour(r, c, width, height, rgb);
             const int channel = (r % 2 == 0 && c % 2 == 0) ? 2 : ((r % 2 == 1 && c % 2 == 1) ? 0 : 1);
-            bayer[static_cast<std::size_t>(r) * width + c] = rgb[channel];
+            int value = rgb[channel];
+            if (sensorResponse && channel != 1) {
+                value = value * 8 / (channel == 0 ? 10 : 11);
+            }
+            bayer[static_cast<std::size_t>(r) * width + c] = static_cast<std::uint8_t>(value);
         }
     }
     return bayer;
