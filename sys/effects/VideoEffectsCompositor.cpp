@@ -3,6 +3,8 @@
 // (nearest neighbour); each output line is blended from a gathered overlay line.
 #include <emmintrin.h>
 
+#include <cstring>
+
 #include "effects/EffectKernels.h"
 #include "effects/VideoEffects.h"
 
@@ -54,16 +56,17 @@ inline ULONG ChromaMaskColumn(ULONG ulChromaColumn)
 }
 
 // Gathers one line of BGR overlay pixels and their weights, one weight per byte.
+// Each pixel is written as 4 bytes, the fourth overwritten by the next pixel, so
+// both lines need one byte of room after the last pixel.
 VOID GatherPixels(const UCHAR* pucOverlayLine, const UCHAR* pucMaskLine, const USHORT* pusColumns, ULONG ulCount,
                   PUCHAR pucPicture, PUCHAR pucWeight)
 {
     for (ULONG x = 0; x < ulCount; ++x) {
         const UCHAR* pucFrom = pucOverlayLine + 3 * static_cast<SIZE_T>(pusColumns[x]);
-        const UCHAR ucWeight = pucMaskLine[pusColumns[x]];
-        pucPicture[3 * x] = pucFrom[0];
-        pucPicture[3 * x + 1] = pucFrom[1];
-        pucPicture[3 * x + 2] = pucFrom[2];
-        pucWeight[3 * x] = pucWeight[3 * x + 1] = pucWeight[3 * x + 2] = ucWeight;
+        const ULONG ulPixel = pucFrom[0] | (static_cast<ULONG>(pucFrom[1]) << 8) | (static_cast<ULONG>(pucFrom[2]) << 16);
+        const ULONG ulWeight = pucMaskLine[pusColumns[x]] * 0x010101u;
+        memcpy(pucPicture + 3 * x, &ulPixel, sizeof(ulPixel));
+        memcpy(pucWeight + 3 * x, &ulWeight, sizeof(ulWeight));
     }
 }
 
@@ -158,7 +161,7 @@ ULONG VideoEffects::CompositeBgr(const UCHAR* pucOverlay, const UCHAR* pucMask, 
     }
     const SIZE_T cbStride = static_cast<SIZE_T>(m_ulWidth) * 3;
     PUCHAR pucPicture = m_pWork[2];
-    PUCHAR pucWeight = m_pWork[2] + cbStride;
+    PUCHAR pucWeight = m_pWork[2] + cbStride + 16;
     ULONG ulGathered = kOverlayHeight;  // none yet
     for (ULONG y = 0; y < m_ulHeight; ++y) {
         // Bitmap files and RGB frames both store the bottom line first.
@@ -205,18 +208,28 @@ ULONG VideoEffects::CompositeI420(const UCHAR* pucOverlay, const UCHAR* pucMask,
     const ULONG ulChromaWidth = kOverlayWidth / 2;
     const ULONG ulChromaHeight = kOverlayHeight / 2;
     const ULONG ulChromaRows = m_ulHeight / 2;
-    for (ULONG ulPlane = 0; ulPlane < 2; ++ulPlane) {
-        const UCHAR* pucOverlayPlane = pucOverlay + kOverlayWidth * kOverlayHeight + ulPlane * ulChromaWidth * ulChromaHeight;
-        const SIZE_T cbPlane = m_ulPixels + static_cast<SIZE_T>(ulPlane) * m_ulWidth2 * ulChromaRows;
-        for (ULONG j = 0; j < ulChromaRows; ++j) {
-            const ULONG ulChromaLine = size.lines.Map(j);
-            const ULONG ulMaskLine = kOverlayHeight - 1 - 2 * ulChromaLine;
-            GatherSamples(pucOverlayPlane + (ulChromaHeight - 1 - ulChromaLine) * ulChromaWidth,
-                          pucMask + ulMaskLine * kOverlayWidth, pusChromaColumns, pusChromaMaskColumns, m_ulWidth2,
-                          pucPicture, pucWeight);
-            const SIZE_T cbAt = cbPlane + static_cast<SIZE_T>(j) * m_ulWidth2;
-            VeBlend(pucSource + cbAt, pucPicture, pucWeight, pucDestination + cbAt, m_ulWidth2);
+    const UCHAR* pucOverlayU = pucOverlay + kOverlayWidth * kOverlayHeight;
+    const UCHAR* pucOverlayV = pucOverlayU + ulChromaWidth * ulChromaHeight;
+    const SIZE_T cbChromaPlane = static_cast<SIZE_T>(m_ulWidth2) * ulChromaRows;
+    PUCHAR pucPictureU = pucWeight + m_ulWidth;
+    PUCHAR pucPictureV = pucPictureU + m_ulWidth2;
+    PUCHAR pucWeightUV = pucPictureV + m_ulWidth2;
+    ulGathered = kOverlayHeight;
+    for (ULONG j = 0; j < ulChromaRows; ++j) {
+        const ULONG ulChromaLine = size.lines.Map(j);
+        if (ulChromaLine != ulGathered) {
+            // Chroma line j is weighed by the mask line beneath its first luma line.
+            const UCHAR* pucMaskLine = pucMask + (kOverlayHeight - 1 - 2 * ulChromaLine) * kOverlayWidth;
+            const SIZE_T cbOverlayLine = static_cast<SIZE_T>(ulChromaHeight - 1 - ulChromaLine) * ulChromaWidth;
+            GatherSamples(pucOverlayU + cbOverlayLine, pucMaskLine, pusChromaColumns, pusChromaMaskColumns, m_ulWidth2,
+                          pucPictureU, pucWeightUV);
+            GatherSamples(pucOverlayV + cbOverlayLine, pucMaskLine, pusChromaColumns, pusChromaMaskColumns, m_ulWidth2,
+                          pucPictureV, pucWeightUV);
+            ulGathered = ulChromaLine;
         }
+        const SIZE_T cbAt = m_ulPixels + static_cast<SIZE_T>(j) * m_ulWidth2;
+        VeBlend(pucSource + cbAt, pucPictureU, pucWeightUV, pucDestination + cbAt, m_ulWidth2);
+        VeBlend(pucSource + cbAt + cbChromaPlane, pucPictureV, pucWeightUV, pucDestination + cbAt + cbChromaPlane, m_ulWidth2);
     }
     return VE_SUCCESS;
 }
