@@ -241,6 +241,36 @@ TEST(CDefect, FastScanMatchesPerPixelScanOverManyFrames)
     }
 }
 
+// Small and odd frames, random margins, rates and exposures: the fast scan
+// keeps the reference state and nothing reads outside the frame.
+TEST(CDefect, SmallFramesAndRandomSettingsStayExact)
+{
+    std::mt19937 random(23);
+    for (int round = 0; round < 60; ++round) {
+        const int w = 4 + static_cast<int>(random() % 60);
+        const int h = 4 + static_cast<int>(random() % 20);
+        const tagIpDefectParameters parameters{static_cast<UCHAR>(random() % 80), static_cast<UCHAR>(random() % 80)};
+        CDefect fast, reference;
+        ASSERT_TRUE(fast.Open(w, h, parameters));
+        ASSERT_TRUE(reference.Open(w, h, parameters));
+        reference.UseReferenceScan(true);
+        tagIpDefectBlock block{};
+        for (int frame = 0; frame < 8; ++frame) {
+            Bytes bayer(static_cast<std::size_t>(w) * h);
+            const int base = static_cast<int>(random() % 256);
+            for (auto& b : bayer) {
+                b = static_cast<std::uint8_t>(random() % 5 == 0 ? random() : std::clamp(base + int(random() % 9) - 4, 0, 255));
+            }
+            Bytes copy = bayer;
+            const UCHAR rate = static_cast<UCHAR>(random() % 4 == 0 ? random() : 30);
+            const ULONG exposure = random() % 2 ? 5000 : 20000;
+            ASSERT_TRUE(fast.Process(bayer.data(), rate, exposure, &block));
+            ASSERT_TRUE(reference.Process(copy.data(), rate, exposure, &block));
+            ASSERT_EQ(bayer, copy) << w << "x" << h << " frame " << frame;
+        }
+    }
+}
+
 TEST(CDefect, PreFiltersAgreeLaneForLane)
 {
     if (!DefectHasAvx2()) {

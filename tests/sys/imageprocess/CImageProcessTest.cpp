@@ -296,7 +296,7 @@ TEST(CImageProcess, CroppedSizesShowTheCentreOfTheFrame)
 
 TEST(CImageProcess, I420RowsRunOppositeToBgr24)
 {
-    for (UCHAR flip : {UCHAR(0), UCHAR(1)}) {
+    for (UCHAR flip : {UCHAR(0), UCHAR(1), UCHAR(2)}) {  // 2 is no flip, for both formats alike
         for (UCHAR size = 0; size < 5; ++size) {
             tagIpParameters parameters = defaultIpParameters();
             parameters.bFlip = flip;
