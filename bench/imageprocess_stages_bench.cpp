@@ -86,7 +86,7 @@ void CGamma_ProcessReference(benchmark::State& state) { gamma(state, true); }
 
 // One measuring call: the stage measures on one call in four, so each
 // iteration makes four calls and counts as one measured frame.
-void CAwb_Process_Measure(benchmark::State& state)
+void awbMeasure(benchmark::State& state, bool reference)
 {
     auto frame = korval::tests::naturalFrame(kCifWidth, kCifHeight, 0);
     std::vector<std::uint8_t> bayer(kCifWidth * kCifHeight);
@@ -101,10 +101,14 @@ void CAwb_Process_Measure(benchmark::State& state)
     USHORT gain[3] = {128, 128, 128}, nextGain[3];
     for (auto _ : state) {
         for (int call = 0; call < 4; ++call) {
-            benchmark::DoNotOptimize(stage.Process(bayer.data(), index, gain, nextIndex, nextGain));
+            benchmark::DoNotOptimize(reference ? stage.ProcessReference(bayer.data(), index, gain, nextIndex, nextGain)
+                                               : stage.Process(bayer.data(), index, gain, nextIndex, nextGain));
         }
     }
 }
+
+void CAwb_Process_Measure(benchmark::State& state) { awbMeasure(state, false); }
+void CAwb_ProcessReference_Measure(benchmark::State& state) { awbMeasure(state, true); }
 
 } // namespace
 
@@ -117,3 +121,4 @@ BENCHMARK(CRearrange_Process_4B4G4RReference);
 BENCHMARK(CGamma_Process);
 BENCHMARK(CGamma_ProcessReference);
 BENCHMARK(CAwb_Process_Measure);
+BENCHMARK(CAwb_ProcessReference_Measure);

@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "imageprocess/CAwbKernels.h"
+#include "imageprocess/CInterpolationKernels.h"
+
 namespace {
 
-// Position (row, column) of the B, G and R samples in each block's top-left cell.
+// Row and column of the B, G and R samples in each block's top-left cell.
 struct tagSampleSites {
     UCHAR ucBlueRow, ucBlueColumn, ucGreenRow, ucGreenColumn, ucRedRow, ucRedColumn;
 };
@@ -20,12 +23,6 @@ const tagSampleSites kSites[4] = {
 constexpr double kEnoughGrey = 3000.0;
 
 } // namespace
-
-struct CAwb::tagAwbSums {
-    double dRed;
-    double dGreen;
-    double dBlue;
-};
 
 CAwb::CAwb()
     : m_sParameters{}, m_bOpened(FALSE), m_ucMode(0), m_ucPhase(0), m_ulWidth(0), m_ulHeight(0),
@@ -84,6 +81,18 @@ bool CAwb::GetParameters(tagIpAwbParameters* psParameters) const
 bool CAwb::Process(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
                    PUCHAR pucNextGainIndex, PUSHORT pusNextGain)
 {
+    return Run(pBayer, aucGainIndex, ausGain, pucNextGainIndex, pusNextGain, false);
+}
+
+bool CAwb::ProcessReference(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
+                            PUCHAR pucNextGainIndex, PUSHORT pusNextGain)
+{
+    return Run(pBayer, aucGainIndex, ausGain, pucNextGainIndex, pusNextGain, true);
+}
+
+bool CAwb::Run(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
+               PUCHAR pucNextGainIndex, PUSHORT pusNextGain, bool bReference)
+{
     if (!m_bOpened || pBayer == nullptr || aucGainIndex == nullptr || ausGain == nullptr ||
         pucNextGainIndex == nullptr || pusNextGain == nullptr) {
         return false;
@@ -98,7 +107,7 @@ bool CAwb::Process(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHOR
     if (m_ucPhase > 3) {
         return false;
     }
-    Measure(pBayer, aucGainIndex, ausGain, pusNextGain);
+    Measure(pBayer, aucGainIndex, ausGain, pusNextGain, bReference);
     pucNextGainIndex[0] = 0;
     pucNextGainIndex[1] = 0;
     pucNextGainIndex[2] = 0;
@@ -106,7 +115,7 @@ bool CAwb::Process(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHOR
 }
 
 void CAwb::Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
-                   PUSHORT pusNextGain) const
+                   PUSHORT pusNextGain, bool bReference) const
 {
     double gainR = ausGain[0] / 128.0;
     double gainG = ausGain[1] / 128.0;
@@ -116,45 +125,30 @@ void CAwb::Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHOR
     double factorB = 1.0 + static_cast<double>(aucGainIndex[2]) / m_ucIndexDivisor;
     double relR = factorR * gainR / (factorG * gainG);
     double relB = factorB * gainB / (factorG * gainG);
-    double kR = factorG * 10.0 / (factorR * 8.0);
-    double kB = factorG * 11.0 / (factorB * 8.0);
 
-    tagAwbSums sums{0.0, 0.0, 0.0};
-    SumGreySamples(pBayer, kR, kB, gainR, gainG, gainB, &sums);
-    if (sums.dGreen > kEnoughGrey && sums.dRed != 0.0 && sums.dBlue != 0.0) {
-        relR += (sums.dGreen * relR / sums.dRed - relR) * m_dSpeed;
-        relB += (sums.dGreen * relB / sums.dBlue - relB) * m_dSpeed;
+    const tagSampleSites& site = kSites[m_ucPhase];
+    const tagIpAwbParameters& limits = m_sParameters;
+    tagAwbSampling sampling{m_ulWidth, m_ulBlockRows, m_ulBlocksPerRow,
+                            site.ucRedRow * m_ulWidth + site.ucRedColumn,
+                            site.ucGreenRow * m_ulWidth + site.ucGreenColumn,
+                            site.ucBlueRow * m_ulWidth + site.ucBlueColumn,
+                            factorG * 10.0 / (factorR * 8.0), factorG * 11.0 / (factorB * 8.0),
+                            {gainR, gainG, gainB}, static_cast<double>(limits.ucUpperLuma),
+                            static_cast<double>(limits.ucLowerLuma), static_cast<double>(limits.ucULimit),
+                            static_cast<double>(limits.ucVLimit), static_cast<double>(limits.ucUVLimit)};
+    double sums[3] = {0.0, 0.0, 0.0};
+    if (!bReference && IpCpuHasAvx2() && AwbSumsExactInAnyOrder(sampling)) {
+        AwbSumGreyAvx2(pBayer, sampling, sums);
+    } else {
+        AwbSumGreyReference(pBayer, sampling, sums);
+    }
+    if (sums[1] > kEnoughGrey && sums[0] != 0.0 && sums[2] != 0.0) {
+        relR += (sums[1] * relR / sums[0] - relR) * m_dSpeed;
+        relB += (sums[1] * relB / sums[2] - relB) * m_dSpeed;
     }
     pusNextGain[0] = static_cast<USHORT>(std::trunc(Limit(relR) * 128.0));
     pusNextGain[1] = 128;
     pusNextGain[2] = static_cast<USHORT>(std::trunc(Limit(relB) * 128.0));
-}
-
-void CAwb::SumGreySamples(const UCHAR* pBayer, double dKr, double dKb, double dGainR,
-                          double dGainG, double dGainB, tagAwbSums* psSums) const
-{
-    const tagSampleSites& site = kSites[m_ucPhase];
-    const tagIpAwbParameters& limits = m_sParameters;
-    for (ULONG blockRow = 0; blockRow < m_ulBlockRows; ++blockRow) {
-        const UCHAR* top = pBayer + static_cast<SIZE_T>(blockRow) * 4 * m_ulWidth;
-        for (ULONG block = 0; block < m_ulBlocksPerRow; ++block) {
-            const UCHAR* cell = top + block * 4;
-            double red = cell[site.ucRedRow * m_ulWidth + site.ucRedColumn];
-            double green = cell[site.ucGreenRow * m_ulWidth + site.ucGreenColumn];
-            double blue = cell[site.ucBlueRow * m_ulWidth + site.ucBlueColumn];
-            double luma = 0.299 * red + 0.587 * green + 0.114 * blue;
-            double redScaled = red * dKr;
-            double blueScaled = blue * dKb;
-            double u = 0.5 * blueScaled - (0.169 * redScaled + 0.331 * green);
-            double v = 0.5 * redScaled - 0.418 * green - 0.082 * blueScaled;
-            if (luma <= limits.ucUpperLuma && luma >= limits.ucLowerLuma && std::fabs(u) <= limits.ucULimit &&
-                std::fabs(v) <= limits.ucVLimit && std::fabs(u + v) <= limits.ucUVLimit) {
-                psSums->dRed += red * dGainR;
-                psSums->dGreen += green * dGainG;
-                psSums->dBlue += blue * dGainB;
-            }
-        }
-    }
 }
 
 // Above the maximum becomes the maximum, otherwise below the minimum becomes

@@ -21,13 +21,15 @@ public:
     // (the next-frame block of the pipeline's output) through the two pointers.
     bool Process(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
                  PUCHAR pucNextGainIndex, PUSHORT pusNextGain);
+    // The same with the plain per-block measurement that the fast one is held to.
+    bool ProcessReference(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
+                          PUCHAR pucNextGainIndex, PUSHORT pusNextGain);
 
 private:
-    struct tagAwbSums;
+    bool Run(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
+             PUCHAR pucNextGainIndex, PUSHORT pusNextGain, bool bReference);
     void Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
-                 PUSHORT pusNextGain) const;
-    void SumGreySamples(const UCHAR* pBayer, double dKr, double dKb, double dGainR, double dGainG,
-                        double dGainB, tagAwbSums* psSums) const;
+                 PUSHORT pusNextGain, bool bReference) const;
     double Limit(double dGain) const;
 
     tagIpAwbParameters m_sParameters;

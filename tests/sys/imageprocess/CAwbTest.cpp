@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 #include <vector>
 
+#include "imageprocess/CAwbKernels.h"
 #include "sys/imageprocess/IpStageFrames.h"
 
 namespace {
@@ -144,4 +146,42 @@ TEST(CAwb, RefusesBadCallsAndKeepsSettings)
     EXPECT_FALSE(stage.GetParameters(nullptr));
     EXPECT_TRUE(stage.Close());
     EXPECT_FALSE(stage.Process(grey.data(), index.data(), gain.data(), index.data(), gain.data()));
+}
+
+TEST(CAwb, FastSumsMatchTheReferenceOnFullFrames)
+{
+    using korval::tests::kCifHeight;
+    using korval::tests::kCifWidth;
+    std::mt19937 generator(17);
+    for (int kind = 0; kind < 2; ++kind) {
+        auto padded = kind == 0 ? korval::tests::randomFrame(kCifWidth, kCifHeight, 5)
+                                : korval::tests::naturalFrame(kCifWidth, kCifHeight, 0);
+        std::vector<std::uint8_t> bayer(kCifWidth * kCifHeight);
+        for (int r = 0; r < kCifHeight; ++r) {
+            for (int c = 0; c < kCifWidth; ++c) {
+                bayer[r * kCifWidth + c] = padded.at(r, c);
+            }
+        }
+        for (int trial = 0; trial < 20; ++trial) {
+            ULONG width = trial % 2 == 0 ? kCifWidth : kCifWidth - 8;  // 86 blocks: a scalar tail
+            tagAwbSampling sampling{width, kCifHeight / 4, width / 4, width + 1, 1, 0,
+                                    1.0 + (generator() % 100) / 50.0, 1.0 + (generator() % 100) / 50.0,
+                                    {(generator() % 512) / 128.0, (generator() % 512) / 128.0, (generator() % 512) / 128.0},
+                                    double(generator() % 256), double(generator() % 128), double(generator() % 256),
+                                    double(generator() % 256), double(generator() % 256)};
+            double fast[3] = {0, 0, 0}, reference[3] = {0, 0, 0};
+            AwbSumGreyAvx2(bayer.data(), sampling, fast);
+            AwbSumGreyReference(bayer.data(), sampling, reference);
+            for (int ch = 0; ch < 3; ++ch) {
+                ASSERT_EQ(fast[ch], reference[ch]) << kind << " " << trial << " " << ch;
+            }
+        }
+        Awb fastStage(settings(60, 400, 64)), referenceStage(settings(60, 400, 64));
+        std::array<UCHAR, 3> index{2, 1, 3}, nextFast{}, nextReference{};
+        std::array<USHORT, 3> gain{150, 120, 170}, gainFast{}, gainReference{};
+        ASSERT_TRUE(fastStage.stage.Process(bayer.data(), index.data(), gain.data(), nextFast.data(), gainFast.data()));
+        ASSERT_TRUE(referenceStage.stage.ProcessReference(bayer.data(), index.data(), gain.data(), nextReference.data(),
+                                                          gainReference.data()));
+        EXPECT_EQ(gainFast, gainReference);
+    }
 }
