@@ -1,5 +1,6 @@
 // Crops, the black border, 2x enlargement and 2x reduction of BGR24 pictures.
 #include "imageprocess/ImageHelpers.h"
+#include "imageprocess/ImageHelpersKernels.h"
 
 #include <cstring>
 #include <emmintrin.h>
@@ -61,7 +62,9 @@ void ScaleRow(const UCHAR* pucSource, UCHAR* pucOut, ULONG ulWidth, bool bLastRo
     // The word read for pixel i spans bytes 3i..3i+7; near the end of the last
     // row it would pass the one pixel beyond the row that the rule reads.
     const ULONG ulWordPixels = bLastRow ? (ulWidth >= 1 ? ulWidth - 1 : 0) : ulWidth;
-    ULONG i = 0;
+    // The rule reads up to one pixel past the row (into the next row, or just
+    // past the last one), and no further.
+    ULONG i = ImageHelpersHaveAvx2() ? ScaleRowAvx2(pucSource, pucOut, ulWidth + 1) : 0;
     for (; i + 1 < ulWordPixels; ++i) {
         const ULONGLONG x = Load64(pucSource + 3 * static_cast<SIZE_T>(i));
         const ULONGLONG h = (x >> 1) & ullHalfMask;

@@ -18,5 +18,10 @@ void GreenRowAvx2(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount);
 // column not done.
 ULONG SmoothRowAvx2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth);
 
+// Even enlargement row: pixel i, then the half-sum of pixels i and i + 1, for
+// i in steps of 4 while pixel i + 4 lies within ulReadablePixels; returns the
+// first pixel not done.
+ULONG ScaleRowAvx2(const UCHAR* pucSource, UCHAR* pucOut, ULONG ulReadablePixels);
+
 // The luma of the rule, for pixels where the vector kernel cannot decide.
 UCHAR LumaOfPixel(ULONG ulBlue, ULONG ulGreen, ULONG ulRed);
