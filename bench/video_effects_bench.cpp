@@ -2,12 +2,19 @@
 // compositor at every output size, and the overlay conversion.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "effects/VideoEffects.h"
 
 namespace {
+
+// The fastest repetition: the figure least disturbed by other work on the machine.
+double Fastest(const std::vector<double>& values)
+{
+    return *std::min_element(values.begin(), values.end());
+}
 
 using Bytes = std::vector<unsigned char>;
 
@@ -81,7 +88,7 @@ void VideoEffects_ConvertBgrToI420_Overlay(benchmark::State& state)
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(VideoEffects_ConvertBgrToI420_Overlay)->Unit(benchmark::kMicrosecond);
+BENCHMARK(VideoEffects_ConvertBgrToI420_Overlay)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
 
 const char* const kEffectNames[] = {"",          "Negative", "BlackWhite", "GreenTone", "Grey",
                                     "BlueTone",  "RedTone",  "Relief",     "ColorSketch", "Mosaic",
@@ -100,7 +107,7 @@ struct Registrar {
                                              (format == VE_FORMAT_I420 ? "_I420" : "_BGR24");
                     benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
                         runEffect(state, effect, size.width, size.height, format);
-                    })->Unit(benchmark::kMicrosecond);
+                    })->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
                 }
             }
         }
@@ -111,7 +118,7 @@ struct Registrar {
                                          (format == VE_FORMAT_I420 ? "_I420" : "_BGR24");
                 benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
                     runComposite(state, size.width, size.height, format);
-                })->Unit(benchmark::kMicrosecond);
+                })->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
             }
         }
     }

@@ -80,6 +80,73 @@ VOID GatherSamples(const UCHAR* pucOverlayLine, const UCHAR* pucMaskLine, const 
     }
 }
 
+// One I420 composite: the output, the overlay, and the column maps.
+struct I420Blend {
+    const StepPattern* pLines;
+    PUSHORT pusColumns;
+    PUSHORT pusChromaColumns;
+    PUSHORT pusChromaMaskColumns;
+    const UCHAR* pucOverlay;
+    const UCHAR* pucMask;
+    const UCHAR* pucSource;
+    PUCHAR pucDestination;
+    PUCHAR pucScratch;  // gathered lines
+    ULONG ulWidth;
+    ULONG ulHeight;
+};
+
+// Luma with the full-resolution mask; the overlay and the mask are stored bottom
+// line first, I420 top line first.
+VOID BlendI420Luma(const I420Blend& blend)
+{
+    PUCHAR pucPicture = blend.pucScratch;
+    PUCHAR pucWeight = pucPicture + blend.ulWidth;
+    ULONG ulGathered = kOverlayHeight;  // none yet
+    for (ULONG y = 0; y < blend.ulHeight; ++y) {
+        const ULONG ulLine = kOverlayHeight - 1 - blend.pLines->Map(y);
+        if (ulLine != ulGathered) {
+            GatherSamples(blend.pucOverlay + ulLine * kOverlayWidth, blend.pucMask + ulLine * kOverlayWidth,
+                          blend.pusColumns, blend.pusColumns, blend.ulWidth, pucPicture, pucWeight);
+            ulGathered = ulLine;
+        }
+        const SIZE_T cbAt = static_cast<SIZE_T>(y) * blend.ulWidth;
+        VeBlend(blend.pucSource + cbAt, pucPicture, pucWeight, blend.pucDestination + cbAt, blend.ulWidth);
+    }
+}
+
+// Both chroma planes, with the weights of one mask line shared by U and V.
+VOID BlendI420Chroma(const I420Blend& blend)
+{
+    constexpr ULONG ulChromaWidth = kOverlayWidth / 2;
+    constexpr ULONG ulChromaHeight = kOverlayHeight / 2;
+    const ULONG ulWidth = blend.ulWidth / 2;
+    const ULONG ulRows = blend.ulHeight / 2;
+    const UCHAR* pucOverlayU = blend.pucOverlay + kOverlayWidth * kOverlayHeight;
+    const UCHAR* pucOverlayV = pucOverlayU + ulChromaWidth * ulChromaHeight;
+    const SIZE_T cbLuma = static_cast<SIZE_T>(blend.ulWidth) * blend.ulHeight;
+    const SIZE_T cbPlane = static_cast<SIZE_T>(ulWidth) * ulRows;
+    PUCHAR pucPictureU = blend.pucScratch;
+    PUCHAR pucPictureV = pucPictureU + ulWidth;
+    PUCHAR pucWeight = pucPictureV + ulWidth;
+    ULONG ulGathered = kOverlayHeight;  // none yet
+    for (ULONG j = 0; j < ulRows; ++j) {
+        const ULONG ulLine = blend.pLines->Map(j);
+        if (ulLine != ulGathered) {
+            // Chroma line j is weighed by the mask line beneath its first luma line.
+            const UCHAR* pucMaskLine = blend.pucMask + (kOverlayHeight - 1 - 2 * ulLine) * kOverlayWidth;
+            const SIZE_T cbOverlayLine = static_cast<SIZE_T>(ulChromaHeight - 1 - ulLine) * ulChromaWidth;
+            GatherSamples(pucOverlayU + cbOverlayLine, pucMaskLine, blend.pusChromaColumns, blend.pusChromaMaskColumns,
+                          ulWidth, pucPictureU, pucWeight);
+            GatherSamples(pucOverlayV + cbOverlayLine, pucMaskLine, blend.pusChromaColumns, blend.pusChromaMaskColumns,
+                          ulWidth, pucPictureV, pucWeight);
+            ulGathered = ulLine;
+        }
+        const SIZE_T cbAt = cbLuma + static_cast<SIZE_T>(j) * ulWidth;
+        VeBlend(blend.pucSource + cbAt, pucPictureU, pucWeight, blend.pucDestination + cbAt, ulWidth);
+        VeBlend(blend.pucSource + cbAt + cbPlane, pucPictureV, pucWeight, blend.pucDestination + cbAt + cbPlane, ulWidth);
+    }
+}
+
 } // namespace
 
 VOID VeBlendReference(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight,
@@ -181,56 +248,27 @@ ULONG VideoEffects::CompositeI420(const UCHAR* pucOverlay, const UCHAR* pucMask,
                                   PUCHAR pucDestination)
 {
     const OutputSize& size = *FindOutputSize(m_ulWidth, m_ulHeight);
-    PUSHORT pusColumns = reinterpret_cast<PUSHORT>(m_pToneTable + VE_TONE_COLUMN_MAPS);
-    PUSHORT pusChromaColumns = pusColumns + m_ulWidth;
-    PUSHORT pusChromaMaskColumns = pusChromaColumns + m_ulWidth2;
+    I420Blend blend = {};
+    blend.pusColumns = reinterpret_cast<PUSHORT>(m_pToneTable + VE_TONE_COLUMN_MAPS);
+    blend.pusChromaColumns = blend.pusColumns + m_ulWidth;
+    blend.pusChromaMaskColumns = blend.pusChromaColumns + m_ulWidth2;
     for (ULONG x = 0; x < m_ulWidth; ++x) {
-        pusColumns[x] = static_cast<USHORT>(size.columns.Map(x));
+        blend.pusColumns[x] = static_cast<USHORT>(size.columns.Map(x));
     }
     for (ULONG c = 0; c < m_ulWidth2; ++c) {
-        pusChromaColumns[c] = static_cast<USHORT>(size.columns.Map(c));
-        pusChromaMaskColumns[c] = static_cast<USHORT>(ChromaMaskColumn(pusChromaColumns[c]));
+        blend.pusChromaColumns[c] = static_cast<USHORT>(size.columns.Map(c));
+        blend.pusChromaMaskColumns[c] = static_cast<USHORT>(ChromaMaskColumn(blend.pusChromaColumns[c]));
     }
-    PUCHAR pucPicture = m_pWork[2];
-    PUCHAR pucWeight = m_pWork[2] + m_ulWidth;
-    // Luma: the overlay and the mask are stored bottom line first, I420 top first.
-    ULONG ulGathered = kOverlayHeight;  // none yet
-    for (ULONG y = 0; y < m_ulHeight; ++y) {
-        const ULONG ulLine = kOverlayHeight - 1 - size.lines.Map(y);
-        if (ulLine != ulGathered) {
-            GatherSamples(pucOverlay + ulLine * kOverlayWidth, pucMask + ulLine * kOverlayWidth, pusColumns, pusColumns,
-                          m_ulWidth, pucPicture, pucWeight);
-            ulGathered = ulLine;
-        }
-        const SIZE_T cbAt = static_cast<SIZE_T>(y) * m_ulWidth;
-        VeBlend(pucSource + cbAt, pucPicture, pucWeight, pucDestination + cbAt, m_ulWidth);
-    }
-    const ULONG ulChromaWidth = kOverlayWidth / 2;
-    const ULONG ulChromaHeight = kOverlayHeight / 2;
-    const ULONG ulChromaRows = m_ulHeight / 2;
-    const UCHAR* pucOverlayU = pucOverlay + kOverlayWidth * kOverlayHeight;
-    const UCHAR* pucOverlayV = pucOverlayU + ulChromaWidth * ulChromaHeight;
-    const SIZE_T cbChromaPlane = static_cast<SIZE_T>(m_ulWidth2) * ulChromaRows;
-    PUCHAR pucPictureU = pucWeight + m_ulWidth;
-    PUCHAR pucPictureV = pucPictureU + m_ulWidth2;
-    PUCHAR pucWeightUV = pucPictureV + m_ulWidth2;
-    ulGathered = kOverlayHeight;
-    for (ULONG j = 0; j < ulChromaRows; ++j) {
-        const ULONG ulChromaLine = size.lines.Map(j);
-        if (ulChromaLine != ulGathered) {
-            // Chroma line j is weighed by the mask line beneath its first luma line.
-            const UCHAR* pucMaskLine = pucMask + (kOverlayHeight - 1 - 2 * ulChromaLine) * kOverlayWidth;
-            const SIZE_T cbOverlayLine = static_cast<SIZE_T>(ulChromaHeight - 1 - ulChromaLine) * ulChromaWidth;
-            GatherSamples(pucOverlayU + cbOverlayLine, pucMaskLine, pusChromaColumns, pusChromaMaskColumns, m_ulWidth2,
-                          pucPictureU, pucWeightUV);
-            GatherSamples(pucOverlayV + cbOverlayLine, pucMaskLine, pusChromaColumns, pusChromaMaskColumns, m_ulWidth2,
-                          pucPictureV, pucWeightUV);
-            ulGathered = ulChromaLine;
-        }
-        const SIZE_T cbAt = m_ulPixels + static_cast<SIZE_T>(j) * m_ulWidth2;
-        VeBlend(pucSource + cbAt, pucPictureU, pucWeightUV, pucDestination + cbAt, m_ulWidth2);
-        VeBlend(pucSource + cbAt + cbChromaPlane, pucPictureV, pucWeightUV, pucDestination + cbAt + cbChromaPlane, m_ulWidth2);
-    }
+    blend.pLines = &size.lines;
+    blend.pucOverlay = pucOverlay;
+    blend.pucMask = pucMask;
+    blend.pucSource = pucSource;
+    blend.pucDestination = pucDestination;
+    blend.pucScratch = m_pWork[2];
+    blend.ulWidth = m_ulWidth;
+    blend.ulHeight = m_ulHeight;
+    BlendI420Luma(blend);
+    BlendI420Chroma(blend);
     return VE_SUCCESS;
 }
 
