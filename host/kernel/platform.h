@@ -69,7 +69,7 @@ public:
 
     std::size_t openHandleCount() const;
     void checkNoHandleLeaks() const; // bug check naming the open handles
-    std::size_t runningSystemThreads() const;
+    std::size_t runningSystemThreads() const; // a thread counts until it has fully left, after its object is signalled
 
     // Internal state of the emulated kernel (defined in the implementation).
     struct State;
