@@ -39,6 +39,32 @@ void forget(StreamClassDeviceState& device, const DeviceEventState* event)
 
 } // namespace
 
+namespace {
+
+// Points the entry at the published set and item; false when not published.
+bool findPublishedEvent(const StreamClassDeviceState& device, const GUID& set, ULONG id, DeviceEventState& event)
+{
+    const HW_STREAM_HEADER* header = device.header();
+    const KSEVENT_SET* sets = header != nullptr ? header->DeviceEventsArray : nullptr;
+    const ULONG count = header != nullptr ? header->NumDevEventArrayEntries : 0;
+    for (ULONG i = 0; sets != nullptr && i < count; ++i) {
+        if (sets[i].Set == nullptr || *sets[i].Set != set || sets[i].EventItem == nullptr) {
+            continue;
+        }
+        for (ULONG k = 0; k < sets[i].EventsCount; ++k) {
+            if (sets[i].EventItem[k].EventId == id) {
+                event.entry.EventSet = &sets[i];
+                event.entry.EventItem = &sets[i].EventItem[k];
+                event.setIndex = i;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 std::unique_ptr<DeviceEvent> StreamClassDevice::enableEvent(const GUID& set, ULONG id, NTSTATUS* status)
 {
     NTSTATUS ignored;
@@ -46,19 +72,7 @@ std::unique_ptr<DeviceEvent> StreamClassDevice::enableEvent(const GUID& set, ULO
     auto event = std::make_shared<DeviceEventState>();
     {
         std::lock_guard lock(state_->mutex);
-        const HW_STREAM_HEADER* header = state_->header();
-        const KSEVENT_SET* sets = header != nullptr ? header->DeviceEventsArray : nullptr;
-        const ULONG count = header != nullptr ? header->NumDevEventArrayEntries : 0;
-        for (ULONG i = 0; sets != nullptr && i < count && event->entry.EventItem == nullptr; ++i) {
-            for (ULONG k = 0; sets[i].Set != nullptr && *sets[i].Set == set && k < sets[i].EventsCount; ++k) {
-                if (sets[i].EventItem != nullptr && sets[i].EventItem[k].EventId == id) {
-                    event->entry.EventSet = &sets[i];
-                    event->entry.EventItem = &sets[i].EventItem[k];
-                    event->setIndex = i;
-                }
-            }
-        }
-        if (event->entry.EventItem == nullptr) {
+        if (!findPublishedEvent(*state_, set, id, *event)) {
             result = STATUS_NOT_FOUND;
             return nullptr;
         }

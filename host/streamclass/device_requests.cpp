@@ -133,45 +133,70 @@ IntersectionResult StreamClassDevice::dataIntersection(ULONG stream, const Forma
     return answer;
 }
 
+namespace {
+
+// The class's own refusals of an open; STATUS_SUCCESS lets it reach the minidriver.
+NTSTATUS checkOpen(const StreamClassDeviceState& device, ULONG streamNumber, const FormatBytes& format)
+{
+    std::lock_guard lock(device.mutex);
+    if (!device.started || device.surpriseRemoved || device.removed) {
+        return STATUS_DEVICE_NOT_READY;
+    }
+    const HW_STREAM_INFORMATION* information = device.information(streamNumber);
+    if (information == nullptr || format.bytes.size() < sizeof(KSDATAFORMAT) ||
+        format.header().FormatSize > format.bytes.size()) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    std::size_t instances = 0;
+    for (const auto& weak : device.streams) {
+        auto open = weak.lock();
+        instances += open && open->object.StreamNumber == streamNumber ? 1 : 0;
+    }
+    if (device.options.enforceInstanceLimit && instances >= information->NumberOfPossibleInstances) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    return STATUS_SUCCESS;
+}
+
+std::shared_ptr<StreamClassStreamState> newStream(const std::shared_ptr<StreamClassDeviceState>& device,
+                                                  ULONG streamNumber)
+{
+    auto stream = std::make_shared<StreamClassStreamState>();
+    stream->device = device;
+    stream->extension = AlignedBlock(device->init.PerStreamExtensionSize);
+    stream->object.SizeOfThisPacket = sizeof(HW_STREAM_OBJECT);
+    stream->object.StreamNumber = streamNumber;
+    stream->object.HwStreamExtension = stream->extension.data();
+    stream->object.HwDeviceExtension = device->extension.data();
+    return stream;
+}
+
+void listOpenStream(StreamClassDeviceState& device, const std::shared_ptr<StreamClassStreamState>& stream)
+{
+    if (stream->object.ReceiveDataPacket == nullptr || stream->object.ReceiveControlPacket == nullptr) {
+        bugCheck("stream class: SRB_OPEN_STREAM succeeded without ReceiveDataPacket and ReceiveControlPacket");
+    }
+    {
+        ClassBook& book = classBook();
+        std::lock_guard lock(book.mutex);
+        book.openStreams[&stream->object] = stream;
+    }
+    std::lock_guard lock(device.mutex);
+    device.streams.push_back(stream);
+}
+
+} // namespace
+
 std::unique_ptr<StreamClassStream> StreamClassDevice::openStream(ULONG streamNumber, const FormatBytes& format,
                                                                  NTSTATUS* status)
 {
     NTSTATUS ignored;
     NTSTATUS& result = status != nullptr ? *status : ignored;
-    std::size_t instances = 0;
-    bool known;
-    ULONG possibleInstances = 0;
-    {
-        std::lock_guard lock(state_->mutex);
-        const HW_STREAM_INFORMATION* information = state_->information(streamNumber);
-        known = information != nullptr;
-        possibleInstances = known ? information->NumberOfPossibleInstances : 0;
-        for (const auto& weak : state_->streams) {
-            auto open = weak.lock();
-            instances += open && open->object.StreamNumber == streamNumber ? 1 : 0;
-        }
-        if (!state_->started || state_->surpriseRemoved || state_->removed) {
-            result = STATUS_DEVICE_NOT_READY;
-            return nullptr;
-        }
-    }
-    if (!known || format.bytes.size() < sizeof(KSDATAFORMAT) ||
-        format.header().FormatSize > format.bytes.size()) {
-        result = STATUS_INVALID_PARAMETER;
+    result = checkOpen(*state_, streamNumber, format);
+    if (!NT_SUCCESS(result)) {
         return nullptr;
     }
-    if (state_->options.enforceInstanceLimit && instances >= possibleInstances) {
-        result = STATUS_INVALID_DEVICE_REQUEST;
-        return nullptr;
-    }
-    auto stream = std::make_shared<StreamClassStreamState>();
-    stream->device = state_;
-    stream->extension = AlignedBlock(state_->init.PerStreamExtensionSize);
-    stream->object.SizeOfThisPacket = sizeof(HW_STREAM_OBJECT);
-    stream->object.StreamNumber = streamNumber;
-    stream->object.HwStreamExtension = stream->extension.data();
-    stream->object.HwDeviceExtension = state_->extension.data();
-
+    auto stream = newStream(state_, streamNumber);
     AlignedBlock formatCopy(format.bytes.size());
     std::memcpy(formatCopy.data(), format.bytes.data(), format.bytes.size());
     auto record = newSrb(state_, stream, SrbKind::Adapter, SRB_OPEN_STREAM);
@@ -181,16 +206,7 @@ std::unique_ptr<StreamClassStream> StreamClassDevice::openStream(ULONG streamNum
     if (!NT_SUCCESS(result)) {
         return nullptr;
     }
-    if (stream->object.ReceiveDataPacket == nullptr || stream->object.ReceiveControlPacket == nullptr) {
-        bugCheck("stream class: SRB_OPEN_STREAM succeeded without ReceiveDataPacket and ReceiveControlPacket");
-    }
-    {
-        ClassBook& book = classBook();
-        std::lock_guard lock(book.mutex);
-        book.openStreams[&stream->object] = stream;
-    }
-    std::lock_guard lock(state_->mutex);
-    state_->streams.push_back(stream);
+    listOpenStream(*state_, stream);
     return std::unique_ptr<StreamClassStream>(new StreamClassStream(stream));
 }
 
