@@ -51,6 +51,18 @@ void checkNothingPending(const StreamClassDeviceState& device)
     }
 }
 
+void forgetDevice(StreamClassDeviceState& device)
+{
+    {
+        std::lock_guard lock(device.mutex);
+        device.removed = true;
+        device.started = false;
+    }
+    ClassBook& book = classBook();
+    std::lock_guard lock(book.mutex);
+    book.devicesByExtension.erase(device.extension.data());
+}
+
 // SRB_UNINITIALIZE_DEVICE, once per successful initialization.
 NTSTATUS uninitialize(const std::shared_ptr<StreamClassDeviceState>& device)
 {
@@ -193,20 +205,28 @@ NTSTATUS StreamClassDevice::stop()
 
 void StreamClassDevice::remove()
 {
+    bool initialized;
     {
         std::lock_guard lock(state_->mutex);
         if (state_->removed) {
             return;
         }
-    }
-    bool initialized;
-    {
-        std::lock_guard lock(state_->mutex);
         initialized = state_->initialized;
     }
     if (initialized) {
         surpriseRemove();
     }
+    closeStreamsAndEvents();
+    uninitialize(state_);
+    checkNothingPending(*state_);
+    forgetDevice(*state_);
+    if (state_->options.leakCheckTag && !otherDeviceOfDriver(*state_)) {
+        checkNoPoolLeaks(*state_->options.leakCheckTag);
+    }
+}
+
+void StreamClassDevice::closeStreamsAndEvents()
+{
     for (const auto& stream : openStreamsOf(*state_)) {
         StreamClassStream(stream).close(state_->options.patience);
     }
@@ -217,21 +237,6 @@ void StreamClassDevice::remove()
     }
     for (const auto& event : events) {
         DeviceEvent(event).disable();
-    }
-    uninitialize(state_);
-    checkNothingPending(*state_);
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->removed = true;
-        state_->started = false;
-    }
-    {
-        ClassBook& book = classBook();
-        std::lock_guard lock(book.mutex);
-        book.devicesByExtension.erase(state_->extension.data());
-    }
-    if (state_->options.leakCheckTag && !otherDeviceOfDriver(*state_)) {
-        checkNoPoolLeaks(*state_->options.leakCheckTag);
     }
 }
 

@@ -388,6 +388,7 @@ public:
 
 private:
     explicit StreamClassDevice(std::shared_ptr<StreamClassDeviceState> state);
+    void closeStreamsAndEvents();
     SrbResult sendAdapterRaw(SRB_COMMAND command, void (*prepare)(HW_STREAM_REQUEST_BLOCK&, void*), void* context);
     std::shared_ptr<StreamClassDeviceState> state_;
 };
