@@ -181,11 +181,13 @@ bool CImageHelpers::SubSampleBuffer(const UCHAR* pucPicture, UCHAR* pucReduced, 
     }
     const SIZE_T cbSourceRow = 3 * static_cast<SIZE_T>(ulWidth);
     const SIZE_T cOutPixels = ulWidth / 2;
+    const bool bAvx2 = ImageHelpersHaveAvx2();
     for (SIZE_T r = 0; r < ulHeight / 2; ++r) {
         const UCHAR* pucUpper = pucPicture + 2 * r * cbSourceRow;
         const UCHAR* pucLower = pucUpper + cbSourceRow;
         UCHAR* pucOut = pucReduced + r * 3 * cOutPixels;
-        for (SIZE_T i = 0; i < cOutPixels; ++i) {
+        SIZE_T i = bAvx2 ? SubSampleRowAvx2(pucUpper, pucLower, pucOut, static_cast<ULONG>(cOutPixels)) : 0;
+        for (; i < cOutPixels; ++i) {
             const UCHAR* a = pucUpper + 6 * i;
             const UCHAR* b = pucLower + 6 * i;
             pucOut[3 * i] = static_cast<UCHAR>((a[0] + a[3] + b[0] + b[3]) >> 2);

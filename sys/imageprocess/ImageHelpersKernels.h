@@ -23,5 +23,9 @@ ULONG SmoothRowAvx2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth);
 // first pixel not done.
 ULONG ScaleRowAvx2(const UCHAR* pucSource, UCHAR* pucOut, ULONG ulReadablePixels);
 
+// One row of the 2x reduction from source rows pucUpper and pucLower, in steps
+// of 4 output pixels; returns the first output pixel not done.
+ULONG SubSampleRowAvx2(const UCHAR* pucUpper, const UCHAR* pucLower, UCHAR* pucOut, ULONG ulOutPixels);
+
 // The luma of the rule, for pixels where the vector kernel cannot decide.
 UCHAR LumaOfPixel(ULONG ulBlue, ULONG ulGreen, ULONG ulRed);

@@ -237,11 +237,16 @@ TEST(ImageHelpersSubSample, AveragesEachTwoByTwoBlockPerByte)
     EXPECT_EQ(reduced, (Bytes{1, 4, 254}));
     EXPECT_FALSE(Helpers::SubSampleBuffer(nullptr, reduced.data(), 2, 2));
 
-    const Bytes natural = naturalPicture(352, 288);
-    Bytes fast(176 * 144 * 3), reference(176 * 144 * 3);
-    Helpers::SubSampleBuffer(natural.data(), fast.data(), 352, 288);
-    Helpers::SubSampleBufferReference(natural.data(), reference.data(), 352, 288);
-    EXPECT_EQ(fast, reference);
+    for (int w : {352, 320, 14, 9}) {
+        for (unsigned seed = 0; seed < 2; ++seed) {
+            const int h = 10;
+            const Bytes picture = seed == 0 ? naturalPicture(w, h) : randomBytes(w * h * 3, 4);
+            Bytes fast(w / 2 * (h / 2) * 3), reference(fast.size());
+            ASSERT_TRUE(Helpers::SubSampleBuffer(picture.data(), fast.data(), w, h));
+            Helpers::SubSampleBufferReference(picture.data(), reference.data(), w, h);
+            ASSERT_EQ(fast, reference) << w;
+        }
+    }
 }
 
 TEST(ImageHelpersI420, WhiteBlackAndTheTruncatedDoubleSum)
