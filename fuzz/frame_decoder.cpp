@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -46,15 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<std::uint8_t[]> body(new std::uint8_t[bodyLength]);
     std::memcpy(body.get(), data + 2, bodyLength);
 
-    static FrameDecoder decoder; // the tables are built once per frame size
-    static ULONG openWidth = 0;
-    static ULONG openHeight = 0;
-    if (width != openWidth || height != openHeight) {
-        decoder.Close();
-        decoder.Open(width, height, 8);
-        openWidth = width;
-        openHeight = height;
+    // One open decoder per frame size, so that the tables are built once.
+    static std::map<std::pair<ULONG, ULONG>, std::unique_ptr<FrameDecoder>> decoders;
+    std::unique_ptr<FrameDecoder>& slot = decoders[{width, height}];
+    if (!slot) {
+        slot.reset(new FrameDecoder);
+        slot->Open(width, height, 8);
     }
+    FrameDecoder& decoder = *slot;
     const std::size_t frameSize = static_cast<std::size_t>(width) * height;
     std::unique_ptr<std::uint8_t[]> output(new std::uint8_t[frameSize]);
     std::memset(output.get(), 0xA5, frameSize);
