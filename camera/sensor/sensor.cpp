@@ -39,8 +39,9 @@ double SensorTiming::exposureSeconds(const SensorSettings& s)
     return clocks * std::max(1, s.clockDivider) / kMasterClockHz;
 }
 
-Sensor::Sensor(SensorOptions options) : options_(options), noise_(options.seed)
+Sensor::Sensor(SensorOptions options) : options_(options)
 {
+    seedNoise();
     radiance_.rgb.assign(static_cast<std::size_t>(kSensorWidth) * kSensorHeight * 3, 0.0F);
     placeDefects();
 }
@@ -54,8 +55,28 @@ void Sensor::setScene(std::unique_ptr<Scene> scene)
 void Sensor::setOptions(const SensorOptions& options)
 {
     options_ = options;
-    noise_.seed(options.seed);
+    seedNoise();
     placeDefects();
+}
+
+void Sensor::seedNoise()
+{
+    constexpr std::size_t kNoiseTableSize = 1 << 16;
+    std::mt19937 draw(options_.seed);
+    std::normal_distribution<float> unit(0.0F, 1.0F);
+    noiseTable_.resize(kNoiseTableSize);
+    for (float& sample : noiseTable_) {
+        sample = unit(draw);
+    }
+    noiseState_ = options_.seed == 0 ? 0x9E3779B9U : options_.seed;
+}
+
+float Sensor::nextNoise()
+{
+    noiseState_ ^= noiseState_ << 13;
+    noiseState_ ^= noiseState_ >> 17;
+    noiseState_ ^= noiseState_ << 5;
+    return noiseTable_[noiseState_ & (noiseTable_.size() - 1)];
 }
 
 void Sensor::placeDefects()
@@ -102,7 +123,6 @@ void Sensor::render(const SensorSettings& settings, double frameStartSeconds,
             scale[c] *= settings.digitalGain[c] / 128.0;
         }
     }
-    std::normal_distribution<double> noise(0.0, options_.noiseSigma);
     for (int y = 0; y < kSensorHeight; ++y) {
         const double light = flickerFactor(frameStartSeconds + y * lineTime, exposure);
         std::uint8_t* row = bayer.data() + static_cast<std::size_t>(y) * kSensorWidth;
@@ -110,7 +130,7 @@ void Sensor::render(const SensorSettings& settings, double frameStartSeconds,
             const int c = colourAt(x, y);
             double value = radiance_.pixel(x, y)[c] * scale[c] * light;
             if (options_.noiseSigma > 0.0) {
-                value += noise(noise_);
+                value += options_.noiseSigma * nextNoise();
             }
             row[x] = static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
         }

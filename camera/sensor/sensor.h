@@ -60,13 +60,19 @@ public:
 
 private:
     void placeDefects();
+    void seedNoise();
+    float nextNoise();
     double flickerFactor(double start, double duration) const;
 
     SensorOptions options_;
     std::unique_ptr<Scene> scene_;
     LinearImage radiance_;
     bool radianceValid_ = false;
-    std::mt19937 noise_;
+    // Read noise: a table of unit Gaussian samples drawn once from the seed,
+    // picked per pixel by a fast generator (a fresh normal draw per pixel
+    // would cost more than the rest of the frame).
+    std::vector<float> noiseTable_;
+    std::uint32_t noiseState_ = 1;
     std::vector<std::pair<int, std::uint8_t>> defects_; // pixel index, stuck value
 };
 
