@@ -125,16 +125,13 @@ void UsbBus::clearFaults()
 std::vector<UrbTraceEntry> UsbBus::trace() const
 {
     std::lock_guard lock(mutex_);
-    return trace_;
+    return {trace_.begin(), trace_.end()};
 }
 
 void UsbBus::clearTrace()
 {
     std::lock_guard lock(mutex_);
     trace_.clear();
-    for (Pending& pending : pending_) {
-        pending.traceIndex = SIZE_MAX;
-    }
 }
 
 void UsbBus::unplug()
@@ -343,16 +340,21 @@ std::size_t UsbBus::record(PURB urb)
         break;
     }
     trace_.push_back(entry);
-    return trace_.size() - 1;
+    if (trace_.size() > kTraceLimit) {
+        trace_.pop_front();
+    }
+    return static_cast<std::size_t>(entry.sequence);
 }
 
 void UsbBus::recordResult(std::size_t traceIndex, PURB urb, USBD_STATUS status, NTSTATUS ntStatus,
                           bool atOnce)
 {
-    if (traceIndex >= trace_.size()) {
+    // traceIndex is the entry's sequence number; old entries may have been dropped.
+    if (trace_.empty() || traceIndex < trace_.front().sequence ||
+        traceIndex - trace_.front().sequence >= trace_.size()) {
         return;
     }
-    UrbTraceEntry& entry = trace_[traceIndex];
+    UrbTraceEntry& entry = trace_[traceIndex - trace_.front().sequence];
     entry.completed = true;
     entry.completedAtOnce = atOnce;
     entry.status = status;

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -60,6 +61,7 @@ public:
     void addFault(const UrbFault& fault);
     void clearFaults();
 
+    static constexpr std::size_t kTraceLimit = 65536;
     std::vector<UrbTraceEntry> trace() const;
     void clearTrace();
     std::size_t pendingRequests() const;
@@ -153,6 +155,7 @@ private:
     bool plugged_ = true;
     bool configured_ = false;
     std::uint8_t alternate_ = 0;
+    USBD_CONFIGURATION_HANDLE configurationHandle_ = nullptr;
     std::uint32_t generation_ = 0;
     std::vector<std::uint8_t> configurationDescriptor_;
     std::vector<AlternateInfo> alternates_;
@@ -162,7 +165,7 @@ private:
     std::vector<UrbFault> faults_;
     std::uint32_t packetErrors_ = 0;
     USBD_STATUS packetErrorStatus_ = USBD_STATUS_CRC;
-    std::vector<UrbTraceEntry> trace_;
+    std::deque<UrbTraceEntry> trace_; // the newest kTraceLimit URBs
     std::uint64_t traceSequence_ = 0;
 
     std::jthread thread_;

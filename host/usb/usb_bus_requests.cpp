@@ -201,6 +201,7 @@ UsbBus::Outcome UsbBus::handleSelectConfiguration(PURB urb)
     takeAllPending(-1, USBD_STATUS_CANCELED, STATUS_CANCELLED);
     if (select.ConfigurationDescriptor == nullptr) {
         configured_ = false;
+        configurationHandle_ = nullptr;
         pipes_.clear();
         ++generation_;
         device_.configured(false);
@@ -226,8 +227,9 @@ UsbBus::Outcome UsbBus::handleSelectConfiguration(PURB urb)
     device_.configured(true);
     openPipes(*alternate, information);
     device_.alternateSelected(information.InterfaceNumber, alternate_);
-    select.ConfigurationHandle =
+    configurationHandle_ =
         reinterpret_cast<USBD_CONFIGURATION_HANDLE>(static_cast<std::uintptr_t>(0xC0000000U | generation_));
+    select.ConfigurationHandle = configurationHandle_;
     return {};
 }
 
@@ -239,7 +241,7 @@ UsbBus::Outcome UsbBus::handleSelectInterface(PURB urb)
     }
     auto& select = urb->UrbSelectInterface;
     USBD_INTERFACE_INFORMATION& information = select.Interface;
-    if (!configured_ || select.ConfigurationHandle == nullptr) {
+    if (!configured_ || select.ConfigurationHandle != configurationHandle_) {
         return {false, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER};
     }
     const AlternateInfo* alternate =
@@ -287,7 +289,7 @@ UsbBus::Outcome UsbBus::handleVendorOrClass(PURB urb, const UrbFault* fault)
     }
     auto& request = urb->UrbControlVendorClassRequest;
     if ((request.TransferBuffer == nullptr && request.TransferBufferLength != 0) ||
-        request.TransferBufferLength > 0xFFFF || !configured_) {
+        request.TransferBufferLength > 0xFFFF) {
         return {false, USBD_STATUS_INVALID_PARAMETER, STATUS_INVALID_PARAMETER};
     }
     SetupPacket setup;

@@ -43,6 +43,7 @@ TEST_F(UsbBusTest, ConfiguresAndReportsThePipesOfTheSelectedSetting)
     std::vector<std::uint8_t> device;
     ASSERT_TRUE(driver_->getDescriptor(USB_DEVICE_DESCRIPTOR_TYPE, device, 18));
     EXPECT_EQ(device.size(), 18U);
+    EXPECT_TRUE(driver_->writeRegister(0x0E, 3)); // the default pipe works before configuration
     ASSERT_TRUE(driver_->configure());
     EXPECT_TRUE(bus_->configured());
     EXPECT_EQ(driver_->pipe(4).MaximumPacketSize, 0);
