@@ -1,6 +1,7 @@
 // The emulated bus under a minimal test driver: configuration and bandwidth,
 // vendor requests, transfers on 1 ms frames, cancellation, abort, reset,
 // scripted faults, bad URBs and unplugging with requests pending.
+#include "camera/camera_on_bus.h"
 #include "camera/virtual_camera.h"
 #include "host/kernel/platform.h"
 #include "host/kernel/pool.h"
@@ -400,6 +401,17 @@ TEST_F(UsbBusTest, OwnThreadFollowsTheSteppedClock)
     EXPECT_EQ(video.completions(), 3);
     EXPECT_FALSE(video.sawWrongIrql());
     EXPECT_TRUE(video.stop());
+}
+
+TEST(CameraOnBus, PlugsTheCameraIntoItsOwnBus)
+{
+    Platform platform(PlatformOptions{{}, ClockMode::Stepped});
+    camera::CameraOnBus rig({}, BusOptions{1200, false, 0});
+    TestUsbDriver driver(rig.bus());
+    EXPECT_EQ(driver.lower(), rig.deviceObject());
+    ASSERT_TRUE(driver.configure());
+    EXPECT_TRUE(driver.writeRegister(0x41, 0x02));
+    EXPECT_TRUE(rig.camera().indicatorOn());
 }
 
 } // namespace
