@@ -29,7 +29,7 @@ scripts/fuzz.sh build/asan 20
 
 echo "== thread sanitizer (concurrent code)"
 configure_and_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DCMAKE_C_COMPILER=clang-14 -DKORVAL_SANITIZE=thread -DKORVAL_BENCHMARKS=OFF
+    -DCMAKE_C_COMPILER=clang-14 -DKORVAL_SANITIZE=thread -DKORVAL_BENCHMARKS=OFF -DKORVAL_CONCURRENT_ONLY=ON
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L concurrent -j "$jobs" --output-on-failure
 
 echo "== all tests passed"
