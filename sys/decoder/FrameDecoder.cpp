@@ -382,22 +382,23 @@ ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line
     reader.Refill();
     uint64_t bits = reader.bits;
     ULONG bitCount = reader.bitCount;
-    uint64_t next = reader.nextByte;
-    const UCHAR* source = reader.source;
-    const uint64_t fastEnd = reader.sourceLength >= 8 ? reader.sourceLength - 8 : 0;
-    // At least 12 valid bits on entry to each step: 56 after a top-up, at most 12 used.
-    while (out < last && next <= fastEnd && reader.sourceLength >= 8) {
-        const tagSCodePair pair = pairs[bits >> 52];
-        bits |= LoadBigEndian64(source + next) >> bitCount;
-        next += (63 - bitCount) >> 3;
-        bitCount |= 56;
-        out = PutPixels(pair, previous, current, out);
-        bits <<= pair.ucBits;
-        bitCount -= pair.ucBits;
+    if (reader.nextByte + 8 <= reader.sourceLength) {
+        const UCHAR* next = reader.source + reader.nextByte;
+        const UCHAR* const fastEnd = reader.source + (reader.sourceLength - 8);
+        // At least 12 valid bits on entry to each step: 56 after a top-up, at most 12 used.
+        while (out < last && next <= fastEnd) {
+            const tagSCodePair pair = pairs[bits >> 52];
+            bits |= LoadBigEndian64(next) >> bitCount;
+            next += (63 - bitCount) >> 3;
+            bitCount |= 56;
+            out = PutPixels(pair, previous, current, out);
+            bits <<= pair.ucBits;
+            bitCount -= pair.ucBits;
+        }
+        reader.nextByte = static_cast<uint64_t>(next - reader.source);
     }
     reader.bits = bits;
     reader.bitCount = bitCount;
-    reader.nextByte = next;
     while (out < last) {
         if (reader.bitCount < 12) {
             reader.Refill();
