@@ -1,3 +1,4 @@
+#include "platform/CpuFeatures.h"
 #include "imageprocess/CAwb.h"
 
 #include <cmath>
@@ -137,7 +138,7 @@ void CAwb::Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHOR
                             static_cast<double>(limits.ucLowerLuma), static_cast<double>(limits.ucULimit),
                             static_cast<double>(limits.ucVLimit), static_cast<double>(limits.ucUVLimit)};
     double sums[3] = {0.0, 0.0, 0.0};
-    if (!bReference && IpCpuHasAvx2() && AwbSumsExactInAnyOrder(sampling)) {
+    if (!bReference && CpuHasAvx2() && AwbSumsExactInAnyOrder(sampling)) {
         AwbSumGreyAvx2(pBayer, sampling, sums);
     } else {
         AwbSumGreyReference(pBayer, sampling, sums);

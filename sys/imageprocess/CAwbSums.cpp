@@ -1,3 +1,4 @@
+#include "platform/CpuFeatures.h"
 #include <cmath>
 #include <immintrin.h>
 
@@ -31,12 +32,7 @@ void AwbSumGreyReference(const UCHAR* pBayer, const tagAwbSampling& s, double ad
     }
 }
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#elif defined(__GNUC__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+KORVAL_AVX2_BEGIN
 
 namespace {
 
@@ -93,8 +89,4 @@ void AwbSumGreyAvx2(const UCHAR* pBayer, const tagAwbSampling& s, double adSums[
     }
 }
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#elif defined(__GNUC__)
-#pragma GCC pop_options
-#endif
+KORVAL_AVX2_END

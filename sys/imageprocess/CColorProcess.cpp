@@ -1,3 +1,4 @@
+#include "platform/CpuFeatures.h"
 #include "imageprocess/CColorProcess.h"
 
 #include <cmath>
@@ -184,7 +185,7 @@ bool CColorProcess::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pP
     tagIpColorKernel kernel;
     memcpy(kernel.asGain, m_asGainQ13, sizeof(kernel.asGain));
     memcpy(kernel.asCoefficient, m_asCompositeQ13, sizeof(kernel.asCoefficient));
-    if (!bReference && IpCpuHasAvx2()) {
+    if (!bReference && CpuHasAvx2()) {
         IpColorPassAvx2(pPaddedBayer, pGreenPlane, pPacked, m_ulWidth, m_ulHeight, ucPhase, &kernel);
     } else {
         IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, m_ulWidth, m_ulHeight, ucPhase,

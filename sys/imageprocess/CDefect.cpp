@@ -1,3 +1,4 @@
+#include "platform/CpuFeatures.h"
 #include "imageprocess/CDefect.h"
 #include "imageprocess/CDefectKernels.h"
 
@@ -41,15 +42,6 @@ inline __m128i AbsDiff(__m128i a, __m128i b)
 }
 
 } // namespace
-
-bool DefectHasAvx2()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
 
 unsigned DefectActiveLanesSse2(const UCHAR* p, const UCHAR* pucConfidence, LONG_PTR lStride,
                                const tagDefectThresholds& sThresholds)
@@ -294,7 +286,7 @@ void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
     const UCHAR* pucConfidence = m_pucConfidence + ulRow * w;
     const tagDefectThresholds sThresholds = {m_ucFlatThreshold, m_sParameters.ucHotMargin,
                                              m_sParameters.ucColdMargin};
-    const bool bAvx2 = DefectHasAvx2();
+    const bool bAvx2 = CpuHasAvx2();
     const ULONG ulBlock = bAvx2 ? 32 : 16;
     ULONG c = 0;
     for (; c < 2; ++c) {

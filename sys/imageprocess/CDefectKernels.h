@@ -1,6 +1,7 @@
 // Vector pre-filters of the defect scan.
 #pragma once
 
+#include "platform/CpuFeatures.h"
 #include "platform/NtTypes.h"
 
 struct tagDefectThresholds {
@@ -9,7 +10,6 @@ struct tagDefectThresholds {
     UCHAR ucCold;
 };
 
-bool DefectHasAvx2();
 
 // Bit i set when interior pixel p[i] (i = 0..15 or 0..31) needs the full rule:
 // it is remembered (confidence above 0), or flat and standing out.

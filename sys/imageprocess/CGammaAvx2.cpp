@@ -3,17 +3,13 @@
 // index has its top bit set, so levels 0..127 are looked up with the byte
 // itself and levels 128..255 with (byte ^ 0x80), each half choosing among its
 // eight rows by bits 4, 5 and 6 with byte blends.
+#include "platform/CpuFeatures.h"
 #include <immintrin.h>
 
 #include "imageprocess/CGamma.h"
 #include "imageprocess/CInterpolationKernels.h"
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#elif defined(__GNUC__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+KORVAL_AVX2_BEGIN
 
 namespace {
 
@@ -71,15 +67,11 @@ void MapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
 
 } // namespace
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#elif defined(__GNUC__)
-#pragma GCC pop_options
-#endif
+KORVAL_AVX2_END
 
 void CGamma::MapBytes(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
 {
-    if (IpCpuHasAvx2()) {
+    if (CpuHasAvx2()) {
         MapBytesAvx2(pBuffer, ulCount, pucTable);
     } else {
         MapBytesReference(pBuffer, ulCount, pucTable);

@@ -1,3 +1,4 @@
+#include "platform/CpuFeatures.h"
 #include "imageprocess/CInterpolation.h"
 
 #include <cstring>
@@ -36,7 +37,7 @@ bool CInterpolation::GeometryAcceptable(ULONG ulWidth, ULONG ulHeight)
 void CInterpolation::InterpolateGreen(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
                                       ULONG ulHeight, UCHAR ucPhase, bool bReference)
 {
-    if (!bReference && IpCpuHasAvx2()) {
+    if (!bReference && CpuHasAvx2()) {
         IpGreenPassAvx2(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
     } else {
         IpGreenPassReference(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
@@ -97,7 +98,7 @@ bool CInterpolation::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR p
     if (m_ucSmoothing == 1) {
         SmoothGreen(pGreenPlane, pPacked, width, height);
     }
-    if (!bReference && IpCpuHasAvx2()) {
+    if (!bReference && CpuHasAvx2()) {
         IpColorPassAvx2(pPaddedBayer, pGreenPlane, pPacked, width, height, ucPhase, nullptr);
     } else {
         IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, width, height, ucPhase, nullptr);

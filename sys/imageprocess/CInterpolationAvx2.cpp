@@ -1,26 +1,12 @@
 // AVX2 demosaic passes. Each step takes 32 pixels of one row as two sets of 16
 // lanes: the non-green sites and the green sites of the row, 16 bits a lane,
 // so every sum and difference of the rules is exact.
+#include "platform/CpuFeatures.h"
 #include <immintrin.h>
 
 #include "imageprocess/CInterpolationKernels.h"
 
-bool IpCpuHasAvx2()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-    return hasAvx2;
-#else
-    return false;
-#endif
-}
-
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#elif defined(__GNUC__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+KORVAL_AVX2_BEGIN
 
 namespace {
 
@@ -234,8 +220,4 @@ void IpColorPassAvx2(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR
     }
 }
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#elif defined(__GNUC__)
-#pragma GCC pop_options
-#endif
+KORVAL_AVX2_END

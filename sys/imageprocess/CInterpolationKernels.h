@@ -2,6 +2,7 @@
 // the plain per-pixel reference and the AVX2 version that must match it.
 #pragma once
 
+#include "platform/CpuFeatures.h"
 #include "platform/NtTypes.h"
 
 // Gains and composite matrix of the colour-processing demosaic, in Q13.
@@ -34,7 +35,6 @@ int IpGainStep(int iValue, SHORT sGainQ13);
 UCHAR IpGreenAt(const UCHAR* pPaddedBayer, ULONG ulPaddedWidth, ULONG ulPaddedRow,
                 ULONG ulPaddedColumn);
 
-bool IpCpuHasAvx2();
 
 // Site layout of a phase: the column parity of the non-green sites in even
 // rows, and the row parity of the rows that hold blue.

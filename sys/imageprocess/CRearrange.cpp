@@ -1,3 +1,4 @@
+#include "platform/CpuFeatures.h"
 #include "imageprocess/CRearrange.h"
 
 #include <immintrin.h>
@@ -30,12 +31,7 @@ void RearrangeRowReference(const UCHAR* packedRow, PUCHAR row, ULONG width, bool
     }
 }
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#elif defined(__GNUC__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+KORVAL_AVX2_BEGIN
 
 // Shuffle masks that turn a group (read as bytes 0..15 and 8..23) into eight
 // BGR pixels, in order or mirrored: output bytes 0..15 and 16..23 each take
@@ -85,11 +81,7 @@ void RearrangeRowAvx2(const UCHAR* packedRow, PUCHAR row, ULONG width, bool mirr
     }
 }
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#elif defined(__GNUC__)
-#pragma GCC pop_options
-#endif
+KORVAL_AVX2_END
 
 } // namespace
 
@@ -120,7 +112,7 @@ bool CRearrange::Run(const UCHAR* pPacked, PUCHAR pImage, UCHAR ucMirror, UCHAR 
         return false;
     }
     bool mirror = ucMirror == 1;
-    bool fast = !bReference && IpCpuHasAvx2();
+    bool fast = !bReference && CpuHasAvx2();
     tagGroupShuffle shuffle{};
     if (fast) {
         shuffle = MakeShuffle(mirror);

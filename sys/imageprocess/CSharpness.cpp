@@ -1,3 +1,4 @@
+#include "platform/CpuFeatures.h"
 #include "imageprocess/CSharpness.h"
 #include "imageprocess/CSharpnessKernels.h"
 
@@ -142,7 +143,7 @@ void CSharpness::SharpenRow(const SHORT* psSmooth, UCHAR* pucPicture, ULONG ulRo
     const __m128i vUpper = _mm_set1_epi16(m_sUpperLimit);
     const __m128i vLower = _mm_set1_epi16(m_sLowerLimit);
     LONG_PTR c = 2;
-    if (SharpnessHasAvx2()) {
+    if (CpuHasAvx2()) {
         c = SharpenRowAvx2(psMid, pucRow, w, m_usSharpness, m_sUpperLimit, m_sLowerLimit);
     }
     for (; c + 8 <= w - 2; c += 8) {

@@ -1,19 +1,11 @@
 // Sharpening on 16 pixels at a time: the Laplacian, coring, limits and
 // strength on 16-bit lanes, then the deltas spread to B, G and R.
+#include "platform/CpuFeatures.h"
 #include "imageprocess/CSharpnessKernels.h"
 
 #include <immintrin.h>
 
 #define KORVAL_AVX2 __attribute__((target("avx2")))
-
-bool SharpnessHasAvx2()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
 
 namespace {
 

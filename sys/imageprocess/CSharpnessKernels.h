@@ -1,11 +1,11 @@
 // Vector pieces of the sharpening stage.
 #pragma once
 
+#include "platform/CpuFeatures.h"
 #include "platform/NtTypes.h"
 
 #include <emmintrin.h>
 
-bool SharpnessHasAvx2();
 
 // Sharpens columns 2.. of one picture row in steps of 16 pixels while a step
 // stays left of column w - 2; returns the first column not done. psMid is the

@@ -1,5 +1,6 @@
 // BGR24 <-> I420 conversion. The rules are written in double precision with
 // truncation; the fast path computes the same numbers in integers.
+#include "platform/CpuFeatures.h"
 #include "imageprocess/ImageHelpers.h"
 #include "imageprocess/ImageHelpersKernels.h"
 
@@ -85,7 +86,7 @@ bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG u
     UCHAR* pucU = pucI420 + cPixels;
     UCHAR* pucV = pucU + cPixels / 4;
     const SIZE_T cChromaWidth = ulWidth / 2;
-    const ULONG ulVectorPixels = ImageHelpersHaveAvx2() ? (ulWidth & ~15u) : 0;
+    const ULONG ulVectorPixels = CpuHasAvx2() ? (ulWidth & ~15u) : 0;
     for (SIZE_T r = 0; r < ulHeight; ++r) {
         const UCHAR* pucRow = pucPicture + 3 * r * ulWidth;
         UCHAR* pucLuma = pucY + r * ulWidth;

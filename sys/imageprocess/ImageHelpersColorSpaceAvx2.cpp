@@ -2,18 +2,10 @@
 // shuffles; the scaled sums of the rules are formed exactly in 32-bit lanes
 // and divided with a multiply-high, then checked for the one case where the
 // double rule differs from the exact quotient.
+#include "platform/CpuFeatures.h"
 #include "imageprocess/ImageHelpersKernels.h"
 
 #include <immintrin.h>
-
-bool ImageHelpersHaveAvx2()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
 
 #define KORVAL_AVX2 __attribute__((target("avx2")))
 

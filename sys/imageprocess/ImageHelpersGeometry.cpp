@@ -1,4 +1,5 @@
 // Crops, the black border, 2x enlargement and 2x reduction of BGR24 pictures.
+#include "platform/CpuFeatures.h"
 #include "imageprocess/ImageHelpers.h"
 #include "imageprocess/ImageHelpersKernels.h"
 
@@ -64,7 +65,7 @@ void ScaleRow(const UCHAR* pucSource, UCHAR* pucOut, ULONG ulWidth, bool bLastRo
     const ULONG ulWordPixels = bLastRow ? (ulWidth >= 1 ? ulWidth - 1 : 0) : ulWidth;
     // The rule reads up to one pixel past the row (into the next row, or just
     // past the last one), and no further.
-    ULONG i = ImageHelpersHaveAvx2() ? ScaleRowAvx2(pucSource, pucOut, ulWidth + 1) : 0;
+    ULONG i = CpuHasAvx2() ? ScaleRowAvx2(pucSource, pucOut, ulWidth + 1) : 0;
     for (; i + 1 < ulWordPixels; ++i) {
         const ULONGLONG x = Load64(pucSource + 3 * static_cast<SIZE_T>(i));
         const ULONGLONG h = (x >> 1) & ullHalfMask;
@@ -181,7 +182,7 @@ bool CImageHelpers::SubSampleBuffer(const UCHAR* pucPicture, UCHAR* pucReduced, 
     }
     const SIZE_T cbSourceRow = 3 * static_cast<SIZE_T>(ulWidth);
     const SIZE_T cOutPixels = ulWidth / 2;
-    const bool bAvx2 = ImageHelpersHaveAvx2();
+    const bool bAvx2 = CpuHasAvx2();
     for (SIZE_T r = 0; r < ulHeight / 2; ++r) {
         const UCHAR* pucUpper = pucPicture + 2 * r * cbSourceRow;
         const UCHAR* pucLower = pucUpper + cbSourceRow;

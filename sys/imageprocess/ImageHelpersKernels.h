@@ -1,9 +1,9 @@
 // Vector kernels behind the picture helpers, chosen at run time.
 #pragma once
 
+#include "platform/CpuFeatures.h"
 #include "platform/NtTypes.h"
 
-bool ImageHelpersHaveAvx2();
 
 // Luma of ulCount pixels (a multiple of 16) of one BGR24 row, exactly as the
 // double-precision rule; and U, V of the left pixel of each pair.

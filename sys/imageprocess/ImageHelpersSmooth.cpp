@@ -1,4 +1,5 @@
 // Luma extraction and the 1 2 1 / 2 4 2 / 1 2 1 smoothers.
+#include "platform/CpuFeatures.h"
 #include "imageprocess/ImageHelpers.h"
 #include "imageprocess/ImageHelpersKernels.h"
 
@@ -40,7 +41,7 @@ bool CImageHelpers::BGRtoY(const UCHAR* pucPicture, UCHAR* pucPlane, ULONG ulWid
     }
     const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
     SIZE_T i = 0;
-    if (ImageHelpersHaveAvx2() && cPixels >= 16) {
+    if (CpuHasAvx2() && cPixels >= 16) {
         i = cPixels & ~static_cast<SIZE_T>(15);
         GreenRowAvx2(pucPicture, pucPlane, static_cast<ULONG>(i));
     }
@@ -72,7 +73,7 @@ void CImageHelpers::SmoothBuffer(const UCHAR* pucPlane, SHORT* psSmooth, ULONG u
         memset(psSmooth, 0, static_cast<SIZE_T>(ulWidth) * ulHeight * sizeof(SHORT));
         return;
     }
-    const bool bAvx2 = ImageHelpersHaveAvx2();
+    const bool bAvx2 = CpuHasAvx2();
     for (ULONG r = 1; r + 1 < ulHeight; ++r) {
         const UCHAR* pucRow = pucPlane + static_cast<SIZE_T>(r) * ulWidth;
         SHORT* psRow = psSmooth + static_cast<SIZE_T>(r) * ulWidth;

@@ -1,6 +1,7 @@
 // Defect pixels: detection in flat neighbourhoods, the confidence map across
 // frames, the frame-rate and exposure rules, correction by position class, and
 // the sixteen-lane scan against the per-pixel scan.
+#include "platform/CpuFeatures.h"
 #include "imageprocess/CDefect.h"
 #include "imageprocess/CDefectKernels.h"
 
@@ -273,7 +274,7 @@ TEST(CDefect, SmallFramesAndRandomSettingsStayExact)
 
 TEST(CDefect, PreFiltersAgreeLaneForLane)
 {
-    if (!DefectHasAvx2()) {
+    if (!CpuHasAvx2()) {
         GTEST_SKIP() << "no AVX2";
     }
     const int w = 64, h = 8;
