@@ -1,6 +1,7 @@
-// korval info: loads the driver on a fresh emulated machine, shows what it
-// registered with the stream class and how the adapter answers a device's
-// start and a few requests, then removes the device and unloads the driver.
+// korval info: loads the driver on a fresh emulated machine, plugs the virtual
+// camera in, shows what the driver registered with the stream class and how the
+// adapter answers the device's start and a few requests, then removes the device and unloads the driver.
+#include "camera/camera_on_bus.h"
 #include "driver/Driver.h"
 #include "host/kernel/platform.h"
 #include "host/streamclass/stream_class.h"
@@ -60,9 +61,10 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 1;
     }
     printRegistration(*host::registeredAdapter(&driverObject), out);
-    DEVICE_OBJECT physicalDevice{};
+    camera::CameraOnBus camera;
+    out << "virtual camera plugged in on the emulated USB bus\n";
     {
-        auto device = host::StreamClassDevice::add(&driverObject, &physicalDevice);
+        auto device = host::StreamClassDevice::add(&driverObject, camera.deviceObject());
         printAdapterAnswers(*device, out);
         device->remove();
     }
