@@ -39,7 +39,11 @@ UsbBus::Outcome UsbBus::handleUrb(PIRP irp, PURB urb, std::size_t traceIndex)
     }
     const USHORT function = urb->UrbHeader.Function;
     if (fault != nullptr && fault->effect == UrbFault::Effect::NoAnswer) {
-        return queueTransfer(irp, urb, -1, traceIndex, true);
+        // A silent transfer stays on its pipe, so that aborting the pipe ends it.
+        const bool transfer =
+            function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER || function == URB_FUNCTION_ISOCH_TRANSFER;
+        const int pipe = transfer ? pipeFromHandle(urb->UrbBulkOrInterruptTransfer.PipeHandle) : -1;
+        return queueTransfer(irp, urb, pipe, traceIndex, true);
     }
     if (fault != nullptr && fault->effect == UrbFault::Effect::Stall &&
         function != URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER) {

@@ -152,6 +152,22 @@ TEST_F(UsbBusTest, CancellingAnUnansweredRequestCompletesItAsCancelled)
     EXPECT_EQ(bus_->pendingRequests(), 0U);
 }
 
+TEST_F(UsbBusTest, AbortEndsAnUnansweredTransferOfThePipe)
+{
+    configureAt(8);
+    UrbFault silent;
+    silent.function = URB_FUNCTION_ISOCH_TRANSFER;
+    silent.effect = UrbFault::Effect::NoAnswer;
+    bus_->addFault(silent);
+    TransferLoop video(*driver_, 4, 1, true);
+    video.start();
+    bus_->runFrames(40);
+    EXPECT_EQ(video.completions(), 0);
+    ASSERT_TRUE(video.stop());
+    EXPECT_EQ(video.statuses().at(0), STATUS_CANCELLED);
+    EXPECT_EQ(bus_->pendingRequests(), 0U);
+}
+
 TEST_F(UsbBusTest, DelayedControlRequestsCompleteLaterAtDispatchLevel)
 {
     configureAt(0);
