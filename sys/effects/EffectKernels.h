@@ -66,6 +66,7 @@ VOID VeSketchReference(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWi
 VOID VeMosaic(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight, PUCHAR pucScratch);
 VOID VeMosaicReference(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight);
 VOID VeStreaks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight);
+VOID VeStreaksReference(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight);
 
 // Each pixel takes the source colour where the grey sketch is brightest in its
 // (2 × radius + 1)² neighbourhood (first of equals in reading order). Uses bytes

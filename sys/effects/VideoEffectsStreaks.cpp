@@ -1,5 +1,7 @@
 // Streaks: bright pixels smear to the right along each line in segments of
 // random length, drawn from the platform's rand.
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "effects/EffectKernels.h"
@@ -22,8 +24,8 @@ ULONG DrawSegmentLength(ULONG ulMaximum, ULONG ulLeft)
     return ulLength < ulLeft ? ulLength : ulLeft;
 }
 
-// Smears the segment [ulStart, ulEnd] of one line towards its right end.
-VOID SmearSegment(const UCHAR* pucLine, PUCHAR pucOut, ULONG ulStart, ULONG ulEnd)
+// The first pixel of [ulStart, ulEnd] with the largest green.
+ULONG BrightestPixel(const UCHAR* pucLine, ULONG ulStart, ULONG ulEnd)
 {
     ULONG ulBrightest = ulStart;
     ULONG ulBrightestGreen = pucLine[3 * ulStart + 1];
@@ -33,19 +35,122 @@ VOID SmearSegment(const UCHAR* pucLine, PUCHAR pucOut, ULONG ulStart, ULONG ulEn
         ulBrightest = bBrighter ? x : ulBrightest;
         ulBrightestGreen = bBrighter ? ulGreen : ulBrightestGreen;
     }
+    return ulBrightest;
+}
+
+// Pixels ulFrom .. ulTo − 1 of a smear towards pucBright, which is ulDistance
+// pixels left of ulEnd. Each byte is kept only where the smear is larger: the
+// ratio terms never reach past the brighter value.
+VOID SmearPixelsReference(const UCHAR* pucLine, PUCHAR pucOut, const UCHAR* pucBright, ULONG ulEnd,
+                          ULONG ulDistance, ULONG ulFrom, ULONG ulTo)
+{
+    const Divider divider(ulDistance);
+    for (ULONG x = ulFrom; x < ulTo; ++x) {
+        const ULONG k = ulEnd - x;
+        for (int c = 0; c < 3; ++c) {
+            const ULONG ulOwn = pucLine[3 * x + c];
+            const ULONG ulValue = ulOwn + divider.Divide(pucBright[c] * k) - divider.Divide(ulOwn * k);
+            pucOut[3 * x + c] = static_cast<UCHAR>(ulValue > ulOwn ? ulValue : ulOwn);
+        }
+    }
+}
+
+// High 32 bits of each 32-bit lane times the multiplier: the Divider's quotient.
+inline __m128i DivideLanes(__m128i numerators, __m128i multiplier)
+{
+    const __m128i even = _mm_mul_epu32(numerators, multiplier);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(numerators, 32), multiplier);
+    return _mm_or_si128(_mm_srli_epi64(even, 32), _mm_and_si128(odd, _mm_set_epi32(-1, 0, -1, 0)));
+}
+
+// Twelve bytes (four pixels) as 32-bit lanes in three registers.
+inline VOID LoadLanes12(const UCHAR* pucAt, __m128i lanes[3])
+{
+    const __m128i zero = _mm_setzero_si128();
+    ULONG ulLast;
+    memcpy(&ulLast, pucAt + 8, 4);
+    const __m128i bytes = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pucAt)),
+                                             _mm_cvtsi32_si128(static_cast<int>(ulLast)));
+    const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+    const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+    lanes[0] = _mm_unpacklo_epi16(low, zero);
+    lanes[1] = _mm_unpackhi_epi16(low, zero);
+    lanes[2] = _mm_unpacklo_epi16(high, zero);
+}
+
+inline VOID StoreLanes12(PUCHAR pucAt, const __m128i lanes[3])
+{
+    const __m128i words = _mm_packs_epi32(lanes[0], lanes[1]);
+    const __m128i bytes = _mm_packus_epi16(words, _mm_packs_epi32(lanes[2], lanes[2]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pucAt), bytes);
+    const ULONG ulLast = static_cast<ULONG>(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)));
+    memcpy(pucAt + 8, &ulLast, 4);
+}
+
+// The smear four pixels at a time: lane j of register r holds byte 4r + j of the
+// four pixels, so its channel is (4r + j) % 3 and its pixel (4r + j) / 3.
+ULONG SmearPixels4(const UCHAR* pucLine, PUCHAR pucOut, const UCHAR* pucBright, ULONG ulEnd, ULONG ulDistance,
+                   ULONG ulFrom, ULONG ulTo)
+{
+    const __m128i multiplier = _mm_set1_epi32(static_cast<int>((0x100000000ull / ulDistance) + 1));
+    const int b = pucBright[0], g = pucBright[1], r = pucBright[2];
+    const int k = static_cast<int>(ulEnd - ulFrom);
+    // Factors k of each lane, and the bright value of each lane, as 16-bit pairs for madd.
+    __m128i factors[3] = {_mm_set_epi32(k - 1, k, k, k), _mm_set_epi32(k - 2, k - 2, k - 1, k - 1),
+                          _mm_set_epi32(k - 3, k - 3, k - 3, k - 2)};
+    const __m128i bright[3] = {_mm_set_epi32(b, r, g, b), _mm_set_epi32(g, b, r, g), _mm_set_epi32(r, g, b, r)};
+    const __m128i step = _mm_set1_epi32(4);
+    ULONG x = ulFrom;
+    __m128i own[3];
+    for (; x + 4 <= ulTo; x += 4) {
+        LoadLanes12(pucLine + 3 * x, own);
+        for (int i = 0; i < 3; ++i) {
+            const __m128i fromBright = DivideLanes(_mm_madd_epi16(bright[i], factors[i]), multiplier);
+            const __m128i fromOwn = DivideLanes(_mm_madd_epi16(own[i], factors[i]), multiplier);
+            const __m128i value = _mm_sub_epi32(_mm_add_epi32(own[i], fromBright), fromOwn);
+            // Both are below 2^15, so the word maximum is the lane maximum.
+            own[i] = _mm_max_epi16(value, own[i]);
+            factors[i] = _mm_sub_epi32(factors[i], step);
+        }
+        StoreLanes12(pucOut + 3 * x, own);
+    }
+    return x;
+}
+
+template <bool kFast>
+VOID SmearSegment(const UCHAR* pucLine, PUCHAR pucOut, ULONG ulStart, ULONG ulEnd)
+{
+    const ULONG ulBrightest = BrightestPixel(pucLine, ulStart, ulEnd);
     const ULONG ulDistance = ulEnd - ulBrightest;
-    if (ulDistance == 0) {
+    if (ulDistance < 2) {
         return;
     }
-    const Divider divider(ulDistance);
     const UCHAR* pucBright = pucLine + 3 * ulBrightest;
-    for (ULONG k = 1; k < ulDistance; ++k) {
-        PUCHAR pucPixel = pucOut + 3 * (ulEnd - k);
-        for (int c = 0; c < 3; ++c) {
-            const ULONG ulOwn = pucPixel[c];
-            // Kept only where larger: the ratio terms never reach past the brighter value.
-            const ULONG ulValue = ulOwn + divider.Divide(pucBright[c] * k) - divider.Divide(ulOwn * k);
-            pucPixel[c] = static_cast<UCHAR>(ulValue > ulOwn ? ulValue : ulOwn);
+    ULONG x = ulBrightest + 1;
+    if (kFast) {
+        x = SmearPixels4(pucLine, pucOut, pucBright, ulEnd, ulDistance, x, ulEnd);
+    }
+    SmearPixelsReference(pucLine, pucOut, pucBright, ulEnd, ulDistance, x, ulEnd);
+}
+
+template <bool kFast>
+VOID Streaks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight)
+{
+    const SIZE_T cbStride = static_cast<SIZE_T>(ulWidth) * 3;
+    const ULONG ulMaximum = ulWidth / 5;
+    for (ULONG y = 0; y < ulHeight; ++y) {
+        const UCHAR* pucLine = pucSource + y * cbStride;
+        PUCHAR pucOut = pucDestination + y * cbStride;
+        // Line by line, so that the smear finds the copied line still in the cache.
+        memcpy(pucOut, pucLine, cbStride);
+        if (y == 0 || ulMaximum < 2) {
+            continue;  // rand() × 1 >> 15 is always 0: no segment could ever be drawn
+        }
+        ULONG ulLeft = ulWidth;  // pixels not yet walked, from the line's start
+        while (ulLeft > 0) {
+            const ULONG ulLength = DrawSegmentLength(ulMaximum, ulLeft);
+            SmearSegment<kFast>(pucLine, pucOut, ulLeft - ulLength, ulLeft - 1);
+            ulLeft -= ulLength;
         }
     }
 }
@@ -54,20 +159,10 @@ VOID SmearSegment(const UCHAR* pucLine, PUCHAR pucOut, ULONG ulStart, ULONG ulEn
 
 VOID VeStreaks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight)
 {
-    const SIZE_T cbStride = static_cast<SIZE_T>(ulWidth) * 3;
-    memcpy(pucDestination, pucSource, cbStride * ulHeight);
-    const ULONG ulMaximum = ulWidth / 5;
-    if (ulMaximum < 2) {
-        return;  // rand() × 1 >> 15 is always 0: no segment could ever be drawn
-    }
-    for (ULONG y = 1; y < ulHeight; ++y) {
-        const UCHAR* pucLine = pucSource + y * cbStride;
-        PUCHAR pucOut = pucDestination + y * cbStride;
-        ULONG ulLeft = ulWidth;  // pixels not yet walked, from the line's start
-        while (ulLeft > 0) {
-            const ULONG ulLength = DrawSegmentLength(ulMaximum, ulLeft);
-            SmearSegment(pucLine, pucOut, ulLeft - ulLength, ulLeft - 1);
-            ulLeft -= ulLength;
-        }
-    }
+    Streaks<true>(pucSource, pucDestination, ulWidth, ulHeight);
+}
+
+VOID VeStreaksReference(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight)
+{
+    Streaks<false>(pucSource, pucDestination, ulWidth, ulHeight);
 }

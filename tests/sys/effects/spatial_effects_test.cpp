@@ -232,6 +232,25 @@ TEST(Streaks, FollowTheRuleAndTheRandSequence)
     EXPECT_EQ(out, narrow);
 }
 
+TEST(Streaks, FastSmearMatchesThePlainLoopOnRandomAndChartPictures)
+{
+    for (Size size : {Size{640, 480}, Size{352, 288}, Size{176, 144}, Size{37, 5}, Size{10, 4}}) {
+        for (bool chart : {false, true}) {
+            const Bytes source = chart ? renderColourChart(size.width, size.height)
+                                       : randomBytes(size.width * size.height * 3, size.width + 3);
+            host::setRandState(7);
+            Bytes plain(source.size());
+            VeStreaksReference(source.data(), plain.data(), size.width, size.height);
+            const std::uint32_t after = host::randState();
+            host::setRandState(7);
+            Bytes fast(source.size());
+            VeStreaks(source.data(), fast.data(), size.width, size.height);
+            EXPECT_EQ(fast, plain) << size.width << (chart ? " chart" : " random");
+            EXPECT_EQ(host::randState(), after);  // the same number of draws
+        }
+    }
+}
+
 TEST(Brightest, SeparableSearchMatchesTheFullNeighbourhoodScan)
 {
     for (Size size : {Size{352, 288}, Size{5, 4}, Size{1, 1}, Size{9, 2}}) {
