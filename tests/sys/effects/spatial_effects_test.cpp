@@ -234,7 +234,8 @@ TEST(Streaks, FollowTheRuleAndTheRandSequence)
 
 TEST(Streaks, FastSmearMatchesThePlainLoopOnRandomAndChartPictures)
 {
-    for (Size size : {Size{640, 480}, Size{352, 288}, Size{176, 144}, Size{37, 5}, Size{10, 4}}) {
+    for (Size size : {Size{640, 480}, Size{352, 288}, Size{176, 144}, Size{1600, 12}, Size{37, 5}, Size{10, 4}}) {
+        // 1600 draws segments longer than 128 pixels: the 32-bit smear.
         for (bool chart : {false, true}) {
             const Bytes source = chart ? renderColourChart(size.width, size.height)
                                        : randomBytes(size.width * size.height * 3, size.width + 3);
