@@ -1,5 +1,6 @@
-// The SIMD loops in their two instruction sets and the run-time choice
-// between them (SSE2 is always there; SSSE3 adds byte shuffles).
+// The SIMD loops in their three instruction sets and the run-time choice
+// between them (SSE2 is always there; SSSE3 adds byte shuffles; AVX2 doubles
+// the width of the conversions).
 #pragma once
 
 #include "platform/Platform.h"
@@ -15,9 +16,46 @@
 
 VE_DECLARE_SIMD_KERNELS(VeSse2)
 VE_DECLARE_SIMD_KERNELS(VeSsse3)
+VE_DECLARE_SIMD_KERNELS(VeAvx2)
 
 inline bool VeHasSsse3()
 {
     static const bool bSsse3 = __builtin_cpu_supports("ssse3");
     return bSsse3;
+}
+
+inline bool VeHasAvx2()
+{
+    static const bool bAvx2 = __builtin_cpu_supports("avx2");
+    return bAvx2;
+}
+
+// The best set this processor runs.
+inline ULONG VeLumaEffectBlocks(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels,
+                                const UCHAR* pucToneTable)
+{
+    if (VeHasAvx2()) {
+        return VeAvx2::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
+    }
+    return VeHasSsse3() ? VeSsse3::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable)
+                        : VeSse2::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
+}
+
+inline ULONG VeConvertRowPair(const UCHAR* pucTop, const UCHAR* pucBottom, PUCHAR pucLumaTop, PUCHAR pucLumaBottom,
+                              PUCHAR pucU, PUCHAR pucV, ULONG ulWidth)
+{
+    if (VeHasAvx2()) {
+        return VeAvx2::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaBottom, pucU, pucV, ulWidth);
+    }
+    return VeHasSsse3() ? VeSsse3::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaBottom, pucU, pucV, ulWidth)
+                        : VeSse2::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaBottom, pucU, pucV, ulWidth);
+}
+
+inline ULONG VeToBgrRow(const UCHAR* pucLuma, const UCHAR* pucU, const UCHAR* pucV, PUCHAR pucRow, ULONG ulWidth)
+{
+    if (VeHasAvx2()) {
+        return VeAvx2::ToBgrRow(pucLuma, pucU, pucV, pucRow, ulWidth);
+    }
+    return VeHasSsse3() ? VeSsse3::ToBgrRow(pucLuma, pucU, pucV, pucRow, ulWidth)
+                        : VeSse2::ToBgrRow(pucLuma, pucU, pucV, pucRow, ulWidth);
 }

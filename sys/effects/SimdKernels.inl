@@ -64,7 +64,7 @@ ULONG LumaEffectBlocks(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestina
 }
 
 // Sixteen lumas as bytes from four registers of pixels.
-__m128i Luma16(const __m128i pixels[4])
+inline __m128i Luma16(const __m128i pixels[4])
 {
     const __m128i low = _mm_packs_epi32(VeLuma4(pixels[0]), VeLuma4(pixels[1]));
     const __m128i high = _mm_packs_epi32(VeLuma4(pixels[2]), VeLuma4(pixels[3]));
@@ -72,7 +72,7 @@ __m128i Luma16(const __m128i pixels[4])
 }
 
 // Block sums of two blocks (four pixels of each row) as B G R 0 B G R 0 words.
-__m128i BlockSums(__m128i top, __m128i bottom)
+inline __m128i BlockSums(__m128i top, __m128i bottom)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i low = _mm_add_epi16(_mm_unpacklo_epi8(top, zero), _mm_unpacklo_epi8(bottom, zero));
@@ -83,14 +83,14 @@ __m128i BlockSums(__m128i top, __m128i bottom)
 }
 
 // Weighted block sums, one 32-bit result in lanes 0 and 2.
-__m128i WeighBlocks(__m128i sums, __m128i weights)
+inline __m128i WeighBlocks(__m128i sums, __m128i weights)
 {
     const __m128i products = _mm_madd_epi16(sums, weights);
     return _mm_add_epi32(products, _mm_srli_epi64(products, 32));
 }
 
 // Eight chroma samples of one plane from the block sums of 16 pixel pairs.
-__m128i Chroma8(const __m128i sums[4], __m128i weights)
+inline __m128i Chroma8(const __m128i sums[4], __m128i weights)
 {
     __m128i lanes[4];
     for (int k = 0; k < 4; ++k) {
@@ -128,14 +128,14 @@ ULONG ConvertRowPair(const UCHAR* pucTop, const UCHAR* pucBottom, PUCHAR pucLuma
 }
 
 // Chroma offsets of 8 samples (signed words) for one output channel.
-__m128i ChromaOffsets(__m128i uvLow, __m128i uvHigh, __m128i weights)
+inline __m128i ChromaOffsets(__m128i uvLow, __m128i uvHigh, __m128i weights)
 {
     return _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(uvLow, weights), 8),
                            _mm_srai_epi32(_mm_madd_epi16(uvHigh, weights), 8));
 }
 
 // Sixteen pixels: luma plus each chroma offset used for two neighbouring pixels.
-__m128i AddOffsets(__m128i luma, __m128i offsets)
+inline __m128i AddOffsets(__m128i luma, __m128i offsets)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i low = _mm_add_epi16(_mm_unpacklo_epi8(luma, zero), _mm_unpacklo_epi16(offsets, offsets));

@@ -80,7 +80,6 @@ VOID VeBgrToI420(const UCHAR* pucBgr, PUCHAR pucI420, ULONG ulWidth, ULONG ulHei
 {
     const I420Planes planes = SplitPlanes(pucI420, ulWidth, ulHeight);
     const ULONG ulChromaWidth = ulWidth / 2;
-    const bool bSsse3 = VeHasSsse3();
     for (ULONG cy = 0; cy < ulHeight / 2; ++cy) {
         const ULONG y = 2 * cy;
         const UCHAR* pucTop = BgrRow(pucBgr, y, ulWidth, ulHeight, bFlip);
@@ -88,8 +87,7 @@ VOID VeBgrToI420(const UCHAR* pucBgr, PUCHAR pucI420, ULONG ulWidth, ULONG ulHei
         PUCHAR pucLumaTop = planes.pucY + static_cast<SIZE_T>(y) * ulWidth;
         PUCHAR pucU = planes.pucU + static_cast<SIZE_T>(cy) * ulChromaWidth;
         PUCHAR pucV = planes.pucV + static_cast<SIZE_T>(cy) * ulChromaWidth;
-        const ULONG x = bSsse3 ? VeSsse3::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaTop + ulWidth, pucU, pucV, ulWidth)
-                               : VeSse2::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaTop + ulWidth, pucU, pucV, ulWidth);
+        const ULONG x = VeConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaTop + ulWidth, pucU, pucV, ulWidth);
         LumaRowReference(pucTop, pucLumaTop, x, ulWidth);
         LumaRowReference(pucBottom, pucLumaTop + ulWidth, x, ulWidth);
         ChromaRowReference(pucTop, pucBottom, pucU, pucV, x / 2, ulWidth / 2);
@@ -135,13 +133,11 @@ VOID VeI420ToBgr(const UCHAR* pucI420, PUCHAR pucBgr, ULONG ulWidth, ULONG ulHei
     }
     const I420Planes planes = SplitPlanes(const_cast<PUCHAR>(pucI420), ulWidth, ulHeight);
     const ULONG ulChromaWidth = ulWidth / 2;
-    const bool bSsse3 = VeHasSsse3();
     for (ULONG y = 0; y < ulHeight; ++y) {
         const SIZE_T cbChroma = static_cast<SIZE_T>(y / 2) * ulChromaWidth;
         const UCHAR* pucLuma = planes.pucY + static_cast<SIZE_T>(y) * ulWidth;
         PUCHAR pucRow = const_cast<PUCHAR>(BgrRow(pucBgr, y, ulWidth, ulHeight, bFlip));
-        const ULONG x = bSsse3 ? VeSsse3::ToBgrRow(pucLuma, planes.pucU + cbChroma, planes.pucV + cbChroma, pucRow, ulWidth)
-                               : VeSse2::ToBgrRow(pucLuma, planes.pucU + cbChroma, planes.pucV + cbChroma, pucRow, ulWidth);
+        const ULONG x = VeToBgrRow(pucLuma, planes.pucU + cbChroma, planes.pucV + cbChroma, pucRow, ulWidth);
         ToBgrRowReference(pucLuma, planes.pucU + cbChroma, planes.pucV + cbChroma, pucRow, x, ulWidth);
     }
 }

@@ -102,7 +102,6 @@ VOID VeLumaEffectReference(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDes
 VOID VeLumaEffect(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels,
                   const UCHAR* pucToneTable)
 {
-    const ULONG i = VeHasSsse3() ? VeSsse3::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable)
-                                 : VeSse2::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
+    const ULONG i = VeLumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
     VeLumaEffectReference(ulEffect, pucSource + 3 * i, pucDestination + 3 * i, ulPixels - i, pucToneTable);
 }

@@ -51,15 +51,15 @@ TEST(PixelEffects, FastLoopsMatchTheReferenceOnRandomAndChartPictures)
     }
 }
 
-// Both instruction sets, whichever the machine would choose.
+// Every instruction set this machine runs, whichever it would choose.
 TEST(PixelEffects, EveryInstructionSetMatchesTheReference)
 {
     const Bytes tones = toneTables();
     const ULONG pixels = 352 * 288 + 5;
     const Bytes random = randomBytes(pixels * 3, 77);
     using Kernel = ULONG (*)(ULONG, const UCHAR*, PUCHAR, ULONG, const UCHAR*);
-    for (Kernel kernel : {Kernel{&VeSse2::LumaEffectBlocks}, Kernel{&VeSsse3::LumaEffectBlocks}}) {
-        if (kernel == &VeSsse3::LumaEffectBlocks && !VeHasSsse3()) {
+    for (Kernel kernel : {Kernel{&VeSse2::LumaEffectBlocks}, Kernel{&VeSsse3::LumaEffectBlocks}, Kernel{&VeAvx2::LumaEffectBlocks}}) {
+        if ((kernel == &VeSsse3::LumaEffectBlocks && !VeHasSsse3()) || (kernel == &VeAvx2::LumaEffectBlocks && !VeHasAvx2())) {
             continue;
         }
         for (ULONG effect : kLumaEffects) {
@@ -78,27 +78,33 @@ TEST(Conversions, EveryInstructionSetMatchesTheReference)
     const Bytes top = randomBytes(width * 3, 1), bottom = randomBytes(width * 3, 2);
     Bytes expected(width * 2 + width), plainBgr(width * 3);
     VeBgrToI420Reference(top.data(), expected.data(), width, 1, FALSE);  // luma of the top line
-    for (bool ssse3 : {false, true}) {
-        if (ssse3 && !VeHasSsse3()) {
+    struct Set {
+        const char* name;
+        bool usable;
+        decltype(&VeSse2::ConvertRowPair) convertRowPair;
+        decltype(&VeSse2::ToBgrRow) toBgrRow;
+    };
+    const Set sets[] = {{"SSE2", true, &VeSse2::ConvertRowPair, &VeSse2::ToBgrRow},
+                        {"SSSE3", VeHasSsse3(), &VeSsse3::ConvertRowPair, &VeSsse3::ToBgrRow},
+                        {"AVX2", VeHasAvx2(), &VeAvx2::ConvertRowPair, &VeAvx2::ToBgrRow}};
+    for (const Set& set : sets) {
+        if (!set.usable) {
             continue;
         }
         Bytes luma(2 * width), u(width / 2), v(width / 2);
-        const ULONG done = ssse3 ? VeSsse3::ConvertRowPair(top.data(), bottom.data(), luma.data(), luma.data() + width,
-                                                           u.data(), v.data(), width)
-                                 : VeSse2::ConvertRowPair(top.data(), bottom.data(), luma.data(), luma.data() + width,
-                                                          u.data(), v.data(), width);
-        ASSERT_EQ(done, 640u);
+        const ULONG done = set.convertRowPair(top.data(), bottom.data(), luma.data(), luma.data() + width, u.data(),
+                                              v.data(), width);
+        ASSERT_EQ(done, 640u) << set.name;
         Bytes pair(top);
         pair.insert(pair.end(), bottom.begin(), bottom.end());
         Bytes i420(pictureBytes(width, 2, VE_FORMAT_I420));
         VeBgrToI420Reference(pair.data(), i420.data(), width, 2, FALSE);
-        EXPECT_TRUE(std::equal(luma.begin(), luma.begin() + done, i420.begin()));
+        EXPECT_TRUE(std::equal(luma.begin(), luma.begin() + done, i420.begin())) << set.name;
         EXPECT_TRUE(std::equal(luma.begin() + width, luma.begin() + width + done, i420.begin() + width));
         EXPECT_TRUE(std::equal(u.begin(), u.begin() + done / 2, i420.begin() + 2 * width));
         EXPECT_TRUE(std::equal(v.begin(), v.begin() + done / 2, i420.begin() + 2 * width + width / 2));
         Bytes row(width * 3), plainRow(width * 3);
-        const ULONG converted = ssse3 ? VeSsse3::ToBgrRow(i420.data(), u.data(), v.data(), row.data(), width)
-                                      : VeSse2::ToBgrRow(i420.data(), u.data(), v.data(), row.data(), width);
+        const ULONG converted = set.toBgrRow(i420.data(), u.data(), v.data(), row.data(), width);
         ASSERT_EQ(converted, 640u);
         Bytes single(i420.begin(), i420.begin() + width);
         single.insert(single.end(), u.begin(), u.end());
@@ -110,7 +116,7 @@ TEST(Conversions, EveryInstructionSetMatchesTheReference)
         twoLines.insert(twoLines.end(), v.begin(), v.end());
         Bytes plainPicture(width * 2 * 3);
         VeI420ToBgrReference(twoLines.data(), plainPicture.data(), width, 2, FALSE);
-        EXPECT_TRUE(std::equal(row.begin(), row.begin() + converted * 3, plainPicture.begin())) << ssse3;
+        EXPECT_TRUE(std::equal(row.begin(), row.begin() + converted * 3, plainPicture.begin())) << set.name;
     }
 }
 
