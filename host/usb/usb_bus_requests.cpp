@@ -29,6 +29,24 @@ std::uint8_t requestTypeFor(USHORT function, ULONG transferFlags)
     return static_cast<std::uint8_t>(direction | type | recipient);
 }
 
+// The packet table fits the record and every packet starts inside the
+// buffer, in ascending order.
+bool packetsValid(PURB urb)
+{
+    const auto& iso = urb->UrbIsochronousTransfer;
+    if (iso.NumberOfPackets == 0 || iso.NumberOfPackets > kMaxIsoPackets ||
+        urb->UrbHeader.Length < GET_ISO_URB_SIZE(iso.NumberOfPackets)) {
+        return false;
+    }
+    for (ULONG i = 0; i < iso.NumberOfPackets; ++i) {
+        if (iso.IsoPacket[i].Offset >= iso.TransferBufferLength ||
+            (i > 0 && iso.IsoPacket[i].Offset < iso.IsoPacket[i - 1].Offset)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 UsbBus::Outcome UsbBus::handleUrb(PIRP irp, PURB urb, std::size_t traceIndex)
@@ -342,15 +360,8 @@ UsbBus::Outcome UsbBus::handleTransfer(PIRP irp, PURB urb, std::size_t traceInde
     }
     if (isochronous) {
         auto& iso = urb->UrbIsochronousTransfer;
-        if (iso.NumberOfPackets == 0 || iso.NumberOfPackets > kMaxIsoPackets ||
-            urb->UrbHeader.Length < GET_ISO_URB_SIZE(iso.NumberOfPackets)) {
+        if (!packetsValid(urb)) {
             return invalid;
-        }
-        for (ULONG i = 0; i < iso.NumberOfPackets; ++i) {
-            if (iso.IsoPacket[i].Offset >= iso.TransferBufferLength ||
-                (i > 0 && iso.IsoPacket[i].Offset < iso.IsoPacket[i - 1].Offset)) {
-                return invalid;
-            }
         }
         if ((iso.TransferFlags & USBD_START_ISO_TRANSFER_ASAP) == 0 && iso.StartFrame <= frame_) {
             return {false, USBD_STATUS_BAD_START_FRAME, STATUS_UNSUCCESSFUL};
