@@ -201,6 +201,14 @@ VOID VideoEffects::RunI420Effect(ULONG ulEffect, const UCHAR* pucSource, PUCHAR 
     PUCHAR pucBgr = m_pWork[0] == pucSource ? m_pWork[1] : m_pWork[0];
     PUCHAR pucResult = m_pWork[0] == pucSource ? m_pWork[0] : m_pWork[1];
     VeI420ToBgr(pucSource, pucBgr, m_ulWidth, m_ulHeight, TRUE);
+    if (ulEffect == VeEffectGreySketch) {
+        // A grey pixel's luma is its own level and its chroma is neutral, so the
+        // colour sketch's luma is the grey sketch's: the grey pass is not needed.
+        VeSketch(pucBgr, pucResult, m_ulWidth, m_ulHeight, 0);
+        VeBgrToI420(pucResult, pucDestination, m_ulWidth, m_ulHeight, TRUE);
+        memset(pucDestination + m_ulPixels, 128, PictureBytes() - m_ulPixels);
+        return;
+    }
     RunBgrEffect(ulEffect, pucBgr, pucResult, m_pWork[3], m_pWork[4]);
     VeBgrToI420(pucResult, pucDestination, m_ulWidth, m_ulHeight, TRUE);
 }

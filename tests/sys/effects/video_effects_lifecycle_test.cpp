@@ -152,7 +152,7 @@ TEST(VideoEffectsDispatcher, InPlaceCallsGiveTheSamePicture)
         ReadyEffects ready = makeReadyEffects(176, 144, format);
         Bytes chart = renderColourChart(176, 144);
         Bytes source = format == VE_FORMAT_I420 ? toI420(chart, 176, 144) : chart;
-        for (ULONG effect : {7u, 8u, 9u, 13u}) {
+        for (ULONG effect : {7u, 8u, 9u, 13u, 14u}) {
             Bytes expected(source.size());
             ASSERT_TRUE(ready.effects->ProcessEffect(source.data(), static_cast<ULONG>(source.size()), expected.data(),
                                                      static_cast<ULONG>(expected.size()), effect, nullptr));
