@@ -62,6 +62,12 @@ VOID VeSketch(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULON
               ULONG ulShift);
 VOID VeSketchReference(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth,
                        ULONG ulHeight, ULONG ulShift);
+// The sketch of bytes [lFrom, lTo) of the run, whose neighbours are all inside the
+// picture, as far as whole SIMD blocks go; returns where they end.
+LONG_PTR VeSketchBlocksSse2(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PTR lStride, LONG_PTR lFrom,
+                            LONG_PTR lTo, ULONG ulShift);
+LONG_PTR VeSketchBlocksAvx2(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PTR lStride, LONG_PTR lFrom,
+                            LONG_PTR lTo, ULONG ulShift);
 // Mosaic; pucScratch holds 16-bit column sums of one line (6 × width bytes).
 VOID VeMosaic(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight, PUCHAR pucScratch);
 VOID VeMosaicReference(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight);
