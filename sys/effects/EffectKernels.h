@@ -43,6 +43,8 @@ VOID VeLumaEffectReference(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDes
 // The luma-only effects' own I420 paths (tints and sepia).
 VOID VeLumaEffectI420(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination,
                       ULONG ulWidth, ULONG ulHeight, const UCHAR* pucToneTable);
+VOID VeLumaEffectI420Reference(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination,
+                               ULONG ulWidth, ULONG ulHeight, const UCHAR* pucToneTable);
 
 // Full-range BT.601 conversions. I420 is top-down; bFlip makes the BGR picture
 // bottom-up (the driver's RGB layout), otherwise the line order is kept. Chroma

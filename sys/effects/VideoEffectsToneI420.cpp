@@ -27,10 +27,41 @@ VOID BuildTable(ULONG ulEffect, const UCHAR* pucToneTable, LumaColourTable* pTab
     }
 }
 
+// The mapped colour of each luma as B | G << 10 | R << 20, so that one addition
+// sums all three channels of a block (four bytes never carry past 10 bits).
+VOID PackColours(const LumaColourTable& table, ULONG* pulPacked)
+{
+    for (ULONG ulLuma = 0; ulLuma < 256; ++ulLuma) {
+        pulPacked[ulLuma] = table.aucBlue[ulLuma] | (static_cast<ULONG>(table.aucGreen[ulLuma]) << 10) |
+                            (static_cast<ULONG>(table.aucRed[ulLuma]) << 20);
+    }
+}
+
+// One block row: both luma lines mapped, and the chroma of each 2 × 2 block.
+VOID MapBlockRow(const UCHAR* pucTop, PUCHAR pucOutTop, ULONG ulWidth, PUCHAR pucU, PUCHAR pucV,
+                 const LumaColourTable& table, const ULONG* pulPacked)
+{
+    const UCHAR* pucBottom = pucTop + ulWidth;
+    PUCHAR pucOutBottom = pucOutTop + ulWidth;
+    for (ULONG cx = 0; cx < ulWidth / 2; ++cx) {
+        const UCHAR aucBlock[4] = {pucTop[2 * cx], pucTop[2 * cx + 1], pucBottom[2 * cx], pucBottom[2 * cx + 1]};
+        pucOutTop[2 * cx] = table.aucLuma[aucBlock[0]];
+        pucOutTop[2 * cx + 1] = table.aucLuma[aucBlock[1]];
+        pucOutBottom[2 * cx] = table.aucLuma[aucBlock[2]];
+        pucOutBottom[2 * cx + 1] = table.aucLuma[aucBlock[3]];
+        const ULONG ulSum = pulPacked[aucBlock[0]] + pulPacked[aucBlock[1]] + pulPacked[aucBlock[2]] + pulPacked[aucBlock[3]];
+        const LONG lBlue = static_cast<LONG>(ulSum & 1023);
+        const LONG lGreen = static_cast<LONG>((ulSum >> 10) & 1023);
+        const LONG lRed = static_cast<LONG>(ulSum >> 20);
+        pucU[cx] = VeChromaU(lBlue, lGreen, lRed);
+        pucV[cx] = VeChromaV(lBlue, lGreen, lRed);
+    }
+}
+
 } // namespace
 
-VOID VeLumaEffectI420(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth,
-                      ULONG ulHeight, const UCHAR* pucToneTable)
+VOID VeLumaEffectI420Reference(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth,
+                               ULONG ulHeight, const UCHAR* pucToneTable)
 {
     LumaColourTable table;
     BuildTable(ulEffect, pucToneTable, &table);
@@ -57,5 +88,26 @@ VOID VeLumaEffectI420(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestinat
             pucU[cbAt] = VeChromaU(lBlue, lGreen, lRed);
             pucV[cbAt] = VeChromaV(lBlue, lGreen, lRed);
         }
+    }
+}
+
+VOID VeLumaEffectI420(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth,
+                      ULONG ulHeight, const UCHAR* pucToneTable)
+{
+    if (ulWidth % 2 != 0 || ulHeight % 2 != 0) {
+        VeLumaEffectI420Reference(ulEffect, pucSource, pucDestination, ulWidth, ulHeight, pucToneTable);
+        return;
+    }
+    LumaColourTable table;
+    BuildTable(ulEffect, pucToneTable, &table);
+    ULONG aulPacked[256];
+    PackColours(table, aulPacked);
+    const SIZE_T cbLuma = static_cast<SIZE_T>(ulWidth) * ulHeight;
+    const SIZE_T cbChroma = static_cast<SIZE_T>(ulWidth / 2) * (ulHeight / 2);
+    for (ULONG cy = 0; cy < ulHeight / 2; ++cy) {
+        const SIZE_T cbRow = static_cast<SIZE_T>(2 * cy) * ulWidth;
+        const SIZE_T cbChromaRow = static_cast<SIZE_T>(cy) * (ulWidth / 2);
+        MapBlockRow(pucSource + cbRow, pucDestination + cbRow, ulWidth, pucDestination + cbLuma + cbChromaRow,
+                    pucDestination + cbLuma + cbChroma + cbChromaRow, table, aulPacked);
     }
 }

@@ -62,6 +62,21 @@ TEST(I420Consistency, ConversionPathsAreExactOnRandomPictures)
     }
 }
 
+TEST(I420Consistency, OwnPathsMatchTheirPlainLoops)
+{
+    ReadyEffects ready = makeReadyEffects(640, 480, VE_FORMAT_I420);
+    for (ULONG width : {640u, 18u, 5u}) {
+        const ULONG height = width == 5 ? 3 : 6 + width / 2;
+        const Bytes source = randomBytes(pictureBytes(width, height, VE_FORMAT_I420), width);
+        for (ULONG effect : {VeEffectGreenTone, VeEffectBlueTone, VeEffectRedTone, VeEffectSepia}) {
+            Bytes fast(source.size()), plain(source.size());
+            VeLumaEffectI420(effect, source.data(), fast.data(), width, height, ready.effects->GetToneTable());
+            VeLumaEffectI420Reference(effect, source.data(), plain.data(), width, height, ready.effects->GetToneTable());
+            EXPECT_EQ(fast, plain) << "effect " << effect << " width " << width;
+        }
+    }
+}
+
 TEST(I420Consistency, OwnPathsGiveTintedChroma)
 {
     ReadyEffects i420 = makeReadyEffects(16, 2, VE_FORMAT_I420);
