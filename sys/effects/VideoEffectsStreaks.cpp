@@ -189,30 +189,38 @@ ULONG SmearPixels8(const UCHAR* pucLine, PUCHAR pucOut, const UCHAR* pucBright, 
     const ULONG ulLog = 32 - static_cast<ULONG>(__builtin_clz(ulDistance - 1));
     const __m128i multiplier = _mm_set1_epi16(static_cast<short>(((1u << (15 + ulLog)) + ulDistance - 1) / ulDistance));
     const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(ulLog - 1));
-    const short b = pucBright[0], g = pucBright[1], r = pucBright[2];
-    const short k = static_cast<short>(ulEnd - ulFrom);
-    __m128i factors[3] = {
-        _mm_set_epi16(k - 2, k - 2, k - 1, k - 1, k - 1, k, k, k),
-        _mm_set_epi16(k - 5, k - 4, k - 4, k - 4, k - 3, k - 3, k - 3, k - 2),
-        _mm_set_epi16(k - 7, k - 7, k - 7, k - 6, k - 6, k - 6, k - 5, k - 5)};
-    const __m128i bright[3] = {_mm_set_epi16(g, b, r, g, b, r, g, b), _mm_set_epi16(b, r, g, b, r, g, b, r),
-                               _mm_set_epi16(r, g, b, r, g, b, r, g)};
-    const __m128i step = _mm_set1_epi16(8);
-    ULONG x = ulFrom;
-    for (; x + 8 <= ulTo; x += 8) {
+    const __m128i offsets[3] = {_mm_setr_epi16(0, 0, 0, 1, 1, 1, 2, 2), _mm_setr_epi16(2, 3, 3, 3, 4, 4, 4, 5),
+                                _mm_setr_epi16(5, 5, 6, 6, 6, 7, 7, 7)};
+    // The bright colour repeated over 24 bytes, built in general registers: no
+    // lane inserts, no round trip through memory.
+    const ULONGLONG ullRepeat = 1 + (1ull << 24) + (1ull << 48);
+    const ULONGLONG ullB = pucBright[0], ullG = pucBright[1], ullR = pucBright[2];
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bright[3] = {
+        _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>((ullB | ullG << 8 | ullR << 16) * ullRepeat)), zero),
+        _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>((ullR | ullB << 8 | ullG << 16) * ullRepeat)), zero),
+        _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>((ullG | ullR << 8 | ullB << 16) * ullRepeat)), zero)};
+    if (ulTo - ulFrom < 8) {
+        return ulFrom;
+    }
+    // The last block may overlap the one before: it reads only the source line.
+    for (ULONG x = ulFrom;; x += 8) {
+        x = x + 8 <= ulTo ? x : ulTo - 8;
+        const __m128i k = _mm_set1_epi16(static_cast<short>(ulEnd - x));
         __m128i out[3];
         for (int i = 0; i < 3; ++i) {
+            const __m128i factors = _mm_sub_epi16(k, offsets[i]);
             const __m128i own = LoadWords8(pucLine + 3 * x + 8 * i);
-            const __m128i fromBright = _mm_srl_epi16(_mm_mulhi_epu16(_mm_mullo_epi16(bright[i], factors[i]), multiplier), shift);
-            const __m128i fromOwn = _mm_srl_epi16(_mm_mulhi_epu16(_mm_mullo_epi16(own, factors[i]), multiplier), shift);
+            const __m128i fromBright = _mm_srl_epi16(_mm_mulhi_epu16(_mm_mullo_epi16(bright[i], factors), multiplier), shift);
+            const __m128i fromOwn = _mm_srl_epi16(_mm_mulhi_epu16(_mm_mullo_epi16(own, factors), multiplier), shift);
             out[i] = _mm_max_epi16(_mm_sub_epi16(_mm_add_epi16(own, fromBright), fromOwn), own);
-            factors[i] = _mm_sub_epi16(factors[i], step);
         }
-        const __m128i low = _mm_packus_epi16(out[0], out[1]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pucOut + 3 * x), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pucOut + 3 * x), _mm_packus_epi16(out[0], out[1]));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(pucOut + 3 * x + 16), _mm_packus_epi16(out[2], out[2]));
+        if (x + 8 == ulTo) {
+            return ulTo;
+        }
     }
-    return x;
 }
 
 template <bool kFast>
