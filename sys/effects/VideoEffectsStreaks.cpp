@@ -60,38 +60,40 @@ inline ULONG HorizontalMax(__m128i bytes)
 // BrightestPixel sixteen pixels per step: first the largest green, then its first place.
 ULONG BrightestPixel16(const UCHAR* pucLine, ULONG ulStart, ULONG ulEnd)
 {
+    if (ulEnd + 1 - ulStart < 16) {
+        return BrightestPixel(pucLine, ulStart, ulEnd);
+    }
     const __m128i masks[3] = {_mm_set_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
                               _mm_set_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1),
                               _mm_set_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0)};
+    // The last block ends at ulEnd and may overlap the one before: the largest
+    // value and the first place of it are the same either way.
+    const ULONG ulLastBlock = ulEnd + 1 - 16;
     __m128i largest = _mm_setzero_si128();
     __m128i bytes[3];
-    ULONG x = ulStart;
-    for (; x + 16 <= ulEnd + 1; x += 16) {
+    for (ULONG x = ulStart;; x += 16) {
+        x = x < ulLastBlock ? x : ulLastBlock;
         LoadBlock16(pucLine + 3 * x, bytes);
         for (int i = 0; i < 3; ++i) {
             largest = _mm_max_epu8(largest, _mm_and_si128(bytes[i], masks[i]));
         }
+        if (x == ulLastBlock) {
+            break;
+        }
     }
-    ULONG ulLargest = HorizontalMax(largest);
-    for (; x <= ulEnd; ++x) {
-        ulLargest = pucLine[3 * x + 1] > ulLargest ? pucLine[3 * x + 1] : ulLargest;
-    }
-    const __m128i wanted = _mm_set1_epi8(static_cast<char>(ulLargest));
-    for (x = ulStart; x + 16 <= ulEnd + 1; x += 16) {
+    const __m128i wanted = _mm_set1_epi8(static_cast<char>(HorizontalMax(largest)));
+    for (ULONG x = ulStart;; x += 16) {
+        x = x < ulLastBlock ? x : ulLastBlock;
         LoadBlock16(pucLine + 3 * x, bytes);
         ULONGLONG ullHits = 0;
         for (int i = 0; i < 3; ++i) {
             ullHits |= static_cast<ULONGLONG>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes[i], wanted))) << (16 * i);
         }
         ullHits &= kGreenBits;
-        if (ullHits != 0) {
+        if (ullHits != 0 || x == ulLastBlock) {
             return x + static_cast<ULONG>(__builtin_ctzll(ullHits)) / 3;
         }
     }
-    while (pucLine[3 * x + 1] != ulLargest) {
-        ++x;
-    }
-    return x;
 }
 
 // Pixels ulFrom .. ulTo − 1 of a smear towards pucBright, which is ulDistance
