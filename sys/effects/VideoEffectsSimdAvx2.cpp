@@ -148,6 +148,55 @@ inline __m256i LoadChroma16(const UCHAR* pucChroma)
 
 namespace VeAvx2 {
 
+// Eight pixels of a luma-only effect in B G R 0 lanes (LumaEffect4 at twice the width).
+template <ULONG kEffect>
+inline __m256i LumaEffect8(__m256i pixels)
+{
+    const __m256i luma = Luma8(pixels);
+    switch (kEffect) {
+    case VeEffectBlackWhite:
+        return _mm256_and_si256(_mm256_cmpgt_epi32(luma, _mm256_set1_epi32(120)), _mm256_set1_epi32(0x00FFFFFF));
+    case VeEffectGreenTone: return _mm256_slli_epi32(luma, 8);
+    case VeEffectGrey:
+        return _mm256_or_si256(_mm256_or_si256(luma, _mm256_slli_epi32(luma, 8)), _mm256_slli_epi32(luma, 16));
+    case VeEffectBlueTone: return luma;
+    case VeEffectRedTone: return _mm256_slli_epi32(luma, 16);
+    case VeEffectSolarise: {
+        const __m256i bright = _mm256_cmpgt_epi32(luma, _mm256_set1_epi32(127));
+        return _mm256_xor_si256(pixels, _mm256_and_si256(bright, _mm256_set1_epi32(0x00FFFFFF)));
+    }
+    default: return pixels;
+    }
+}
+
+template <ULONG kEffect>
+ULONG LumaEffectBlocksOf(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels)
+{
+    ULONG i = 0;
+    __m256i pixels[4];
+    for (; i + 32 <= ulPixels; i += 32) {
+        LoadPixels32(pucSource + 3 * i, pixels);
+        for (int k = 0; k < 4; ++k) {
+            pixels[k] = LumaEffect8<kEffect>(pixels[k]);
+        }
+        StorePixels32(pucDestination + 3 * i, pixels);
+    }
+    return i;
+}
+
+ULONG WideLumaEffectBlocks(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels)
+{
+    switch (ulEffect) {
+    case VeEffectBlackWhite: return LumaEffectBlocksOf<VeEffectBlackWhite>(pucSource, pucDestination, ulPixels);
+    case VeEffectGreenTone: return LumaEffectBlocksOf<VeEffectGreenTone>(pucSource, pucDestination, ulPixels);
+    case VeEffectGrey: return LumaEffectBlocksOf<VeEffectGrey>(pucSource, pucDestination, ulPixels);
+    case VeEffectBlueTone: return LumaEffectBlocksOf<VeEffectBlueTone>(pucSource, pucDestination, ulPixels);
+    case VeEffectRedTone: return LumaEffectBlocksOf<VeEffectRedTone>(pucSource, pucDestination, ulPixels);
+    case VeEffectSolarise: return LumaEffectBlocksOf<VeEffectSolarise>(pucSource, pucDestination, ulPixels);
+    default: return 0;
+    }
+}
+
 // Sepia with its three bytes per luma gathered from one table of B G R 0 words.
 ULONG SepiaBlocks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels, const UCHAR* pucToneTable)
 {
@@ -174,7 +223,9 @@ ULONG LumaEffectBlocks(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestina
     if (ulEffect == VeEffectSepia) {
         return SepiaBlocks(pucSource, pucDestination, ulPixels, pucToneTable);
     }
-    return VeAvx2Narrow::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
+    const ULONG i = WideLumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels);
+    return i + VeAvx2Narrow::LumaEffectBlocks(ulEffect, pucSource + 3 * i, pucDestination + 3 * i, ulPixels - i,
+                                              pucToneTable);
 }
 
 ULONG ConvertRowPair(const UCHAR* pucTop, const UCHAR* pucBottom, PUCHAR pucLumaTop, PUCHAR pucLumaBottom,
