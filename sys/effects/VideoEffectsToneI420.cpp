@@ -27,19 +27,25 @@ VOID BuildTable(ULONG ulEffect, const UCHAR* pucToneTable, LumaColourTable* pTab
     }
 }
 
-// The mapped colour of each luma as B | G << 10 | R << 20, so that one addition
-// sums all three channels of a block (four bytes never carry past 10 bits).
-VOID PackColours(const LumaColourTable& table, ULONG* pulPacked)
+// Each luma's share of the chroma sums: the chroma rules are linear in the
+// block's channel sums, so a block's numerator is the sum of its four shares.
+struct ChromaShares {
+    LONG alU[256];
+    LONG alV[256];
+};
+
+VOID FillShares(const LumaColourTable& table, ChromaShares* pShares)
 {
     for (ULONG ulLuma = 0; ulLuma < 256; ++ulLuma) {
-        pulPacked[ulLuma] = table.aucBlue[ulLuma] | (static_cast<ULONG>(table.aucGreen[ulLuma]) << 10) |
-                            (static_cast<ULONG>(table.aucRed[ulLuma]) << 20);
+        const LONG lBlue = table.aucBlue[ulLuma], lGreen = table.aucGreen[ulLuma], lRed = table.aucRed[ulLuma];
+        pShares->alU[ulLuma] = 16384 * lBlue - 10855 * lGreen - 5529 * lRed;
+        pShares->alV[ulLuma] = 16384 * lRed - 13720 * lGreen - 2664 * lBlue;
     }
 }
 
 // One block row: both luma lines mapped, and the chroma of each 2 × 2 block.
 VOID MapBlockRow(const UCHAR* pucTop, PUCHAR pucOutTop, ULONG ulWidth, PUCHAR pucU, PUCHAR pucV,
-                 const LumaColourTable& table, const ULONG* pulPacked)
+                 const LumaColourTable& table, const ChromaShares& shares)
 {
     const UCHAR* pucBottom = pucTop + ulWidth;
     PUCHAR pucOutBottom = pucOutTop + ulWidth;
@@ -49,12 +55,10 @@ VOID MapBlockRow(const UCHAR* pucTop, PUCHAR pucOutTop, ULONG ulWidth, PUCHAR pu
         pucOutTop[2 * cx + 1] = table.aucLuma[aucBlock[1]];
         pucOutBottom[2 * cx] = table.aucLuma[aucBlock[2]];
         pucOutBottom[2 * cx + 1] = table.aucLuma[aucBlock[3]];
-        const ULONG ulSum = pulPacked[aucBlock[0]] + pulPacked[aucBlock[1]] + pulPacked[aucBlock[2]] + pulPacked[aucBlock[3]];
-        const LONG lBlue = static_cast<LONG>(ulSum & 1023);
-        const LONG lGreen = static_cast<LONG>((ulSum >> 10) & 1023);
-        const LONG lRed = static_cast<LONG>(ulSum >> 20);
-        pucU[cx] = VeChromaU(lBlue, lGreen, lRed);
-        pucV[cx] = VeChromaV(lBlue, lGreen, lRed);
+        const LONG lU = shares.alU[aucBlock[0]] + shares.alU[aucBlock[1]] + shares.alU[aucBlock[2]] + shares.alU[aucBlock[3]];
+        const LONG lV = shares.alV[aucBlock[0]] + shares.alV[aucBlock[1]] + shares.alV[aucBlock[2]] + shares.alV[aucBlock[3]];
+        pucU[cx] = VeClampByte((lU >> 17) + 128);
+        pucV[cx] = VeClampByte((lV >> 17) + 128);
     }
 }
 
@@ -100,14 +104,14 @@ VOID VeLumaEffectI420(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestinat
     }
     LumaColourTable table;
     BuildTable(ulEffect, pucToneTable, &table);
-    ULONG aulPacked[256];
-    PackColours(table, aulPacked);
+    ChromaShares shares;
+    FillShares(table, &shares);
     const SIZE_T cbLuma = static_cast<SIZE_T>(ulWidth) * ulHeight;
     const SIZE_T cbChroma = static_cast<SIZE_T>(ulWidth / 2) * (ulHeight / 2);
     for (ULONG cy = 0; cy < ulHeight / 2; ++cy) {
         const SIZE_T cbRow = static_cast<SIZE_T>(2 * cy) * ulWidth;
         const SIZE_T cbChromaRow = static_cast<SIZE_T>(cy) * (ulWidth / 2);
         MapBlockRow(pucSource + cbRow, pucDestination + cbRow, ulWidth, pucDestination + cbLuma + cbChromaRow,
-                    pucDestination + cbLuma + cbChroma + cbChromaRow, table, aulPacked);
+                    pucDestination + cbLuma + cbChroma + cbChromaRow, table, shares);
     }
 }
