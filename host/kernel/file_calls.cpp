@@ -4,6 +4,8 @@
 #include "host/kernel/kernel_internal.h"
 #include "host/kernel/platform_state.h"
 
+#include <optional>
+
 using namespace korval::host;
 
 namespace {
@@ -78,65 +80,70 @@ extern "C" NTSTATUS NTAPI ZwCreateFile(PHANDLE FileHandle_, ACCESS_MASK DesiredA
     return finish(IoStatusBlock, STATUS_SUCCESS, opened.information);
 }
 
-extern "C" NTSTATUS NTAPI ZwReadFile(HANDLE FileHandle_, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK IoStatusBlock,
-                                     PVOID Buffer, ULONG Length, PLARGE_INTEGER ByteOffset, PULONG)
+namespace {
+
+// The checks ZwReadFile and ZwWriteFile share: a usable handle of a file open
+// for the transfer's direction, and its offset. On failure, the status to return.
+struct Transfer {
+    std::shared_ptr<korval::host::FileHandle> file;
+    std::int64_t offset = 0;
+    bool toEnd = false;
+};
+
+std::optional<NTSTATUS> prepareTransfer(HANDLE handle, PIO_STATUS_BLOCK IoStatusBlock, PVOID Buffer, ULONG Length,
+                                        PLARGE_INTEGER ByteOffset, bool write, Transfer* transfer)
 {
-    requireIrqlAtMost(PASSIVE_LEVEL, "ZwReadFile");
+    const char* function = write ? "ZwWriteFile" : "ZwReadFile";
+    requireIrqlAtMost(PASSIVE_LEVEL, function);
     NTSTATUS status;
-    auto file = fileOf(FileHandle_, &status);
+    transfer->file = fileOf(handle, &status);
     if (IoStatusBlock == nullptr || (Buffer == nullptr && Length != 0)) {
         return STATUS_INVALID_PARAMETER;
     }
-    if (!file) {
+    if (!transfer->file) {
         return finish(IoStatusBlock, status, 0);
     }
-    if (file->directory()) {
+    if (transfer->file->directory()) {
         return finish(IoStatusBlock, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
-    if (!file->canRead()) {
+    if (!(write ? transfer->file->canWrite() : transfer->file->canRead())) {
         return finish(IoStatusBlock, STATUS_ACCESS_DENIED, 0);
     }
-    if (auto failure = takeInjectedFailure("ZwReadFile")) {
+    if (auto failure = takeInjectedFailure(function)) {
         return finish(IoStatusBlock, *failure, 0);
     }
-    std::int64_t offset;
-    bool toEnd;
-    if (!transferOffset(*file, ByteOffset, &offset, &toEnd) || toEnd) {
+    // A read "to the end of the file" has no meaning.
+    if (!transferOffset(*transfer->file, ByteOffset, &transfer->offset, &transfer->toEnd) ||
+        (!write && transfer->toEnd)) {
         return finish(IoStatusBlock, STATUS_INVALID_PARAMETER, 0);
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+extern "C" NTSTATUS NTAPI ZwReadFile(HANDLE FileHandle_, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK IoStatusBlock,
+                                     PVOID Buffer, ULONG Length, PLARGE_INTEGER ByteOffset, PULONG)
+{
+    Transfer transfer;
+    if (auto refused = prepareTransfer(FileHandle_, IoStatusBlock, Buffer, Length, ByteOffset, false, &transfer)) {
+        return *refused;
+    }
     ULONG_PTR transferred = 0;
-    status = file->read(Buffer, Length, offset, &transferred);
+    const NTSTATUS status = transfer.file->read(Buffer, Length, transfer.offset, &transferred);
     return finish(IoStatusBlock, status, transferred);
 }
 
 extern "C" NTSTATUS NTAPI ZwWriteFile(HANDLE FileHandle_, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK IoStatusBlock,
                                       PVOID Buffer, ULONG Length, PLARGE_INTEGER ByteOffset, PULONG)
 {
-    requireIrqlAtMost(PASSIVE_LEVEL, "ZwWriteFile");
-    NTSTATUS status;
-    auto file = fileOf(FileHandle_, &status);
-    if (IoStatusBlock == nullptr || (Buffer == nullptr && Length != 0)) {
-        return STATUS_INVALID_PARAMETER;
-    }
-    if (!file) {
-        return finish(IoStatusBlock, status, 0);
-    }
-    if (file->directory()) {
-        return finish(IoStatusBlock, STATUS_INVALID_DEVICE_REQUEST, 0);
-    }
-    if (!file->canWrite()) {
-        return finish(IoStatusBlock, STATUS_ACCESS_DENIED, 0);
-    }
-    if (auto failure = takeInjectedFailure("ZwWriteFile")) {
-        return finish(IoStatusBlock, *failure, 0);
-    }
-    std::int64_t offset;
-    bool toEnd;
-    if (!transferOffset(*file, ByteOffset, &offset, &toEnd)) {
-        return finish(IoStatusBlock, STATUS_INVALID_PARAMETER, 0);
+    Transfer transfer;
+    if (auto refused = prepareTransfer(FileHandle_, IoStatusBlock, Buffer, Length, ByteOffset, true, &transfer)) {
+        return *refused;
     }
     ULONG_PTR transferred = 0;
-    status = file->write(Buffer, Length, offset, toEnd, &transferred);
+    const NTSTATUS status =
+        transfer.file->write(Buffer, Length, transfer.offset, transfer.toEnd, &transferred);
     return finish(IoStatusBlock, status, transferred);
 }
 
