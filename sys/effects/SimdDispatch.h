@@ -3,6 +3,7 @@
 // the width of the conversions).
 #pragma once
 
+#include "platform/CpuFeatures.h"
 #include "platform/Platform.h"
 
 #define VE_DECLARE_SIMD_KERNELS(Namespace)                                                                      \
@@ -20,14 +21,12 @@ VE_DECLARE_SIMD_KERNELS(VeAvx2)
 
 inline bool VeHasSsse3()
 {
-    static const bool bSsse3 = __builtin_cpu_supports("ssse3");
-    return bSsse3;
+    return CpuHasSsse3();
 }
 
 inline bool VeHasAvx2()
 {
-    static const bool bAvx2 = __builtin_cpu_supports("avx2");
-    return bAvx2;
+    return CpuHasAvx2();
 }
 
 // The best set this processor runs.

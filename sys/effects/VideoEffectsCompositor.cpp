@@ -1,6 +1,7 @@
 // Compositing of the 352 × 288 overlay frame over the output picture through
 // its mask. Overlay pixels are picked by fixed step patterns per output size
 // (nearest neighbour); each output line is blended from a gathered overlay line.
+#include "platform/CpuFeatures.h"
 #include <emmintrin.h>
 #include <immintrin.h>
 
@@ -201,8 +202,7 @@ __attribute__((target("avx2"))) ULONG BlendAvx2(const UCHAR* pucSource, const UC
 
 bool HasAvx2()
 {
-    static const bool bAvx2 = __builtin_cpu_supports("avx2");
-    return bAvx2;
+    return CpuHasAvx2();
 }
 
 } // namespace

@@ -1,18 +1,14 @@
 // The SIMD loops for processors with AVX2, chosen at run time: the conversions
 // take 32 pixels per step, two 16-pixel halves side by side in the register's
 // 128-bit lanes; everything else is the SSSE3 set in VEX encoding.
+#include "platform/CpuFeatures.h"
 #include <immintrin.h>
 
 #include "effects/EffectKernels.h"
 #include "effects/SimdDispatch.h"
 #include "effects/VideoEffects.h"
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+KORVAL_AVX2_BEGIN
 
 #define VE_SIMD_NAMESPACE VeAvx2Narrow
 #define VE_SIMD_SSSE3 1  // every AVX2 processor has SSSE3
@@ -286,8 +282,4 @@ ULONG ToBgrRow(const UCHAR* pucLuma, const UCHAR* pucU, const UCHAR* pucV, PUCHA
 
 } // namespace VeAvx2
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+KORVAL_AVX2_END
