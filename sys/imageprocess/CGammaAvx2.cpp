@@ -3,11 +3,15 @@
 // index has its top bit set, so levels 0..127 are looked up with the byte
 // itself and levels 128..255 with (byte ^ 0x80), each half choosing among its
 // eight rows by bits 4, 5 and 6 with byte blends.
+//
+// The shuffles and blends share three of the four vector pipes, so the rest is
+// kept off them: the blend masks come from byte additions (x + x moves bit 6
+// to the top bit, and so on) instead of shifts, and the blend is written out
+// so that the compiler does not add a compare to widen each mask.
 #include "platform/CpuFeatures.h"
 #include <immintrin.h>
 
 #include "imageprocess/CGamma.h"
-#include "imageprocess/CInterpolationKernels.h"
 
 KORVAL_AVX2_BEGIN
 
@@ -24,6 +28,14 @@ void LoadRows(const UCHAR* table, tagLutRows* rows)
     }
 }
 
+// Bytes of b where the mask byte's top bit is set, else bytes of a.
+inline __m256i BlendByTopBit(__m256i a, __m256i b, __m256i mask)
+{
+    __m256i result;
+    asm("vpblendvb %3, %2, %1, %0" : "=x"(result) : "x"(a), "x"(b), "x"(mask));
+    return result;
+}
+
 // Blend masks carry the selecting bit in each byte's top bit.
 struct tagRowSelect {
     __m256i bit4;
@@ -31,21 +43,28 @@ struct tagRowSelect {
     __m256i bit6;
 };
 
+inline tagRowSelect RowSelect(__m256i bytes)
+{
+    __m256i bit6 = _mm256_add_epi8(bytes, bytes);
+    __m256i bit5 = _mm256_add_epi8(bit6, bit6);
+    return tagRowSelect{_mm256_add_epi8(bit5, bit5), bit5, bit6};
+}
+
 inline __m256i LookUpHalf(const __m256i* row, __m256i index, const tagRowSelect& select)
 {
     __m256i pair[4];
     for (int k = 0; k < 4; ++k) {
-        pair[k] = _mm256_blendv_epi8(_mm256_shuffle_epi8(row[2 * k], index),
-                                     _mm256_shuffle_epi8(row[2 * k + 1], index), select.bit4);
+        pair[k] = BlendByTopBit(_mm256_shuffle_epi8(row[2 * k], index), _mm256_shuffle_epi8(row[2 * k + 1], index),
+                                select.bit4);
     }
-    __m256i low = _mm256_blendv_epi8(pair[0], pair[1], select.bit5);
-    __m256i high = _mm256_blendv_epi8(pair[2], pair[3], select.bit5);
-    return _mm256_blendv_epi8(low, high, select.bit6);
+    __m256i low = BlendByTopBit(pair[0], pair[1], select.bit5);
+    __m256i high = BlendByTopBit(pair[2], pair[3], select.bit5);
+    return BlendByTopBit(low, high, select.bit6);
 }
 
 inline __m256i LookUp(const tagLutRows& rows, __m256i bytes)
 {
-    tagRowSelect select{_mm256_slli_epi16(bytes, 3), _mm256_slli_epi16(bytes, 2), _mm256_slli_epi16(bytes, 1)};
+    tagRowSelect select = RowSelect(bytes);
     __m256i low = LookUpHalf(rows.row, bytes, select);
     __m256i high = LookUpHalf(rows.row + 8, _mm256_xor_si256(bytes, _mm256_set1_epi8(static_cast<char>(0x80))), select);
     return _mm256_or_si256(low, high);
