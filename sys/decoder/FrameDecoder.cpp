@@ -115,7 +115,7 @@ void FrameDecoder::FillCodeTables()
     }
 }
 
-// One code of the 12-bit index starting at bit start (from the top): its
+// One code of the 13-bit index starting at bit start (from the top): its
 // length, keep mask and addend; false when it does not lie whole in the index.
 bool FrameDecoder::CodeInIndex(ULONG codedKind, ULONG index, ULONG start, UCHAR* length, UCHAR* keep,
                                USHORT* add) const
@@ -352,6 +352,8 @@ struct BitReader {
 
 namespace {
 
+constexpr ULONG PAIR_INDEX_BITS = 13;
+
 // The pixels one lookup gives. previous holds pixel x - 2 and current pixel
 // x - 1; a single pixel shifts them by one, two pixels by two. The second store
 // is rewritten next time when only one pixel was decoded.
@@ -385,9 +387,9 @@ ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line
     if (reader.nextByte + 8 <= reader.sourceLength) {
         const UCHAR* next = reader.source + reader.nextByte;
         const UCHAR* const fastEnd = reader.source + (reader.sourceLength - 8);
-        // At least 12 valid bits on entry to each step: 56 after a top-up, at most 12 used.
+        // At least 13 valid bits on entry to each step: 56 after a top-up, at most 13 used.
         while (out < last && next <= fastEnd) {
-            const tagSCodePair pair = pairs[bits >> 52];
+            const tagSCodePair pair = pairs[bits >> (64 - PAIR_INDEX_BITS)];
             bits |= LoadBigEndian64(next) >> bitCount;
             next += (63 - bitCount) >> 3;
             bitCount |= 56;
@@ -400,10 +402,10 @@ ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line
     reader.bits = bits;
     reader.bitCount = bitCount;
     while (out < last) {
-        if (reader.bitCount < 12) {
+        if (reader.bitCount < PAIR_INDEX_BITS) {
             reader.Refill();
         }
-        const tagSCodePair pair = pairs[reader.bits >> 52];
+        const tagSCodePair pair = pairs[reader.bits >> (64 - PAIR_INDEX_BITS)];
         out = PutPixels(pair, previous, current, out);
         reader.Skip(pair.ucBits);
     }

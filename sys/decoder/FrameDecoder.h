@@ -5,11 +5,11 @@
 #include "decoder/DecompressionRecords.h"
 #include "driver/PoolAllocator.h"
 
-// What the next 12 bits of a coded line decode to: one or two pixels, each
+// What the next 13 bits of a coded line decode to: one or two pixels, each
 // either a step from the pixel two to the left (keep 0xFF, add the step) or an
 // escaped value (keep 0, add the value); the adds carry a bias of 68 so that
 // they index a clamping table. A second code is included only when it lies
-// whole within the 12 bits.
+// whole within the 13 bits.
 typedef struct tagSCodePair {
     UCHAR ucBits;         // bits the decoded codes take
     UCHAR ucPixels;       // 1 or 2
@@ -36,7 +36,7 @@ public:
                           tagSDecompressionFrame* frame);
 
 private:
-    enum { CODE_TABLE_SIZE = 64, PAIR_TABLE_BITS = 12, PAIR_TABLE_SIZE = 1 << PAIR_TABLE_BITS };
+    enum { CODE_TABLE_SIZE = 64, PAIR_TABLE_BITS = 13, PAIR_TABLE_SIZE = 1 << PAIR_TABLE_BITS };
     enum { KIND_STEP17 = 0, KIND_STEP9 = 1, KIND_STEP5 = 2, CODED_KINDS = 3 };
 
     void FillCodeTables();
