@@ -7,9 +7,12 @@
 // The shuffles and blends share three of the four vector pipes, so the rest is
 // kept off them: the blend masks come from byte additions (x + x moves bit 6
 // to the top bit, and so on) instead of shifts, and the blend is written out
-// so that the compiler does not add a compare to widen each mask.
+// so that the compiler does not add a compare to widen each mask. The integer
+// pipes, idle meanwhile, look up four more bytes of each step in the table
+// itself: a step covers 36 bytes, 32 of them in vector registers.
 #include "platform/CpuFeatures.h"
 #include <immintrin.h>
+#include <cstring>
 
 #include "imageprocess/CGamma.h"
 
@@ -70,14 +73,27 @@ inline __m256i LookUp(const tagLutRows& rows, __m256i bytes)
     return _mm256_or_si256(low, high);
 }
 
+// Four bytes looked up one by one from a single 32-bit load.
+inline void MapFourBytes(PUCHAR pBytes, const UCHAR* pucTable)
+{
+    ULONG bytes;
+    memcpy(&bytes, pBytes, sizeof(bytes));
+    for (int k = 0; k < 4; ++k) {
+        pBytes[k] = pucTable[(bytes >> (8 * k)) & 0xFF];
+    }
+}
+
 void MapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
 {
+    constexpr ULONG kStep = 32 + 4;
     tagLutRows rows;
     LoadRows(pucTable, &rows);
     ULONG i = 0;
-    for (; i + 32 <= ulCount; i += 32) {
+    for (; i + kStep <= ulCount; i += kStep) {
         __m256i* p = reinterpret_cast<__m256i*>(pBuffer + i);
-        _mm256_storeu_si256(p, LookUp(rows, _mm256_loadu_si256(p)));
+        __m256i bytes = _mm256_loadu_si256(p);
+        MapFourBytes(pBuffer + i + 32, pucTable);
+        _mm256_storeu_si256(p, LookUp(rows, bytes));
     }
     for (; i < ulCount; ++i) {
         pBuffer[i] = pucTable[pBuffer[i]];

@@ -170,7 +170,7 @@ TEST(CGamma, UnwrittenRatiosStartAtOne)
 TEST(CGamma, FastMappingMatchesReference)
 {
     std::mt19937 generator(21);
-    for (ULONG count : {0u, 1u, 63u, 64u, 1000u, 304128u}) {
+    for (ULONG count : {0u, 1u, 31u, 32u, 35u, 36u, 37u, 71u, 72u, 1000u, 304128u, 304129u}) {
         std::vector<std::uint8_t> table(256), buffer(count);
         for (auto& entry : table) {
             entry = static_cast<std::uint8_t>(generator());
