@@ -1,4 +1,4 @@
-// Byte table look-up, 32 bytes a step. The 256-entry table is cut into 16 rows
+// Byte table look-up. The 256-entry table is cut into 16 rows
 // of 16; a shuffle looks up the low nibble within a row and gives 0 where the
 // index has its top bit set, so levels 0..127 are looked up with the byte
 // itself and levels 128..255 with (byte ^ 0x80), each half choosing among its
