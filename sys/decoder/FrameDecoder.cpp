@@ -387,8 +387,9 @@ ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line
     if (reader.nextByte + 8 <= reader.sourceLength) {
         const UCHAR* next = reader.source + reader.nextByte;
         const UCHAR* const fastEnd = reader.source + (reader.sourceLength - 8);
-        // At least 13 valid bits on entry to each step: 56 after a top-up, at most 13 used.
-        while (out < last && next <= fastEnd) {
+        // Two steps per top-up: 56 valid bits after it, at most 13 used per step, so
+        // at least 30 remain on entry, and the top-up stays off the second lookup's path.
+        while (out + 2 < last && next <= fastEnd) {
             const tagSCodePair pair = pairs[bits >> (64 - PAIR_INDEX_BITS)];
             bits |= LoadBigEndian64(next) >> bitCount;
             next += (63 - bitCount) >> 3;
@@ -396,6 +397,10 @@ ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line
             out = PutPixels(pair, previous, current, out);
             bits <<= pair.ucBits;
             bitCount -= pair.ucBits;
+            const tagSCodePair following = pairs[bits >> (64 - PAIR_INDEX_BITS)];
+            out = PutPixels(following, previous, current, out);
+            bits <<= following.ucBits;
+            bitCount -= following.ucBits;
         }
         reader.nextByte = static_cast<uint64_t>(next - reader.source);
     }
