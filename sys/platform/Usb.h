@@ -9,7 +9,7 @@ struct _MDL;
 typedef struct _MDL* PMDL;
 
 // ---------------------------------------------------------------------------
-// Descriptors (packed byte layouts of the USB 1.1 specification)
+// Descriptors (packed byte layouts of USB 1.1)
 
 #define USB_DEVICE_DESCRIPTOR_TYPE 0x01
 #define USB_CONFIGURATION_DESCRIPTOR_TYPE 0x02
