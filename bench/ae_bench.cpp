@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ae/CAe.h"
+#include "sys/ae/ae_harness.h"
 
 namespace {
 
@@ -14,31 +15,11 @@ double fastest(const std::vector<double>& runs)
     return *std::min_element(runs.begin(), runs.end());
 }
 
+// The pipeline's defaults, moving to a faster row after one good frame.
 tagAeParameters benchParameters()
 {
-    tagAeParameters p{};
-    p.ucEnable = 1;
-    p.ucLongExposure = 1;
-    p.ucTargetLuma = 100;
-    p.ucTolerance = 10;
-    p.ucMainsFrequency = 60;
-    p.usFifoBytes = 1024;
-    p.usPacketSize = 1023;
-    p.usMaxExposure = 13;
-    p.usMaxExposureLong = 39;
-    p.usMinExposureDivisor = 32;
-    p.usKneeExposure = 12;
-    p.usKneeExposureLong = 12;
-    p.usMaxGain = 18;
-    p.usMaxGainLong = 4;
-    p.usMidGain = 18;
-    p.usBaseGain = 4;
-    p.usUpMaxStep9 = 30;
-    p.usUpMinStep5 = 250;
+    tagAeParameters p = korval::testing::defaultParameters();
     p.ucUpFrames = 1;
-    p.usDownMaxStep17 = 2;
-    p.usDownMaxStep9 = 288;
-    p.ucDownFrames = 1;
     return p;
 }
 
