@@ -56,7 +56,7 @@ constexpr ClampTable CLAMP_TABLE = MakeClampTable();
 
 FrameDecoder::FrameDecoder()
     : m_ulWidth(0), m_ulHeight(0), m_ulBitsPerSample(0), m_bIsOpen(FALSE), m_acStep(), m_aucLength(),
-      m_ulFrameSize(0), m_ulInnerLines(0), m_ulInnerColumns(0), m_asPairs()
+      m_ulFrameSize(0), m_ulInnerLines(0), m_ulInnerColumns(0), m_asPairs(), m_aucPairBits()
 {
 }
 
@@ -154,6 +154,7 @@ void FrameDecoder::FillPairTable(ULONG codedKind)
             pair.ucKeepSecond = 0;
             pair.usAddSecond = 0;
         }
+        m_aucPairBits[codedKind][index] = pair.ucBits;
     }
 }
 
@@ -354,6 +355,18 @@ namespace {
 
 constexpr ULONG PAIR_INDEX_BITS = 13;
 
+// condition ? whenTrue : whenFalse without a branch: the choice follows the
+// codes, which no predictor can learn, and the compiler otherwise branches.
+inline ULONG SelectWithoutBranch(ULONG condition, ULONG whenTrue, ULONG whenFalse)
+{
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    asm("test %1, %1\n\tcmovnz %2, %0" : "+r"(whenFalse) : "r"(condition), "r"(whenTrue) : "cc");
+    return whenFalse;
+#else
+    return condition ? whenTrue : whenFalse;
+#endif
+}
+
 // The pixels one lookup gives. previous holds pixel x - 2 and current pixel
 // x - 1; a single pixel shifts them by one, two pixels by two. The second store
 // is rewritten next time when only one pixel was decoded.
@@ -364,9 +377,9 @@ inline PUCHAR PutPixels(const tagSCodePair& pair, ULONG& previous, ULONG& curren
     const ULONG second = clamp[(current & pair.ucKeepSecond) + pair.usAddSecond];
     out[0] = static_cast<UCHAR>(first);
     out[1] = static_cast<UCHAR>(second);
-    const ULONG both = 0u - (pair.ucPixels >> 1);
-    previous = current + ((first - current) & both);
-    current = first + ((second - first) & both);
+    const ULONG both = pair.ucPixels & 2;
+    previous = SelectWithoutBranch(both, first, current);
+    current = SelectWithoutBranch(both, second, first);
     return out + pair.ucPixels;
 }
 
@@ -375,7 +388,8 @@ inline PUCHAR PutPixels(const tagSCodePair& pair, ULONG& previous, ULONG& curren
 // topped up on every step from the state before the step's lookup, so the
 // load overlaps the lookup; the rest goes through the checked refill.
 // Returns the first pixel not decoded: the last one when a single code is left.
-ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line, ULONG width)
+ULONG DecodePixelPairs(const tagSCodePair* pairs, const UCHAR* pairBits, BitReader& reader, PUCHAR line,
+                       ULONG width)
 {
     ULONG previous = line[0];
     ULONG current = line[1];
@@ -390,17 +404,21 @@ ULONG DecodePixelPairs(const tagSCodePair* pairs, BitReader& reader, PUCHAR line
         // Two steps per top-up: 56 valid bits after it, at most 13 used per step, so
         // at least 30 remain on entry, and the top-up stays off the second lookup's path.
         while (out + 2 < last && next <= fastEnd) {
-            const tagSCodePair pair = pairs[bits >> (64 - PAIR_INDEX_BITS)];
+            const uint64_t index = bits >> (64 - PAIR_INDEX_BITS);
+            const ULONG used = pairBits[index];
+            const tagSCodePair pair = pairs[index];
             bits |= LoadBigEndian64(next) >> bitCount;
             next += (63 - bitCount) >> 3;
             bitCount |= 56;
             out = PutPixels(pair, previous, current, out);
-            bits <<= pair.ucBits;
-            bitCount -= pair.ucBits;
-            const tagSCodePair following = pairs[bits >> (64 - PAIR_INDEX_BITS)];
+            bits <<= used;
+            bitCount -= used;
+            const uint64_t followingIndex = bits >> (64 - PAIR_INDEX_BITS);
+            const ULONG followingUsed = pairBits[followingIndex];
+            const tagSCodePair following = pairs[followingIndex];
             out = PutPixels(following, previous, current, out);
-            bits <<= following.ucBits;
-            bitCount -= following.ucBits;
+            bits <<= followingUsed;
+            bitCount -= followingUsed;
         }
         reader.nextByte = static_cast<uint64_t>(next - reader.source);
     }
@@ -426,7 +444,7 @@ uint64_t FrameDecoder::DecodeCodedPixelsFast(const UCHAR* source, ULONG sourceLe
     const UCHAR* lengths = m_aucLength[codedKind];
     const ULONG width = m_ulWidth;
     BitReader reader = {source, sourceLength, dataStart, 0, 0, dataStart};
-    const ULONG x = DecodePixelPairs(m_asPairs[codedKind], reader, line, width);
+    const ULONG x = DecodePixelPairs(m_asPairs[codedKind], m_aucPairBits[codedKind], reader, line, width);
     if (x < width) {
         const ULONG escapeBits = ESCAPE_BITS[codedKind];
         reader.Refill();

@@ -67,4 +67,7 @@ private:
     ULONG m_ulInnerColumns;
     // Derived from the code tables in Open: two codes per lookup for the fast reader.
     tagSCodePair m_asPairs[CODED_KINDS][PAIR_TABLE_SIZE];
+    // The bits each pair entry takes, alone: small enough to stay in the first-level
+    // cache, so the walk along the bit stream does not wait on the larger pair table.
+    UCHAR m_aucPairBits[CODED_KINDS][PAIR_TABLE_SIZE];
 };
