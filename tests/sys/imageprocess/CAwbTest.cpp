@@ -185,3 +185,31 @@ TEST(CAwb, FastSumsMatchTheReferenceOnFullFrames)
         EXPECT_EQ(gainFast, gainReference);
     }
 }
+
+// Grey blocks sit exactly on the limits: with unit factors U and V of a grey
+// sample are zero up to the rounding of the double formulas, and its luma is
+// its level up to the same rounding, so only the double-precision sums decide
+// whether it counts. The fast sums must decide every block the same way.
+TEST(CAwb, FastSumsDecideSamplesOnTheLimitsAsTheReferenceDoes)
+{
+    constexpr ULONG kGreyWidth = 352, kGreyHeight = 64;  // 88 x 16 blocks
+    std::vector<std::uint8_t> bayer(kGreyWidth * kGreyHeight);
+    for (ULONG r = 0; r < kGreyHeight; ++r) {
+        for (ULONG c = 0; c < kGreyWidth; ++c) {
+            bayer[r * kGreyWidth + c] = static_cast<std::uint8_t>(((r / 4) * 88 + c / 4) * 7 % 256);
+        }
+    }
+    for (int level : {0, 1, 7, 49, 100, 128, 200, 235, 254, 255}) {
+        for (double colourLimit : {0.0, 1.0, 255.0}) {
+            tagAwbSampling sampling{kGreyWidth, kGreyHeight / 4, kGreyWidth / 4, kGreyWidth + 1, 1, 0, 1.0, 1.0,
+                                    {1.0, 1.5, 2.0}, double(level), double(level > 0 ? level - 1 : 0),
+                                    colourLimit, colourLimit, colourLimit};
+            double fast[3] = {0, 0, 0}, reference[3] = {0, 0, 0};
+            AwbSumGreyAvx2(bayer.data(), sampling, fast);
+            AwbSumGreyReference(bayer.data(), sampling, reference);
+            for (int ch = 0; ch < 3; ++ch) {
+                ASSERT_EQ(fast[ch], reference[ch]) << level << " " << colourLimit << " " << ch;
+            }
+        }
+    }
+}
