@@ -1,5 +1,6 @@
 // Auto exposure per frame: the common in-band frame, a brightness step with its
 // new timing, and a faster-row move with the line-by-line bandwidth test.
+#include "bench/fastest_run.h"
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,11 +10,6 @@
 #include "sys/ae/ae_harness.h"
 
 namespace {
-
-double fastest(const std::vector<double>& runs)
-{
-    return *std::min_element(runs.begin(), runs.end());
-}
 
 // The pipeline's defaults, moving to a faster row after one good frame.
 tagAeParameters benchParameters()
@@ -78,7 +74,7 @@ void CAe_Process_InBand(benchmark::State& state)
         benchmark::DoNotOptimize(setup.out);
     }
 }
-BENCHMARK(CAe_Process_InBand)->ComputeStatistics("min", fastest);
+BENCHMARK(CAe_Process_InBand)->ComputeStatistics("min", korval::bench::fastestRun);
 
 void CAe_Process_BrightnessStep(benchmark::State& state)
 {
@@ -90,7 +86,7 @@ void CAe_Process_BrightnessStep(benchmark::State& state)
         benchmark::DoNotOptimize(setup.out);
     }
 }
-BENCHMARK(CAe_Process_BrightnessStep)->ComputeStatistics("min", fastest);
+BENCHMARK(CAe_Process_BrightnessStep)->ComputeStatistics("min", korval::bench::fastestRun);
 
 void CAe_Process_FasterRowWithRegionTest(benchmark::State& state)
 {
@@ -102,6 +98,6 @@ void CAe_Process_FasterRowWithRegionTest(benchmark::State& state)
         benchmark::DoNotOptimize(setup.out);
     }
 }
-BENCHMARK(CAe_Process_FasterRowWithRegionTest)->ComputeStatistics("min", fastest);
+BENCHMARK(CAe_Process_FasterRowWithRegionTest)->ComputeStatistics("min", korval::bench::fastestRun);
 
 } // namespace

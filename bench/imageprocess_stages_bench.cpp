@@ -1,5 +1,6 @@
 // Per-frame cost of the demosaic, rearrangement, white-balance and tone stages
 // on a CIF frame, fast paths against their plain references.
+#include "bench/fastest_run.h"
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -112,13 +113,13 @@ void CAwb_ProcessReference_Measure(benchmark::State& state) { awbMeasure(state, 
 
 } // namespace
 
-BENCHMARK(CInterpolation_Process);
-BENCHMARK(CInterpolation_ProcessReference);
-BENCHMARK(CColorProcess_Process);
-BENCHMARK(CColorProcess_ProcessReference);
-BENCHMARK(CRearrange_Process_4B4G4R);
-BENCHMARK(CRearrange_Process_4B4G4RReference);
-BENCHMARK(CGamma_Process);
-BENCHMARK(CGamma_ProcessReference);
-BENCHMARK(CAwb_Process_Measure);
-BENCHMARK(CAwb_ProcessReference_Measure);
+BENCHMARK(CInterpolation_Process)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CInterpolation_ProcessReference)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CColorProcess_Process)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CColorProcess_ProcessReference)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CRearrange_Process_4B4G4R)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CRearrange_Process_4B4G4RReference)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CGamma_Process)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CGamma_ProcessReference)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CAwb_Process_Measure)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CAwb_ProcessReference_Measure)->ComputeStatistics("min", korval::bench::fastestRun);

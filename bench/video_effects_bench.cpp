@@ -1,5 +1,6 @@
 // VideoEffects: every effect at CIF and VGA in both formats, the overlay
 // compositor at every output size, and the overlay conversion.
+#include "bench/fastest_run.h"
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,12 +10,6 @@
 #include "effects/VideoEffects.h"
 
 namespace {
-
-// The fastest repetition: the figure least disturbed by other work on the machine.
-double Fastest(const std::vector<double>& values)
-{
-    return *std::min_element(values.begin(), values.end());
-}
 
 using Bytes = std::vector<unsigned char>;
 
@@ -88,7 +83,7 @@ void VideoEffects_ConvertBgrToI420_Overlay(benchmark::State& state)
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(VideoEffects_ConvertBgrToI420_Overlay)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
+BENCHMARK(VideoEffects_ConvertBgrToI420_Overlay)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
 
 const char* const kEffectNames[] = {"",          "Negative", "BlackWhite", "GreenTone", "Grey",
                                     "BlueTone",  "RedTone",  "Relief",     "ColorSketch", "Mosaic",
@@ -107,7 +102,7 @@ struct Registrar {
                                              (format == VE_FORMAT_I420 ? "_I420" : "_BGR24");
                     benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
                         runEffect(state, effect, size.width, size.height, format);
-                    })->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
+                    })->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
                 }
             }
         }
@@ -118,7 +113,7 @@ struct Registrar {
                                          (format == VE_FORMAT_I420 ? "_I420" : "_BGR24");
                 benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
                     runComposite(state, size.width, size.height, format);
-                })->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
+                })->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
             }
         }
     }
