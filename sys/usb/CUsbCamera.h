@@ -1,0 +1,144 @@
+// The device's USB transport: one object per camera, owned by DeviceContext.
+// Its configuration side reads the descriptors, selects the configuration and
+// an alternate setting of interface 0, keeps the six pipe handles and sends
+// every synchronous URB one at a time; its streaming side keeps the status
+// and isochronous video transfers running and cuts the video stream into raw
+// frames. Open makes every IRP, URB and buffer either side needs; Close frees
+// them. Operations return false on any failure and log nothing.
+#pragma once
+
+#include "driver/DeviceContext.h"
+#include "driver/PoolAllocator.h"
+#include "platform/Platform.h"
+#include "usb/TransferContext.h"
+
+constexpr ULONG USB_ALTERNATE_SETTING_COUNT = 9;
+constexpr ULONG USB_PIPE_COUNT = 6;           // pipes the driver keeps per alternate setting
+constexpr ULONG USB_MAX_ENDPOINTS = 7;        // endpoint descriptors kept per alternate setting
+constexpr ULONG USB_STATUS_PIPE = 2;
+constexpr ULONG USB_VIDEO_PIPE = 4;
+constexpr ULONG USB_BUS_POWER_UNREAD = 500;
+constexpr LONGLONG USB_REQUEST_TIMEOUT = -30000000; // 3 s, relative
+
+constexpr ULONG RAW_FRAME_COUNT = 3;
+constexpr ULONG RAW_FRAME_SLACK = 32768;
+constexpr ULONG RAW_FRAME_CUT_BYTES = 101972;
+// A frame is cut only after a whole transfer, so it can grow by one transfer
+// of the largest full-speed packets past the cut.
+constexpr ULONG RAW_FRAME_MIN_BYTES = RAW_FRAME_CUT_BYTES + VIDEO_PACKETS_PER_TRANSFER * 1023;
+
+class CUsbCamera : public CPoolObject {
+public:
+    CUsbCamera();
+    virtual ~CUsbCamera();
+
+    // Life
+    bool Open(ULONG width, ULONG height, ULONG bitsPerSample, LONGLONG timeOut, DeviceContext* device);
+    bool Close();
+
+    // Synchronous submission. SubmitUrbWait refuses while the device is gone
+    // or not in D0; SubmitUrbWaitOwnIrp sends regardless (stop and removal).
+    bool SubmitUrbWait(PURB urb, ULONG ioctl);
+    bool SubmitUrbWaitOwnIrp(PURB urb, ULONG ioctl);
+
+    // Configuration
+    bool GetDeviceDescriptor();
+    bool GetConfigurationDescriptor();
+    bool ParseConfiguration();
+    bool SelectConfiguration();
+    bool Unconfigure();
+    bool SelectAlternateSetting(UCHAR alternate);
+
+    // Pipes 2 (status) and 4 (video)
+    bool AbortStatusPipe();
+    bool AbortVideoPipe();
+    bool ResetStatusPipe();
+    bool ResetVideoPipe();
+
+    // The control transfer that register access is built on.
+    bool VendorRequest(USHORT function, ULONG transferFlags, UCHAR requestTypeBits, UCHAR request,
+                       USHORT value, USHORT index, PVOID buffer, ULONG length, PULONG transferred);
+
+    bool SetMarkerSkipBytes(ULONG bytes);
+    ULONG GetVideoPacketSize();
+
+    // ---- Configuration fields
+    ULONG MarkerSkipBytes;
+    USBD_PIPE_HANDLE PipeHandle[USB_PIPE_COUNT];
+    ULONG PipeMaxPacket[USB_PIPE_COUNT];
+    DeviceContext* Device;
+    ULONG FramePixels;
+    LONGLONG FrameTimeout;
+    ULONG BusPower;
+    ULONG Width, Height;
+    ULONG FrameBytes2, FrameBytes3;
+    ULONG BitsPerSample;
+    UCHAR CurrentAlternate;
+    KSEMAPHORE RequestLock;
+    PIRP RequestIrp;
+    USB_DEVICE_DESCRIPTOR DeviceDescriptor;
+    PUSB_INTERFACE_DESCRIPTOR InterfaceDescriptor[USB_ALTERNATE_SETTING_COUNT];
+    PUSB_ENDPOINT_DESCRIPTOR EndpointDescriptor[USB_ALTERNATE_SETTING_COUNT][USB_MAX_ENDPOINTS];
+    PUSB_CONFIGURATION_DESCRIPTOR ConfigDescriptor;
+    USBD_CONFIGURATION_HANDLE ConfigurationHandle;
+    LONGLONG RequestTimeout;
+
+    // ---- Streaming fields: the triple buffer of finished raw frames
+    KSPIN_LOCK RawFrameLock;
+    PUCHAR FrameBuffer[RAW_FRAME_COUNT];
+    ULONG FrameLength[RAW_FRAME_COUNT];
+    ULONG FrameBufferBytes; // capacity of each frame buffer and of CollectBuffer
+    UCHAR NewestFrame;
+    ULONGLONG FrameNumber;
+    KEVENT FrameReady;
+
+    // The collector
+    KSPIN_LOCK CollectLock;
+    PUCHAR CollectBuffer;
+    PUCHAR CollectWrite;
+    ULONG CollectLength;
+    UCHAR CollectState;
+    UCHAR FrameOpen;
+
+    // The transfers
+    KEVENT ButtonEvent, StatusEvent;
+    KEVENT StatusDrained, VideoDrained;
+    KEVENT ThreadStop;
+    tagTransferContext* StatusContext;
+    tagLockedUlong StatusInFlight, VideoInFlight;
+    tagTransferContext* VideoContext[VIDEO_TRANSFER_COUNT];
+    tagLockedFlag StatusStarted, StatusRunning, VideoStarted, VideoRunning;
+
+private:
+    // Hooks of the streaming side.
+    VOID StopTransfersIfRunning();
+    static KDEFERRED_ROUTINE StatusDpc;
+    static KDEFERRED_ROUTINE VideoDpc;
+
+    // Submission
+    bool SendAndWait(PIRP irp, PURB urb, ULONG ioctl, bool checkDeviceState);
+
+    // Resources made by Open
+    bool AllocateFrameBuffers();
+    VOID FreeFrameBuffers();
+    VOID ResetFrameHandOver();
+    bool CreateTransferContexts();
+    VOID FreeTransferContexts();
+    tagTransferContext* CreateTransferContext(UCHAR index, ULONG urbBytes, ULONG dataBytes,
+                                              PKDEFERRED_ROUTINE dpcRoutine);
+    VOID FreeTransferContext(tagTransferContext* context);
+    VOID ReleaseResources();
+    VOID FreeRequestIrp();
+
+    // Configuration helpers
+    bool StoreOpenArguments(ULONG width, ULONG height, ULONG bitsPerSample, LONGLONG timeOut,
+                            DeviceContext* device);
+    bool Configure();
+    bool ReadDescriptor(UCHAR type, PVOID buffer, ULONG length, PULONG received);
+    bool ParseAlternateSetting(ULONG alternate);
+    VOID ClearParsedDescriptors();
+    VOID FreeConfigDescriptor();
+    VOID StorePipes(const USBD_INTERFACE_INFORMATION& information, UCHAR alternate);
+    bool PipeRequest(USHORT function, ULONG pipe, bool ownIrp);
+    bool IsConfigured();
+};

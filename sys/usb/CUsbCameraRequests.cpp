@@ -1,0 +1,77 @@
+// Pipe abort and reset on the status and video pipes, and the vendor control
+// request that register access is built on.
+#include "usb/CUsbCamera.h"
+
+#include <cstring>
+
+bool CUsbCamera::PipeRequest(USHORT function, ULONG pipe, bool ownIrp)
+{
+    if (!IsConfigured() || PipeHandle[pipe] == nullptr) {
+        return false;
+    }
+    constexpr ULONG urbBytes = sizeof(struct _URB_PIPE_REQUEST);
+    auto* urb = static_cast<PURB>(KorvalAllocate(urbBytes));
+    if (urb == nullptr) {
+        return false;
+    }
+    memset(urb, 0, urbBytes);
+    urb->UrbHeader.Length = urbBytes;
+    urb->UrbHeader.Function = function;
+    urb->UrbPipeRequest.PipeHandle = PipeHandle[pipe];
+    const bool sent = ownIrp ? SubmitUrbWaitOwnIrp(urb, IOCTL_INTERNAL_USB_SUBMIT_URB)
+                             : SubmitUrbWait(urb, IOCTL_INTERNAL_USB_SUBMIT_URB);
+    const bool ok = sent && USBD_SUCCESS(urb->UrbHeader.Status);
+    KorvalFree(urb);
+    return ok;
+}
+
+// Stopping the status channel also runs during removal and power-down, when
+// SubmitUrbWait would refuse: hence its own IRP.
+bool CUsbCamera::AbortStatusPipe()
+{
+    return PipeRequest(URB_FUNCTION_ABORT_PIPE, USB_STATUS_PIPE, true);
+}
+
+bool CUsbCamera::AbortVideoPipe()
+{
+    return PipeRequest(URB_FUNCTION_ABORT_PIPE, USB_VIDEO_PIPE, false);
+}
+
+bool CUsbCamera::ResetStatusPipe()
+{
+    return PipeRequest(URB_FUNCTION_RESET_PIPE, USB_STATUS_PIPE, false);
+}
+
+bool CUsbCamera::ResetVideoPipe()
+{
+    return PipeRequest(URB_FUNCTION_RESET_PIPE, USB_VIDEO_PIPE, false);
+}
+
+// On failure the transferred length is 0, so a caller that reads it without
+// looking at the result never takes stale bytes for an answer.
+bool CUsbCamera::VendorRequest(USHORT function, ULONG transferFlags, UCHAR requestTypeBits, UCHAR request,
+                               USHORT value, USHORT index, PVOID buffer, ULONG length, PULONG transferred)
+{
+    if (transferred == nullptr || !IsConfigured()) {
+        return false;
+    }
+    *transferred = 0;
+    if (buffer == nullptr && length != 0) {
+        return false;
+    }
+    constexpr ULONG urbBytes = sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST);
+    auto* urb = static_cast<PURB>(KorvalAllocate(urbBytes));
+    if (urb == nullptr) {
+        return false;
+    }
+    memset(urb, 0, urbBytes);
+    UsbBuildVendorRequest(urb, function, urbBytes, transferFlags, requestTypeBits, request, value, index,
+                          buffer, nullptr, length, nullptr);
+    const bool ok = SubmitUrbWait(urb, IOCTL_INTERNAL_USB_SUBMIT_URB) && USBD_SUCCESS(urb->UrbHeader.Status);
+    if (ok) {
+        const ULONG moved = urb->UrbControlVendorClassRequest.TransferBufferLength;
+        *transferred = moved < length ? moved : length;
+    }
+    KorvalFree(urb);
+    return ok;
+}
