@@ -57,6 +57,12 @@ public:
     UCHAR OrientationValue;
     UCHAR FrameToggle;
     UCHAR LastMeanLuma;
+    // Guards the overlay pictures while a load replaces them and while the
+    // pipeline blends them. Zero is its free state: usable from construction.
+    KSPIN_LOCK OverlayLock;
+    // Lets one overlay load (or the buffers' allocation or release) run at a
+    // time; file reads happen under it, so it is a waitable gate, not a spin lock.
+    KEVENT OverlayLoadGate;
 
     // Initialises StateLock, CounterLock, FrameLock and SpareLock.
     VOID InitializeLocks();
