@@ -8,7 +8,6 @@
         return STATUS_NOT_IMPLEMENTED;                   \
     }
 
-NOT_YET_IMPLEMENTED(GetStreamInfo)
 NOT_YET_IMPLEMENTED(OpenCaptureStream)
 NOT_YET_IMPLEMENTED(CloseCaptureStream)
 NOT_YET_IMPLEMENTED(GetDeviceProperty)
@@ -16,5 +15,4 @@ NOT_YET_IMPLEMENTED(SetDeviceProperty)
 NOT_YET_IMPLEMENTED(InitializeDevice)
 NOT_YET_IMPLEMENTED(ChangePowerState)
 NOT_YET_IMPLEMENTED(UninitializeDevice)
-NOT_YET_IMPLEMENTED(GetDataIntersection)
 NOT_YET_IMPLEMENTED(CompleteInitialization)
