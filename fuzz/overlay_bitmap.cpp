@@ -108,7 +108,10 @@ Machine& machine()
 Bytes paddedFile(const std::uint8_t* head, std::size_t headBytes, std::uint32_t length)
 {
     Bytes file(length, 0x5A);
-    std::memcpy(file.data(), head, headBytes < length ? headBytes : length);
+    const std::size_t copied = headBytes < length ? headBytes : length;
+    if (copied != 0) {
+        std::memcpy(file.data(), head, copied);
+    }
     return file;
 }
 

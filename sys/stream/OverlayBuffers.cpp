@@ -78,8 +78,8 @@ VOID FreeOverlayBuffers(StreamContext* Stream)
     if (Stream == nullptr) {
         return;
     }
-    // Above PASSIVE_LEVEL no load can be running (loads need PASSIVE_LEVEL
-    // throughout), so the buffers are withdrawn without the gate.
+    // Stream close runs at PASSIVE_LEVEL and so waits for a running load;
+    // above it the gate cannot be waited for and the buffers go without it.
     const BOOLEAN gated = EnterOverlayGate(Stream);
     PUCHAR buffers[OVERLAY_BUFFER_COUNT] = {};
     Withdraw(Stream, buffers);

@@ -119,6 +119,17 @@ TEST_F(OverlayLoad, FolderMayBeGivenInEitherDriveFormAtEveryWdmLevel)
     EXPECT_EQ(platform_->openHandleCount(), 0u);
 }
 
+TEST_F(OverlayLoad, RingZeroServicesTakeOnlyAsciiNames)
+{
+    writeFile("r\xC3\xA4hmen/goldp3.bmp", bitmapFile(firstPicture_));
+    writeFile("r\xC3\xA4hmen/goldm3.bmp", bitmapFile(firstMask_));
+    presetFolder("C:\\r\xC3\xA4hmen"); // "rähmen"
+    EXPECT_TRUE(load(1)) << "the kernel's calls take any name";
+    WdmLevel = 1;
+    EXPECT_FALSE(load(1));
+    EXPECT_EQ(platform_->openHandleCount(), 0u);
+}
+
 TEST_F(OverlayLoad, FullLengthNamesLoadAndLongerOnesAreRefused)
 {
     const std::string folder127 = "C:\\" + std::string(124, 'f');
