@@ -5,6 +5,9 @@
 
 #include "support/png_file.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace korval::overlay_test {
 namespace {
 
@@ -81,6 +84,50 @@ TEST_F(OverlayApply, I420ReadsTheFrameUprightWithItsChromaWeights)
         const int weightBand = 2 - band(287 - 2 * j, 288);
         ASSERT_EQ(destination[352 * 288 + j * 176 + 33], kU[weightBand]) << "U row " << j;
         ASSERT_EQ(destination[352 * 288 + 176 * 144 + j * 176 + 33], kV[weightBand]) << "V row " << j;
+    }
+}
+
+// Random pictures: an opaque mask shows the frame exactly (upright in I420),
+// a clear one moves the video by at most one level.
+TEST_F(OverlayApply, OpaqueMaskShowsTheFrameAndClearMaskKeepsTheVideo)
+{
+    for (const bool i420 : {false, true}) {
+        closeStream();
+        openStream(352, 288, i420);
+        const Bytes frame = randomBytes(OVERLAY_PICTURE_BYTES, 11);
+        const std::size_t bytes = i420 ? 352 * 288 * 3 / 2 : OVERLAY_PICTURE_BYTES;
+        Bytes source = randomBytes(bytes, 12), destination(bytes);
+        device_->CurOverlayFrame = 5;
+
+        installFrame(5, "deco", frame, Bytes(OVERLAY_MASK_BYTES, 255));
+        ASSERT_TRUE(load(5));
+        ASSERT_TRUE(apply(source, destination));
+        if (!i420) {
+            EXPECT_TRUE(destination == frame);
+        } else {
+            const Bytes stored = pictureI420();
+            for (ULONG row = 0; row < 288; ++row) {
+                ASSERT_TRUE(std::equal(destination.begin() + row * 352, destination.begin() + (row + 1) * 352,
+                                       stored.begin() + (287 - row) * 352))
+                    << "luma row " << row;
+            }
+            for (ULONG plane = 0; plane < 2; ++plane) {
+                const std::size_t base = 352 * 288 + plane * 176 * 144;
+                for (ULONG j = 0; j < 144; ++j) {
+                    ASSERT_TRUE(std::equal(destination.begin() + base + j * 176,
+                                           destination.begin() + base + (j + 1) * 176,
+                                           stored.begin() + base + (143 - j) * 176))
+                        << "chroma plane " << plane << " row " << j;
+                }
+            }
+        }
+
+        installFrame(5, "deco", frame, Bytes(OVERLAY_MASK_BYTES, 0));
+        ASSERT_TRUE(load(5));
+        ASSERT_TRUE(apply(source, destination));
+        for (std::size_t i = 0; i < bytes; ++i) {
+            ASSERT_LE(std::abs(destination[i] - source[i]), 1) << (i420 ? "I420" : "BGR") << " byte " << i;
+        }
     }
 }
 
