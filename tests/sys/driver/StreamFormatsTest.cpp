@@ -106,13 +106,6 @@ TEST(CaptureFormatTable, EachEntryFollowsFromItsFrameSizeAndSubtype)
     }
 }
 
-TEST(CaptureFormatTable, I420SubtypeIsItsFourccInTheMediaSubtypeGuid)
-{
-    const GUID i420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-    EXPECT_TRUE(MEDIASUBTYPE_I420 == i420);
-    EXPECT_EQ(MEDIASUBTYPE_I420.Data1, CAPTURE_COMPRESSION_I420);
-}
-
 // ---------------------------------------------------------------------------
 // Selection by "A_64"
 
