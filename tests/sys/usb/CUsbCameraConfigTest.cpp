@@ -23,7 +23,7 @@ TEST_F(UsbCameraTest, OpenSendsTheConfigurationRequestsInOrderWithTheirRecordSiz
     ASSERT_EQ(seen.size(), 5u);
     EXPECT_EQ(seen[0].transferLength, 18u);
     EXPECT_EQ(seen[1].transferLength, 9u);
-    EXPECT_EQ(seen[2].transferLength, usb_->ConfigDescriptor->wTotalLength);
+    EXPECT_EQ(seen[2].transferLength, static_cast<ULONG>(usb_->ConfigDescriptor->wTotalLength));
     EXPECT_EQ(camera().descriptor(USB_CONFIGURATION_DESCRIPTOR_TYPE, 0).size(), seen[2].transferLength);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(seen[i].length, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST));
@@ -62,7 +62,7 @@ TEST_F(UsbCameraTest, VideoPacketSizeIsWhatTheStackReportsNotTheDescriptor)
         }
     });
     ASSERT_TRUE(usb_->SelectAlternateSetting(5));
-    EXPECT_EQ(usb_->EndpointDescriptor[5][4]->wMaxPacketSize, 640);
+    EXPECT_EQ(static_cast<ULONG>(usb_->EndpointDescriptor[5][4]->wMaxPacketSize), 640u);
     EXPECT_EQ(usb_->GetVideoPacketSize(), 600u);
 }
 
