@@ -1,0 +1,88 @@
+#include "control/SnapshotThread.h"
+
+#include "control/StillImageFile.h"
+#include "control/StillStatus.h"
+#include "usb/CUsbCamera.h"
+
+namespace {
+
+enum class SnapshotWake { Stop, Press, Poll };
+
+bool StatusChannelServes(DeviceContext* Device)
+{
+    return GetDevicePresent(Device) && GetUsbConfigured(Device) && ReadLockedFlag(&Device->Usb->StatusRunning);
+}
+
+SnapshotWake WaitForWork(DeviceContext* Device)
+{
+    // A stop outranks a press that is signalled at the same time.
+    PVOID objects[] = {&Device->DeviceStopEvent, &Device->Usb->StatusEvent, &Device->Usb->ThreadStop};
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = SNAPSHOT_POLL_INTERVAL;
+    const NTSTATUS status = KeWaitForMultipleObjects(sizeof(objects) / sizeof(objects[0]), objects, WaitAny,
+                                                     Executive, KernelMode, FALSE, &timeout, nullptr);
+    if (status == STATUS_TIMEOUT) {
+        return SnapshotWake::Poll;
+    }
+    return status == STATUS_WAIT_0 + 1 ? SnapshotWake::Press : SnapshotWake::Stop;
+}
+
+// A still request left by the service: taken when a stream is open, and
+// answered (bit 10 cleared) either way.
+VOID ServeStillRequest(DeviceContext* Device, ULONG* Status)
+{
+    ReadStillStatus(Status);
+    if ((*Status & STILL_STATUS_REQUEST) == 0) {
+        return;
+    }
+    if (GetCaptureOpen(Device)) {
+        *Status = StillStatusAfterStill(*Status, WriteStillImage(Device));
+    }
+    *Status &= ~STILL_STATUS_REQUEST;
+    PublishStillStatus(*Status);
+}
+
+VOID ServePress(DeviceContext* Device, ULONG* Status)
+{
+    ReadStillStatus(Status);
+    if (GetCaptureOpen(Device)) {
+        *Status = StillStatusAfterStill(*Status, WriteStillImage(Device));
+    } else {
+        *Status = StillStatusAfterPressWithoutStream(*Status);
+    }
+    PublishStillStatus(*Status);
+}
+
+VOID ServeUntilStopped(DeviceContext* Device)
+{
+    // The last word read or written; it stands in for a missing value.
+    ULONG status = 0;
+    while (StatusChannelServes(Device)) {
+        const SnapshotWake wake = WaitForWork(Device);
+        if (wake == SnapshotWake::Stop) {
+            return;
+        }
+        if (wake == SnapshotWake::Press) {
+            ServePress(Device, &status);
+        } else {
+            ServeStillRequest(Device, &status);
+        }
+    }
+}
+
+} // namespace
+
+VOID NTAPI SnapshotThread(PVOID StartContext)
+{
+    auto* device = static_cast<DeviceContext*>(StartContext);
+    if (device != nullptr) {
+        KeClearEvent(&device->SnapshotThreadDone);
+        SetSnapshotThreadRunning(device, TRUE);
+        if (device->Usb != nullptr) {
+            ServeUntilStopped(device);
+        }
+        SetSnapshotThreadRunning(device, FALSE);
+        KeSetEvent(&device->SnapshotThreadDone, 0, FALSE);
+    }
+    PsTerminateSystemThread(STATUS_SUCCESS);
+}
