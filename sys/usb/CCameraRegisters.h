@@ -101,14 +101,16 @@ public:
     bool SetIndicatorClosed();
 
     // Programming sequences.
-    bool WriteIdleRegisters();
-    bool ProgramStoredTable(const ULONG* storedTable);
+    bool WriteIdleRegisters();                      // 0x0F := 0x00, 0x11 := 0x30, shadow and fields too
+    bool ProgramStoredTable(const ULONG* storedTable); // A_0..A_8 into the image, decode, write all
     bool ProgramCaptureOpen(BOOLEAN settingsValid, const ULONG* storedTable);
+    // The capture pipeline: auto-exposure values into the fields, the first
+    // settings at set-up, the orientation check, and each frame's changes.
     VOID StoreExposureStart(const tagAeOutput& ae);
     VOID StoreExposureChanges(const tagAeOutput& ae);
     bool WriteExposureStart();
     bool ReadOrientation(PUCHAR orientation);
-    bool WriteFrameChanges(const tagRegisterFrameChanges& changes);
+    bool WriteFrameChanges(const tagRegisterFrameChanges& changes); // encodes first
 
     ULONG Field[CAMERA_FIELD_COUNT];
     UCHAR RegisterImage[CAMERA_REGISTER_IMAGE_BYTES];
@@ -123,6 +125,7 @@ private:
     bool CommitBatch();
     bool SetIndicator(bool on);
     VOID StoreRate(const tagAeOutput& ae);
+    VOID StoreIf(bool changed, ULONG field, ULONG value);
     VOID LoadResetFields();
     bool WriteTimingChanges(const tagAeOutput& ae);
     bool WriteExposureChanges(const tagAeOutput& ae);

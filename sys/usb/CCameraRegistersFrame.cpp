@@ -23,21 +23,30 @@ VOID CCameraRegisters::StoreRate(const tagAeOutput& ae)
     Field[FIELD_EXTRA1 + 3] = ae.usExtra4;
 }
 
+// Timing values count only with the timing flag; every value needs its own flag.
 VOID CCameraRegisters::StoreExposureChanges(const tagAeOutput& ae)
 {
     if (!ae.bAnyChanged) {
         return;
     }
-    if (ae.bTimingChanged) {
-        if (ae.bLineClocksChanged) Field[FIELD_CLOCK_CODE] = ae.usLineClocks;
-        if (ae.bClockDividerChanged) Field[FIELD_CLOCK_DIVIDER] = ae.usClockDivider;
-        if (ae.bFrameLinesChanged) Field[FIELD_FRAME_LINES] = ae.usFrameLines;
-        if (ae.bExposureStartChanged) Field[FIELD_EXPOSURE_START_LINE] = ae.usExposureStartLine;
-        if (ae.bFineDelayChanged) Field[FIELD_FINE_DELAY] = ae.usFineDelay;
+    const bool timing = ae.bTimingChanged;
+    StoreIf(timing && ae.bLineClocksChanged, FIELD_CLOCK_CODE, ae.usLineClocks);
+    StoreIf(timing && ae.bClockDividerChanged, FIELD_CLOCK_DIVIDER, ae.usClockDivider);
+    StoreIf(timing && ae.bFrameLinesChanged, FIELD_FRAME_LINES, ae.usFrameLines);
+    StoreIf(timing && ae.bExposureStartChanged, FIELD_EXPOSURE_START_LINE, ae.usExposureStartLine);
+    StoreIf(timing && ae.bFineDelayChanged, FIELD_FINE_DELAY, ae.usFineDelay);
+    StoreIf(ae.bShortExposureChanged, FIELD_SHORT_EXPOSURE, ae.usShortExposureValue);
+    StoreIf(ae.bGainChanged, FIELD_GAIN, ae.usGain);
+    if (ae.bRateChanged) {
+        StoreRate(ae);
     }
-    if (ae.bShortExposureChanged) Field[FIELD_SHORT_EXPOSURE] = ae.usShortExposureValue;
-    if (ae.bGainChanged) Field[FIELD_GAIN] = ae.usGain;
-    if (ae.bRateChanged) StoreRate(ae);
+}
+
+VOID CCameraRegisters::StoreIf(bool changed, ULONG field, ULONG value)
+{
+    if (changed) {
+        Field[field] = value;
+    }
 }
 
 bool CCameraRegisters::WriteExposureStart()
@@ -70,8 +79,12 @@ bool CCameraRegisters::ReadOrientation(PUCHAR orientation)
 // gone out with the start line, the fine delay needs only its own 0x06.
 bool CCameraRegisters::WriteTimingChanges(const tagAeOutput& ae)
 {
-    if (ae.bClockDividerChanged && !WriteImageRegister(REGISTER_CLOCK_DIVIDER)) return false;
-    if (ae.bFrameLinesChanged && !WriteImageRange(REGISTER_FRAME_LINES, 2)) return false;
+    if (ae.bClockDividerChanged && !WriteImageRegister(REGISTER_CLOCK_DIVIDER)) {
+        return false;
+    }
+    if (ae.bFrameLinesChanged && !WriteImageRange(REGISTER_FRAME_LINES, 2)) {
+        return false;
+    }
     if (ae.bExposureStartChanged &&
         !(WriteImageRegister(REGISTER_EXPOSURE_START) && WriteImageRegister(REGISTER_DELAY_LOW_BITS))) {
         return false;
@@ -79,15 +92,21 @@ bool CCameraRegisters::WriteTimingChanges(const tagAeOutput& ae)
     if (ae.bFineDelayChanged) {
         const bool written = ae.bExposureStartChanged ? WriteImageRegister(REGISTER_FINE_DELAY)
                                                       : WriteImageRange(REGISTER_FINE_DELAY, 2);
-        if (!written) return false;
+        if (!written) {
+            return false;
+        }
     }
     return !ae.bLineClocksChanged || WriteImageRegister(REGISTER_LINE_CLOCKS);
 }
 
 bool CCameraRegisters::WriteExposureChanges(const tagAeOutput& ae)
 {
-    if (ae.bShortExposureChanged && !WriteImageRegister(REGISTER_SHORT_EXPOSURE)) return false;
-    if (ae.bGainChanged && !WriteImageRegister(REGISTER_GAIN)) return false;
+    if (ae.bShortExposureChanged && !WriteImageRegister(REGISTER_SHORT_EXPOSURE)) {
+        return false;
+    }
+    if (ae.bGainChanged && !WriteImageRegister(REGISTER_GAIN)) {
+        return false;
+    }
     return !ae.bRateChanged || (WriteImageRange(REGISTER_EXTRA, 8) && WriteImageRegister(REGISTER_RATE_VALUE));
 }
 
@@ -97,9 +116,14 @@ bool CCameraRegisters::WriteFrameChanges(const tagRegisterFrameChanges& changes)
     EncodeImage();
     const tagAeOutput* ae = changes.psAeOutput;
     const bool anyChanged = ae != nullptr && ae->bAnyChanged;
-    if (anyChanged && ae->bTimingChanged && !WriteTimingChanges(*ae)) return false;
-    if (anyChanged && !WriteExposureChanges(*ae)) return false;
-    if (changes.bWhiteBalanceWrite && !WriteImageRange(REGISTER_GAIN_INDICES, 5)) return false;
-    if (anyChanged || changes.bWhiteBalanceCommit) return CommitBatch();
-    return true;
+    if (anyChanged && ae->bTimingChanged && !WriteTimingChanges(*ae)) {
+        return false;
+    }
+    if (anyChanged && !WriteExposureChanges(*ae)) {
+        return false;
+    }
+    if (changes.bWhiteBalanceWrite && !WriteImageRange(REGISTER_GAIN_INDICES, 5)) {
+        return false;
+    }
+    return !(anyChanged || changes.bWhiteBalanceCommit) || CommitBatch();
 }
