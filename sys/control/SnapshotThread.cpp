@@ -1,7 +1,6 @@
 #include "control/SnapshotThread.h"
 
-#include "control/StillImageFile.h"
-#include "control/StillStatus.h"
+#include "control/SnapshotRequests.h"
 #include "usb/CUsbCamera.h"
 
 namespace {
@@ -27,32 +26,6 @@ SnapshotWake WaitForWork(DeviceContext* Device)
     return status == STATUS_WAIT_0 + 1 ? SnapshotWake::Press : SnapshotWake::Stop;
 }
 
-// A still request left by the service: taken when a stream is open, and
-// answered (bit 10 cleared) either way.
-VOID ServeStillRequest(DeviceContext* Device, ULONG* Status)
-{
-    ReadStillStatus(Status);
-    if ((*Status & STILL_STATUS_REQUEST) == 0) {
-        return;
-    }
-    if (GetCaptureOpen(Device)) {
-        *Status = StillStatusAfterStill(*Status, WriteStillImage(Device));
-    }
-    *Status &= ~STILL_STATUS_REQUEST;
-    PublishStillStatus(*Status);
-}
-
-VOID ServePress(DeviceContext* Device, ULONG* Status)
-{
-    ReadStillStatus(Status);
-    if (GetCaptureOpen(Device)) {
-        *Status = StillStatusAfterStill(*Status, WriteStillImage(Device));
-    } else {
-        *Status = StillStatusAfterPressWithoutStream(*Status);
-    }
-    PublishStillStatus(*Status);
-}
-
 VOID ServeUntilStopped(DeviceContext* Device)
 {
     // The last word read or written; it stands in for a missing value.
@@ -63,7 +36,7 @@ VOID ServeUntilStopped(DeviceContext* Device)
             return;
         }
         if (wake == SnapshotWake::Press) {
-            ServePress(Device, &status);
+            ServeButtonPress(Device, &status);
         } else {
             ServeStillRequest(Device, &status);
         }

@@ -1,0 +1,195 @@
+#include "control/I420ToBgr.h"
+#include "control/SnapshotThread.h"
+
+#include "SnapshotMachine.h"
+
+#include "host/kernel/clock.h"
+#include "host/kernel/dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace korval::snapshot_test;
+
+// Real-time bound for things that happen at once; only a broken thread waits it out.
+constexpr auto kPatience = std::chrono::seconds(20);
+
+template <class Condition>
+bool eventually(Condition condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+class SnapshotThreadTest : public SnapshotMachine {
+protected:
+    void TearDown() override
+    {
+        if (thread_ != nullptr) {
+            KeSetEvent(&device_->Usb->ThreadStop, 0, FALSE);
+            joinThread();
+        }
+        SnapshotMachine::TearDown();
+    }
+
+    // As StartStatus starts it: a system thread with the device as context,
+    // kept by a reference to its object.
+    void startThread()
+    {
+        HANDLE handle = nullptr;
+        ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, SnapshotThread,
+                                       device_.get()),
+                  STATUS_SUCCESS);
+        ASSERT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread_, nullptr),
+                  STATUS_SUCCESS);
+        ZwClose(handle);
+    }
+
+    // Starts the thread and returns once it waits for work.
+    void startWaitingThread()
+    {
+        startThread();
+        awaitKernelWaiters(1);
+    }
+
+    bool threadEnded()
+    {
+        LARGE_INTEGER poll = {};
+        return KeWaitForSingleObject(thread_, Executive, KernelMode, FALSE, &poll) == STATUS_SUCCESS;
+    }
+
+    void joinThread()
+    {
+        ASSERT_TRUE(eventually([&] { return threadEnded(); })) << "the snapshot thread did not end";
+        ObDereferenceObject(thread_);
+        thread_ = nullptr;
+        EXPECT_FALSE(GetSnapshotThreadRunning(device_.get()));
+        EXPECT_NE(KeReadStateEvent(&device_->SnapshotThreadDone), 0);
+        EXPECT_TRUE(eventually([&] { return platform_->runningSystemThreads() == 0; }));
+    }
+
+    void press() { KeSetEvent(&device_->Usb->StatusEvent, 0, FALSE); }
+
+    bool copyBecomes(std::uint32_t value)
+    {
+        return eventually([&] { return statusCopy() == value; });
+    }
+
+    PVOID thread_ = nullptr;
+};
+
+TEST_F(SnapshotThreadTest, RunsUntilThreadStopAndLeavesNothingBehind)
+{
+    startWaitingThread();
+    EXPECT_TRUE(GetSnapshotThreadRunning(device_.get()));
+    EXPECT_EQ(KeReadStateEvent(&device_->SnapshotThreadDone), 0);
+    KeSetEvent(&device_->Usb->ThreadStop, 0, FALSE);
+    joinThread();
+    EXPECT_FALSE(status().has_value()) << "an idle thread writes nothing";
+    EXPECT_FALSE(statusCopy().has_value());
+}
+
+TEST_F(SnapshotThreadTest, EndsWhenTheDeviceStopsOrGoesAway)
+{
+    startWaitingThread();
+    KeSetEvent(&device_->DeviceStopEvent, 0, FALSE); // power-down: still present
+    joinThread();
+    KeClearEvent(&device_->DeviceStopEvent);
+    startWaitingThread();
+    SetDevicePresent(device_.get(), FALSE); // surprise removal
+    joinThread();
+}
+
+TEST_F(SnapshotThreadTest, EndsAtOnceWithoutARunningStatusChannel)
+{
+    WriteLockedFlag(&device_->Usb->StatusRunning, FALSE);
+    startThread();
+    joinThread();
+    WriteLockedFlag(&device_->Usb->StatusRunning, TRUE);
+    SetUsbConfigured(device_.get(), FALSE);
+    startThread();
+    joinThread();
+    SetUsbConfigured(device_.get(), TRUE);
+    WriteLockedFlag(&device_->DevicePresent, FALSE);
+    startThread();
+    joinThread();
+    EXPECT_EQ(kernelWaiters(), 0u);
+}
+
+TEST_F(SnapshotThreadTest, StopOutranksAPressSignalledWithIt)
+{
+    press();
+    KeSetEvent(&device_->DeviceStopEvent, 0, FALSE);
+    startThread();
+    joinThread();
+    EXPECT_FALSE(statusCopy().has_value());
+}
+
+TEST_F(SnapshotThreadTest, PressWithoutStreamReportsBitZero)
+{
+    presetStatus(0x00000002);
+    startWaitingThread();
+    press();
+    ASSERT_TRUE(copyBecomes(0x00000001));
+    EXPECT_EQ(status(), 0x00000001u);
+    EXPECT_FALSE(stillFile().has_value());
+}
+
+TEST_F(SnapshotThreadTest, PressWithStreamWritesTheNewestFrameWithoutAllocating)
+{
+    const Bytes frame = randomBytes(I420FrameBytes(176, 144), 31);
+    openStream(176, 144, true, frame);
+    startWaitingThread();
+    resetPoolCounters();
+    press();
+    ASSERT_TRUE(copyBecomes(0x00000002)) << "the first word starts from 0 when none is stored";
+    EXPECT_EQ(status(), 0x00000002u);
+    Bytes pixels(176 * 144 * 3);
+    ASSERT_TRUE(I420ToBgrBottomUpReference(frame.data(), pixels.data(), 176, 144));
+    EXPECT_EQ(stillFile(), concat(header(176, 144), pixels));
+    EXPECT_EQ(poolCounters(KORVAL_POOL_TAG).allocations, 0u);
+
+    // A second press takes the frame delivered since.
+    const Bytes next = randomBytes(I420FrameBytes(176, 144), 32);
+    openStream(176, 144, true, next);
+    presetStatus(0x00000001);
+    awaitKernelWaiters(1);
+    press();
+    ASSERT_TRUE(eventually([&] { return status() == 0x00000002u; }));
+    ASSERT_TRUE(I420ToBgrBottomUpReference(next.data(), pixels.data(), 176, 144));
+    EXPECT_TRUE(eventually([&] { return stillFile() == concat(header(176, 144), pixels); }));
+}
+
+TEST_F(SnapshotThreadTest, StillRequestIsServedWithinOnePollInterval)
+{
+    const Bytes frame = randomBytes(352 * 288 * 3, 33);
+    openStream(352, 288, false, frame);
+    presetStatus(0x00000401);
+    startWaitingThread();
+    systemClock().advance(-SNAPSHOT_POLL_INTERVAL);
+    ASSERT_TRUE(copyBecomes(0x00000002));
+    EXPECT_EQ(status(), 0x00000002u);
+    EXPECT_EQ(stillFile(), concat(header(352, 288), frame));
+
+    // Closed stream: the request is answered without a file.
+    SetCaptureOpen(device_.get(), FALSE);
+    std::filesystem::remove(stillPath());
+    presetStatus(0x00000400);
+    awaitKernelWaiters(1);
+    systemClock().advance(-SNAPSHOT_POLL_INTERVAL);
+    ASSERT_TRUE(copyBecomes(0x00000000));
+    EXPECT_EQ(status(), 0x00000000u);
+    EXPECT_FALSE(stillFile().has_value());
+}
+
+} // namespace
