@@ -62,6 +62,16 @@ public:
     bool SetMarkerSkipBytes(ULONG bytes);
     ULONG GetVideoPacketSize();
 
+    // Streaming: the status transfer with the snapshot thread, the three
+    // video transfers, and the newest finished raw frame.
+    bool StartStatus();
+    VOID StopStatus();
+    bool StartVideo();
+    VOID StopVideo();
+    // In: *length = capacity of buffer. Out: bytes copied (0 when no frame
+    // came within FrameTimeout) and the frame's FrameNumber.
+    bool ReadFrame(PUCHAR buffer, PULONG length, ULONGLONG* frameNumber);
+
     // ---- Configuration fields
     ULONG MarkerSkipBytes;
     USBD_PIPE_HANDLE PipeHandle[USB_PIPE_COUNT];
@@ -114,6 +124,25 @@ private:
     VOID StopTransfersIfRunning();
     static KDEFERRED_ROUTINE StatusDpc;
     static KDEFERRED_ROUTINE VideoDpc;
+    static IO_COMPLETION_ROUTINE StatusComplete;
+    static IO_COMPLETION_ROUTINE VideoComplete;
+
+    // Streaming helpers
+    bool DeviceReady();
+    VOID PrepareTransferIrp(tagTransferContext* context, PIO_COMPLETION_ROUTINE routine);
+    VOID PrepareStatusTransfer();
+    VOID PrepareVideoTransfer(tagTransferContext* context);
+    VOID SendTransfer(tagTransferContext* context, tagLockedFlag* running);
+    VOID Resubmit(tagTransferContext* context, tagLockedFlag* running, tagLockedUlong* inFlight, PKEVENT drained);
+    bool StatusCompleted(PIRP irp);
+    bool VideoCompleted(tagTransferContext* context, PIRP irp);
+    VOID SignalButtonPress();
+    VOID StartSnapshotThread();
+    VOID WaitForSnapshotThread();
+    VOID ResetCollector();
+    VOID ResetRawFrames();
+    VOID CollectTransfer(tagTransferContext* context);
+    static VOID HandOverFrame(PVOID context, const UCHAR* frame, ULONG length);
 
     // Submission
     bool SendAndWait(PIRP irp, PURB urb, ULONG ioctl, bool checkDeviceState);

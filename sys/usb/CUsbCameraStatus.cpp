@@ -1,0 +1,149 @@
+// The status channel: one interrupt transfer kept in flight on pipe 2, each
+// completed report taken as a press of the snapshot button, and the snapshot
+// thread that serves the presses.
+#include "control/SnapshotThread.h"
+#include "usb/CUsbCamera.h"
+#include "usb/TransferCounter.h"
+
+#include <cstring>
+
+namespace {
+
+// A completion with this status carries no report.
+constexpr USBD_STATUS STATUS_REPORT_NONE = 0x00010000;
+
+} // namespace
+
+VOID CUsbCamera::PrepareStatusTransfer()
+{
+    tagTransferContext* context = StatusContext;
+    memset(context->pUrb, 0, STATUS_URB_BYTES);
+    auto& transfer = context->pUrb->UrbBulkOrInterruptTransfer;
+    transfer.Hdr.Length = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
+    transfer.Hdr.Function = URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER;
+    transfer.PipeHandle = PipeHandle[USB_STATUS_PIPE];
+    transfer.TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK;
+    transfer.TransferBuffer = context->pData;
+    transfer.TransferBufferLength = STATUS_TRANSFER_BYTES;
+    PrepareTransferIrp(context, StatusComplete);
+}
+
+bool CUsbCamera::StartStatus()
+{
+    if (!IsConfigured() || ReadLockedFlag(&StatusStarted) || StatusContext == nullptr) {
+        return false;
+    }
+    PrepareStatusTransfer();
+    KeClearEvent(&ButtonEvent);
+    KeClearEvent(&StatusEvent);
+    ResetInFlight(&StatusInFlight, &StatusDrained);
+    if (!ResetStatusPipe() || !DeviceReady()) {
+        return false;
+    }
+    WriteLockedFlag(&StatusRunning, TRUE);
+    AddInFlight(&StatusInFlight, &StatusDrained);
+    SendTransfer(StatusContext, &StatusRunning);
+    WriteLockedFlag(&StatusStarted, TRUE);
+    KeClearEvent(&ThreadStop);
+    StartSnapshotThread();
+    return true;
+}
+
+VOID CUsbCamera::StopStatus()
+{
+    WriteLockedFlag(&StatusRunning, FALSE);
+    KeSetEvent(&ThreadStop, 0, FALSE);
+    AbortStatusPipe();
+    if (!InFlightSettled(&StatusInFlight, &StatusDrained)) {
+        KeWaitForSingleObject(&StatusDrained, Executive, KernelMode, FALSE, nullptr);
+    }
+    WaitForSnapshotThread();
+    WriteLockedFlag(&StatusStarted, FALSE);
+}
+
+// A failure to start the thread leaves the status channel running without it.
+VOID CUsbCamera::StartSnapshotThread()
+{
+    HANDLE handle = nullptr;
+    if (!NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, SnapshotThread,
+                                         Device))) {
+        return;
+    }
+    PVOID thread = nullptr;
+    if (NT_SUCCESS(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread,
+                                             nullptr))) {
+        if (Device->SnapshotThread != nullptr) {
+            ObDereferenceObject(Device->SnapshotThread);
+        }
+        Device->SnapshotThread = thread;
+    }
+    ZwClose(handle);
+}
+
+// The done event covers a thread that is running; the thread object also
+// covers one that has not yet run far enough to say so. The reference taken
+// at the start is dropped here, so repeated starts leak none.
+VOID CUsbCamera::WaitForSnapshotThread()
+{
+    if (GetSnapshotThreadRunning(Device)) {
+        KeWaitForSingleObject(&Device->SnapshotThreadDone, Executive, KernelMode, FALSE, nullptr);
+    }
+    PVOID thread = Device->SnapshotThread;
+    if (thread != nullptr) {
+        KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
+        Device->SnapshotThread = nullptr;
+        ObDereferenceObject(thread);
+    }
+}
+
+VOID CUsbCamera::SignalButtonPress()
+{
+    KeSetEvent(&ButtonEvent, 0, FALSE);
+    KeSetEvent(&StatusEvent, 0, FALSE);
+    GUID eventSet = KSEVENTSETID_VIDCAPTOSTI;
+    StreamClassDeviceNotification(SignalMultipleDeviceEvents, Device, &eventSet,
+                                  static_cast<ULONG>(KSEVENT_VIDCAPTOSTI_EXT_TRIGGER));
+}
+
+// True when the resubmission DPC is queued (the transfer stays counted).
+bool CUsbCamera::StatusCompleted(PIRP irp)
+{
+    const USBD_STATUS urbStatus = StatusContext->pUrb->UrbHeader.Status;
+    if (!NT_SUCCESS(irp->IoStatus.Status) || USBD_ERROR(urbStatus)) {
+        return false; // silent until the next start
+    }
+    if (urbStatus != STATUS_REPORT_NONE) {
+        SignalButtonPress();
+    }
+    return KeInsertQueueDpc(&StatusContext->Dpc, nullptr, nullptr) != FALSE;
+}
+
+NTSTATUS NTAPI CUsbCamera::StatusComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context)
+{
+    (void)DeviceObject;
+    auto* context = static_cast<tagTransferContext*>(Context);
+    CUsbCamera* self = context != nullptr ? context->pOwner : nullptr;
+    if (self == nullptr) {
+        Irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
+        return STATUS_MORE_PROCESSING_REQUIRED;
+    }
+    context->ucInFlight = 0;
+    if (context->pUrb == nullptr || self->Device == nullptr) {
+        Irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
+    } else if (self->StatusCompleted(Irp)) {
+        return STATUS_MORE_PROCESSING_REQUIRED;
+    }
+    ReleaseInFlight(&self->StatusInFlight, &self->StatusDrained);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+VOID NTAPI CUsbCamera::StatusDpc(PKDPC Dpc, PVOID DeferredContext, PVOID SystemArgument1, PVOID SystemArgument2)
+{
+    (void)Dpc;
+    (void)SystemArgument1;
+    (void)SystemArgument2;
+    auto* context = static_cast<tagTransferContext*>(DeferredContext);
+    CUsbCamera* self = context->pOwner;
+    self->PrepareStatusTransfer();
+    self->Resubmit(context, &self->StatusRunning, &self->StatusInFlight, &self->StatusDrained);
+}

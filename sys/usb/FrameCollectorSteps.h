@@ -1,0 +1,52 @@
+// Steps shared by both collector versions: storing bytes within the buffer
+// and ending a frame once its tenth header byte is stored.
+#pragma once
+
+#include "usb/FrameCollector.h"
+
+#include <cstring>
+
+inline VOID EmitByte(tagFrameCollector* Collector, UCHAR Byte)
+{
+    if (Collector->pWrite < Collector->pEnd) {
+        *Collector->pWrite++ = Byte;
+    }
+}
+
+inline VOID EmitBlock(tagFrameCollector* Collector, const UCHAR* Bytes, ULONG Count)
+{
+    const ULONG room = static_cast<ULONG>(Collector->pEnd - Collector->pWrite);
+    const ULONG stored = Count < room ? Count : room;
+    memcpy(Collector->pWrite, Bytes, stored);
+    Collector->pWrite += stored;
+}
+
+// The first Count marker bytes, held back while they might start a marker.
+inline VOID EmitHeldMarker(tagFrameCollector* Collector, ULONG Count)
+{
+    EmitBlock(Collector, FRAME_MARKER, Count);
+}
+
+// The frame so far ends with the header of the next one: hand it over if a
+// frame was open, then keep that header as the start of the next frame.
+inline VOID EndFrame(tagFrameCollector* Collector)
+{
+    const ULONG written = static_cast<ULONG>(Collector->pWrite - Collector->pBuffer);
+    if (Collector->ucFrameOpen) {
+        Collector->ulLength = written;
+        Collector->pHandOver(Collector->pHandOverContext, Collector->pBuffer, written);
+    }
+    const ULONG kept = written < FRAME_HEADER_BYTES ? written : FRAME_HEADER_BYTES;
+    memmove(Collector->pBuffer, Collector->pWrite - kept, kept);
+    Collector->pWrite = Collector->pBuffer + kept;
+    Collector->ucFrameOpen = 1;
+}
+
+// Room left for the blind copy: up to the skip point, never past the buffer.
+inline ULONG BlindCopyRoom(const tagFrameCollector* Collector)
+{
+    const ULONG capacity = static_cast<ULONG>(Collector->pEnd - Collector->pBuffer);
+    const ULONG limit = Collector->ulSkipBytes < capacity ? Collector->ulSkipBytes : capacity;
+    const ULONG written = static_cast<ULONG>(Collector->pWrite - Collector->pBuffer);
+    return written < limit ? limit - written : 0;
+}
