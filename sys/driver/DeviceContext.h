@@ -93,6 +93,12 @@ struct DeviceContext {
     ULONG CurEffect;
     ULONG CurOverlayFrame;
     ULONG CurFrameRate;
+
+    // The parameter gate of control/ParameterGate.h. All zero means not yet
+    // set up: the gate sets itself up on first use.
+    KSPIN_LOCK ParameterGateLock;
+    BOOLEAN ParameterGateReady;
+    KEVENT ParameterGate;
 };
 
 // Accessors of the locked flags: each takes the flag's own lock, choosing the

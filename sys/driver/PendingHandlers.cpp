@@ -10,8 +10,6 @@
 
 NOT_YET_IMPLEMENTED(OpenCaptureStream)
 NOT_YET_IMPLEMENTED(CloseCaptureStream)
-NOT_YET_IMPLEMENTED(GetDeviceProperty)
-NOT_YET_IMPLEMENTED(SetDeviceProperty)
 NOT_YET_IMPLEMENTED(InitializeDevice)
 NOT_YET_IMPLEMENTED(ChangePowerState)
 NOT_YET_IMPLEMENTED(UninitializeDevice)

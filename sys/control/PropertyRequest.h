@@ -1,0 +1,69 @@
+// What the device property handlers share: one decoded property request and
+// the answers common to every set (sizes, user settings in the registry, the
+// running stream's parameter records).
+#pragma once
+
+#include "ae/AeRecords.h"
+#include "driver/DeviceContext.h"
+#include "imageprocess/CImageProcess.h"
+
+// One SRB_GET/SET_DEVICE_PROPERTY, checked and decoded by DeviceProperties.cpp.
+struct tagPropertyRequest {
+    DeviceContext* pDevice;
+    const KSPROPERTY* pProperty;  // the request's input, PropertyInputSize bytes
+    ULONG ulInputSize;
+    PVOID pData;                  // the property data, PropertyOutputSize bytes
+    ULONG ulDataSize;
+    ULONG ulBytesReturned;        // becomes ActualBytesTransferred
+    BOOLEAN bCaptureOpen;         // decided once, under the parameter gate
+};
+
+// Answer sizes of the sets.
+constexpr ULONG PROCAMP_PROPERTY_BYTES = sizeof(KSPROPERTY_VIDEOPROCAMP_S);       // 40
+constexpr ULONG CAMERACONTROL_PROPERTY_BYTES = sizeof(KSPROPERTY_CAMERACONTROL_S); // 40
+constexpr ULONG PRIVATE_PROPERTY_BYTES = 32;
+
+// Values the handlers put in answers and records.
+constexpr ULONG PROPERTY_FLAGS_AUTO = 1;    // KSPROPERTY_VIDEOPROCAMP_FLAGS_AUTO
+constexpr ULONG PROPERTY_FLAGS_MANUAL = 2;  // KSPROPERTY_VIDEOPROCAMP_FLAGS_MANUAL
+constexpr ULONG NEUTRAL_GAIN = 128;         // 1.0 in the gain fixed point
+
+// The data buffer is checked against the record the property needs: an empty
+// buffer asks for the size (STATUS_BUFFER_OVERFLOW with the size), a short one
+// is refused with STATUS_BUFFER_TOO_SMALL.
+NTSTATUS CheckPropertyData(tagPropertyRequest* Request, ULONG Required);
+
+// Closed stream: a user setting read again from its registry value, low 16
+// bits. A failing read gives STATUS_INVALID_PARAMETER.
+NTSTATUS ReadUserSetting(DeviceContext* Device, ULONG Index, PULONG Value);
+// Closed stream: the low 16 bits of registry value "A_<Index>" replaced by
+// Value, its high 16 bits kept as the registry holds them. Errors are ignored.
+VOID WriteUserSetting(DeviceContext* Device, ULONG Index, ULONG Value);
+
+// The running stream's parameter records, read and written back while the
+// parameter gate is held. A read gives FALSE, and nothing is to be written,
+// when the stream has no such object.
+BOOLEAN ReadImageParameters(DeviceContext* Device, tagIpParameters* Parameters);
+VOID WriteImageParameters(DeviceContext* Device, const tagIpParameters& Parameters);
+BOOLEAN ReadAeParameters(DeviceContext* Device, tagAeParameters* Parameters);
+VOID WriteAeParameters(DeviceContext* Device, const tagAeParameters& Parameters);
+
+// One change of the running stream's parameters, made from the current values:
+// read, changed, written back; nothing when the stream has no such object.
+typedef VOID (*PIMAGE_CHANGE)(DeviceContext* Device, tagIpParameters* Parameters);
+typedef VOID (*PAE_CHANGE)(DeviceContext* Device, tagAeParameters* Parameters);
+VOID ChangeImageParameters(DeviceContext* Device, PIMAGE_CHANGE Change);
+VOID ChangeAeParameters(DeviceContext* Device, PAE_CHANGE Change);
+
+// The brightness word of the tone stage for the current brightness: with
+// manual white balance the manual gains and the exposure target shift it.
+USHORT BrightnessWord(const DeviceContext* Device, BOOLEAN AutoWhiteBalance);
+
+NTSTATUS GetProcAmpProperty(tagPropertyRequest* Request);
+NTSTATUS SetProcAmpProperty(tagPropertyRequest* Request);
+NTSTATUS GetCameraControlProperty(tagPropertyRequest* Request);
+NTSTATUS SetCameraControlProperty(tagPropertyRequest* Request);
+NTSTATUS GetVideoControlProperty(tagPropertyRequest* Request);
+NTSTATUS SetVideoControlProperty(tagPropertyRequest* Request);
+NTSTATUS GetPrivateProperty(tagPropertyRequest* Request);
+NTSTATUS SetPrivateProperty(tagPropertyRequest* Request);
