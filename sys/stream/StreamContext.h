@@ -3,6 +3,7 @@
 // fills it at each open and its teardown empties it at each close.
 #pragma once
 
+#include "ae/AeRecords.h"
 #include "decoder/DecompressionRecords.h"
 #include "driver/PoolAllocator.h"
 #include "platform/Platform.h"
@@ -11,6 +12,8 @@ class CImageProcess;
 class CAe;
 class VideoEffects;
 class FrameDecoder;
+struct DeviceContext;
+struct _HW_STREAM_REQUEST_BLOCK;
 
 constexpr ULONG OVERLAY_BUFFER_COUNT = 5;
 constexpr ULONG STREAM_FRAME_BUFFER_COUNT = 6;
@@ -64,6 +67,21 @@ public:
     // time; file reads happen under it, so it is a waitable gate, not a spin lock.
     KEVENT OverlayLoadGate;
 
+    // The auto-exposure output record: the start values at open, then each
+    // frame's new exposure, gain and timing with their change flags.
+    tagAeOutput AeOutput;
+
     // Initialises StateLock, CounterLock, FrameLock and SpareLock.
     VOID InitializeLocks();
+
+    // Capture pipeline. PipelineOpen builds the stream's buffers and processing
+    // objects for one open (IsI420 set beforehand by the caller) and programs the
+    // camera's first exposure; false leaves nothing allocated. FillReadRequest
+    // fills one read SRB with the newest processed frame and its time stamps.
+    // PipelineClose keeps the processing parameters in the settings and releases
+    // everything; always true, safe to call on a record never opened.
+    bool PipelineOpen(ULONG rawWidth, ULONG rawHeight, ULONG outWidth, ULONG outHeight,
+                      LONGLONG frameDuration, DeviceContext* device);
+    NTSTATUS FillReadRequest(_HW_STREAM_REQUEST_BLOCK* srb);
+    bool PipelineClose(DeviceContext* device);
 };
