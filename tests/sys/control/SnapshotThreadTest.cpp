@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -190,6 +193,38 @@ TEST_F(SnapshotThreadTest, StillRequestIsServedWithinOnePollInterval)
     ASSERT_TRUE(copyBecomes(0x00000000));
     EXPECT_EQ(status(), 0x00000000u);
     EXPECT_FALSE(stillFile().has_value());
+}
+
+TEST_F(SnapshotThreadTest, StillIsNeverTornByTheFramePipeline)
+{
+    // The pipeline keeps replacing the frame under StillImageLock with a
+    // uniform one; every still must hold one whole frame.
+    constexpr std::size_t kBytes = 160 * 120 * 3;
+    openStream(160, 120, false, Bytes(kBytes, 0));
+    std::atomic<bool> stop{false};
+    std::thread pipeline([&] {
+        for (unsigned frame = 1; !stop.load(); ++frame) {
+            KIRQL oldIrql;
+            KeAcquireSpinLock(&device_->StillImageLock, &oldIrql);
+            std::memset(device_->StillImageBuffer, static_cast<int>(frame & 0xFF), kBytes);
+            KeReleaseSpinLock(&device_->StillImageLock, oldIrql);
+        }
+    });
+    startThread();
+    for (int still = 0; still < 20; ++still) {
+        presetStatus(0x00000001);
+        awaitKernelWaiters(1);
+        press();
+        ASSERT_TRUE(eventually([&] { return status() == 0x00000002u; }));
+        const auto file = stillFile();
+        ASSERT_TRUE(file.has_value());
+        ASSERT_EQ(file->size(), 32 + kBytes);
+        const std::uint8_t first = (*file)[32];
+        EXPECT_TRUE(std::all_of(file->begin() + 32, file->end(), [&](std::uint8_t b) { return b == first; }))
+            << "still " << still;
+    }
+    stop = true;
+    pipeline.join();
 }
 
 } // namespace
