@@ -4,7 +4,8 @@
 //
 // The pipeline holds the gate around each frame's CImageProcess / CAe work
 // (and around reading the effect and overlay frame numbers it acts on), and
-// while it creates or destroys those objects. The property handlers hold it for
+// while it creates or destroys those objects; not while it waits for a frame,
+// so that a property request waits at most one frame's processing. The property handlers hold it for
 // the whole of one request, so two property requests of a device never
 // interleave either. A change therefore lands between two frames.
 //
