@@ -70,6 +70,8 @@ public:
     // The auto-exposure output record: the start values at open, then each
     // frame's new exposure, gain and timing with their change flags.
     tagAeOutput AeOutput;
+    // A snapshot-button press not yet shown in a delivered frame.
+    BOOLEAN ButtonPending;
 
     // Initialises StateLock, CounterLock, FrameLock and SpareLock.
     VOID InitializeLocks();

@@ -1,0 +1,135 @@
+// One read request: the newest camera frame, processed, copied into the
+// request's buffer with the snapshot-button bit, and stamped. Runs only on
+// the draining thread of the data queue, at PASSIVE_LEVEL.
+#include "control/StillStatus.h"
+#include "stream/CaptureStream.h"
+#include "stream/CapturePipeline.h"
+#include "usb/CUsbCamera.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr ULONG QCIF_WIDTH = 176;
+constexpr ULONG QCIF_HEIGHT = 144;
+
+// The event is auto-reset: a zero time-out both tests and consumes a press.
+bool PollButton(StreamContext* Stream, CUsbCamera* Usb)
+{
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = Stream->ButtonPollTimeout;
+    return KeWaitForSingleObject(&Usb->ButtonEvent, Executive, KernelMode, FALSE, &timeout) == STATUS_SUCCESS;
+}
+
+VOID RestartVideoIfRequested(DeviceContext* Device)
+{
+    if (!GetRestartRequested(Device)) {
+        return;
+    }
+    Device->Usb->StopVideo();
+    Device->Usb->ResetVideoPipe();
+    SetRestartRequested(Device, FALSE);
+    Device->Usb->StartVideo();
+}
+
+HANDLE CurrentMasterClock(const StreamContext* Stream)
+{
+    return __atomic_load_n(&Stream->MasterClock, __ATOMIC_RELAXED);
+}
+
+// Without a clock the application cannot pace small frames: every second
+// request at 176 x 144 repeats the previous picture.
+bool RepeatsPreviousFrame(const StreamContext* Stream)
+{
+    return CurrentMasterClock(Stream) == nullptr && Stream->OutWidth == QCIF_WIDTH &&
+           Stream->OutHeight == QCIF_HEIGHT && Stream->FrameToggle != 0;
+}
+
+VOID CopyOutputFrame(const StreamContext* Stream, PKSSTREAM_HEADER Header)
+{
+    memcpy(Header->Data, Stream->OutputFrame, Stream->FrameSize);
+}
+
+// A press waits for the next frame that is delivered, so that one not
+// delivered (no frame, a repeat, an early stamp) does not swallow it.
+VOID MarkButtonBit(StreamContext* Stream, PKSSTREAM_HEADER Header)
+{
+    auto* first = static_cast<PUCHAR>(Header->Data);
+    if (Stream->ButtonPending) {
+        *first |= 1;
+        WriteUsbSnapshotStatus(1);
+    } else {
+        *first &= static_cast<UCHAR>(~1u);
+    }
+}
+
+// Steps from the frame read to the buffer copy; false: the request fails.
+bool CaptureFrame(StreamContext* Stream, DeviceContext* Device, PKSSTREAM_HEADER Header, bool* NotDelivered)
+{
+    ULONG length = Stream->RawFrameSize;
+    ULONGLONG frameNumber = 0;
+    if (!Device->Usb->ReadFrame(Stream->RawFrame, &length, &frameNumber)) {
+        return false;
+    }
+    bool delivered = false;
+    if (length != 0 && !ProcessRawFrame(Stream, Device, length, frameNumber, &delivered)) {
+        // The camera stopped answering: the buffer is not filled.
+        *NotDelivered = true;
+        return true;
+    }
+    *NotDelivered = !delivered;
+    CopyOutputFrame(Stream, Header);
+    MarkButtonBit(Stream, Header);
+    return true;
+}
+
+bool HeaderUsable(const StreamContext* Stream, PKSSTREAM_HEADER Header, NTSTATUS* Status)
+{
+    if (Header == nullptr || Header->Data == nullptr) {
+        *Status = STATUS_INVALID_PARAMETER;
+        return false;
+    }
+    if (Stream->FrameSize > Header->FrameExtent) {
+        *Status = STATUS_INSUFFICIENT_RESOURCES;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+NTSTATUS StreamContext::FillReadRequest(PHW_STREAM_REQUEST_BLOCK srb)
+{
+    auto* device = srb != nullptr ? static_cast<DeviceContext*>(srb->HwDeviceExtension) : nullptr;
+    if (device == nullptr || device->Usb == nullptr || device->Camera == nullptr || RawFrame == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (PollButton(this, device->Usb)) {
+        ButtonPending = TRUE;
+    }
+    if (!GetUsbConfigured(device)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (!GetDevicePresent(device)) {
+        return STATUS_CANCELLED;
+    }
+    RestartVideoIfRequested(device);
+    PKSSTREAM_HEADER header = ReadStreamHeader(srb);
+    NTSTATUS status = STATUS_SUCCESS;
+    if (!HeaderUsable(this, header, &status)) {
+        return status;
+    }
+    header->OptionsFlags = 0;
+    FrameToggle = FrameToggle ? 0 : 1;
+    bool notDelivered = true;
+    if (RepeatsPreviousFrame(this)) {
+        CopyOutputFrame(this, header);
+        *static_cast<PUCHAR>(header->Data) &= static_cast<UCHAR>(~1u);
+    } else if (!CaptureFrame(this, device, header, &notDelivered)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (StampReadRequest(this, srb, header, notDelivered)) {
+        ButtonPending = FALSE;
+    }
+    return STATUS_SUCCESS;
+}
