@@ -1,7 +1,11 @@
-// The collector as the completion routine runs it: runs without FF bytes are
-// stored in one block, header and blind-copy bytes too; only FF bytes and
-// the bytes of a partial marker go through the table one at a time.
+// The collector as the completion routine runs it: runs without a pair of FF
+// bytes are stored in one block, header and blind-copy bytes too; only the
+// bytes from an FF FF pair on go through the table one at a time. A lone FF
+// followed by any other byte is body either way, so the search skips it;
+// bright raw lines are full of such FF bytes.
 #include "usb/FrameCollectorSteps.h"
+
+#include <emmintrin.h>
 
 namespace {
 
@@ -26,17 +30,38 @@ UCHAR MarkerByte(tagFrameCollector* Collector, UCHAR State, UCHAR Byte)
     return COLLECT_SEARCH;
 }
 
-// State 0: everything up to the next FF is body.
-const UCHAR* SearchRun(tagFrameCollector* Collector, const UCHAR* Data, const UCHAR* End)
+// The first FF followed by another FF, or a last byte FF that the next
+// packet may continue; End when there is none.
+const UCHAR* FindMarkerStart(const UCHAR* Data, const UCHAR* End)
 {
-    const auto* ff = static_cast<const UCHAR*>(memchr(Data, 0xFF, static_cast<size_t>(End - Data)));
-    const UCHAR* runEnd = ff != nullptr ? ff : End;
-    EmitBlock(Collector, Data, static_cast<ULONG>(runEnd - Data));
-    if (ff != nullptr) {
-        Collector->ucState = 1;
-        return ff + 1;
+    const __m128i ff = _mm_set1_epi8(static_cast<char>(0xFF));
+    while (End - Data > 16) {
+        const __m128i here = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Data)), ff);
+        const __m128i next = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Data + 1)), ff);
+        const int pairs = _mm_movemask_epi8(_mm_and_si128(here, next));
+        if (pairs != 0) {
+            return Data + __builtin_ctz(static_cast<unsigned>(pairs));
+        }
+        Data += 16;
+    }
+    for (; Data < End; ++Data) {
+        if (Data[0] == 0xFF && (Data + 1 == End || Data[1] == 0xFF)) {
+            return Data;
+        }
     }
     return End;
+}
+
+// State 0: everything up to a possible marker start is body.
+const UCHAR* SearchRun(tagFrameCollector* Collector, const UCHAR* Data, const UCHAR* End)
+{
+    const UCHAR* start = FindMarkerStart(Data, End);
+    EmitBlock(Collector, Data, static_cast<ULONG>(start - Data));
+    if (start == End) {
+        return End;
+    }
+    Collector->ucState = 1;
+    return start + 1;
 }
 
 // States 6-15: header bytes 1-9 in one block, the tenth ends the frame.

@@ -48,7 +48,9 @@ protected:
 
     void TearDown() override
     {
-        usb_->Close();
+        // The transport goes before the extension it points to.
+        delete usb_;
+        usb_ = nullptr;
         classDevice_->remove();
         classDevice_.reset();
         UsbCameraTest::TearDown();
