@@ -8,8 +8,6 @@
         return STATUS_NOT_IMPLEMENTED;                   \
     }
 
-NOT_YET_IMPLEMENTED(OpenCaptureStream)
-NOT_YET_IMPLEMENTED(CloseCaptureStream)
 NOT_YET_IMPLEMENTED(InitializeDevice)
 NOT_YET_IMPLEMENTED(ChangePowerState)
 NOT_YET_IMPLEMENTED(UninitializeDevice)

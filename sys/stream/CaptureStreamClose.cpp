@@ -1,0 +1,36 @@
+// SRB_CLOSE_STREAM: releases the processing chain, gives the bus its
+// bandwidth back, puts the camera's indicator in its closed state and keeps
+// the user's settings. A device that is gone is left to uninitialization.
+#include "control/RegistrySettings.h"
+#include "driver/AdapterHandlers.h"
+#include "stream/CaptureStream.h"
+#include "usb/CCameraRegisters.h"
+#include "usb/CUsbCamera.h"
+
+NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb)
+{
+    auto* device = static_cast<DeviceContext*>(Srb->HwDeviceExtension);
+    if (device == nullptr || device->Stream == nullptr || !GetDevicePresent(device)) {
+        return STATUS_SUCCESS;
+    }
+    SetCaptureOpen(device, FALSE);
+    // A client may close without stopping first: video must not run on into
+    // the teardown and the change of alternate setting.
+    WriteCaptureState(device->Stream, KSSTATE_STOP);
+    StopCaptureVideo(device);
+    CancelQueuedReads(device);
+    device->Stream->PipelineClose(device);
+    CUsbCamera* usb = device->Usb;
+    if (usb != nullptr) {
+        usb->StopStatus();
+        usb->SelectAlternateSetting(0);
+        usb->StartStatus();
+    }
+    if (device->Camera != nullptr) {
+        device->Camera->SetIndicatorClosed();
+    }
+    if (device->SettingsValid) {
+        StoreSettings(device);
+    }
+    return STATUS_SUCCESS;
+}
