@@ -27,6 +27,7 @@ struct tagI420Frame {
 struct tagTermBlock {
     __m128i Blue, Green, Red; // eight 16-bit terms each
 };
+static_assert(sizeof(tagTermBlock) == 48);
 
 tagTermBlock LoadTerms(const UCHAR* U, const UCHAR* V)
 {

@@ -10,6 +10,7 @@ struct tagChromaTables {
     SHORT sGreenV[256]; // (v * 7141) / 10000, subtracted
     SHORT sRed[256];    // v * 1402 / 1000
 };
+static_assert(sizeof(tagChromaTables) == 2048);
 
 constexpr tagChromaTables MakeChromaTables()
 {

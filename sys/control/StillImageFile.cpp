@@ -18,6 +18,7 @@ struct tagStillFrame {
     ULONG ulWidth, ulHeight;
     ULONG ulPixelBytes; // 3 x width x height
 };
+static_assert(sizeof(tagStillFrame) == 12);
 
 VOID PutUlong(PUCHAR At, ULONG Value)
 {
