@@ -102,6 +102,8 @@ public:
 
     // Programming sequences.
     bool WriteIdleRegisters();                      // 0x0F := 0x00, 0x11 := 0x30, shadow and fields too
+    bool ProgramDeviceIdle();                        // indicator closed, then the idle writes
+    bool ProgramPowerUp(BOOLEAN captureOpen);
     bool ProgramStoredTable(const ULONG* storedTable); // A_0..A_8 into the image, decode, write all
     bool ProgramCaptureOpen(BOOLEAN settingsValid, const ULONG* storedTable);
     // The capture pipeline: auto-exposure values into the fields, the first

@@ -139,3 +139,22 @@ bool CCameraRegisters::ProgramCaptureOpen(BOOLEAN settingsValid, const ULONG* st
     const bool programmed = settingsValid ? ProgramStoredTable(storedTable) : ResetRegisters();
     return programmed && SetIndicatorOpen();
 }
+
+// Initialization complete: the indicator off and the controller idle. Both
+// steps are tried whatever the first one did.
+bool CCameraRegisters::ProgramDeviceIdle()
+{
+    const bool indicator = SetIndicatorClosed();
+    const bool idle = WriteIdleRegisters();
+    return indicator && idle;
+}
+
+// Back in D0 the camera gets its whole state again: every register and the
+// open indicator while a capture stream is open, else the idle state.
+bool CCameraRegisters::ProgramPowerUp(BOOLEAN captureOpen)
+{
+    if (!captureOpen) {
+        return WriteIdleRegisters();
+    }
+    return WriteAllRegisters() && SetIndicatorOpen();
+}

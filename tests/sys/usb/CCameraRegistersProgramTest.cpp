@@ -93,8 +93,7 @@ TEST_F(CameraRegistersTest, VideoEnableWritesOnlyRegister0x40AndKeepsTheOtherFie
 TEST_F(CameraRegistersTest, InitializationLeavesTheControllerIdleWithTheIndicatorOff)
 {
     openAndBind();
-    ASSERT_TRUE(registers_->SetIndicatorClosed());
-    ASSERT_TRUE(registers_->WriteIdleRegisters());
+    ASSERT_TRUE(registers_->ProgramDeviceIdle());
     EXPECT_EQ(traffic(), (RegisterTraffic{writeOf(0x41, 0x00), writeOf(0x0F, 0x00), writeOf(0x11, 0x30)}));
     EXPECT_EQ(camera().writtenRegister(0x11), 0x30);
     EXPECT_FALSE(camera().indicatorOn());
@@ -103,6 +102,28 @@ TEST_F(CameraRegistersTest, InitializationLeavesTheControllerIdleWithTheIndicato
         EXPECT_EQ(registers_->Field[field], field == 27 || field == 28 ? 1u : 0u) << "field " << field;
     }
     EXPECT_EQ(registers_->Field[FIELD_CLOCK_CODE], 444u);
+}
+
+TEST_F(CameraRegistersTest, PowerUpRestoresTheOpenStreamsRegistersOrTheIdleState)
+{
+    openAndBind();
+    ASSERT_TRUE(registers_->ProgramCaptureOpen(FALSE, nullptr));
+    registers_->Field[FIELD_GAIN] = 21;
+    ASSERT_TRUE(registers_->SetIndicatorClosed()); // power down
+    bus().clearTrace();
+    ASSERT_TRUE(registers_->ProgramPowerUp(TRUE));
+    EXPECT_EQ(traffic(), kAllRegisters + RegisterTraffic{writeOf(0x41, 0x02)});
+    EXPECT_EQ(camera().activeSettings().gain, 21);
+    EXPECT_TRUE(camera().indicatorOn());
+
+    bus().clearTrace();
+    ASSERT_TRUE(registers_->ProgramPowerUp(FALSE));
+    EXPECT_EQ(traffic(), (RegisterTraffic{writeOf(0x0F, 0x00), writeOf(0x11, 0x30)}));
+
+    bus().clearTrace();
+    failVendorRequest();
+    EXPECT_FALSE(registers_->ProgramPowerUp(TRUE));
+    EXPECT_EQ(traffic(), RegisterTraffic{blockOf(0x02, 8)});
 }
 
 TEST_F(CameraRegistersTest, AStoredTableProgramsItsBytesInRegisterOrder)
