@@ -79,14 +79,6 @@ VOID ApplyGreenGain(DeviceContext* Device, tagIpParameters* Parameters)
     Parameters->sGamma.usBrightness = BrightnessWord(Device, Parameters->bAwb);
 }
 
-VOID SetGain(DeviceContext* Device, ULONG DeviceContext::*Current, ULONG DeviceContext::*Manual, ULONG Value,
-             PIMAGE_CHANGE Change)
-{
-    Device->*Current = Value;
-    Device->*Manual = Value;
-    ChangeImageParameters(Device, Change);
-}
-
 // A frame that cannot be loaded leaves the previous one showing (loaded again
 // from its files) and its number in place, and the request fails.
 NTSTATUS SelectOverlayFrame(DeviceContext* Device, ULONG Value)
@@ -105,6 +97,46 @@ NTSTATUS SelectOverlayFrame(DeviceContext* Device, ULONG Value)
     return STATUS_UNSUCCESSFUL;
 }
 
+// The values set while the stream is open, with what each changes at once;
+// the rest are only stored for the pipeline and the next open.
+struct tagLiveItem {
+    ULONG ulId;
+    ULONG DeviceContext::*pCurrent;
+    ULONG DeviceContext::*pManual; // the manual copy of a colour gain
+    PAE_CHANGE pAeChange;
+    PIMAGE_CHANGE pImageChange;
+};
+
+const tagLiveItem LiveItems[] = {
+    {KSPROPERTY_KORVAL_STEP_BOOST, &DeviceContext::CurStepBoost, nullptr, ApplyStepBoost, nullptr},
+    {KSPROPERTY_KORVAL_MAINS_FREQUENCY, &DeviceContext::CurMainsFrequency, nullptr, ApplyMainsFrequency, nullptr},
+    {KSPROPERTY_KORVAL_FRACTIONAL_EXPOSURE, &DeviceContext::CurFractionalExposure, nullptr, ApplyFractionalExposure,
+     nullptr},
+    {KSPROPERTY_KORVAL_MIRROR, &DeviceContext::CurMirror, nullptr, nullptr, ApplyMirror},
+    {KSPROPERTY_KORVAL_FLIP, &DeviceContext::CurFlip, nullptr, nullptr, ApplyFlip},
+    {KSPROPERTY_KORVAL_LONG_EXPOSURE_LIMITS, &DeviceContext::CurLongExposureLimits, nullptr, ApplyLongExposureLimits,
+     nullptr},
+    {KSPROPERTY_KORVAL_OPTION_10, &DeviceContext::CurOption10, nullptr, nullptr, nullptr},
+    {KSPROPERTY_KORVAL_FULL_BANDWIDTH, &DeviceContext::CurFullBandwidth, nullptr, nullptr, nullptr},
+    {KSPROPERTY_KORVAL_ALTERNATE_SETTING, &DeviceContext::CurAlternateSetting, nullptr, nullptr, nullptr},
+    {KSPROPERTY_KORVAL_OPTION_13, &DeviceContext::CurOption13, nullptr, nullptr, nullptr},
+    {KSPROPERTY_KORVAL_GAIN_1, &DeviceContext::CurGain1, &DeviceContext::ManualGain1, nullptr, ApplyColourGain},
+    {KSPROPERTY_KORVAL_GAIN_2, &DeviceContext::CurGain2, &DeviceContext::ManualGain2, nullptr, ApplyGreenGain},
+    {KSPROPERTY_KORVAL_GAIN_3, &DeviceContext::CurGain3, &DeviceContext::ManualGain3, nullptr, ApplyColourGain},
+    {KSPROPERTY_KORVAL_EFFECT, &DeviceContext::CurEffect, nullptr, nullptr, nullptr},
+    {KSPROPERTY_KORVAL_FRAME_RATE, &DeviceContext::CurFrameRate, nullptr, ApplyFrameRate, nullptr},
+};
+
+const tagLiveItem* FindLiveItem(ULONG Id)
+{
+    for (const tagLiveItem& item : LiveItems) {
+        if (item.ulId == Id) {
+            return &item;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 USHORT MinimumRowForFrameRate(ULONG FramesPerSecond)
@@ -120,54 +152,25 @@ USHORT MinimumRowForFrameRate(ULONG FramesPerSecond)
 
 NTSTATUS SetPrivateLive(DeviceContext* Device, ULONG Id, ULONG Value)
 {
-    switch (Id) {
-    case KSPROPERTY_KORVAL_STEP_BOOST:
-        Device->CurStepBoost = Value;
-        ChangeAeParameters(Device, ApplyStepBoost);
-        break;
-    case KSPROPERTY_KORVAL_MAINS_FREQUENCY:
-        Device->CurMainsFrequency = Value;
-        ChangeAeParameters(Device, ApplyMainsFrequency);
-        break;
-    case KSPROPERTY_KORVAL_FRACTIONAL_EXPOSURE:
-        Device->CurFractionalExposure = Value;
-        ChangeAeParameters(Device, ApplyFractionalExposure);
-        break;
-    case KSPROPERTY_KORVAL_LONG_EXPOSURE_LIMITS:
-        Device->CurLongExposureLimits = Value;
-        ChangeAeParameters(Device, ApplyLongExposureLimits);
-        break;
-    case KSPROPERTY_KORVAL_MIRROR:
-        Device->CurMirror = Value;
-        ChangeImageParameters(Device, ApplyMirror);
-        break;
-    case KSPROPERTY_KORVAL_FLIP:
-        Device->CurFlip = Value;
-        ChangeImageParameters(Device, ApplyFlip);
-        break;
-    case KSPROPERTY_KORVAL_OPTION_10: Device->CurOption10 = Value; break;
-    case KSPROPERTY_KORVAL_FULL_BANDWIDTH: Device->CurFullBandwidth = Value; break;
-    case KSPROPERTY_KORVAL_ALTERNATE_SETTING: Device->CurAlternateSetting = Value; break;
-    case KSPROPERTY_KORVAL_OPTION_13: Device->CurOption13 = Value; break;
-    case KSPROPERTY_KORVAL_EFFECT: Device->CurEffect = Value; break;
-    case KSPROPERTY_KORVAL_GAIN_1:
-        SetGain(Device, &DeviceContext::CurGain1, &DeviceContext::ManualGain1, Value, ApplyColourGain);
-        break;
-    case KSPROPERTY_KORVAL_GAIN_2:
-        SetGain(Device, &DeviceContext::CurGain2, &DeviceContext::ManualGain2, Value, ApplyGreenGain);
-        break;
-    case KSPROPERTY_KORVAL_GAIN_3:
-        SetGain(Device, &DeviceContext::CurGain3, &DeviceContext::ManualGain3, Value, ApplyColourGain);
-        break;
-    case KSPROPERTY_KORVAL_OVERLAY_FRAME: return SelectOverlayFrame(Device, Value);
-    case KSPROPERTY_KORVAL_FRAME_RATE:
-        if (Value == 0) {
-            return STATUS_INVALID_PARAMETER;
-        }
-        Device->CurFrameRate = Value;
-        ChangeAeParameters(Device, ApplyFrameRate);
-        break;
-    default: return STATUS_NOT_SUPPORTED;
+    if (Id == KSPROPERTY_KORVAL_OVERLAY_FRAME) {
+        return SelectOverlayFrame(Device, Value);
+    }
+    if (Id == KSPROPERTY_KORVAL_FRAME_RATE && Value == 0) {
+        return STATUS_INVALID_PARAMETER; // no frame interval to derive a timing row from
+    }
+    const tagLiveItem* item = FindLiveItem(Id);
+    if (item == nullptr) {
+        return STATUS_NOT_SUPPORTED;
+    }
+    Device->*item->pCurrent = Value;
+    if (item->pManual != nullptr) {
+        Device->*item->pManual = Value;
+    }
+    if (item->pAeChange != nullptr) {
+        ChangeAeParameters(Device, item->pAeChange);
+    }
+    if (item->pImageChange != nullptr) {
+        ChangeImageParameters(Device, item->pImageChange);
     }
     return STATUS_SUCCESS;
 }
