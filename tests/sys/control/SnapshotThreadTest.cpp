@@ -155,16 +155,6 @@ TEST_F(SnapshotThreadTest, PressesWithAndWithoutStream)
     ASSERT_TRUE(I420ToBgrBottomUpReference(frame.data(), pixels.data(), 176, 144));
     EXPECT_TRUE(stillFile() == concat(header(176, 144), pixels));
     EXPECT_EQ(poolCounters(KORVAL_POOL_TAG).allocations, 0u);
-
-    // A second press takes the frame delivered since.
-    const Bytes next = randomBytes(I420FrameBytes(176, 144), 32);
-    openStream(176, 144, true, next);
-    presetStatus(0x00000001);
-    awaitKernelWaiters(1);
-    press();
-    ASSERT_TRUE(eventually([&] { return status() == 0x00000002u; }));
-    ASSERT_TRUE(I420ToBgrBottomUpReference(next.data(), pixels.data(), 176, 144));
-    EXPECT_TRUE(eventually([&] { return stillFile() == concat(header(176, 144), pixels); }));
 }
 
 TEST_F(SnapshotThreadTest, StillRequestIsServedWithinOnePollInterval)
