@@ -1,0 +1,68 @@
+// SRB_CHANGE_POWER_STATE: leaving D0 stops the status channel (and video, with
+// the indicator off, while the capture stream is open); returning to D0
+// starts them again and reprograms the camera, which lost its registers, so
+// a running stream resumes without a new state request.
+#include "driver/AdapterHandlers.h"
+#include "driver/DeviceContext.h"
+#include "stream/CaptureStream.h"
+#include "usb/CCameraRegisters.h"
+#include "usb/CUsbCamera.h"
+
+namespace {
+
+VOID PowerDown(DeviceContext* Device)
+{
+    KeSetEvent(&Device->DeviceStopEvent, 0, FALSE);
+    Device->Usb->StopStatus();
+    if (GetCaptureOpen(Device)) {
+        Device->Usb->StopVideo();
+        Device->Camera->SetIndicatorClosed();
+    }
+    SetDevicePowerState(Device, PowerDeviceD3);
+}
+
+bool CaptureRunning(const DeviceContext* Device)
+{
+    return Device->Stream != nullptr && ReadCaptureState(Device->Stream) == KSSTATE_RUN;
+}
+
+VOID PowerUp(DeviceContext* Device)
+{
+    // A device removed while powered down stays stopped: its stop event
+    // keeps the snapshot thread and the pipeline winding down.
+    if (!GetDevicePresent(Device)) {
+        return;
+    }
+    KeClearEvent(&Device->DeviceStopEvent);
+    Device->Usb->StartStatus();
+    const BOOLEAN captureOpen = GetCaptureOpen(Device);
+    Device->Camera->ProgramPowerUp(captureOpen);
+    if (captureOpen && CaptureRunning(Device)) {
+        Device->Usb->StartVideo();
+    }
+}
+
+} // namespace
+
+NTSTATUS ChangePowerState(PHW_STREAM_REQUEST_BLOCK Srb)
+{
+    auto* device = static_cast<DeviceContext*>(Srb->HwDeviceExtension);
+    if (device == nullptr || device->Usb == nullptr || device->Camera == nullptr) {
+        return STATUS_IO_DEVICE_ERROR;
+    }
+    const DEVICE_POWER_STATE target = Srb->CommandData.DeviceState;
+    if (GetDevicePowerState(device) == PowerDeviceD0) {
+        // Already powered: a request for D0 changes nothing, rather than
+        // stopping a working device and recording it as D3.
+        if (target != PowerDeviceD0) {
+            PowerDown(device);
+        }
+        return STATUS_SUCCESS;
+    }
+    SetDevicePowerState(device, PowerDeviceD0);
+    if (target != PowerDeviceD0) {
+        return STATUS_IO_DEVICE_ERROR;
+    }
+    PowerUp(device);
+    return STATUS_SUCCESS;
+}

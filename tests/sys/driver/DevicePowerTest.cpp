@@ -1,0 +1,116 @@
+// Power changes of a started device: down and up again with the status channel
+// and the camera's programming, refused targets, and the requests that must
+// change nothing.
+#include "DeviceLifecycleFixture.h"
+
+#include "stream/StreamContext.h"
+
+#include "host/kernel/clock.h"
+
+namespace korval::lifecycle_test {
+namespace {
+
+class DevicePowerTest : public DeviceLifecycleTest {
+protected:
+    void SetUp() override
+    {
+        DeviceLifecycleTest::SetUp();
+        ASSERT_EQ(device_->start(), STATUS_SUCCESS);
+        bus().clearTrace();
+    }
+
+    ULONG powerState() { return GetDevicePowerState(&context()); }
+};
+
+TEST_F(DevicePowerTest, DownStopsTheStatusChannelAndUpRestartsItAndReprogramsTheIdleCamera)
+{
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        EXPECT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+        EXPECT_EQ(powerState(), ULONG(PowerDeviceD3));
+        EXPECT_TRUE(stopEventSignaled());
+        EXPECT_FALSE(statusStarted());
+        EXPECT_EQ(platform_.runningSystemThreads(), 0u);
+        EXPECT_TRUE(registerWrites().empty()); // no stream open: the indicator is left alone
+        bus().clearTrace();
+
+        EXPECT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+        EXPECT_EQ(powerState(), ULONG(PowerDeviceD0));
+        EXPECT_FALSE(stopEventSignaled());
+        EXPECT_TRUE(statusStarted());
+        EXPECT_EQ(platform_.runningSystemThreads(), 1u);
+        const std::vector<std::pair<int, int>> idle = {{0x0F, 0x00}, {0x11, 0x30}};
+        EXPECT_EQ(registerWrites(), idle);
+        EXPECT_TRUE(blockWriteStarts().empty());
+        bus().clearTrace();
+    }
+}
+
+TEST_F(DevicePowerTest, SnapshotButtonIsHeardAgainAfterPowerUp)
+{
+    auto event = device_->enableEvent(KSEVENTSETID_VIDCAPTOSTI, KSEVENT_VIDCAPTOSTI_EXT_TRIGGER);
+    ASSERT_NE(event, nullptr);
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    camera().pressSnapshotButton();
+    for (int ms = 0; ms < 100 && event->signals() == 0; ++ms) {
+        host::systemClock().advance(host::Clock::kTicksPerMillisecond); // the bus polls on this clock
+        event->waitForSignals(1, std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(event->signals(), 1u);
+}
+
+TEST_F(DevicePowerTest, RequestForD1WhilePoweredDownIsRefusedAndTheNextIsHandledAsFromD0)
+{
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+    EXPECT_EQ(device_->setPowerState(PowerDeviceD1), STATUS_IO_DEVICE_ERROR);
+    EXPECT_EQ(powerState(), ULONG(PowerDeviceD0));
+    EXPECT_FALSE(statusStarted()); // nothing was restarted
+    EXPECT_EQ(device_->setPowerState(PowerDeviceD2), STATUS_SUCCESS);
+    EXPECT_EQ(powerState(), ULONG(PowerDeviceD3));
+    EXPECT_TRUE(stopEventSignaled());
+    EXPECT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    EXPECT_TRUE(statusStarted());
+}
+
+TEST_F(DevicePowerTest, RequestForD0WhilePoweredChangesNothing)
+{
+    EXPECT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    EXPECT_EQ(powerState(), ULONG(PowerDeviceD0));
+    EXPECT_FALSE(stopEventSignaled());
+    EXPECT_TRUE(statusStarted());
+    EXPECT_EQ(platform_.runningSystemThreads(), 1u);
+    EXPECT_TRUE(bus().trace().empty());
+}
+
+TEST_F(DevicePowerTest, OpenStreamIsReprogrammedWholeWithItsIndicatorOnPowerUp)
+{
+    DeviceContext& device = context();
+    SetCaptureOpen(&device, TRUE); // an open, stopped stream as far as power is concerned
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+    const std::vector<std::pair<int, int>> indicatorOff = {{0x41, 0x00}};
+    EXPECT_EQ(registerWrites(), indicatorOff);
+    bus().clearTrace();
+
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    const std::vector<std::uint16_t> blocks = {0x02, 0x0A, 0x12, 0x40, 0x48};
+    EXPECT_EQ(blockWriteStarts(), blocks);
+    const std::vector<std::pair<int, int>> commitAndIndicatorOn = {{0x13, 1}, {0x1C, 1}, {0x41, 0x02}};
+    EXPECT_EQ(registerWrites(), commitAndIndicatorOn); // bus power 250: bit 1 set while open
+    EXPECT_EQ(camera().writtenRegister(0x41) & 0x02, 0x02);
+    SetCaptureOpen(&device, FALSE);
+}
+
+TEST_F(DevicePowerTest, PowerUpAfterSurpriseRemovalKeepsTheDeviceStopped)
+{
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+    device_->surpriseRemove();
+    bus().clearTrace();
+    EXPECT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    EXPECT_TRUE(stopEventSignaled());
+    EXPECT_FALSE(statusStarted());
+    EXPECT_EQ(platform_.runningSystemThreads(), 0u);
+    EXPECT_TRUE(bus().trace().empty());
+}
+
+} // namespace
+} // namespace korval::lifecycle_test
