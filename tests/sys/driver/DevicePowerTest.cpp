@@ -100,6 +100,55 @@ TEST_F(DevicePowerTest, OpenStreamIsReprogrammedWholeWithItsIndicatorOnPowerUp)
     SetCaptureOpen(&device, FALSE);
 }
 
+TEST_F(DevicePowerTest, RunningStreamResumesVideoAfterPowerUpWithoutAStateRequest)
+{
+    // Full bandwidth, so the stream starts at the highest alternate setting.
+    platform_.registry().setValue(kParametersKey, "A_111", host::RegistryValue::dword(1));
+    const auto formats = device_->streamFormats(0);
+    ASSERT_FALSE(formats.empty());
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    auto stream = device_->openStream(0, device_->dataIntersection(0, formats[0]).format, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
+        ASSERT_EQ(stream->setState(state), STATUS_SUCCESS);
+    }
+    CUsbCamera& usb = *context().Usb;
+    ASSERT_TRUE(ReadLockedFlag(&usb.VideoStarted));
+    const UCHAR alternate = usb.CurrentAlternate;
+
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+    EXPECT_FALSE(ReadLockedFlag(&usb.VideoStarted));
+    EXPECT_FALSE(ReadLockedFlag(&usb.VideoRunning));
+    EXPECT_FALSE(statusStarted());
+    EXPECT_EQ(camera().writtenRegister(0x41) & 0x02, 0x00); // indicator off
+    EXPECT_EQ(bus().pendingRequests(), 0u);
+    bus().clearTrace();
+
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    EXPECT_TRUE(ReadLockedFlag(&usb.VideoStarted));
+    EXPECT_TRUE(statusStarted());
+    EXPECT_EQ(usb.CurrentAlternate, alternate);
+    EXPECT_EQ(camera().writtenRegister(0x41) & 0x02, 0x02);
+    EXPECT_EQ(camera().writtenRegister(0x40) & 0x01, 0x01); // video enable restored with the rest
+    std::size_t isochronous = 0;
+    for (const auto& entry : bus().trace()) {
+        isochronous += entry.function == URB_FUNCTION_ISOCH_TRANSFER ? 1 : 0;
+    }
+    EXPECT_EQ(isochronous, 3u);
+
+    // Frames flow again: a read is filled once the bus has run.
+    auto read = stream->submitRead(context().Stream->FrameSize);
+    for (int ms = 0; ms < 3000 && !read->completed(); ++ms) {
+        host::systemClock().advance(host::Clock::kTicksPerMillisecond);
+        read->waitFor(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(read->completed());
+    EXPECT_EQ(read->status(), STATUS_SUCCESS);
+    EXPECT_EQ(read->dataUsed().size(), context().Stream->FrameSize);
+    ASSERT_EQ(stream->setState(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(stream->close(), STATUS_SUCCESS);
+}
+
 TEST_F(DevicePowerTest, PowerUpAfterSurpriseRemovalKeepsTheDeviceStopped)
 {
     ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
