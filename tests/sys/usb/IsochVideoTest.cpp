@@ -2,6 +2,7 @@
 
 #include "decoder/FrameDecoder.h"
 #include "usb/FrameCollector.h"
+#include "usb/TransferCounter.h"
 #include "host/kernel/clock.h"
 
 #include <thread>
@@ -10,6 +11,8 @@ namespace korval::testing {
 namespace {
 
 constexpr ULONG kCifPixels = 352 * 288;
+
+ULONG ReadInFlightOf(tagLockedUlong& count) { return ReadInFlight(&count); }
 
 TEST_F(IsochVideoTest, CameraFramesArriveWhole_WithTheirHeaderAndTheNextHeaderAsTrailer)
 {
@@ -198,6 +201,40 @@ TEST_F(IsochVideoTest, FailedTransferRequestsARestart_AndTheRestartStreamsAgain)
     ASSERT_TRUE(pumpUntilFrames(2));
     EXPECT_TRUE(readFrame().ok);
     EXPECT_FALSE(GetRestartRequested(device_.get()));
+}
+
+TEST_F(IsochVideoTest, VideoUrbsAskForSixteenPacketsOfTheWholePacketSize)
+{
+    ASSERT_TRUE(usb_->StartVideo());
+    for (tagTransferContext* context : usb_->VideoContext) {
+        const auto& transfer = context->pUrb->UrbIsochronousTransfer;
+        EXPECT_EQ(transfer.Hdr.Function, URB_FUNCTION_ISOCH_TRANSFER);
+        EXPECT_EQ(transfer.Hdr.Length, VIDEO_URB_BYTES);
+        EXPECT_EQ(transfer.PipeHandle, usb_->PipeHandle[USB_VIDEO_PIPE]);
+        EXPECT_EQ(transfer.TransferFlags, 7u);
+        EXPECT_EQ(transfer.TransferBuffer, context->pData);
+        EXPECT_EQ(transfer.TransferBufferMDL, nullptr);
+        ASSERT_EQ(transfer.NumberOfPackets, VIDEO_PACKETS_PER_TRANSFER);
+        for (ULONG i = 0; i < VIDEO_PACKETS_PER_TRANSFER; ++i) {
+            EXPECT_EQ(transfer.IsoPacket[i].Offset, i * 1023);
+        }
+        EXPECT_EQ(context->ucInFlight, 1);
+    }
+}
+
+TEST_F(IsochVideoTest, StopRacingTheResubmissionDpcsLeavesNothingInFlight)
+{
+    for (int round = 0; round < 40; ++round) {
+        ASSERT_TRUE(usb_->StartVideo());
+        bus().runFrames(16 + round % 17); // completions queue DPCs that run on their own thread
+        usb_->StopVideo();
+        EXPECT_EQ(ReadInFlightOf(usb_->VideoInFlight), 0u) << "round " << round;
+        KeFlushQueuedDpcs();
+        EXPECT_EQ(bus().pendingRequests(), 0u) << "round " << round;
+        bus().runFrames(20);
+        KeFlushQueuedDpcs();
+        EXPECT_EQ(bus().pendingRequests(), 0u) << "round " << round;
+    }
 }
 
 TEST_F(IsochVideoTest, StartFailsWhileTheDeviceIsPoweredDown)
