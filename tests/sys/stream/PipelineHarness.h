@@ -36,20 +36,35 @@ struct ReadRequest {
         block.resize(sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO));
         header()->Size = static_cast<ULONG>(block.size());
         header()->FrameExtent = extent;
-        header()->Data = data.data();
         srb.NumberOfBuffers = 1;
-        srb.CommandData.DataBufferArray = header();
-        srb.StreamObject = &object;
         srb.Command = SRB_READ_DATA;
+        bind();
     }
+    ReadRequest(ReadRequest&& other) noexcept
+        : block(std::move(other.block)), data(std::move(other.data)), object(other.object), srb(other.srb)
+    {
+        bind();
+    }
+    ReadRequest(const ReadRequest&) = delete;
+    ReadRequest& operator=(const ReadRequest&) = delete;
+
     PKSSTREAM_HEADER header() { return reinterpret_cast<PKSSTREAM_HEADER>(block.data()); }
-    PKS_FRAME_INFO info() { return reinterpret_cast<PKS_FRAME_INFO>(header() + 1); }
+    const KSSTREAM_HEADER* header() const { return reinterpret_cast<const KSSTREAM_HEADER*>(block.data()); }
+    const KS_FRAME_INFO* info() const { return reinterpret_cast<const KS_FRAME_INFO*>(header() + 1); }
     bool buttonBit() const { return (data[0] & 1) != 0; }
 
     std::vector<std::uint8_t> block;
     std::vector<std::uint8_t> data;
     HW_STREAM_OBJECT object{};
     HW_STREAM_REQUEST_BLOCK srb{};
+
+private:
+    void bind()
+    {
+        header()->Data = data.data();
+        srb.CommandData.DataBufferArray = header();
+        srb.StreamObject = &object;
+    }
 };
 
 class PipelineTest : public IsochVideoTest {
