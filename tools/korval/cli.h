@@ -11,6 +11,7 @@ namespace korval::tools {
 int runKorval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runSettingsChecksum(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace korval::tools

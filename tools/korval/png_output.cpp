@@ -1,0 +1,97 @@
+#include "tools/korval/png_output.h"
+
+#include "control/I420ToBgr.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <memory>
+#include <regex>
+
+namespace korval::tools {
+
+std::vector<std::uint8_t> rgbFromBottomUpBgr(std::span<const std::uint8_t> bgr, int width, int height)
+{
+    const std::size_t row = static_cast<std::size_t>(width) * 3;
+    std::vector<std::uint8_t> rgb(row * height);
+    if (bgr.size() < rgb.size()) {
+        return {};
+    }
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* source = bgr.data() + (static_cast<std::size_t>(height - 1 - y)) * row;
+        std::uint8_t* target = rgb.data() + static_cast<std::size_t>(y) * row;
+        for (std::size_t x = 0; x < row; x += 3) {
+            target[x] = source[x + 2];
+            target[x + 1] = source[x + 1];
+            target[x + 2] = source[x];
+        }
+    }
+    return rgb;
+}
+
+std::vector<std::uint8_t> rgbFromI420(std::span<const std::uint8_t> i420, int width, int height)
+{
+    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    if (i420.size() < pixels * 3 / 2) {
+        return {};
+    }
+    std::vector<std::uint8_t> bgr(pixels * 3);
+    I420ToBgrBottomUp(i420.data(), bgr.data(), static_cast<ULONG>(width), static_cast<ULONG>(height));
+    return rgbFromBottomUpBgr(bgr, width, height);
+}
+
+bool writeRgbPngFile(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb,
+                     std::string& error)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!file) {
+        error = "cannot create '" + path + "'";
+        return false;
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        error = "cannot write PNG '" + path + "'";
+        return false;
+    }
+    png_init_io(png, file.get());
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        png_write_row(png, rgb.data() + static_cast<std::size_t>(y) * width * 3);
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    if (std::fflush(file.get()) != 0) {
+        error = "cannot write '" + path + "'";
+        return false;
+    }
+    return true;
+}
+
+std::string framePath(const std::string& pattern, int index)
+{
+    // The pattern is the user's text: never handed to printf itself.
+    static const std::regex conversion("%(0?)([0-9]*)d");
+    std::smatch match;
+    if (std::regex_search(pattern, match, conversion)) {
+        const std::size_t width = match[2].length() > 0 ? std::stoul(match[2].str()) : 0;
+        std::string number = std::to_string(index);
+        if (number.size() < width && width <= 16) {
+            number.insert(0, width - number.size(), match[1].length() > 0 ? '0' : ' ');
+        }
+        return match.prefix().str() + number + match.suffix().str();
+    }
+    char suffix[16];
+    std::snprintf(suffix, sizeof(suffix), "_%04d", index);
+    const std::size_t dot = pattern.rfind('.');
+    const std::size_t slash = pattern.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return pattern + suffix;
+    }
+    return pattern.substr(0, dot) + suffix + pattern.substr(dot);
+}
+
+} // namespace korval::tools

@@ -1,0 +1,16 @@
+// What installing the driver puts in the registry: the formats offered, the
+// bandwidth to start from and the published defaults of the user's settings.
+// Values already present are kept, so a machine directory keeps its changes.
+#pragma once
+
+#include "host/kernel/registry.h"
+
+namespace korval::tools {
+
+inline const char* const kParametersKey =
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
+inline const char* const kStillStatusKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL";
+
+void installRegistryDefaults(host::Registry& registry);
+
+} // namespace korval::tools
