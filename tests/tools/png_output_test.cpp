@@ -1,0 +1,36 @@
+#include "tools/korval/png_output.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using namespace korval::tools;
+
+TEST(PngOutputTest, BottomUpBgrBecomesTopDownRgb)
+{
+    // 2 × 2, stored bottom row first: bottom (1,2,3)(4,5,6), top (7,8,9)(10,11,12) as B G R.
+    const std::vector<std::uint8_t> bgr = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    EXPECT_EQ(rgbFromBottomUpBgr(bgr, 2, 2), (std::vector<std::uint8_t>{9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4}));
+    EXPECT_TRUE(rgbFromBottomUpBgr(std::vector<std::uint8_t>(11), 2, 2).empty()) << "short frame refused";
+}
+
+TEST(PngOutputTest, I420GreyStaysGreyAndTopRowStaysOnTop)
+{
+    // 2 × 2: top row luma 16, bottom row 235, neutral chroma.
+    const std::vector<std::uint8_t> i420 = {16, 16, 235, 235, 128, 128};
+    EXPECT_EQ(rgbFromI420(i420, 2, 2),
+              (std::vector<std::uint8_t>{16, 16, 16, 16, 16, 16, 235, 235, 235, 235, 235, 235}));
+    EXPECT_TRUE(rgbFromI420(std::vector<std::uint8_t>(5), 2, 2).empty());
+}
+
+TEST(PngOutputTest, FramePathsFromPatterns)
+{
+    EXPECT_EQ(framePath("shot_%03d.png", 7), "shot_007.png");
+    EXPECT_EQ(framePath("shot%d.png", 12), "shot12.png");
+    EXPECT_EQ(framePath("dir.d/shot.png", 3), "dir.d/shot_0003.png");
+    EXPECT_EQ(framePath("a%s%n%x.png", 1), "a%s%n%x_0001.png") << "other conversions stay plain text";
+}
+
+} // namespace
