@@ -16,6 +16,7 @@ const std::map<std::string, Command>& commands()
     static const std::map<std::string, Command> table = {
         {"capture", {runCapture, "capture frames from the virtual camera through the driver to Y4M or PNG"}},
         {"info", {runInfo, "load the driver on the emulated machine and show how it answers"}},
+        {"properties", {runProperties, "list the camera's properties, or --set NAME=VALUE"}},
         {"settings-checksum",
          {runSettingsChecksum, "check (or --write) the settings checksum \"A_65\" of a .reg file"}},
     };

@@ -12,6 +12,7 @@ int runKorval(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runProperties(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runSettingsChecksum(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace korval::tools
