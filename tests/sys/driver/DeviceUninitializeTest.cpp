@@ -57,6 +57,26 @@ TEST_F(DeviceUninitializeTest, AfterSurpriseRemovalFreesOnceAndASecondFindsNothi
     EXPECT_EQ(host::poolCounters().frees, before.frees);
 }
 
+TEST_F(DeviceUninitializeTest, UnplugWhileStreamingThenRemovalReleasesEverything)
+{
+    platform_.registry().setValue(kParametersKey, "A_111", host::RegistryValue::dword(1));
+    ASSERT_EQ(device_->start(), STATUS_SUCCESS);
+    const auto formats = device_->streamFormats(0);
+    ASSERT_FALSE(formats.empty());
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    auto stream = device_->openStream(0, device_->dataIntersection(0, formats.back()).format, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
+        ASSERT_EQ(stream->setState(state), STATUS_SUCCESS);
+    }
+    ASSERT_TRUE(ReadLockedFlag(&context().Usb->VideoStarted));
+    bus().unplug();
+    device_->surpriseRemove();
+    EXPECT_NE(context().Stream, nullptr);
+    device_->remove(); // closes the stream, then uninitializes
+    expectEverythingReleased();
+}
+
 TEST_F(DeviceUninitializeTest, WhilePoweredDownReleasesEverything)
 {
     ASSERT_EQ(device_->start(), STATUS_SUCCESS);
