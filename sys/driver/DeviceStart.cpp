@@ -57,6 +57,8 @@ VOID RegisterStillImageInterface(DeviceContext* Device)
     }
 }
 
+// The status channel is stopped only when it started: an Open refused before
+// it stored the device context leaves nothing for StopStatus to wait on.
 NTSTATUS FailStart(DeviceContext* Device, NTSTATUS Status)
 {
     if (ReadLockedFlag(&Device->Usb->StatusStarted)) {

@@ -148,9 +148,23 @@ TEST_F(DeviceLifecycleTest, StillInterfaceFailuresLeaveAWorkingDeviceWithoutTheI
     }
 }
 
-TEST_F(DeviceLifecycleTest, RepeatedInitializationCompleteLeavesTheStartedDeviceRunning)
+// A repeated initialize would orphan the running objects, a repeated
+// initialization complete would tear the working configuration down.
+TEST_F(DeviceLifecycleTest, RepeatedStartRequestsLeaveTheStartedDeviceRunning)
 {
     ASSERT_EQ(device_->start(), STATUS_SUCCESS);
+    CUsbCamera* usb = context().Usb;
+    const auto pool = host::poolCounters(KORVAL_POOL_TAG);
+    PORT_CONFIGURATION_INFORMATION config{};
+    config.PhysicalDeviceObject = camera_->deviceObject();
+    auto initialize = device_->sendAdapterSrb(
+        SRB_INITIALIZE_DEVICE, [&](HW_STREAM_REQUEST_BLOCK& srb) { srb.CommandData.ConfigInfo = &config; });
+    EXPECT_EQ(initialize.status, STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(context().Usb, usb);
+    EXPECT_EQ(host::poolCounters(KORVAL_POOL_TAG).allocations, pool.allocations);
+    auto withoutConfig = device_->sendAdapterSrb(SRB_INITIALIZE_DEVICE, [](HW_STREAM_REQUEST_BLOCK&) {});
+    EXPECT_EQ(withoutConfig.status, STATUS_INVALID_PARAMETER);
+
     auto again = device_->sendAdapterSrb(SRB_INITIALIZATION_COMPLETE, [](HW_STREAM_REQUEST_BLOCK&) {});
     EXPECT_EQ(again.status, STATUS_IO_DEVICE_ERROR);
     EXPECT_TRUE(GetUsbConfigured(&context()));
