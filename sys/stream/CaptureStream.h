@@ -31,7 +31,7 @@ inline VOID WriteCaptureState(StreamContext* Stream, UCHAR State)
 }
 
 // SRB_SET_STREAM_STATE and SRB_GET_STREAM_STATE.
-NTSTATUS SetCaptureState(DeviceContext* Device, KSSTATE Requested);
+NTSTATUS SetCaptureState(DeviceContext* Device, ULONG Requested);
 NTSTATUS GetCaptureState(DeviceContext* Device, PHW_STREAM_REQUEST_BLOCK Srb);
 // Stops video if it runs and cancels every read waiting in the data queue.
 VOID StopCaptureVideo(DeviceContext* Device);

@@ -5,6 +5,8 @@
 #include "stream/CaptureStream.h"
 #include "stream/SrbQueue.h"
 
+#include <cstring>
+
 namespace {
 
 NTSTATUS IndicateMasterClock(DeviceContext* Device, PHW_STREAM_REQUEST_BLOCK Srb)
@@ -19,11 +21,19 @@ NTSTATUS ProposeDataFormat(PHW_STREAM_REQUEST_BLOCK Srb)
     return format != nullptr && IsOfferedCaptureFormat(format) ? STATUS_SUCCESS : STATUS_NO_MATCH;
 }
 
+// Read as a number: the client may send a value outside the enumeration.
+ULONG RequestedState(PHW_STREAM_REQUEST_BLOCK Srb)
+{
+    ULONG value;
+    memcpy(&value, &Srb->CommandData.StreamState, sizeof(value));
+    return value;
+}
+
 NTSTATUS DispatchControl(DeviceContext* Device, PHW_STREAM_REQUEST_BLOCK Srb)
 {
     switch (Srb->Command) {
     case SRB_GET_STREAM_STATE: return GetCaptureState(Device, Srb);
-    case SRB_SET_STREAM_STATE: return SetCaptureState(Device, Srb->CommandData.StreamState);
+    case SRB_SET_STREAM_STATE: return SetCaptureState(Device, RequestedState(Srb));
     case SRB_GET_STREAM_PROPERTY: return GetCaptureStreamProperty(Device, Srb);
     case SRB_INDICATE_MASTER_CLOCK: return IndicateMasterClock(Device, Srb);
     case SRB_PROPOSE_DATA_FORMAT: return ProposeDataFormat(Srb);

@@ -69,7 +69,7 @@ VOID CancelQueuedReads(DeviceContext* Device)
     }
 }
 
-NTSTATUS SetCaptureState(DeviceContext* Device, KSSTATE Requested)
+NTSTATUS SetCaptureState(DeviceContext* Device, ULONG Requested)
 {
     StreamContext* stream = Device->Stream;
     const UCHAR previous = ReadCaptureState(stream);

@@ -33,7 +33,11 @@ TEST_F(CaptureStreamTest, VideoRunsOnlyInRunAndTheCameraFollows)
     ASSERT_EQ(stream_->setState(KSSTATE_STOP), STATUS_SUCCESS);
     EXPECT_FALSE(videoStarted());
     EXPECT_FALSE(camera().videoEnabled());
-    EXPECT_EQ(stream_->setState(static_cast<KSSTATE>(4)), STATUS_NOT_IMPLEMENTED);
+    const SrbResult unknown = stream_->sendControl(SRB_SET_STREAM_STATE, [](HW_STREAM_REQUEST_BLOCK& srb) {
+        const ULONG beyondRun = 4;
+        std::memcpy(&srb.CommandData.StreamState, &beyondRun, sizeof(beyondRun));
+    });
+    EXPECT_EQ(unknown.status, STATUS_NOT_IMPLEMENTED);
     EXPECT_EQ(stream().State, KSSTATE_STOP);
 }
 
