@@ -36,8 +36,9 @@ VOID ReleasePipeline(StreamContext* Stream);
 
 // One frame's work after its raw bytes are in RawFrame: orientation check,
 // decode, auto exposure, image processing, effect, overlay and the camera's
-// new values. *Delivered tells whether OutputFrame holds this frame; false
-// when a register write failed (the device is then treated as gone).
+// new values; the caller holds the parameter gate. *Delivered tells whether
+// OutputFrame holds this frame. False when a register write failed (the
+// device is then treated as gone).
 bool ProcessRawFrame(StreamContext* Stream, DeviceContext* Device, ULONG Length, ULONGLONG FrameNumber,
                      bool* Delivered);
 

@@ -1,6 +1,7 @@
 // One read request: the newest camera frame, processed, copied into the
 // request's buffer with the snapshot-button bit, and stamped. Runs only on
 // the draining thread of the data queue, at PASSIVE_LEVEL.
+#include "control/ParameterGate.h"
 #include "control/StillStatus.h"
 #include "stream/CaptureStream.h"
 #include "stream/CapturePipeline.h"
@@ -96,40 +97,51 @@ bool HeaderUsable(const StreamContext* Stream, PKSSTREAM_HEADER Header, NTSTATUS
     return true;
 }
 
-} // namespace
-
-NTSTATUS StreamContext::FillReadRequest(PHW_STREAM_REQUEST_BLOCK srb)
+NTSTATUS FillRequest(StreamContext* Stream, DeviceContext* Device, PHW_STREAM_REQUEST_BLOCK Srb)
 {
-    auto* device = srb != nullptr ? static_cast<DeviceContext*>(srb->HwDeviceExtension) : nullptr;
-    if (device == nullptr || device->Usb == nullptr || device->Camera == nullptr || RawFrame == nullptr) {
+    if (PollButton(Stream, Device->Usb)) {
+        Stream->ButtonPending = TRUE;
+    }
+    if (!GetUsbConfigured(Device)) {
         return STATUS_INVALID_PARAMETER;
     }
-    if (PollButton(this, device->Usb)) {
-        ButtonPending = TRUE;
-    }
-    if (!GetUsbConfigured(device)) {
-        return STATUS_INVALID_PARAMETER;
-    }
-    if (!GetDevicePresent(device)) {
+    if (!GetDevicePresent(Device)) {
         return STATUS_CANCELLED;
     }
-    RestartVideoIfRequested(device);
-    PKSSTREAM_HEADER header = ReadStreamHeader(srb);
+    RestartVideoIfRequested(Device);
+    PKSSTREAM_HEADER header = ReadStreamHeader(Srb);
     NTSTATUS status = STATUS_SUCCESS;
-    if (!HeaderUsable(this, header, &status)) {
+    if (!HeaderUsable(Stream, header, &status)) {
         return status;
     }
     header->OptionsFlags = 0;
-    FrameToggle = FrameToggle ? 0 : 1;
+    Stream->FrameToggle = Stream->FrameToggle ? 0 : 1;
     bool notDelivered = true;
-    if (RepeatsPreviousFrame(this)) {
-        CopyOutputFrame(this, header);
+    if (RepeatsPreviousFrame(Stream)) {
+        CopyOutputFrame(Stream, header);
         *static_cast<PUCHAR>(header->Data) &= static_cast<UCHAR>(~1u);
-    } else if (!CaptureFrame(this, device, header, &notDelivered)) {
+    } else if (!CaptureFrame(Stream, Device, header, &notDelivered)) {
         return STATUS_INVALID_PARAMETER;
     }
-    if (StampReadRequest(this, srb, header, notDelivered)) {
-        ButtonPending = FALSE;
+    if (StampReadRequest(Stream, Srb, header, notDelivered)) {
+        Stream->ButtonPending = FALSE;
     }
     return STATUS_SUCCESS;
+}
+
+} // namespace
+
+// The whole request runs under the parameter gate: property changes land
+// between frames, and a close that releases the buffers waits for a read in
+// progress (at most one frame wait once video is stopped).
+NTSTATUS StreamContext::FillReadRequest(PHW_STREAM_REQUEST_BLOCK srb)
+{
+    auto* device = srb != nullptr ? static_cast<DeviceContext*>(srb->HwDeviceExtension) : nullptr;
+    if (device == nullptr || device->Usb == nullptr || device->Camera == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    AcquireParameterGate(device);
+    const NTSTATUS status = RawFrame != nullptr ? FillRequest(this, device, srb) : STATUS_INVALID_PARAMETER;
+    ReleaseParameterGate(device);
+    return status;
 }

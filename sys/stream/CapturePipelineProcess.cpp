@@ -1,9 +1,7 @@
 // One raw camera frame through the processing chain: orientation check,
 // decode, auto exposure, image processing, effect and overlay, and the
-// camera's new values. The parameter gate is held throughout, so a property
-// change lands between two frames and never half way through one.
+// camera's new values. The caller holds the parameter gate.
 #include "ae/CAe.h"
-#include "control/ParameterGate.h"
 #include "control/RegistrySettings.h"
 #include "decoder/FrameDecoder.h"
 #include "effects/VideoEffects.h"
@@ -101,9 +99,12 @@ bool FrameUsable(const StreamContext* Stream, ULONG Length)
     return Length >= 2 * PIPELINE_HEADER_BYTES && (Stream->RawFrame[0] & PIPELINE_FRAME_UNUSABLE) == 0;
 }
 
-bool ProcessGated(StreamContext* Stream, DeviceContext* Device, ULONG Length, ULONGLONG FrameNumber,
-                  bool* Delivered)
+} // namespace
+
+bool ProcessRawFrame(StreamContext* Stream, DeviceContext* Device, ULONG Length, ULONGLONG FrameNumber,
+                     bool* Delivered)
 {
+    *Delivered = false;
     FollowOrientation(Stream, Device, FrameNumber);
     if (!FrameUsable(Stream, Length)) {
         return true;
@@ -124,14 +125,3 @@ bool ProcessGated(StreamContext* Stream, DeviceContext* Device, ULONG Length, UL
     return false;
 }
 
-} // namespace
-
-bool ProcessRawFrame(StreamContext* Stream, DeviceContext* Device, ULONG Length, ULONGLONG FrameNumber,
-                     bool* Delivered)
-{
-    *Delivered = false;
-    AcquireParameterGate(Device);
-    const bool written = ProcessGated(Stream, Device, Length, FrameNumber, Delivered);
-    ReleaseParameterGate(Device);
-    return written;
-}

@@ -1,5 +1,6 @@
 #include "PipelineHarness.h"
 
+#include "control/ParameterGate.h"
 #include "effects/VideoEffects.h"
 
 namespace korval::testing {
@@ -212,6 +213,67 @@ TEST_F(PipelineTest, EffectAndOverlayNumbersAreReadEveryFrame)
     ASSERT_EQ(fillNext(unknown), STATUS_SUCCESS);
     EXPECT_EQ(unknown.header()->DataUsed, bytes);
     EXPECT_NEAR(meanOf(unknown.data, bytes), meanOf(plain.data, bytes), 24.0);
+}
+
+} // namespace
+} // namespace korval::testing
+
+namespace korval::testing {
+namespace {
+
+// A property handler's change of the running stream's parameters, made under
+// the parameter gate while frames are being filled on another thread.
+TEST_F(PipelineTest, ParameterChangesUnderTheGateLandBetweenFrames)
+{
+    startStreaming();
+    std::atomic<bool> stop{false};
+    std::atomic<int> changes{0};
+    std::thread properties([&] {
+        while (!stop) {
+            AcquireParameterGate(device_.get());
+            tagIpParameters parameters;
+            if (stream_->ImageProcess->GetParameters(&parameters)) {
+                parameters.bMirror = parameters.bMirror ? 0 : 1;
+                stream_->ImageProcess->SetParameters(parameters);
+                ++changes;
+            }
+            ReleaseParameterGate(device_.get());
+            std::this_thread::yield();
+        }
+    });
+    for (int i = 0; i < 6; ++i) {
+        ReadRequest read = request();
+        EXPECT_EQ(fillWhilePumping(read), STATUS_SUCCESS);
+        EXPECT_EQ(read.header()->DataUsed, stream_->FrameSize);
+    }
+    stop = true;
+    properties.join();
+    EXPECT_GT(changes.load(), 0);
+}
+
+// A close while a read waits for a frame: it waits for the read, which then
+// finds the stream gone rather than freed buffers.
+TEST_F(PipelineTest, CloseWaitsForTheReadInProgress)
+{
+    startStreaming();
+    ReadRequest read = request();
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::thread reader([&] { status = fill(read); });
+    while (host::kernelWaiters() == 0) {
+        std::this_thread::yield();
+    }
+    std::thread closer([&] { stream_->PipelineClose(device_.get()); });
+    while (host::kernelWaiters() < 2) {
+        std::this_thread::yield();
+    }
+    host::systemClock().advance(kHalfSecond);
+    reader.join();
+    closer.join();
+    EXPECT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(read.header()->DataUsed, 0u);
+    EXPECT_EQ(stream_->RawFrame, nullptr);
+    ReadRequest after = request(352 * 288 * 3);
+    EXPECT_EQ(fill(after), STATUS_INVALID_PARAMETER);
 }
 
 } // namespace
