@@ -143,6 +143,9 @@ TEST_F(CaptureTest, FailuresNameTheFileAndExitNonZero)
     EXPECT_EQ(run({"capture", "--output", path("no/such/dir/x.y4m")}), 1);
     EXPECT_NE(err_.str().find("no/such/dir/x.y4m"), std::string::npos) << err_.str();
 
+    EXPECT_EQ(run({"capture", "--output", path("no/such/dir/f%02d.png")}), 1);
+    EXPECT_NE(err_.str().find("no/such/dir"), std::string::npos) << err_.str();
+
     std::ofstream(path("broken.png")) << "not a picture";
     EXPECT_EQ(run({"capture", "--scene", path("broken.png"), "--output", path("x.y4m")}), 1);
     EXPECT_NE(err_.str().find("broken.png"), std::string::npos) << err_.str();

@@ -2,12 +2,19 @@
 
 #include "tools/korval/png_output.h"
 
+#include <filesystem>
+
 namespace korval::tools {
 
 std::unique_ptr<FrameSink> FrameSink::open(const CaptureOptions& options, std::string& error)
 {
     std::unique_ptr<FrameSink> sink(new FrameSink(options));
     if (options.outputKind == OutputKind::PngPattern) {
+        const std::filesystem::path folder = std::filesystem::path(options.output).parent_path();
+        if (!folder.empty() && !std::filesystem::is_directory(folder)) {
+            error = "no folder '" + folder.string() + "' for the output pattern '" + options.output + "'";
+            return nullptr;
+        }
         return sink;
     }
     sink->file_.open(options.output, std::ios::binary | std::ios::trunc);
