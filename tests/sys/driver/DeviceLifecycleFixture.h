@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korval::lifecycle_test {
@@ -73,6 +74,16 @@ protected:
     host::UsbBus& bus() { return camera_->bus(); }
 
     bool statusStarted() { return context().Usb != nullptr && ReadLockedFlag(&context().Usb->StatusStarted) != FALSE; }
+    // A snapshot thread counts until it has fully left, a moment after
+    // StopStatus saw it end.
+    bool systemThreadsGone()
+    {
+        for (int i = 0; i < 2000 && platform_.runningSystemThreads() != 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return platform_.runningSystemThreads() == 0;
+    }
+    bool snapshotThreadStarted() { return context().SnapshotThread != nullptr; }
     bool stopEventSignaled() { return KeReadStateEvent(&context().DeviceStopEvent) != 0; }
 
     std::optional<std::uint32_t> statusReport()

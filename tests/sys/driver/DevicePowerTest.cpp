@@ -29,7 +29,7 @@ TEST_F(DevicePowerTest, DownStopsTheStatusChannelAndUpRestartsItAndReprogramsThe
         EXPECT_EQ(powerState(), ULONG(PowerDeviceD3));
         EXPECT_TRUE(stopEventSignaled());
         EXPECT_FALSE(statusStarted());
-        EXPECT_EQ(platform_.runningSystemThreads(), 0u);
+        EXPECT_TRUE(systemThreadsGone());
         EXPECT_TRUE(registerWrites().empty()); // no stream open: the indicator is left alone
         bus().clearTrace();
 
@@ -37,7 +37,7 @@ TEST_F(DevicePowerTest, DownStopsTheStatusChannelAndUpRestartsItAndReprogramsThe
         EXPECT_EQ(powerState(), ULONG(PowerDeviceD0));
         EXPECT_FALSE(stopEventSignaled());
         EXPECT_TRUE(statusStarted());
-        EXPECT_EQ(platform_.runningSystemThreads(), 1u);
+        EXPECT_TRUE(snapshotThreadStarted());
         const std::vector<std::pair<int, int>> idle = {{0x0F, 0x00}, {0x11, 0x30}};
         EXPECT_EQ(registerWrites(), idle);
         EXPECT_TRUE(blockWriteStarts().empty());
@@ -78,7 +78,7 @@ TEST_F(DevicePowerTest, RequestForD0WhilePoweredChangesNothing)
     EXPECT_EQ(powerState(), ULONG(PowerDeviceD0));
     EXPECT_FALSE(stopEventSignaled());
     EXPECT_TRUE(statusStarted());
-    EXPECT_EQ(platform_.runningSystemThreads(), 1u);
+    EXPECT_TRUE(snapshotThreadStarted());
     EXPECT_TRUE(bus().trace().empty());
 }
 
@@ -157,7 +157,7 @@ TEST_F(DevicePowerTest, PowerUpAfterSurpriseRemovalKeepsTheDeviceStopped)
     EXPECT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
     EXPECT_TRUE(stopEventSignaled());
     EXPECT_FALSE(statusStarted());
-    EXPECT_EQ(platform_.runningSystemThreads(), 0u);
+    EXPECT_TRUE(systemThreadsGone());
     EXPECT_TRUE(bus().trace().empty());
 }
 

@@ -49,7 +49,7 @@ TEST_F(DeviceLifecycleTest, StartCreatesObjectsConfiguresTheCameraAndRegistersTh
 
     // Status channel and snapshot thread.
     EXPECT_TRUE(statusStarted());
-    EXPECT_EQ(platform_.runningSystemThreads(), 1u);
+    EXPECT_TRUE(snapshotThreadStarted());
 
     // "CreateFileName" = "USB 1.1" without a terminator.
     const auto name = createFileName();
@@ -105,7 +105,7 @@ TEST_F(DeviceLifecycleTest, CameraWithoutAlternateSettingEightFailsAndEverything
     EXPECT_FALSE(GetUsbConfigured(&device));
     EXPECT_FALSE(GetRegistersReady(&device));
     EXPECT_FALSE(statusStarted());
-    EXPECT_EQ(platform_.runningSystemThreads(), 0u);
+    EXPECT_TRUE(systemThreadsGone());
     EXPECT_FALSE(bus().configured());
     EXPECT_TRUE(registerWrites().empty());
     EXPECT_FALSE(createFileName().has_value());
@@ -122,7 +122,7 @@ TEST_F(DeviceLifecycleTest, FailingDriverKeyOpenStopsTheStatusChannelAndClosesTh
     EXPECT_EQ(device_->start(), STATUS_ACCESS_DENIED);
     DeviceContext& device = context();
     EXPECT_FALSE(statusStarted());
-    EXPECT_EQ(platform_.runningSystemThreads(), 0u);
+    EXPECT_TRUE(systemThreadsGone());
     EXPECT_FALSE(GetRegistersReady(&device));
     EXPECT_FALSE(GetUsbConfigured(&device));
     EXPECT_FALSE(bus().configured());

@@ -26,7 +26,7 @@ protected:
         EXPECT_FALSE(GetCaptureOpen(&device));
         EXPECT_TRUE(stopEventSignaled());
         EXPECT_EQ(enabledImageInterfaces(), 0u);
-        EXPECT_EQ(platform_.runningSystemThreads(), 0u);
+        EXPECT_TRUE(systemThreadsGone());
         EXPECT_FALSE(bus().configured());
         host::checkNoPoolLeaks(KORVAL_POOL_TAG);
         host::checkNoPoolLeaks();
