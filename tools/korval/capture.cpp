@@ -114,6 +114,16 @@ public:
         return true;
     }
 
+    // Lets the requests still in flight finish, so that the stop that follows
+    // does not meet a frame in progress.
+    void drain()
+    {
+        for (const auto& read : reads_) {
+            read->wait();
+        }
+        reads_.clear();
+    }
+
     const CaptureTally& tally() const { return tally_; }
 
 private:
@@ -202,6 +212,7 @@ int capture(const CaptureOptions& options, std::ostream& out, std::ostream& err)
         }
         CaptureRun run(*stream, *sink, options, err);
         const bool captured = startStream(*stream, error) && run.run(error);
+        run.drain();
         err << "\n";
         stream->setState(KSSTATE_STOP);
         stream->close();
