@@ -2,12 +2,13 @@
 // CImageProcess and CAe take no locks, so a parameter change must never overlap
 // the per-frame processing of the same object, nor its creation or destruction.
 //
-// The pipeline holds the gate around each frame's CImageProcess / CAe work
-// (and around reading the effect and overlay frame numbers it acts on), and
-// while it creates or destroys those objects; not while it waits for a frame,
-// so that a property request waits at most one frame's processing. The property handlers hold it for
-// the whole of one request, so two property requests of a device never
-// interleave either. A change therefore lands between two frames.
+// The pipeline holds the gate for each whole read request (its frame wait, its
+// processing and its camera register changes) and while it creates or destroys
+// the processing objects, so a property request or a close waits at most one
+// frame. The property handlers hold it for the whole of one request, so two
+// property requests of a device never interleave either, and the stream-state
+// and power changes hold it while they edit the camera's register shadow. A
+// change therefore lands between two frames.
 //
 // PASSIVE_LEVEL only (it waits); not recursive.
 #pragma once

@@ -2,6 +2,7 @@
 // the indicator off, while the capture stream is open); returning to D0
 // starts them again and reprograms the camera, which lost its registers, so
 // a running stream resumes without a new state request.
+#include "control/ParameterGate.h"
 #include "driver/AdapterHandlers.h"
 #include "driver/DeviceContext.h"
 #include "stream/CaptureStream.h"
@@ -16,7 +17,10 @@ VOID PowerDown(DeviceContext* Device)
     Device->Usb->StopStatus();
     if (GetCaptureOpen(Device)) {
         Device->Usb->StopVideo();
+        // Kept apart from a read in progress, which edits the same register shadow.
+        AcquireParameterGate(Device);
         Device->Camera->SetIndicatorClosed();
+        ReleaseParameterGate(Device);
     }
     SetDevicePowerState(Device, PowerDeviceD3);
 }
@@ -36,7 +40,9 @@ VOID PowerUp(DeviceContext* Device)
     KeClearEvent(&Device->DeviceStopEvent);
     Device->Usb->StartStatus();
     const BOOLEAN captureOpen = GetCaptureOpen(Device);
+    AcquireParameterGate(Device);
     Device->Camera->ProgramPowerUp(captureOpen);
+    ReleaseParameterGate(Device);
     if (captureOpen && CaptureRunning(Device)) {
         Device->Usb->StartVideo();
     }

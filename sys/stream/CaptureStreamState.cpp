@@ -1,11 +1,22 @@
 // The capture stream's states: stop, acquire, pause and run, with video
 // transfers running exactly in run, and the answer to a state query.
+#include "control/ParameterGate.h"
 #include "stream/CaptureStream.h"
 #include "stream/SrbQueue.h"
 #include "usb/CCameraRegisters.h"
 #include "usb/CUsbCamera.h"
 
 namespace {
+
+// A read in progress re-encodes the register shadow for its frame's changes;
+// the parameter gate keeps this edit of the same shadow apart from it.
+bool SetCameraVideoEnable(DeviceContext* Device, bool on)
+{
+    AcquireParameterGate(Device);
+    const bool written = Device->Camera->SetVideoEnable(on);
+    ReleaseParameterGate(Device);
+    return written;
+}
 
 bool VideoRuns(DeviceContext* Device)
 {
@@ -42,7 +53,7 @@ NTSTATUS EnterRun(DeviceContext* Device)
         FillBlackFrame(stream, stream->OutputFrame, stream->OutputFrameSize, stream->OutputFrameSize);
     }
     if (!VideoRuns(Device)) {
-        if (Device->Camera == nullptr || !Device->Camera->SetVideoEnable(true) || !Device->Usb->StartVideo()) {
+        if (Device->Camera == nullptr || !SetCameraVideoEnable(Device, true) || !Device->Usb->StartVideo()) {
             return STATUS_INVALID_PARAMETER;
         }
     }
@@ -58,7 +69,7 @@ VOID StopCaptureVideo(DeviceContext* Device)
     }
     Device->Usb->StopVideo();
     if (Device->Camera != nullptr) {
-        Device->Camera->SetVideoEnable(false);
+        SetCameraVideoEnable(Device, false);
     }
 }
 
