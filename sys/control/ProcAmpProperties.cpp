@@ -78,15 +78,21 @@ VOID StoreClosed(DeviceContext* Device, ULONG Id, const KSPROPERTY_VIDEOPROCAMP_
     }
 }
 
+// Both directions: a known item and a whole record.
+NTSTATUS CheckProcAmpRequest(tagPropertyRequest* Request)
+{
+    if (Request->pProperty->Id >= PROCAMP_ITEM_COUNT) {
+        return STATUS_NOT_SUPPORTED;
+    }
+    return CheckPropertyData(Request, PROCAMP_PROPERTY_BYTES);
+}
+
 } // namespace
 
 NTSTATUS GetProcAmpProperty(tagPropertyRequest* Request)
 {
     const ULONG id = Request->pProperty->Id;
-    if (id >= PROCAMP_ITEM_COUNT) {
-        return STATUS_NOT_SUPPORTED;
-    }
-    NTSTATUS status = CheckPropertyData(Request, PROCAMP_PROPERTY_BYTES);
+    NTSTATUS status = CheckProcAmpRequest(Request);
     if (!NT_SUCCESS(status)) {
         return status;
     }
@@ -106,10 +112,7 @@ NTSTATUS GetProcAmpProperty(tagPropertyRequest* Request)
 NTSTATUS SetProcAmpProperty(tagPropertyRequest* Request)
 {
     const ULONG id = Request->pProperty->Id;
-    if (id >= PROCAMP_ITEM_COUNT) {
-        return STATUS_NOT_SUPPORTED;
-    }
-    NTSTATUS status = CheckPropertyData(Request, PROCAMP_PROPERTY_BYTES);
+    NTSTATUS status = CheckProcAmpRequest(Request);
     if (!NT_SUCCESS(status)) {
         return status;
     }

@@ -134,7 +134,9 @@ private:
     VOID PrepareVideoTransfer(tagTransferContext* context);
     VOID SendTransfer(tagTransferContext* context, tagLockedFlag* running);
     VOID Resubmit(tagTransferContext* context, tagLockedFlag* running, tagLockedUlong* inFlight, PKEVENT drained);
-    bool StatusCompleted(PIRP irp);
+    static NTSTATUS FinishTransfer(PIRP irp, PVOID context, bool (CUsbCamera::*completed)(tagTransferContext*, PIRP),
+                                   tagLockedUlong CUsbCamera::*inFlight, KEVENT CUsbCamera::*drained);
+    bool StatusCompleted(tagTransferContext* context, PIRP irp);
     bool VideoCompleted(tagTransferContext* context, PIRP irp);
     VOID SignalButtonPress();
     VOID StartSnapshotThread();

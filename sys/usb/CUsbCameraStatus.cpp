@@ -106,35 +106,23 @@ VOID CUsbCamera::SignalButtonPress()
 }
 
 // True when the resubmission DPC is queued (the transfer stays counted).
-bool CUsbCamera::StatusCompleted(PIRP irp)
+bool CUsbCamera::StatusCompleted(tagTransferContext* context, PIRP irp)
 {
-    const USBD_STATUS urbStatus = StatusContext->pUrb->UrbHeader.Status;
+    const USBD_STATUS urbStatus = context->pUrb->UrbHeader.Status;
     if (!NT_SUCCESS(irp->IoStatus.Status) || USBD_ERROR(urbStatus)) {
         return false; // silent until the next start
     }
     if (urbStatus != STATUS_REPORT_NONE) {
         SignalButtonPress();
     }
-    return KeInsertQueueDpc(&StatusContext->Dpc, nullptr, nullptr) != FALSE;
+    return KeInsertQueueDpc(&context->Dpc, nullptr, nullptr) != FALSE;
 }
 
 NTSTATUS NTAPI CUsbCamera::StatusComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context)
 {
     (void)DeviceObject;
-    auto* context = static_cast<tagTransferContext*>(Context);
-    CUsbCamera* self = context != nullptr ? context->pOwner : nullptr;
-    if (self == nullptr) {
-        Irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
-        return STATUS_MORE_PROCESSING_REQUIRED;
-    }
-    context->ucInFlight = 0;
-    if (context->pUrb == nullptr || self->Device == nullptr) {
-        Irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
-    } else if (self->StatusCompleted(Irp)) {
-        return STATUS_MORE_PROCESSING_REQUIRED;
-    }
-    ReleaseInFlight(&self->StatusInFlight, &self->StatusDrained);
-    return STATUS_MORE_PROCESSING_REQUIRED;
+    return FinishTransfer(Irp, Context, &CUsbCamera::StatusCompleted, &CUsbCamera::StatusInFlight,
+                          &CUsbCamera::StatusDrained);
 }
 
 VOID NTAPI CUsbCamera::StatusDpc(PKDPC Dpc, PVOID DeferredContext, PVOID SystemArgument1, PVOID SystemArgument2)

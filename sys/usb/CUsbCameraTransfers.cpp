@@ -48,3 +48,24 @@ VOID CUsbCamera::Resubmit(tagTransferContext* context, tagLockedFlag* running, t
     }
     SendTransfer(context, running);
 }
+
+// What both completion routines share: the transfer's owner, the in-flight
+// mark, and the count released unless the resubmission DPC took the transfer.
+NTSTATUS CUsbCamera::FinishTransfer(PIRP irp, PVOID context, bool (CUsbCamera::*completed)(tagTransferContext*, PIRP),
+                                    tagLockedUlong CUsbCamera::*inFlight, KEVENT CUsbCamera::*drained)
+{
+    auto* transfer = static_cast<tagTransferContext*>(context);
+    CUsbCamera* self = transfer != nullptr ? transfer->pOwner : nullptr;
+    if (self == nullptr) {
+        irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
+        return STATUS_MORE_PROCESSING_REQUIRED;
+    }
+    transfer->ucInFlight = 0;
+    if (transfer->pUrb == nullptr || self->Device == nullptr) {
+        irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
+    } else if ((self->*completed)(transfer, irp)) {
+        return STATUS_MORE_PROCESSING_REQUIRED;
+    }
+    ReleaseInFlight(&(self->*inFlight), &(self->*drained));
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}

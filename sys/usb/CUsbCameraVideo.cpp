@@ -78,20 +78,8 @@ bool CUsbCamera::VideoCompleted(tagTransferContext* context, PIRP irp)
 NTSTATUS NTAPI CUsbCamera::VideoComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context)
 {
     (void)DeviceObject;
-    auto* context = static_cast<tagTransferContext*>(Context);
-    CUsbCamera* self = context != nullptr ? context->pOwner : nullptr;
-    if (self == nullptr) {
-        Irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
-        return STATUS_MORE_PROCESSING_REQUIRED;
-    }
-    context->ucInFlight = 0;
-    if (context->pUrb == nullptr || self->Device == nullptr) {
-        Irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
-    } else if (self->VideoCompleted(context, Irp)) {
-        return STATUS_MORE_PROCESSING_REQUIRED;
-    }
-    ReleaseInFlight(&self->VideoInFlight, &self->VideoDrained);
-    return STATUS_MORE_PROCESSING_REQUIRED;
+    return FinishTransfer(Irp, Context, &CUsbCamera::VideoCompleted, &CUsbCamera::VideoInFlight,
+                          &CUsbCamera::VideoDrained);
 }
 
 VOID NTAPI CUsbCamera::VideoDpc(PKDPC Dpc, PVOID DeferredContext, PVOID SystemArgument1, PVOID SystemArgument2)
