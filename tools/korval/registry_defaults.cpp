@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 
 namespace korval::tools {
 namespace {
@@ -10,7 +9,7 @@ namespace {
 // All five sizes, 352x288 first; alternate setting 8 to start the bandwidth
 // search from; 30 frames per second (the driver derives its frame interval
 // from it, so it must not be 0); then the published property defaults.
-constexpr std::pair<int, std::uint32_t> kDefaults[] = {
+constexpr RegistryDefault kDefaults[] = {
     {64, 0x00432105}, {113, 8}, {135, 30},
     {77, 255}, {79, 0}, {81, 0}, {83, 160}, {85, 4}, {87, 70}, {89, 1}, // VIDEOPROCAMP
     {95, 1}, {97, 100},                                                 // exposure: auto, target
@@ -18,6 +17,11 @@ constexpr std::pair<int, std::uint32_t> kDefaults[] = {
 };
 
 } // namespace
+
+std::span<const RegistryDefault> registryDefaults()
+{
+    return kDefaults;
+}
 
 void installRegistryDefaults(host::Registry& registry)
 {

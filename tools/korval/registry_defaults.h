@@ -5,7 +5,19 @@
 
 #include "host/kernel/registry.h"
 
+#include <cstdint>
+#include <span>
+
 namespace korval::tools {
+
+// One value "A_<index>" under the parameters key, as installed on a fresh
+// machine. The tool and the driver's INF are both made from this one table.
+struct RegistryDefault {
+    int index;
+    std::uint32_t value;
+};
+
+std::span<const RegistryDefault> registryDefaults();
 
 inline const char* const kParametersKey =
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
