@@ -11,16 +11,17 @@
 
 namespace {
 
+// Both directions run under the parameter gate (kept apart from a read in
+// progress, which edits the same register shadow) and the transport lock (kept
+// apart from a stream open, close or state change starting or stopping the
+// same transfers).
 VOID PowerDown(DeviceContext* Device)
 {
     KeSetEvent(&Device->DeviceStopEvent, 0, FALSE);
     Device->Usb->StopStatus();
     if (GetCaptureOpen(Device)) {
         Device->Usb->StopVideo();
-        // Kept apart from a read in progress, which edits the same register shadow.
-        AcquireParameterGate(Device);
         Device->Camera->SetIndicatorClosed();
-        ReleaseParameterGate(Device);
     }
     SetDevicePowerState(Device, PowerDeviceD3);
 }
@@ -40,12 +41,28 @@ VOID PowerUp(DeviceContext* Device)
     KeClearEvent(&Device->DeviceStopEvent);
     Device->Usb->StartStatus();
     const BOOLEAN captureOpen = GetCaptureOpen(Device);
-    AcquireParameterGate(Device);
     Device->Camera->ProgramPowerUp(captureOpen);
-    ReleaseParameterGate(Device);
     if (captureOpen && CaptureRunning(Device)) {
         Device->Usb->StartVideo();
     }
+}
+
+NTSTATUS ChangePower(DeviceContext* Device, DEVICE_POWER_STATE Target)
+{
+    if (GetDevicePowerState(Device) == PowerDeviceD0) {
+        // Already powered: a request for D0 changes nothing, rather than
+        // stopping a working device and recording it as D3.
+        if (Target != PowerDeviceD0) {
+            PowerDown(Device);
+        }
+        return STATUS_SUCCESS;
+    }
+    SetDevicePowerState(Device, PowerDeviceD0);
+    if (Target != PowerDeviceD0) {
+        return STATUS_IO_DEVICE_ERROR;
+    }
+    PowerUp(Device);
+    return STATUS_SUCCESS;
 }
 
 } // namespace
@@ -56,19 +73,10 @@ NTSTATUS ChangePowerState(PHW_STREAM_REQUEST_BLOCK Srb)
     if (device == nullptr || device->Usb == nullptr || device->Camera == nullptr) {
         return STATUS_IO_DEVICE_ERROR;
     }
-    const DEVICE_POWER_STATE target = Srb->CommandData.DeviceState;
-    if (GetDevicePowerState(device) == PowerDeviceD0) {
-        // Already powered: a request for D0 changes nothing, rather than
-        // stopping a working device and recording it as D3.
-        if (target != PowerDeviceD0) {
-            PowerDown(device);
-        }
-        return STATUS_SUCCESS;
-    }
-    SetDevicePowerState(device, PowerDeviceD0);
-    if (target != PowerDeviceD0) {
-        return STATUS_IO_DEVICE_ERROR;
-    }
-    PowerUp(device);
-    return STATUS_SUCCESS;
+    AcquireParameterGate(device);
+    device->Usb->AcquireTransport();
+    const NTSTATUS status = ChangePower(device, Srb->CommandData.DeviceState);
+    device->Usb->ReleaseTransport();
+    ReleaseParameterGate(device);
+    return status;
 }

@@ -61,8 +61,11 @@ VOID RegisterStillImageInterface(DeviceContext* Device)
 // it stored the device context leaves nothing for StopStatus to wait on.
 NTSTATUS FailStart(DeviceContext* Device, NTSTATUS Status)
 {
-    if (ReadLockedFlag(&Device->Usb->StatusStarted)) {
-        Device->Usb->StopStatus();
+    {
+        CTransportHold hold(Device->Usb);
+        if (ReadLockedFlag(&Device->Usb->StatusStarted)) {
+            Device->Usb->StopStatus();
+        }
     }
     Device->Camera->Unbind();
     Device->Usb->Close();

@@ -12,8 +12,11 @@ namespace {
 
 VOID WindDownObjects(DeviceContext* Device)
 {
-    if (Device->Usb != nullptr && ReadLockedFlag(&Device->Usb->StatusStarted)) {
-        Device->Usb->StopStatus();
+    if (Device->Usb != nullptr) {
+        CTransportHold hold(Device->Usb);
+        if (ReadLockedFlag(&Device->Usb->StatusStarted)) {
+            Device->Usb->StopStatus();
+        }
     }
     if (Device->Stream != nullptr) {
         Device->Stream->PipelineClose(Device);

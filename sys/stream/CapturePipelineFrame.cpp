@@ -22,8 +22,14 @@ bool PollButton(StreamContext* Stream, CUsbCamera* Usb)
     return KeWaitForSingleObject(&Usb->ButtonEvent, Executive, KernelMode, FALSE, &timeout) == STATUS_SUCCESS;
 }
 
+// Under the transport lock, so that a stop or a power change cannot slip in
+// between the restart's stop and start.
 VOID RestartVideoIfRequested(DeviceContext* Device)
 {
+    if (!GetRestartRequested(Device)) {
+        return;
+    }
+    CTransportHold hold(Device->Usb);
     if (!GetRestartRequested(Device)) {
         return;
     }

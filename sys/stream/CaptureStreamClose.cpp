@@ -17,11 +17,12 @@ NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb)
     // A client may close without stopping first: video must not run on into
     // the teardown and the change of alternate setting.
     WriteCaptureState(device->Stream, KSSTATE_STOP);
-    StopCaptureVideo(device);
     CancelQueuedReads(device);
+    StopCaptureVideo(device);
     device->Stream->PipelineClose(device);
     CUsbCamera* usb = device->Usb;
     if (usb != nullptr) {
+        CTransportHold hold(usb); // a power change waits for the whole sequence
         usb->StopStatus();
         usb->SelectAlternateSetting(0);
         usb->StartStatus();

@@ -73,6 +73,7 @@ struct tagOpenProgress {
 VOID UndoUsbChanges(DeviceContext* Device, const tagOpenProgress& Progress)
 {
     CUsbCamera* usb = Device->Usb;
+    CTransportHold hold(usb);
     if (Progress.bAlternateSelected) {
         if (!Progress.bStatusStopped) {
             usb->StopStatus();
@@ -88,9 +89,12 @@ VOID UndoUsbChanges(DeviceContext* Device, const tagOpenProgress& Progress)
 }
 
 // Steps 5 to 9: settings, bandwidth, status channel and camera registers.
+// The whole under the transport lock: a power change in the middle would
+// restart the status channel or program the camera behind the open's back.
 bool PrepareDevice(DeviceContext* Device, tagOpenProgress* Progress)
 {
     CUsbCamera* usb = Device->Usb;
+    CTransportHold hold(usb);
     usb->StopStatus();
     Progress->bStatusStopped = true;
     LoadSettings(Device);

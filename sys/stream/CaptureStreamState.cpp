@@ -8,19 +8,25 @@
 
 namespace {
 
-// A read in progress re-encodes the register shadow for its frame's changes;
-// the parameter gate keeps this edit of the same shadow apart from it.
-bool SetCameraVideoEnable(DeviceContext* Device, bool on)
+// The video transfers and the camera's video bit change together: under the
+// parameter gate (a read in progress re-encodes the same register shadow) and
+// then the transport lock (a power change or a restart starts and stops the
+// same transfers), so the test of VideoStarted holds for the whole change.
+VOID LockVideoChange(DeviceContext* Device)
 {
     AcquireParameterGate(Device);
-    const bool written = Device->Camera->SetVideoEnable(on);
+    Device->Usb->AcquireTransport();
+}
+
+VOID UnlockVideoChange(DeviceContext* Device)
+{
+    Device->Usb->ReleaseTransport();
     ReleaseParameterGate(Device);
-    return written;
 }
 
 bool VideoRuns(DeviceContext* Device)
 {
-    return Device->Usb != nullptr && ReadLockedFlag(&Device->Usb->VideoStarted);
+    return ReadLockedFlag(&Device->Usb->VideoStarted);
 }
 
 // Called under the data queue's lock for each waiting read.
@@ -46,17 +52,21 @@ VOID ResetCountersAfterStop(StreamContext* Stream, UCHAR Previous)
     KfReleaseSpinLock(&Stream->CounterLock, oldIrql);
 }
 
-NTSTATUS EnterRun(DeviceContext* Device)
+// Called with the video change locked; the state becomes run under the same
+// lock, so a power-up sees the state and the transfers agree.
+NTSTATUS EnterRun(DeviceContext* Device, UCHAR Previous)
 {
     StreamContext* stream = Device->Stream;
     if (stream->OutputFrame != nullptr) {
         FillBlackFrame(stream, stream->OutputFrame, stream->OutputFrameSize, stream->OutputFrameSize);
     }
     if (!VideoRuns(Device)) {
-        if (Device->Camera == nullptr || !SetCameraVideoEnable(Device, true) || !Device->Usb->StartVideo()) {
+        if (Device->Camera == nullptr || !Device->Camera->SetVideoEnable(true) || !Device->Usb->StartVideo()) {
             return STATUS_INVALID_PARAMETER;
         }
     }
+    ResetCountersAfterStop(stream, Previous);
+    WriteCaptureState(stream, KSSTATE_RUN);
     return STATUS_SUCCESS;
 }
 
@@ -64,13 +74,17 @@ NTSTATUS EnterRun(DeviceContext* Device)
 
 VOID StopCaptureVideo(DeviceContext* Device)
 {
-    if (!VideoRuns(Device)) {
+    if (Device->Usb == nullptr) {
         return;
     }
-    Device->Usb->StopVideo();
-    if (Device->Camera != nullptr) {
-        SetCameraVideoEnable(Device, false);
+    LockVideoChange(Device);
+    if (VideoRuns(Device)) {
+        Device->Usb->StopVideo();
+        if (Device->Camera != nullptr) {
+            Device->Camera->SetVideoEnable(false);
+        }
     }
+    UnlockVideoChange(Device);
 }
 
 VOID CancelQueuedReads(DeviceContext* Device)
@@ -86,19 +100,23 @@ NTSTATUS SetCaptureState(DeviceContext* Device, ULONG Requested)
     const UCHAR previous = ReadCaptureState(stream);
     switch (Requested) {
     case KSSTATE_STOP:
+        // The queued reads are cancelled before the video change waits for a
+        // read in progress to finish its frame.
         WriteCaptureState(stream, KSSTATE_STOP);
-        StopCaptureVideo(Device);
         CancelQueuedReads(Device);
+        StopCaptureVideo(Device);
         return STATUS_SUCCESS;
     case KSSTATE_ACQUIRE:
     case KSSTATE_PAUSE:
         break;
     case KSSTATE_RUN: {
-        const NTSTATUS status = EnterRun(Device);
-        if (!NT_SUCCESS(status)) {
-            return status;
+        if (Device->Usb == nullptr) {
+            return STATUS_INVALID_PARAMETER;
         }
-        break;
+        LockVideoChange(Device);
+        const NTSTATUS status = EnterRun(Device, previous);
+        UnlockVideoChange(Device);
+        return status;
     }
     default: return STATUS_NOT_IMPLEMENTED;
     }

@@ -28,7 +28,7 @@ CUsbCamera::CUsbCamera()
       CollectLength(0), CollectState(0), FrameOpen(0), ButtonEvent{}, StatusEvent{},
       StatusDrained{}, VideoDrained{}, ThreadStop{}, StatusContext(nullptr), StatusInFlight{},
       VideoInFlight{}, VideoContext{}, StatusStarted{}, StatusRunning{}, VideoStarted{},
-      VideoRunning{}
+      VideoRunning{}, TransportGate{}, TransportOwner(nullptr), TransportDepth(0)
 {
     KeInitializeSemaphore(&RequestLock, 1, 1);
     KeInitializeSpinLock(&RawFrameLock);
@@ -39,6 +39,7 @@ CUsbCamera::CUsbCamera()
     KeInitializeEvent(&StatusDrained, NotificationEvent, FALSE);
     KeInitializeEvent(&VideoDrained, NotificationEvent, FALSE);
     KeInitializeEvent(&ThreadStop, NotificationEvent, FALSE);
+    KeInitializeEvent(&TransportGate, SynchronizationEvent, TRUE);
     InitializeLockedUlong(&StatusInFlight);
     InitializeLockedUlong(&VideoInFlight);
     InitializeLockedFlag(&StatusStarted);

@@ -72,6 +72,15 @@ public:
     // came within FrameTimeout) and the frame's FrameNumber.
     bool ReadFrame(PUCHAR buffer, PULONG length, ULONGLONG* frameNumber);
 
+    // The transport lock. Adapter and stream requests run at the same time, so
+    // every start and stop of the status and video transfers takes it, and a
+    // caller that tests the ...Started flags or runs a sequence (stop, change
+    // the alternate setting, start) holds it across the whole. PASSIVE_LEVEL
+    // only; the thread that holds it may take it again. Lock order: the
+    // parameter gate before this lock, never the other way round.
+    VOID AcquireTransport();
+    VOID ReleaseTransport();
+
     // ---- Configuration fields
     ULONG MarkerSkipBytes;
     USBD_PIPE_HANDLE PipeHandle[USB_PIPE_COUNT];
@@ -118,6 +127,11 @@ public:
     tagLockedUlong StatusInFlight, VideoInFlight;
     tagTransferContext* VideoContext[VIDEO_TRANSFER_COUNT];
     tagLockedFlag StatusStarted, StatusRunning, VideoStarted, VideoRunning;
+
+    // The transport lock: a synchronization event with its owner and depth.
+    KEVENT TransportGate;
+    PVOID TransportOwner;
+    ULONG TransportDepth;
 
 private:
     // Hooks of the streaming side.
@@ -172,4 +186,16 @@ private:
     VOID StorePipes(const USBD_INTERFACE_INFORMATION& information, UCHAR alternate);
     bool PipeRequest(USHORT function, ULONG pipe, bool ownIrp);
     bool IsConfigured();
+};
+
+// Holds the transport lock of one CUsbCamera for a scope.
+class CTransportHold {
+public:
+    explicit CTransportHold(CUsbCamera* usb) : m_pUsb(usb) { m_pUsb->AcquireTransport(); }
+    ~CTransportHold() { m_pUsb->ReleaseTransport(); }
+    CTransportHold(const CTransportHold&) = delete;
+    CTransportHold& operator=(const CTransportHold&) = delete;
+
+private:
+    CUsbCamera* m_pUsb;
 };

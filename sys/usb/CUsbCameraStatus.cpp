@@ -30,6 +30,7 @@ VOID CUsbCamera::PrepareStatusTransfer()
 
 bool CUsbCamera::StartStatus()
 {
+    CTransportHold hold(this);
     if (!IsConfigured() || ReadLockedFlag(&StatusStarted) || StatusContext == nullptr) {
         return false;
     }
@@ -51,6 +52,7 @@ bool CUsbCamera::StartStatus()
 
 VOID CUsbCamera::StopStatus()
 {
+    CTransportHold hold(this);
     WriteLockedFlag(&StatusRunning, FALSE);
     KeSetEvent(&ThreadStop, 0, FALSE);
     AbortStatusPipe();
@@ -72,10 +74,12 @@ VOID CUsbCamera::StartSnapshotThread()
     PVOID thread = nullptr;
     if (NT_SUCCESS(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread,
                                              nullptr))) {
-        if (Device->SnapshotThread != nullptr) {
-            ObDereferenceObject(Device->SnapshotThread);
+        // The reference changes hands in one step: whoever takes it out of
+        // the device owns it and is the only one to drop it.
+        PVOID previous = InterlockedExchangePointer(&Device->SnapshotThread, thread);
+        if (previous != nullptr) {
+            ObDereferenceObject(previous);
         }
-        Device->SnapshotThread = thread;
     }
     ZwClose(handle);
 }
@@ -88,10 +92,9 @@ VOID CUsbCamera::WaitForSnapshotThread()
     if (GetSnapshotThreadRunning(Device)) {
         KeWaitForSingleObject(&Device->SnapshotThreadDone, Executive, KernelMode, FALSE, nullptr);
     }
-    PVOID thread = Device->SnapshotThread;
+    PVOID thread = InterlockedExchangePointer(&Device->SnapshotThread, nullptr);
     if (thread != nullptr) {
         KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
-        Device->SnapshotThread = nullptr;
         ObDereferenceObject(thread);
     }
 }

@@ -4,6 +4,7 @@
 
 VOID CUsbCamera::StopTransfersIfRunning()
 {
+    CTransportHold hold(this);
     if (ReadLockedFlag(&StatusStarted)) {
         StopStatus();
     }

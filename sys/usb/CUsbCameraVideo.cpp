@@ -27,6 +27,7 @@ VOID CUsbCamera::PrepareVideoTransfer(tagTransferContext* context)
 
 bool CUsbCamera::StartVideo()
 {
+    CTransportHold hold(this);
     if (!IsConfigured() || ReadLockedFlag(&VideoStarted) || CollectBuffer == nullptr) {
         return false;
     }
@@ -50,6 +51,7 @@ bool CUsbCamera::StartVideo()
 
 VOID CUsbCamera::StopVideo()
 {
+    CTransportHold hold(this);
     WriteLockedFlag(&VideoRunning, FALSE);
     AbortVideoPipe();
     if (!InFlightSettled(&VideoInFlight, &VideoDrained)) {
