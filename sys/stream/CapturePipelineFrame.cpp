@@ -23,7 +23,9 @@ bool PollButton(StreamContext* Stream, CUsbCamera* Usb)
 }
 
 // Under the transport lock, so that a stop or a power change cannot slip in
-// between the restart's stop and start.
+// between the restart's stop and start. Only running transfers are restarted:
+// transfers that a stop ended stay ended until the next run enables the
+// camera's video again.
 VOID RestartVideoIfRequested(DeviceContext* Device)
 {
     if (!GetRestartRequested(Device)) {
@@ -31,6 +33,10 @@ VOID RestartVideoIfRequested(DeviceContext* Device)
     }
     CTransportHold hold(Device->Usb);
     if (!GetRestartRequested(Device)) {
+        return;
+    }
+    if (!ReadLockedFlag(&Device->Usb->VideoStarted)) {
+        SetRestartRequested(Device, FALSE);
         return;
     }
     Device->Usb->StopVideo();

@@ -84,6 +84,9 @@ VOID StopCaptureVideo(DeviceContext* Device)
             Device->Camera->SetVideoEnable(false);
         }
     }
+    // A restart asked for by the transfers just ended is void: the next run
+    // starts them afresh.
+    SetRestartRequested(Device, FALSE);
     UnlockVideoChange(Device);
 }
 

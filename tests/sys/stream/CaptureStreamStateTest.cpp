@@ -62,6 +62,39 @@ TEST_F(CaptureStreamTest, ReadsInRunCarryWholeFramesOfTheOpenFormat)
     ASSERT_EQ(stream_->setState(KSSTATE_STOP), STATUS_SUCCESS);
 }
 
+// A transfer error asks for a restart; a stop ends the transfers and with
+// them the request, so reads in pause never start video behind the camera's
+// back and the next run enables the camera again.
+TEST_F(CaptureStreamTest, RestartRequestDoesNotOutliveAStop)
+{
+    start();
+    open();
+    ASSERT_EQ(stream_->setState(KSSTATE_RUN), STATUS_SUCCESS);
+    host::UrbFault fault;
+    fault.function = URB_FUNCTION_ISOCH_TRANSFER;
+    fault.status = USBD_STATUS_DEV_NOT_RESPONDING;
+    camera_->bus().addFault(fault);
+    for (int ms = 0; ms < 2000 && !GetRestartRequested(context_); ++ms) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(GetRestartRequested(context_));
+    ASSERT_EQ(stream_->setState(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_FALSE(GetRestartRequested(context_));
+    ASSERT_EQ(stream_->setState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    stream_->submitRead(frameSize())->wait();
+    EXPECT_FALSE(videoStarted()) << "no restart outside run";
+
+    ASSERT_EQ(stream_->setState(KSSTATE_RUN), STATUS_SUCCESS);
+    EXPECT_TRUE(camera().videoEnabled());
+    bool delivered = false;
+    for (int i = 0; i < 4 && !delivered; ++i) {
+        auto read = stream_->submitRead(frameSize());
+        delivered = read->status() == STATUS_SUCCESS && read->header().DataUsed == frameSize();
+    }
+    EXPECT_TRUE(delivered);
+    ASSERT_EQ(stream_->setState(KSSTATE_STOP), STATUS_SUCCESS);
+}
+
 TEST_F(CaptureStreamTest, ReadsBeforePauseAreAnsweredAtOnceAndEmpty)
 {
     start();
