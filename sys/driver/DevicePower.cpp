@@ -57,10 +57,12 @@ NTSTATUS ChangePower(DeviceContext* Device, DEVICE_POWER_STATE Target)
         }
         return STATUS_SUCCESS;
     }
-    SetDevicePowerState(Device, PowerDeviceD0);
+    // A refused target leaves the device down and recorded as such, so the
+    // next request for D0 still powers it up.
     if (Target != PowerDeviceD0) {
         return STATUS_IO_DEVICE_ERROR;
     }
+    SetDevicePowerState(Device, PowerDeviceD0);
     PowerUp(Device);
     return STATUS_SUCCESS;
 }

@@ -59,16 +59,18 @@ TEST_F(DevicePowerTest, SnapshotButtonIsHeardAgainAfterPowerUp)
     EXPECT_EQ(event->signals(), 1u);
 }
 
-TEST_F(DevicePowerTest, RequestForD1WhilePoweredDownIsRefusedAndTheNextIsHandledAsFromD0)
+TEST_F(DevicePowerTest, RefusedTargetsWhilePoweredDownLeaveTheDeviceDownUntilD0)
 {
     ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
-    EXPECT_EQ(device_->setPowerState(PowerDeviceD1), STATUS_IO_DEVICE_ERROR);
-    EXPECT_EQ(powerState(), ULONG(PowerDeviceD0));
-    EXPECT_FALSE(statusStarted()); // nothing was restarted
-    EXPECT_EQ(device_->setPowerState(PowerDeviceD2), STATUS_SUCCESS);
-    EXPECT_EQ(powerState(), ULONG(PowerDeviceD3));
-    EXPECT_TRUE(stopEventSignaled());
+    for (DEVICE_POWER_STATE refused : {PowerDeviceD1, PowerDeviceD2}) {
+        EXPECT_EQ(device_->setPowerState(refused), STATUS_IO_DEVICE_ERROR);
+        EXPECT_EQ(powerState(), ULONG(PowerDeviceD3));
+        EXPECT_TRUE(stopEventSignaled());
+        EXPECT_FALSE(statusStarted());
+    }
     EXPECT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    EXPECT_EQ(powerState(), ULONG(PowerDeviceD0));
+    EXPECT_FALSE(stopEventSignaled());
     EXPECT_TRUE(statusStarted());
 }
 
