@@ -39,6 +39,9 @@ VOID PowerUp(DeviceContext* Device)
         return;
     }
     KeClearEvent(&Device->DeviceStopEvent);
+    if (Device->Usb->IdleAlternateOwed) {
+        Device->Usb->SelectAlternateSetting(0);
+    }
     Device->Usb->StartStatus();
     const BOOLEAN captureOpen = GetCaptureOpen(Device);
     Device->Camera->ProgramPowerUp(captureOpen);

@@ -24,7 +24,10 @@ NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb)
     if (usb != nullptr) {
         CTransportHold hold(usb); // a power change waits for the whole sequence
         usb->StopStatus();
-        usb->SelectAlternateSetting(0);
+        if (!usb->SelectAlternateSetting(0)) {
+            // Refused while powered down: the bandwidth is given back at power-up.
+            usb->IdleAlternateOwed = TRUE;
+        }
         usb->StartStatus();
     }
     if (device->Camera != nullptr) {

@@ -93,6 +93,9 @@ public:
     ULONG FrameBytes2, FrameBytes3;
     ULONG BitsPerSample;
     UCHAR CurrentAlternate;
+    // A return to alternate setting 0 that the bus refused (a close while
+    // powered down): made at the next power-up. Under the transport lock.
+    BOOLEAN IdleAlternateOwed;
     KSEMAPHORE RequestLock;
     PIRP RequestIrp;
     USB_DEVICE_DESCRIPTOR DeviceDescriptor;

@@ -86,6 +86,7 @@ bool CUsbCamera::SelectAlternateSetting(UCHAR alternate)
 VOID CUsbCamera::StorePipes(const USBD_INTERFACE_INFORMATION& information, UCHAR alternate)
 {
     CurrentAlternate = alternate;
+    IdleAlternateOwed = FALSE;
     for (ULONG pipe = 0; pipe < USB_PIPE_COUNT; ++pipe) {
         PipeHandle[pipe] = information.Pipes[pipe].PipeHandle;
         PipeMaxPacket[pipe] = information.Pipes[pipe].MaximumPacketSize;

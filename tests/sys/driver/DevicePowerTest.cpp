@@ -151,6 +151,23 @@ TEST_F(DevicePowerTest, RunningStreamResumesVideoAfterPowerUpWithoutAStateReques
     EXPECT_EQ(stream->close(), STATUS_SUCCESS);
 }
 
+TEST_F(DevicePowerTest, CloseWhilePoweredDownGivesTheBandwidthBackAtPowerUp)
+{
+    platform_.registry().setValue(kParametersKey, "A_111", host::RegistryValue::dword(1));
+    const auto formats = device_->streamFormats(0);
+    ASSERT_FALSE(formats.empty());
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    auto stream = device_->openStream(0, device_->dataIntersection(0, formats[0]).format, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    ASSERT_NE(bus().currentAlternate(), 0);
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+    EXPECT_EQ(stream->close(), STATUS_SUCCESS);
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    EXPECT_EQ(bus().currentAlternate(), 0);
+    EXPECT_EQ(context().Usb->CurrentAlternate, 0);
+    EXPECT_TRUE(statusStarted());
+}
+
 TEST_F(DevicePowerTest, PowerUpAfterSurpriseRemovalKeepsTheDeviceStopped)
 {
     ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
