@@ -13,6 +13,7 @@ constexpr ULONG HEADER_FRAME_RATE = 2;
 constexpr ULONG HEADER_GAIN_RED = 5;   // then green, blue
 constexpr ULONG HEADER_GAIN_INDEX_GB = 8; // low nibble green, high nibble blue
 constexpr ULONG HEADER_GAIN_INDEX_R = 9;  // low nibble red
+constexpr ULONG LARGEST_DIGITAL_GAIN = 255;
 
 USHORT FieldValue(const DeviceContext* Device, ULONG Field)
 {
@@ -39,6 +40,13 @@ VOID GainsFromHeader(const UCHAR* Header, tagIpInput* Input)
     }
 }
 
+// The digital gain registers hold 8 bits: a larger gain is held at the
+// largest boost the camera can give rather than wrapping to a cut.
+ULONG RegisterGain(USHORT Gain)
+{
+    return Gain > LARGEST_DIGITAL_GAIN ? LARGEST_DIGITAL_GAIN : Gain;
+}
+
 VOID StoreWhiteBalance(DeviceContext* Device, const tagIpInput& Next)
 {
     ULONG* field = Device->Camera->Field;
@@ -46,9 +54,9 @@ VOID StoreWhiteBalance(DeviceContext* Device, const tagIpInput& Next)
     field[FIELD_GAIN_INDEX_GREEN_BLUE_ROW] = Next.ucGainIndex[1];
     field[FIELD_GAIN_INDEX_GREEN_RED_ROW] = Next.ucGainIndex[1];
     field[FIELD_GAIN_INDEX_RED] = Next.ucGainIndex[0];
-    field[FIELD_DIGITAL_GAIN_RED] = Next.usGain[0];
-    field[FIELD_DIGITAL_GAIN_GREEN] = Next.usGain[1];
-    field[FIELD_DIGITAL_GAIN_BLUE] = Next.usGain[2];
+    field[FIELD_DIGITAL_GAIN_RED] = RegisterGain(Next.usGain[0]);
+    field[FIELD_DIGITAL_GAIN_GREEN] = RegisterGain(Next.usGain[1]);
+    field[FIELD_DIGITAL_GAIN_BLUE] = RegisterGain(Next.usGain[2]);
 }
 
 } // namespace

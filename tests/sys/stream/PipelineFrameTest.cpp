@@ -3,6 +3,8 @@
 #include "control/ParameterGate.h"
 #include "effects/VideoEffects.h"
 
+#include <algorithm>
+
 namespace korval::testing {
 namespace {
 
@@ -192,6 +194,43 @@ TEST_F(PipelineTest, FailingRegisterWriteMarksTheDeviceGoneAndDeliversNothing)
     ReadRequest later = request();
     EXPECT_EQ(fill(later), STATUS_CANCELLED);
     SetDevicePresent(device_.get(), TRUE);
+}
+
+// Manual white balance: the gains in force reach the camera's digital gain
+// registers, held to their 8 bits rather than cut.
+TEST_F(PipelineTest, ManualGainsReachTheCameraHeldToTheRegisterRange)
+{
+    struct Case {
+        ULONG flags;
+        ULONG red, green, blue;
+        std::uint8_t expected[3];
+    };
+    const Case cases[] = {
+        {0, 128, 180, 300, {128, 180, 255}}, // preset 0
+        {0, 64, 256, 1000, {64, 255, 255}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flags);
+        device_->CurWhiteBalanceFlags = c.flags;
+        device_->CurGain1 = c.red;
+        device_->CurGain2 = c.green;
+        device_->CurGain3 = c.blue;
+        startStreaming();
+        // As the white-balance property leaves the stream's parameters when it is not auto.
+        tagIpParameters ip;
+        ASSERT_TRUE(stream_->ImageProcess->GetParameters(&ip));
+        ip.bAwb = 0;
+        ASSERT_TRUE(stream_->ImageProcess->SetParameters(ip));
+        for (int i = 0; i < 2; ++i) {
+            ReadRequest read = request();
+            ASSERT_EQ(fillNext(read), STATUS_SUCCESS);
+        }
+        for (unsigned i = 0; i < 3; ++i) {
+            EXPECT_EQ(camera().writtenRegister(0x0B + i), c.expected[i]) << "register " << 0x0B + i;
+        }
+        usb_->StopVideo();
+        stream_->PipelineClose(device_.get());
+    }
 }
 
 TEST_F(PipelineTest, EffectAndOverlayNumbersAreReadEveryFrame)
