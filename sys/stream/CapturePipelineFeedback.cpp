@@ -88,13 +88,16 @@ tagAeInput BuildAeInput(const StreamContext* Stream, const DeviceContext* Device
 
 // The defect stage is given the exposure auto exposure reports, so that it
 // rescans when the exposure moves and re-marks its pixels at short exposures.
+// White balance is automatic exactly when its flags say auto (1), as the image
+// processing's bAwb: every other value, the stored 0 as well as the property's
+// manual flag 2, takes the gains in force rather than the frame header's.
 tagIpInput BuildIpInput(const StreamContext* Stream, const DeviceContext* Device)
 {
     tagIpInput input = {};
     input.pBayer = Stream->BayerFrame;
     input.ucFrameRate = Stream->RawFrame[HEADER_FRAME_RATE];
     input.ulExposure = Stream->AeOutput.ulExposure1024;
-    if (Device->CurWhiteBalanceFlags == 0) {
+    if (Device->CurWhiteBalanceFlags != KSPROPERTY_VIDEOPROCAMP_FLAGS_AUTO) {
         GainsFromCamera(Device, &input);
     } else {
         GainsFromHeader(Stream->RawFrame, &input);

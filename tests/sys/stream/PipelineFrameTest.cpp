@@ -208,6 +208,7 @@ TEST_F(PipelineTest, ManualGainsReachTheCameraHeldToTheRegisterRange)
     const Case cases[] = {
         {0, 128, 180, 300, {128, 180, 255}}, // preset 0
         {0, 64, 256, 1000, {64, 255, 255}},
+        {2, 140, 128, 150, {140, 128, 150}}, // the property's manual flag, preset 1
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.flags);
