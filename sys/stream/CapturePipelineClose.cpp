@@ -82,6 +82,7 @@ VOID ClearTimesAndCounters(StreamContext* Stream)
     WriteCaptureState(Stream, KSSTATE_STOP);
     __atomic_store_n(&Stream->MasterClock, nullptr, __ATOMIC_RELAXED);
     Stream->ButtonPending = FALSE;
+    Stream->RegistersOwed = FALSE;
 }
 
 } // namespace

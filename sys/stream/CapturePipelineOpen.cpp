@@ -182,6 +182,7 @@ bool StreamContext::PipelineOpen(ULONG rawWidth, ULONG rawHeight, ULONG outWidth
     PictureNumber = 0;
     DropCount = 0;
     ButtonPending = FALSE;
+    RegistersOwed = FALSE;
     ComputeSizes(this, rawWidth, rawHeight, outWidth, outHeight);
     FrameDuration = frameDuration;
     AcquireParameterGate(device);

@@ -101,10 +101,19 @@ bool FrameUsable(const StreamContext* Stream, ULONG Length)
 
 } // namespace
 
+// A failed register write is not taken for a removal (the Plug and Play
+// manager reports one): the frame is not delivered, and the next frame writes
+// the whole register image before its own changes, until the camera takes it.
 bool ProcessRawFrame(StreamContext* Stream, DeviceContext* Device, ULONG Length, ULONGLONG FrameNumber,
                      bool* Delivered)
 {
     *Delivered = false;
+    if (Stream->RegistersOwed) {
+        if (!Device->Camera->WriteAllRegisters()) {
+            return false;
+        }
+        Stream->RegistersOwed = FALSE;
+    }
     FollowOrientation(Stream, Device, FrameNumber);
     if (!FrameUsable(Stream, Length)) {
         return true;
@@ -119,9 +128,7 @@ bool ProcessRawFrame(StreamContext* Stream, DeviceContext* Device, ULONG Length,
         Stream->FramesProcessed -= 1;
         *Delivered = false;
     }
-    if (GetDevicePowerState(Device) == PowerDeviceD0) {
-        SetDevicePresent(Device, FALSE);
-    }
+    Stream->RegistersOwed = TRUE;
     return false;
 }
 

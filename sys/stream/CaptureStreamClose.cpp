@@ -1,6 +1,7 @@
 // SRB_CLOSE_STREAM: releases the processing chain, gives the bus its
 // bandwidth back, puts the camera's indicator in its closed state and keeps
-// the user's settings. A device that is gone is left to uninitialization.
+// the user's settings. The stream is released even when the device is gone,
+// so that a later open is not refused; only the camera is left alone then.
 #include "control/RegistrySettings.h"
 #include "driver/AdapterHandlers.h"
 #include "stream/CaptureStream.h"
@@ -10,7 +11,7 @@
 NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb)
 {
     auto* device = static_cast<DeviceContext*>(Srb->HwDeviceExtension);
-    if (device == nullptr || device->Stream == nullptr || !GetDevicePresent(device)) {
+    if (device == nullptr || device->Stream == nullptr) {
         return STATUS_SUCCESS;
     }
     SetCaptureOpen(device, FALSE);
@@ -20,8 +21,9 @@ NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb)
     CancelQueuedReads(device);
     StopCaptureVideo(device);
     device->Stream->PipelineClose(device);
+    const bool present = GetDevicePresent(device) != FALSE;
     CUsbCamera* usb = device->Usb;
-    if (usb != nullptr) {
+    if (usb != nullptr && present) {
         CTransportHold hold(usb); // a power change waits for the whole sequence
         usb->StopStatus();
         if (!usb->SelectAlternateSetting(0)) {
@@ -30,7 +32,7 @@ NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb)
         }
         usb->StartStatus();
     }
-    if (device->Camera != nullptr) {
+    if (device->Camera != nullptr && present) {
         device->Camera->SetIndicatorClosed();
     }
     if (device->SettingsValid) {

@@ -14,7 +14,7 @@ StreamContext::StreamContext()
       DecompressionFrame{}, RawFrameSize(0), BayerFrameSize(0), OutputFrameSize(0),
       EffectFrameSize(0), OverlayFrameSize(0), EffectsWorkSize(0), Decoder(nullptr),
       OrientationValue(0), FrameToggle(0), LastMeanLuma(0), OverlayLock(0), OverlayLoadGate{}, AeOutput{},
-      ButtonPending(FALSE)
+      ButtonPending(FALSE), RegistersOwed(FALSE)
 {
     KeInitializeEvent(&OverlayLoadGate, SynchronizationEvent, TRUE);
 }

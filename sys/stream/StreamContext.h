@@ -72,6 +72,9 @@ public:
     tagAeOutput AeOutput;
     // A snapshot-button press not yet shown in a delivered frame.
     BOOLEAN ButtonPending;
+    // A frame's register write failed: the camera may hold part of the
+    // shadow, so the next frame first writes the whole register image again.
+    BOOLEAN RegistersOwed;
 
     // Initialises StateLock, CounterLock, FrameLock and SpareLock.
     VOID InitializeLocks();

@@ -169,31 +169,37 @@ TEST_F(PipelineTest, RestartRequestStopsResetsAndRestartsVideo)
     EXPECT_EQ(usb_->VideoInFlight.ulValue, VIDEO_TRANSFER_COUNT);
 }
 
-TEST_F(PipelineTest, FailingRegisterWriteMarksTheDeviceGoneAndDeliversNothing)
+TEST_F(PipelineTest, FailingRegisterWriteDeliversNothingAndTheNextFrameRewritesTheCamera)
 {
     camera().setScene(camera::makeFlatScene(0.01f, 0.01f, 0.01f));
     startStreaming();
     // Auto exposure writes on one of the first frames of a dark scene.
     host::UrbFault fault;
     fault.function = URB_FUNCTION_VENDOR_INTERFACE;
-    fault.times = -1;
     bus().addFault(fault);
-    NTSTATUS status = STATUS_SUCCESS;
-    int reads = 0;
-    for (; reads < 20 && GetDevicePresent(device_.get()); ++reads) {
+    bool failed = false;
+    for (int reads = 0; reads < 20 && !failed; ++reads) {
         ReadRequest read = request();
         const ULONGLONG processed = stream_->FramesProcessed;
-        status = fillNext(read);
-        EXPECT_EQ(status, STATUS_SUCCESS);
-        if (!GetDevicePresent(device_.get())) {
+        ASSERT_EQ(fillNext(read), STATUS_SUCCESS);
+        const auto writes = traceOf(URB_FUNCTION_VENDOR_INTERFACE);
+        failed = std::any_of(writes.begin(), writes.end(),
+                             [](const host::UrbTraceEntry& entry) { return USBD_ERROR(entry.status); });
+        if (failed) {
             EXPECT_EQ(read.header()->DataUsed, 0u);
             EXPECT_EQ(stream_->FramesProcessed, processed);
         }
     }
-    ASSERT_FALSE(GetDevicePresent(device_.get()));
-    ReadRequest later = request();
-    EXPECT_EQ(fill(later), STATUS_CANCELLED);
-    SetDevicePresent(device_.get(), TRUE);
+    ASSERT_TRUE(failed);
+    EXPECT_TRUE(GetDevicePresent(device_.get())) << "one failed request is not a removal";
+    bus().clearTrace();
+    ReadRequest next = request();
+    ASSERT_EQ(fillNext(next), STATUS_SUCCESS);
+    EXPECT_EQ(next.header()->DataUsed, stream_->FrameSize);
+    const auto writes = traceOf(URB_FUNCTION_VENDOR_INTERFACE);
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.front().index, 0x02) << "the whole register image again, from its first block";
+    EXPECT_EQ(writes.front().requestedLength, 8u);
 }
 
 // Manual white balance: the gains in force reach the camera's digital gain
