@@ -1,8 +1,11 @@
 // RtlQueryRegistryValues: each table entry switches keys, reads one value or
 // every value of the key, and hands the data to a routine or, with the direct
-// flag, stores it by its type. A direct entry only ever receives a value of
-// the type it expects (its TYPECHECK type, else its default type): a value of
-// another type counts as missing, so it can never overrun the destination.
+// flag, stores it by the value's own type, as the platform does: a string into
+// the UNICODE_STRING the entry context is taken for, other data of up to 4
+// bytes over the entry context, longer data into a buffer sized by the entry
+// context's first LONG. A value whose type disagrees with the entry context
+// therefore overwrites it; only an entry with the type-check flag is refused
+// such a value (STATUS_OBJECT_TYPE_MISMATCH, nothing written).
 #include "host/kernel/registry_query.h"
 
 #include "host/kernel/kernel_internal.h"
@@ -90,12 +93,11 @@ NTSTATUS deliver(const RTL_QUERY_REGISTRY_TABLE& entry, PWSTR name, const Data& 
     return entry.QueryRoutine(name, data.type, const_cast<void*>(data.bytes), data.length, context, entry.EntryContext);
 }
 
-ULONG expectedType(const RTL_QUERY_REGISTRY_TABLE& entry)
+// A type-checked direct entry given a value of another type.
+bool typeRefused(const RTL_QUERY_REGISTRY_TABLE& entry, ULONG type)
 {
-    if (entry.Flags & RTL_QUERY_REGISTRY_TYPECHECK) {
-        return entry.DefaultType >> RTL_QUERY_REGISTRY_TYPECHECK_SHIFT;
-    }
-    return (entry.Flags & RTL_QUERY_REGISTRY_DIRECT) ? (entry.DefaultType & 0xFFFFFF) : REG_NONE;
+    const ULONG mask = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
+    return (entry.Flags & mask) == mask && type != (entry.DefaultType >> RTL_QUERY_REGISTRY_TYPECHECK_SHIFT);
 }
 
 ULONG defaultLength(ULONG type, const void* data, ULONG given)
@@ -117,21 +119,14 @@ ULONG defaultLength(ULONG type, const void* data, ULONG given)
     return (count + 1) * sizeof(WCHAR);
 }
 
-// The stored value when the entry may receive it: of the expected type and, for direct DWORDs, 4 bytes long.
-bool acceptable(const RTL_QUERY_REGISTRY_TABLE& entry, const RegistryValue& value)
-{
-    const ULONG expected = expectedType(entry);
-    if (expected != REG_NONE && value.type != expected) {
-        return false;
-    }
-    return !(value.type == REG_DWORD && value.data.size() != sizeof(ULONG) && (entry.Flags & RTL_QUERY_REGISTRY_DIRECT));
-}
-
 NTSTATUS queryValue(Registry& registry, const std::string& key, const RTL_QUERY_REGISTRY_TABLE& entry, PVOID context)
 {
     const std::string name = toUtf8(entry.Name);
     const std::optional<RegistryValue> value = registry.value(key, name);
-    if (value.has_value() && acceptable(entry, *value)) {
+    if (value.has_value()) {
+        if (typeRefused(entry, value->type)) {
+            return STATUS_OBJECT_TYPE_MISMATCH;
+        }
         const Data data{value->type, value->data.data(), static_cast<ULONG>(value->data.size())};
         const NTSTATUS status = deliver(entry, entry.Name, data, context);
         if (NT_SUCCESS(status) && (entry.Flags & RTL_QUERY_REGISTRY_DELETE)) {

@@ -69,8 +69,9 @@ NTSTATUS ReadDword(PCWSTR Path, PCWSTR Name, PULONG Slot)
     ULONG fallback = *Slot;
     RTL_QUERY_REGISTRY_TABLE table[2];
     std::memset(table, 0, sizeof(table));
-    // The type check makes a value of another type count as an error instead of
-    // being copied over the 4-byte slot; the slot then keeps its contents.
+    // The type check refuses a value of another type instead of copying it
+    // over the 4-byte slot; such a value then reads as missing: the slot keeps
+    // its contents.
     table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT |
                      RTL_QUERY_REGISTRY_TYPECHECK;
     table[0].Name = const_cast<PWSTR>(Name);
@@ -78,7 +79,8 @@ NTSTATUS ReadDword(PCWSTR Path, PCWSTR Name, PULONG Slot)
     table[0].DefaultType = (REG_DWORD << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_DWORD;
     table[0].DefaultData = &fallback;
     table[0].DefaultLength = sizeof(ULONG);
-    return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, Path, table, nullptr, nullptr);
+    const NTSTATUS status = RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, Path, table, nullptr, nullptr);
+    return status == STATUS_OBJECT_TYPE_MISMATCH ? STATUS_SUCCESS : status;
 }
 
 NTSTATUS WriteDword(PCWSTR Path, PCWSTR Name, ULONG Value)

@@ -1,6 +1,7 @@
 #include "host/kernel/pool.h"
 #include "kernel_test_support.h"
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -45,27 +46,65 @@ TEST_F(RegistryTest, DirectDwordReadsTheValueOrKeepsTheSlot)
     EXPECT_EQ(slot, 99u);
 }
 
-TEST_F(RegistryTest, WrongTypedValueCountsAsMissingAndNeverOverrunsTheSlot)
+// A direct entry stores the value by the value's own type, whatever the entry
+// context is: that is how a wrongly typed value overwrites it on the platform.
+// Only the type check protects the context.
+TEST_F(RegistryTest, DirectEntriesStoreByTheValuesTypeUnlessTypeChecked)
 {
-    platform_->registry().setValue(kParameters, "A_5", RegistryValue::binary(std::vector<std::uint8_t>(64, 0xEE)));
-    platform_->registry().setValue(kParameters, "A_6", RegistryValue::string("long text that is no number"));
-    struct {
-        ULONG slot;
-        ULONG guard[4];
-    } memory = {0xFFFFFFFF, {1, 2, 3, 4}};
-    EXPECT_EQ(readDword(KTEXT("A_5"), &memory.slot), STATUS_SUCCESS);
-    EXPECT_EQ(readDword(KTEXT("A_6"), &memory.slot), STATUS_SUCCESS);
-    EXPECT_EQ(memory.slot, 0xFFFFFFFFu) << "the default (the slot's own value) was used";
-    EXPECT_EQ(memory.guard[0], 1u);
-    EXPECT_EQ(memory.guard[3], 4u);
+    auto& registry = platform_->registry();
+    registry.setValue(kParameters, "Short", RegistryValue::binary({1, 2, 3}));
+    registry.setValue(kParameters, "Long", RegistryValue::binary(std::vector<std::uint8_t>(8, 0xEE)));
+    registry.setValue(kParameters, "Text", RegistryValue::string("no number"));
+    struct Context {
+        LONG first;     // the buffer size of a long value's context (or a slot)
+        ULONG rest[7];
+    };
+    struct Case {
+        const char* name;
+        LONG first;
+        ULONG typeCheck; // REG_NONE: no type check
+        NTSTATUS status;
+        ULONG expected[4];
+    };
+    const Case cases[] = {
+        {"Short", 0x11111111, REG_NONE, STATUS_SUCCESS, {0x11030201, 7, 7, 7}},
+        {"Long", -8, REG_NONE, STATUS_SUCCESS, {0xEEEEEEEE, 0xEEEEEEEE, 7, 7}},
+        {"Long", -7, REG_NONE, STATUS_BUFFER_TOO_SMALL, {ULONG(-7), 7, 7, 7}},
+        {"Long", 16, REG_NONE, STATUS_SUCCESS, {8, REG_BINARY, 0xEEEEEEEE, 0xEEEEEEEE}},
+        {"Long", 16, REG_SZ, STATUS_OBJECT_TYPE_MISMATCH, {16, 7, 7, 7}},
+        {"Text", 0x11111111, REG_DWORD, STATUS_OBJECT_TYPE_MISMATCH, {0x11111111, 7, 7, 7}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.first));
+        Context context{c.first, {7, 7, 7, 7, 7, 7, 7}};
+        std::u16string name(c.name, c.name + std::strlen(c.name));
+        RTL_QUERY_REGISTRY_TABLE table[2] = {};
+        table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT;
+        table[0].Name = reinterpret_cast<PWSTR>(name.data());
+        table[0].EntryContext = &context;
+        if (c.typeCheck != REG_NONE) {
+            table[0].Flags |= RTL_QUERY_REGISTRY_TYPECHECK;
+            table[0].DefaultType = c.typeCheck << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT;
+        }
+        EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, kParametersPath, table, nullptr, nullptr), c.status);
+        EXPECT_EQ(ULONG(context.first), c.expected[0]);
+        for (int i = 1; i < 4; ++i) {
+            EXPECT_EQ(context.rest[i - 1], c.expected[i]) << i;
+        }
+    }
+}
 
-    RTL_QUERY_REGISTRY_TABLE table[2] = {};
-    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
-    table[0].Name = const_cast<PWSTR>(KTEXT("A_5"));
-    table[0].EntryContext = &memory.slot;
-    table[0].DefaultType = (REG_DWORD << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_NONE;
-    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, kParametersPath, table, nullptr, nullptr),
-              STATUS_OBJECT_NAME_NOT_FOUND) << "required, no default, wrong type";
+// Without the type check a string lands in whatever the entry context is, as
+// a UNICODE_STRING: a slot meant for a number is overwritten.
+TEST_F(RegistryTest, StringWithoutTypeCheckIsStoredAsAUnicodeString)
+{
+    platform_->registry().setValue(kParameters, "A_6", RegistryValue::string("text"));
+    UNICODE_STRING target{0, 0, nullptr};
+    EXPECT_EQ(readDword(KTEXT("A_6"), reinterpret_cast<ULONG*>(&target)), STATUS_SUCCESS);
+    EXPECT_EQ(target.Length, 4 * sizeof(WCHAR));
+    ASSERT_NE(target.Buffer, nullptr) << "a null buffer gets a pool allocation";
+    EXPECT_EQ(target.Buffer[0], u't');
+    RtlFreeUnicodeString(&target);
 }
 
 TEST_F(RegistryTest, DirectStringFillsTheCallersBufferOrRefusesWhenItIsTooSmall)
