@@ -98,10 +98,12 @@ NTSTATUS ReadString(PCWSTR Path, PCWSTR Name, PWCHAR Buffer, USHORT Capacity)
     WCHAR emptyDefault[1] = {0};
     RTL_QUERY_REGISTRY_TABLE table[2];
     std::memset(table, 0, sizeof(table));
-    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT;
+    // Without the type check a binary value longer than 4 bytes would be
+    // written over the UNICODE_STRING on this stack.
+    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
     table[0].Name = const_cast<PWSTR>(Name);
     table[0].EntryContext = &value;
-    table[0].DefaultType = REG_SZ;
+    table[0].DefaultType = (REG_SZ << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_SZ;
     table[0].DefaultData = emptyDefault;
     table[0].DefaultLength = sizeof(emptyDefault);
     return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, Path, table, nullptr, nullptr);

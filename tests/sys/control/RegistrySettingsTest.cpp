@@ -222,6 +222,20 @@ TEST_F(RegistrySettingsTest, ReadStringOnlyAtPassiveLevel)
     EXPECT_EQ(atDispatch, STATUS_INVALID_PARAMETER);
 }
 
+// A string read of a value stored with another type fails and leaves the
+// caller's buffer alone; the value never lands on the string descriptor.
+TEST_F(RegistrySettingsTest, ReadStringRefusesAValueOfAnotherType)
+{
+    platform_->registry().setValue(kParameters, "Binary", RegistryValue::binary(std::vector<std::uint8_t>(8, 0xAB)));
+    platform_->registry().setValue(kParameters, "Number", RegistryValue::dword(0x00410041));
+    for (PCWSTR name : {KTEXT("Binary"), KTEXT("Number")}) {
+        WCHAR buffer[8] = {'x', 'y', 0};
+        EXPECT_EQ(ReadString(SETTINGS_KEY_PATH, name, buffer, sizeof(buffer)), STATUS_OBJECT_TYPE_MISMATCH);
+        EXPECT_EQ(buffer[0], 'x');
+        EXPECT_EQ(buffer[1], 'y');
+    }
+}
+
 TEST_F(RegistrySettingsTest, SettingsSurviveANewPlatformOnTheSameMachine)
 {
     const auto machine = std::filesystem::temp_directory_path() /
