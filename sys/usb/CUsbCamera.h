@@ -23,9 +23,10 @@ constexpr LONGLONG USB_REQUEST_TIMEOUT = -30000000; // 3 s, relative
 constexpr ULONG RAW_FRAME_COUNT = 3;
 constexpr ULONG RAW_FRAME_SLACK = 32768;
 constexpr ULONG RAW_FRAME_CUT_BYTES = 101972;
+constexpr ULONG USB_ISOCH_MAX_PACKET = 1023; // full speed
 // A frame is cut only after a whole transfer, so it can grow by one transfer
 // of the largest full-speed packets past the cut.
-constexpr ULONG RAW_FRAME_MIN_BYTES = RAW_FRAME_CUT_BYTES + VIDEO_PACKETS_PER_TRANSFER * 1023;
+constexpr ULONG RAW_FRAME_MIN_BYTES = RAW_FRAME_CUT_BYTES + VIDEO_PACKETS_PER_TRANSFER * USB_ISOCH_MAX_PACKET;
 
 class CUsbCamera : public CPoolObject {
 public:

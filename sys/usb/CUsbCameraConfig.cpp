@@ -91,6 +91,11 @@ VOID CUsbCamera::StorePipes(const USBD_INTERFACE_INFORMATION& information, UCHAR
         PipeHandle[pipe] = information.Pipes[pipe].PipeHandle;
         PipeMaxPacket[pipe] = information.Pipes[pipe].MaximumPacketSize;
     }
+    // Sixteen packets of this size fill one transfer buffer: what the stack
+    // reports is held to the largest full-speed isochronous packet.
+    if (PipeMaxPacket[USB_VIDEO_PIPE] > USB_ISOCH_MAX_PACKET) {
+        PipeMaxPacket[USB_VIDEO_PIPE] = USB_ISOCH_MAX_PACKET;
+    }
 }
 
 // The collector copies up to MarkerSkipBytes into its buffer before it looks

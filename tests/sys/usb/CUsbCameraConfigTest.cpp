@@ -66,6 +66,23 @@ TEST_F(UsbCameraTest, VideoPacketSizeIsWhatTheStackReportsNotTheDescriptor)
     EXPECT_EQ(usb_->GetVideoPacketSize(), 600u);
 }
 
+// Sixteen packets of what the stack reports must fit the transfer buffer: a
+// full-speed isochronous packet carries at most 1023 bytes.
+TEST_F(UsbCameraTest, VideoPacketSizeIsHeldToTheFullSpeedLimit)
+{
+    ASSERT_TRUE(openCif());
+    for (USHORT reported : {USHORT(1023), USHORT(1024), USHORT(4096)}) {
+        spy_->onAnswer([reported](PURB urb) {
+            if (urb->UrbHeader.Function == URB_FUNCTION_SELECT_INTERFACE && USBD_SUCCESS(urb->UrbHeader.Status)) {
+                urb->UrbSelectInterface.Interface.Pipes[4].MaximumPacketSize = reported;
+            }
+        });
+        ASSERT_TRUE(usb_->SelectAlternateSetting(8));
+        EXPECT_EQ(usb_->GetVideoPacketSize(), 1023u) << reported;
+        EXPECT_LE(VIDEO_PACKETS_PER_TRANSFER * usb_->PipeMaxPacket[USB_VIDEO_PIPE], VIDEO_DATA_BYTES);
+    }
+}
+
 TEST_F(UsbCameraTest, ARefusedSelectionKeepsThePreviousSetting)
 {
     ASSERT_TRUE(openCif());
