@@ -2,7 +2,7 @@
 # mingw-w64 DDK headers (KORVAL_WIN32) into the kernel-mode image korval.sys.
 
 set(KORVAL_DDK_INCLUDE /usr/share/mingw-w64/include/ddk CACHE PATH "mingw-w64 DDK headers")
-set(KORVAL_SYS_FOLDERS driver stream usb control decoder imageprocess ae effects runtime platform/win32)
+set(KORVAL_SYS_FOLDERS driver stream usb control decoder imageprocess ae effects runtime platform/files platform/win32)
 
 set(korval_sys_sources)
 foreach(folder IN LISTS KORVAL_SYS_FOLDERS)
@@ -62,3 +62,15 @@ add_custom_command(OUTPUT ${korval_sys} ${CMAKE_BINARY_DIR}/korval.map ${CMAKE_B
   COMMAND_EXPAND_LISTS
   COMMENT "Linking korval.sys")
 add_custom_target(korval_sys ALL DEPENDS ${korval_sys})
+
+# The checks (CTest label win32), run on the build machine over the image.
+enable_testing()
+set(korval_check ${CMAKE_SOURCE_DIR}/win32/check-korval-sys.sh)
+set(korval_gaps ${CMAKE_SOURCE_DIR}/win32/pending-gaps.allow)
+add_test(NAME win32_pe COMMAND ${korval_check} pe ${korval_sys})
+add_test(NAME win32_imports COMMAND ${korval_check} imports ${korval_sys}
+         ${CMAKE_SOURCE_DIR}/win32/imports.allow ${CMAKE_SOURCE_DIR}/win32/imports.late)
+add_test(NAME win32_undefined COMMAND ${korval_check} undefined ${CMAKE_BINARY_DIR}/korval.unresolved ${korval_gaps})
+add_test(NAME win32_runtime COMMAND ${korval_check} runtime
+         ${CMAKE_BINARY_DIR}/CMakeFiles/korval_sys_objects.dir ${korval_gaps})
+set_tests_properties(win32_pe win32_imports win32_undefined win32_runtime PROPERTIES LABELS win32)

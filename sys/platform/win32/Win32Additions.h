@@ -18,3 +18,10 @@ inline __m128i _mm_cvtsi64_si128(long long value)
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&value));
 }
 #endif
+
+// Routines newer than the WDM levels the driver claims: calls go through
+// platform/win32/LateKernelRoutines.cpp, which finds them at run time.
+extern "C" VOID NTAPI KorvalIoReuseIrp(PIRP Irp, NTSTATUS Status);
+extern "C" VOID NTAPI KorvalKeFlushQueuedDpcs(void);
+#define IoReuseIrp KorvalIoReuseIrp
+#define KeFlushQueuedDpcs KorvalKeFlushQueuedDpcs
