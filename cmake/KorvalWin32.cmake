@@ -73,4 +73,18 @@ add_test(NAME win32_imports COMMAND ${korval_check} imports ${korval_sys}
 add_test(NAME win32_undefined COMMAND ${korval_check} undefined ${CMAKE_BINARY_DIR}/korval.unresolved ${korval_gaps})
 add_test(NAME win32_runtime COMMAND ${korval_check} runtime
          ${CMAKE_BINARY_DIR}/CMakeFiles/korval_sys_objects.dir ${korval_gaps})
-set_tests_properties(win32_pe win32_imports win32_undefined win32_runtime PROPERTIES LABELS win32)
+
+# One program, two declarations: the record layouts must come out identical.
+foreach(variant ours ddk)
+  add_library(korval_layout_${variant} OBJECT ${CMAKE_SOURCE_DIR}/tests/win32/layout/RecordLayout.cpp)
+  target_compile_options(korval_layout_${variant} PRIVATE -ffreestanding -fno-exceptions -fno-rtti -Wall -Wextra -Werror)
+  target_include_directories(korval_layout_${variant} PRIVATE
+    ${CMAKE_SOURCE_DIR}/sys ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+endforeach()
+target_compile_definitions(korval_layout_ddk PRIVATE KORVAL_WIN32)
+target_include_directories(korval_layout_ddk SYSTEM PRIVATE ${KORVAL_DDK_INCLUDE})
+add_custom_target(korval_layouts ALL DEPENDS korval_layout_ours korval_layout_ddk)
+add_test(NAME win32_layout COMMAND ${CMAKE_SOURCE_DIR}/win32/compare-layouts.sh
+         $<TARGET_OBJECTS:korval_layout_ours> $<TARGET_OBJECTS:korval_layout_ddk>)
+
+set_tests_properties(win32_pe win32_imports win32_undefined win32_runtime win32_layout PROPERTIES LABELS win32)
