@@ -63,6 +63,19 @@ add_custom_command(OUTPUT ${korval_sys} ${CMAKE_BINARY_DIR}/korval.map ${CMAKE_B
   COMMENT "Linking korval.sys")
 add_custom_target(korval_sys ALL DEPENDS ${korval_sys})
 
+# korval.inf comes from the host program korval-inf of the normal build
+# (scripts/build-win32.sh builds it first and passes its path).
+set(KORVAL_INF_GENERATOR "" CACHE FILEPATH "korval-inf built for the build machine")
+if(KORVAL_INF_GENERATOR)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/korval.inf
+    COMMAND ${KORVAL_INF_GENERATOR} ${CMAKE_BINARY_DIR}/korval.inf
+    DEPENDS ${KORVAL_INF_GENERATOR}
+    COMMENT "Generating korval.inf")
+  add_custom_target(korval_inf ALL DEPENDS ${CMAKE_BINARY_DIR}/korval.inf)
+else()
+  message(STATUS "korval.inf: not generated (set KORVAL_INF_GENERATOR, as scripts/build-win32.sh does)")
+endif()
+
 # The checks (CTest label win32), run on the build machine over the image.
 enable_testing()
 set(korval_check ${CMAKE_SOURCE_DIR}/win32/check-korval-sys.sh)
