@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and passes every test: the plain build with its benchmarks,
+# korval.sys cross-built for 32-bit Windows with its checks,
 # AddressSanitizer + UndefinedBehaviorSanitizer over all tests (with a short run
 # of every fuzz target), and ThreadSanitizer over the tests of concurrent code.
 set -euo pipefail
@@ -19,6 +20,9 @@ configure_and_build() { # dir, cmake options...
 echo "== plain build"
 configure_and_build build/release -DCMAKE_BUILD_TYPE=Release
 ctest --test-dir build/release -j "$jobs" --output-on-failure
+
+echo "== korval.sys for 32-bit Windows"
+scripts/build-win32.sh
 
 echo "== address + undefined behaviour sanitizers"
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \

@@ -10,7 +10,7 @@
 #include "ae/AeRecords.h"
 #include "driver/PoolAllocator.h"
 
-class CAe : public CPoolObject {
+class KORVAL_EXPORT CAe : public CPoolObject {
 public:
     enum { TIMING_ROWS = 10, MAX_ROW = TIMING_ROWS - 1, MAX_SENSOR_MODE = 2 };
 

@@ -6,7 +6,7 @@
 
 namespace {
 
-const PFNKSHANDLER SUPPORTED = SupportedItemHandler();
+const PFNKSHANDLER SUPPORTED = SUPPORTED_ITEM_HANDLER;
 const PFNKSHANDLER NOT_SUPPORTED = nullptr;
 
 // One stepped range and one default list of 32-bit values: what a client reads

@@ -43,11 +43,9 @@ struct tagKorvalProperty {
 static_assert(sizeof(tagKorvalProperty) == 32);
 
 // The handler value of a supported item direction in a published table; the
-// class never calls it.
-inline PFNKSHANDLER SupportedItemHandler()
-{
-    return reinterpret_cast<PFNKSHANDLER>(static_cast<ULONG_PTR>(TRUE));
-}
+// class never calls it. A cast constant, so that the tables are constant data
+// and never need a static constructor (which a kernel driver has no one to run).
+#define SUPPORTED_ITEM_HANDLER ((PFNKSHANDLER)TRUE)
 
 constexpr ULONG DEVICE_PROPERTY_SET_COUNT = 4;
 constexpr ULONG DEVICE_EVENT_SET_COUNT = 1;

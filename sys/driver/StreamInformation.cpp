@@ -20,12 +20,12 @@ const KSTOPOLOGY FilterTopology = {
 const KSPIN_MEDIUM StandardMedium = {{{KSMEDIUMSETID_Standard, 0, 0}}};
 
 DEFINE_KSPROPERTY_TABLE(ConnectionItems){
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_CONNECTION_ALLOCATORFRAMING, SupportedItemHandler(), sizeof(KSPROPERTY),
+    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_CONNECTION_ALLOCATORFRAMING, SUPPORTED_ITEM_HANDLER, sizeof(KSPROPERTY),
                            sizeof(KSALLOCATOR_FRAMING), nullptr, nullptr, 0, nullptr, nullptr, 0),
 };
 
 DEFINE_KSPROPERTY_TABLE(DroppedFramesItems){
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_DROPPEDFRAMES_CURRENT, SupportedItemHandler(),
+    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_DROPPEDFRAMES_CURRENT, SUPPORTED_ITEM_HANDLER,
                            sizeof(KSPROPERTY_DROPPEDFRAMES_CURRENT_S), sizeof(KSPROPERTY_DROPPEDFRAMES_CURRENT_S),
                            nullptr, nullptr, 0, nullptr, nullptr, 0),
 };
@@ -62,8 +62,8 @@ const HW_STREAM_INFORMATION CaptureStreamInformation = {
     .StreamPropertiesArray = const_cast<PKSPROPERTY_SET>(CaptureStreamPropertySets),
     .NumStreamEventArrayEntries = 0,
     .StreamEventsArray = nullptr,
-    .Category = &PINNAME_VIDEO_CAPTURE,
-    .Name = &PINNAME_VIDEO_CAPTURE,
+    .Category = const_cast<GUID*>(&PINNAME_VIDEO_CAPTURE),
+    .Name = const_cast<GUID*>(&PINNAME_VIDEO_CAPTURE),
     .MediumsCount = 0,
     .Mediums = &StandardMedium,
     .BridgeStream = FALSE,

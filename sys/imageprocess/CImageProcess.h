@@ -55,7 +55,7 @@ typedef struct tagIpOutput {
 enum : UCHAR { IP_FORMAT_BGR24 = 0, IP_FORMAT_I420 = 1 };
 enum : UCHAR { IP_OUTPUT_VGA = 0, IP_OUTPUT_CIF = 1, IP_OUTPUT_QVGA = 2, IP_OUTPUT_QCIF = 3, IP_OUTPUT_QQVGA = 4 };
 
-class CImageProcess : public CPoolObject, protected CImageHelpers {
+class KORVAL_EXPORT CImageProcess : public CPoolObject, protected CImageHelpers {
 public:
     CImageProcess();
     ~CImageProcess();

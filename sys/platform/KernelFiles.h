@@ -2,8 +2,13 @@
 // small ring-0 file service set of the oldest WDM platforms.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/KernelRtl.h"
 #include "platform/KernelSync.h"
+#include "platform/RingZeroFiles.h"
 
 #define STATUS_INVALID_INFO_CLASS   ((NTSTATUS)0xC0000003L)
 #define STATUS_INFO_LENGTH_MISMATCH ((NTSTATUS)0xC0000004L)
@@ -101,33 +106,4 @@ NTSTATUS NTAPI ZwQueryInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStat
 
 } // extern "C"
 
-// Ring-0 file services of the oldest WDM platforms: ANSI paths such as
-// "C:\StiImg.dat", byte offsets given with every transfer, and DOS error
-// codes as results (0 = success).
-#define R0_NO_ERROR               0
-#define R0_ERROR_FILE_NOT_FOUND   2
-#define R0_ERROR_PATH_NOT_FOUND   3
-#define R0_ERROR_ACCESS_DENIED    5
-#define R0_ERROR_INVALID_HANDLE   6
-#define R0_ERROR_WRITE_FAULT      29
-#define R0_ERROR_READ_FAULT       30
-#define R0_ERROR_FILE_EXISTS      80
-#define R0_ERROR_INVALID_PARAMETER 87
-
-#define R0_ACCESS_READ      0x0000
-#define R0_ACCESS_WRITE     0x0001
-#define R0_ACCESS_READWRITE 0x0002
-
-#define R0_ACTION_OPEN_EXISTING 0x01 // fail when missing
-#define R0_ACTION_CREATE_ALWAYS 0x12 // create, or truncate when present
-#define R0_ACTION_OPEN_ALWAYS   0x11 // open, or create when missing
-
-extern "C" {
-
-ULONG NTAPI R0_OpenCreateFile(PCSTR FileName, ULONG AccessMode, ULONG Action, PHANDLE FileHandle);
-ULONG NTAPI R0_WriteFile(HANDLE FileHandle, const VOID* Buffer, ULONG Count, ULONG Offset, PULONG Written);
-ULONG NTAPI R0_ReadFile(HANDLE FileHandle, PVOID Buffer, ULONG Count, ULONG Offset, PULONG Read);
-ULONG NTAPI R0_GetFileSize(HANDLE FileHandle, PULONG Size);
-ULONG NTAPI R0_CloseFile(HANDLE FileHandle);
-
-} // extern "C"
+#endif // KORVAL_WIN32

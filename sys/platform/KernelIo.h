@@ -2,6 +2,10 @@
 // locations, completion and cancellation, power states, device interfaces.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/KernelRtl.h"
 #include "platform/KernelSync.h"
 
@@ -334,3 +338,5 @@ inline PDRIVER_CANCEL IoSetCancelRoutine(PIRP Irp, PDRIVER_CANCEL CancelRoutine)
     return reinterpret_cast<PDRIVER_CANCEL>(InterlockedExchangePointer(
         reinterpret_cast<PVOID volatile*>(&Irp->CancelRoutine), reinterpret_cast<PVOID>(CancelRoutine)));
 }
+
+#endif // KORVAL_WIN32

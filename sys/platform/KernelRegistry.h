@@ -2,6 +2,10 @@
 // keys that the Plug and Play manager keeps for a device.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/KernelIo.h"
 
 #define STATUS_KEY_DELETED ((NTSTATUS)0xC000017CL)
@@ -106,3 +110,5 @@ NTSTATUS NTAPI ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName,
                                ULONG Length, PULONG ResultLength);
 
 } // extern "C"
+
+#endif // KORVAL_WIN32

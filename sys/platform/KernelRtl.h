@@ -2,6 +2,10 @@
 // status block, memory helpers and interlocked operations.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/NtTypes.h"
 
 #include <cstring>
@@ -124,3 +128,5 @@ inline PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOI
     __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return Comparand;
 }
+
+#endif // KORVAL_WIN32

@@ -2,6 +2,10 @@
 // semaphores, threads), waits, DPCs, system threads and kernel time.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/NtTypes.h"
 
 #define PASSIVE_LEVEL  0
@@ -198,3 +202,5 @@ LONG_PTR FASTCALL ObfDereferenceObject(PVOID Object);
 NTSTATUS NTAPI ZwClose(HANDLE Handle);
 
 } // extern "C"
+
+#endif // KORVAL_WIN32

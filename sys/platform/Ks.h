@@ -2,6 +2,10 @@
 // property and event tables, stream headers and the well-known KS GUIDs.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/NtTypes.h"
 #include "platform/Pool.h"
 
@@ -396,3 +400,5 @@ inline constexpr GUID KSPROPTYPESETID_General =
 #ifndef VT_I4
 #define VT_I4 3
 #endif
+
+#endif // KORVAL_WIN32

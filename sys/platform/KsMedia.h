@@ -3,6 +3,10 @@
 // header, the video-capture property records and their GUIDs.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/Ks.h"
 
 typedef struct tagRECT {
@@ -268,3 +272,5 @@ inline constexpr GUID KSEVENTSETID_VIDCAPTOSTI =
 // The still-image device class, registered as a device interface.
 inline constexpr GUID GUID_DEVINTERFACE_IMAGE =
     {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
+
+#endif // KORVAL_WIN32

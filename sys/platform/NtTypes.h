@@ -2,6 +2,10 @@
 // with the widths of the Windows LLP64/ILP32 model on every host.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include <cstddef>
 #include <cstdint>
 
@@ -61,6 +65,9 @@ typedef char16_t WCHAR;
 typedef WCHAR* PWCHAR;
 typedef WCHAR* PWSTR;
 typedef const WCHAR* PCWSTR;
+
+// Marks the classes the driver exports to other kernel modules (none on the host).
+#define KORVAL_EXPORT
 
 #ifndef TRUE
 #define TRUE 1
@@ -140,3 +147,5 @@ inline bool operator==(const GUID& a, const GUID& b)
 #define STATUS_DEVICE_NOT_CONNECTED     ((NTSTATUS)0xC000009DL)
 #define STATUS_DEVICE_DATA_ERROR        ((NTSTATUS)0xC000009CL)
 #define STATUS_DEVICE_REMOVED           ((NTSTATUS)0xC00002B6L)
+
+#endif // KORVAL_WIN32

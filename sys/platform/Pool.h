@@ -1,6 +1,10 @@
 // Kernel pool allocation, debug output and the C runtime's random numbers.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/NtTypes.h"
 
 typedef enum _POOL_TYPE {
@@ -23,3 +27,5 @@ extern "C" int __cdecl rand(void);
 #else
 extern "C" int rand(void) noexcept;
 #endif
+
+#endif // KORVAL_WIN32

@@ -5,6 +5,10 @@
 // are checked at the end of this file.
 #pragma once
 
+#if defined(KORVAL_WIN32)
+#include "platform/win32/Win32Platform.h"
+#else
+
 #include "platform/NtTypes.h"
 #include "platform/Kernel.h"
 #include "platform/Ks.h"
@@ -182,8 +186,8 @@ typedef struct _HW_STREAM_INFORMATION {
     PKSPROPERTY_SET StreamPropertiesArray;
     ULONG NumStreamEventArrayEntries;
     PKSEVENT_SET StreamEventsArray;
-    const GUID* Category;
-    const GUID* Name;
+    GUID* Category; // not const, as the platform declares them
+    GUID* Name;
     ULONG MediumsCount;
     const KSPIN_MEDIUM* Mediums;
     BOOLEAN BridgeStream;
@@ -456,3 +460,5 @@ static_assert(sizeof(HW_STREAM_HEADER) == 72);
 static_assert(sizeof(HW_STREAM_INFORMATION) == 136);
 static_assert(sizeof(KS_FRAME_INFO) == 72);
 #endif
+
+#endif // KORVAL_WIN32
