@@ -42,6 +42,7 @@ int serveCamera(const ServeOptions& options, std::ostream& out, std::ostream& er
         out << "press Ctrl-C to stop" << std::endl;
         int received = 0;
         sigwait(&stopSignals, &received);
+        service.frames().close(); // the picture streams end at once
         server.stop();
         service.shutdown();
         out << "stopped: stream closed" << std::endl;

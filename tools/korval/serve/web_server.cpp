@@ -336,7 +336,6 @@ bool WebServer::start(std::string& error)
 
 void WebServer::stop()
 {
-    service_.frames().close();
     for (auto& server : servers_) {
         server->stop();
     }

@@ -28,7 +28,7 @@ public:
 
     // Binds and starts answering; false with `error` naming the address.
     bool start(std::string& error);
-    // Ends the picture streams and the server threads.
+    // Ends the server threads; a picture stream ends within one frame wait.
     void stop();
 
     int port() const { return port_; }
