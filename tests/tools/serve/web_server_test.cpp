@@ -106,6 +106,7 @@ TEST_F(ServeTest, PropertyChangesReachThePictureAndDefaultsRestoreThem)
     auto brighter = post("/api/property?name=brightness&value=420", {{"Origin", origin()}});
     ASSERT_TRUE(brighter);
     ASSERT_EQ(brighter->status, 200) << brighter->body;
+    EXPECT_EQ(nlohmann::json::parse(brighter->body)["property"]["value"], 420);
     const double bright = freshPicture().mean;
     EXPECT_GT(bright, before + 20);
 

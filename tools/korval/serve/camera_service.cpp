@@ -83,6 +83,9 @@ CameraService::CameraService(const ServeOptions& options)
       scene_(options.scene)
 {
     session_.camera().setScene(sceneFromOption(options.scene));
+    for (const auto& property : cameraProperties()) {
+        limits_.push_back(propertyLimits(session_.device(), property));
+    }
     std::string error;
     if (!openStream(shape_, error)) {
         throw SessionError(error);
@@ -181,17 +184,11 @@ nlohmann::json CameraService::counters() const
             {"emptyReads", counters.emptyReads}, {"stills", stills_}};
 }
 
-nlohmann::json CameraService::state()
+nlohmann::json CameraService::summaryLocked() const
 {
-    std::lock_guard lock(control_);
-    nlohmann::json properties = nlohmann::json::array();
-    for (const auto& property : cameraProperties()) {
-        properties.push_back(describeProperty(session_.device(), session_.platform().registry(), property));
-    }
     char size[16];
     std::snprintf(size, sizeof(size), "%dx%d", shape_.width, shape_.height);
-    return {{"properties", properties},
-            {"stream", {{"size", size}, {"format", shape_.i420 ? "i420" : "rgb24"}, {"open", stream_ != nullptr}}},
+    return {{"stream", {{"size", size}, {"format", shape_.i420 ? "i420" : "rgb24"}, {"open", stream_ != nullptr}}},
             {"sizes", {"640x480", "352x288", "320x240", "176x144", "160x120"}},
             {"formats", {"i420", "rgb24"}},
             {"scene", scene_},
@@ -199,24 +196,45 @@ nlohmann::json CameraService::state()
             {"counters", counters()}};
 }
 
+nlohmann::json CameraService::summary()
+{
+    std::lock_guard lock(control_);
+    return summaryLocked();
+}
+
+nlohmann::json CameraService::state()
+{
+    std::lock_guard lock(control_);
+    nlohmann::json properties = nlohmann::json::array();
+    const auto all = cameraProperties();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        properties.push_back(describeProperty(session_.device(), session_.platform().registry(), all[i], limits_[i]));
+    }
+    nlohmann::json state = summaryLocked();
+    state["properties"] = std::move(properties);
+    return state;
+}
+
 std::optional<ServiceError> CameraService::setProperty(const std::string& name, const std::string& value,
-                                                       const std::string& mode)
+                                                       const std::string& mode, nlohmann::json& changed)
 {
     const CameraProperty* property = findCameraProperty(name);
     if (property == nullptr) {
         return ServiceError{"unknown property '" + name + "'"};
     }
+    const PropertyLimits& limits = limits_[static_cast<std::size_t>(property - cameraProperties().data())];
     std::lock_guard lock(control_);
-    if (auto error = applyProperty(session_.device(), *property, value, mode)) {
+    if (auto error = applyProperty(session_.device(), *property, limits, value, mode)) {
         return ServiceError{*error};
     }
+    changed = describeProperty(session_.device(), session_.platform().registry(), *property, limits);
     return std::nullopt;
 }
 
 std::optional<ServiceError> CameraService::restoreDefaults()
 {
     std::lock_guard lock(control_);
-    if (auto error = serve::restoreDefaults(session_.device())) {
+    if (auto error = serve::restoreDefaults(session_.device(), limits_)) {
         return ServiceError{*error, false};
     }
     return std::nullopt;

@@ -7,6 +7,7 @@
 #include "tools/korval/machine_session.h"
 #include "tools/korval/serve/frame_hub.h"
 #include "tools/korval/serve/image_encoding.h"
+#include "tools/korval/serve/property_catalog.h"
 #include "tools/korval/serve/serve_options.h"
 
 #include <nlohmann/json.hpp>
@@ -36,10 +37,14 @@ public:
 
     FrameHub& frames() { return frames_; }
 
+    // Everything the page shows, with every property (slow: one request each).
     nlohmann::json state();
+    // Stream, scene and counters without the properties.
+    nlohmann::json summary();
     nlohmann::json counters() const;
+    // On success `changed` is the property as it is now.
     std::optional<ServiceError> setProperty(const std::string& name, const std::string& value,
-                                            const std::string& mode);
+                                            const std::string& mode, nlohmann::json& changed);
     std::optional<ServiceError> restoreDefaults();
     std::optional<ServiceError> restartStream(int width, int height, bool i420);
     std::optional<ServiceError> selectScene(const std::string& name);
@@ -64,7 +69,10 @@ private:
     void pumpFrames(StreamShape shape);
     std::filesystem::path stillPath();
 
+    nlohmann::json summaryLocked() const;
+
     MachineSession session_;
+    std::vector<PropertyLimits> limits_; // in the order of cameraProperties()
     FrameHub frames_;
     std::mutex control_; // driver calls and stream changes, one at a time
     std::unique_ptr<host::StreamClassStream> stream_;

@@ -55,9 +55,11 @@ function sender(name) {
   return async function send(params) {
     if (busy) { waiting = params; return; }
     busy = true;
-    const state = await request('POST', '/api/property', Object.assign({ name }, params));
+    const answer = await request('POST', '/api/property', Object.assign({ name }, params));
     busy = false;
-    if (state) showState(state, name);
+    if (answer) showProperty(answer.property, !!waiting);
+    // Colour off and on again moves the saturation the driver keeps.
+    if (answer && name === 'colour-enable') refreshState();
     if (waiting) { const next = waiting; waiting = null; send(next); }
   };
 }
@@ -95,6 +97,11 @@ function addProperty(entry) {
   controls.set(entry.name, control);
 }
 
+async function refreshState() {
+  const state = await request('GET', '/api/state');
+  if (state) showState(state);
+}
+
 function showProperty(entry, keepInput) {
   const control = controls.get(entry.name);
   if (!keepInput) {
@@ -113,11 +120,10 @@ function fillSelect(select, values, current) {
   select.value = current;
 }
 
-// The property being dragged keeps what the user has under the pointer.
-function showState(state, changing) {
-  for (const entry of state.properties) {
+function showState(state) {
+  for (const entry of state.properties || []) {
     if (!controls.has(entry.name)) addProperty(entry);
-    showProperty(entry, entry.name === changing && controls.get(entry.name).entry.control === 'slider');
+    showProperty(entry, false);
   }
   fillSelect(byId('size'), state.sizes, state.stream.size);
   fillSelect(byId('format'), state.formats, state.stream.format);
@@ -182,8 +188,7 @@ function wire() {
 
 async function start() {
   wire();
-  const state = await request('GET', '/api/state');
-  if (state) showState(state);
+  await refreshState();
   document.body.dataset.ready = 'true';
   pollCounters();
 }

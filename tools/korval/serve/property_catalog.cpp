@@ -125,9 +125,8 @@ PropertyLimits propertyLimits(host::StreamClassDevice& device, const CameraPrope
 }
 
 nlohmann::json describeProperty(host::StreamClassDevice& device, host::Registry& registry,
-                                const CameraProperty& property)
+                                const CameraProperty& property, const PropertyLimits& limits)
 {
-    const PropertyLimits limits = propertyLimits(device, property);
     nlohmann::json entry = {{"name", property.name},
                             {"group", groupOf(property)},
                             {"settable", limits.canSet},
@@ -151,9 +150,9 @@ nlohmann::json describeProperty(host::StreamClassDevice& device, host::Registry&
 }
 
 std::optional<std::string> applyProperty(host::StreamClassDevice& device, const CameraProperty& property,
-                                         const std::string& valueText, const std::string& mode)
+                                         const PropertyLimits& limits, const std::string& valueText,
+                                         const std::string& mode)
 {
-    const PropertyLimits limits = propertyLimits(device, property);
     const std::string name = property.name;
     if (!limits.canSet) {
         return name + " cannot be set";
@@ -209,15 +208,17 @@ nlohmann::json overlayFrameOptions(host::Registry& registry)
     return options;
 }
 
-std::optional<std::string> restoreDefaults(host::StreamClassDevice& device)
+std::optional<std::string> restoreDefaults(host::StreamClassDevice& device, const std::vector<PropertyLimits>& all)
 {
-    for (const auto& property : cameraProperties()) {
-        const PropertyLimits limits = propertyLimits(device, property);
+    const auto properties = cameraProperties();
+    for (std::size_t i = 0; i < properties.size() && i < all.size(); ++i) {
+        const CameraProperty& property = properties[i];
+        const PropertyLimits& limits = all[i];
         if (!limits.canSet || !limits.defaultValue || takesEffectAtNextOpen(property)) {
             continue;
         }
         const std::string mode = limits.autoCapable ? "auto" : "";
-        if (auto error = applyProperty(device, property, std::to_string(*limits.defaultValue), mode)) {
+        if (auto error = applyProperty(device, property, limits, std::to_string(*limits.defaultValue), mode)) {
             return error;
         }
     }

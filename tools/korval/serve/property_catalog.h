@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korval::tools::serve {
 
@@ -24,16 +25,20 @@ struct PropertyLimits {
     bool autoCapable = false; // the get answers the auto capability
 };
 
+// What the driver publishes does not change while it runs: asked once. (Each
+// property request waits for the frame the driver is working on.)
 PropertyLimits propertyLimits(host::StreamClassDevice& device, const CameraProperty& property);
 
 // One property for the page: name, value, mode, limits and the control to show.
 nlohmann::json describeProperty(host::StreamClassDevice& device, host::Registry& registry,
-                                const CameraProperty& property);
+                                const CameraProperty& property, const PropertyLimits& limits);
 
-// The value (text from the request) and mode ("auto", "manual" or empty to
-// keep the current one) checked and set; an error for the user otherwise.
+// The value (text from the request, empty to keep the current one) and mode
+// ("auto", "manual" or empty to keep the current one) checked and set; an
+// error for the user otherwise.
 std::optional<std::string> applyProperty(host::StreamClassDevice& device, const CameraProperty& property,
-                                         const std::string& valueText, const std::string& mode);
+                                         const PropertyLimits& limits, const std::string& valueText,
+                                         const std::string& mode);
 
 // Overlay frames the machine's registry names (value "FNnnnn" under
 // Parameters\Frame), as {value, label} options after "none".
@@ -43,6 +48,7 @@ nlohmann::json overlayFrameOptions(host::Registry& registry);
 // only read at the next stream open (bandwidth, alternate setting, stored
 // options) and the frame rate keep their values: their published defaults
 // leave the camera without bandwidth or a frame interval.
-std::optional<std::string> restoreDefaults(host::StreamClassDevice& device);
+// `limits` in the order of cameraProperties().
+std::optional<std::string> restoreDefaults(host::StreamClassDevice& device, const std::vector<PropertyLimits>& limits);
 
 } // namespace korval::tools::serve

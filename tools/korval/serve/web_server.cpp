@@ -62,12 +62,14 @@ std::string parameter(const Request& req, const char* name)
     return req.has_param(name) ? req.get_param_value(name) : std::string();
 }
 
-void answer(CameraService& service, Response& res, const std::optional<ServiceError>& error)
+// The error, or what `body` makes of the new state.
+template <class Body>
+void answer(Response& res, const std::optional<ServiceError>& error, Body body)
 {
     if (error) {
         sendError(res, error->badRequest ? 400 : 503, error->reason);
     } else {
-        sendJson(res, service.state());
+        sendJson(res, body());
     }
 }
 
@@ -185,11 +187,14 @@ void addStateRoutes(httplib::Server& server, CameraService& service)
             sendError(res, 400, "a property change needs name and value (or mode)");
             return;
         }
-        answer(service, res, service.setProperty(parameter(req, "name"), parameter(req, "value"), parameter(req, "mode")));
+        nlohmann::json changed;
+        const auto error =
+            service.setProperty(parameter(req, "name"), parameter(req, "value"), parameter(req, "mode"), changed);
+        answer(res, error, [&] { return nlohmann::json{{"property", changed}}; });
     });
     server.Post("/api/defaults", [&service](const Request& req, Response& res) {
         if (parametersValid(req, res, {})) {
-            answer(service, res, service.restoreDefaults());
+            answer(res, service.restoreDefaults(), [&] { return service.state(); });
         }
     });
 }
@@ -208,12 +213,12 @@ void addStreamRoutes(httplib::Server& server, CameraService& service)
         } else if (format != "i420" && format != "rgb24") {
             sendError(res, 400, "format must be i420 or rgb24");
         } else {
-            answer(service, res, service.restartStream(width, height, format == "i420"));
+            answer(res, service.restartStream(width, height, format == "i420"), [&] { return service.summary(); });
         }
     });
     server.Post("/api/scene", [&service](const Request& req, Response& res) {
         if (parametersValid(req, res, {"name"})) {
-            answer(service, res, service.selectScene(parameter(req, "name")));
+            answer(res, service.selectScene(parameter(req, "name")), [&] { return service.summary(); });
         }
     });
     server.Post("/api/scene/upload", [&service](const Request& req, Response& res) {
@@ -224,7 +229,7 @@ void addStreamRoutes(httplib::Server& server, CameraService& service)
             sendError(res, 400, "the upload must be sent as image/png");
             return;
         }
-        answer(service, res, service.uploadScene(req.body));
+        answer(res, service.uploadScene(req.body), [&] { return service.summary(); });
     });
     server.Post("/api/snapshot", [&service](const Request& req, Response& res) {
         if (!parametersValid(req, res, {})) {
