@@ -9,9 +9,9 @@ header { display: flex; align-items: baseline; gap: 2em; padding: 0.6em 1.2em; b
 header h1 { font-size: 1.3em; margin: 0; }
 #message { margin: 0; color: #ffd479; min-height: 1.2em; }
 main { display: flex; flex-wrap: wrap; gap: 1.2em; padding: 1.2em; align-items: flex-start; }
-#viewer { flex: 0 0 auto; display: flex; flex-direction: column; gap: 0.8em; }
-#controls { flex: 1 1 420px; display: grid; grid-template-columns: repeat(auto-fill, minmax(380px, 1fr)); gap: 0.8em; }
-.picture { margin: 0; background: #000; padding: 4px; border-radius: 4px; }
+#viewer { flex: 0 0 368px; display: flex; flex-direction: column; gap: 0.8em; }
+#controls { flex: 1 1 420px; display: grid; grid-template-columns: repeat(auto-fill, minmax(400px, 1fr)); gap: 0.8em; align-items: start; }
+.picture { margin: 0; background: #000; padding: 4px 4px 2px; border-radius: 4px; width: 352px; }
 .picture img { display: block; width: 352px; min-height: 120px; image-rendering: auto; }
 #still-figure img { width: 352px; }
 figcaption { color: #cfd8e3; font-variant-numeric: tabular-nums; padding: 0.3em 0.2em 0.1em; }

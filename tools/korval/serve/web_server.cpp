@@ -97,6 +97,7 @@ void addPageRoutes(httplib::Server& server)
             res.set_content(kPageHtml, "text/html; charset=utf-8");
         }
     });
+    server.Get("/favicon.ico", [](const Request&, Response& res) { res.status = 204; });
     server.Get("/page.js", [](const Request&, Response& res) {
         res.set_content(kPageScript, "text/javascript; charset=utf-8");
     });
