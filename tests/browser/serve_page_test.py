@@ -50,6 +50,18 @@ def wait_until(what, condition, timeout=15.0):
     fail("timed out waiting until " + what)
 
 
+def settled_mean(sample, condition, what="the picture settles"):
+    """The mean once three reads in a row agree and meet the condition."""
+    means = []
+
+    def settled():
+        means.append(sample()["mean"])
+        recent = means[-3:]
+        return len(recent) == 3 and max(recent) - min(recent) < 4 and condition(recent[-1]) and recent[-1]
+    wait_until(what, settled, timeout=30)
+    return means[-1]
+
+
 def start_server(korval, machine):
     server = subprocess.Popen([korval, "serve", "--port", "0", "--scene", "moving", "--machine", machine],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -87,17 +99,13 @@ def check_page(browser, url, screenshot):
     WebDriverWait(browser, 20).until(lambda b: b.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
     sample = lambda: browser.execute_script(SAMPLE_PICTURE)
     first = wait_until("the live picture shows", sample)
-    time.sleep(0.6)
-    second = sample()
-    if first["thumb"] == second["thumb"]:
-        fail("the live picture did not change between two reads")
+    wait_until("the live picture changes between two reads", lambda: sample()["thumb"] != first["thumb"])
 
     Select(browser.find_element(By.ID, "scene")).select_by_value("chart")
-    time.sleep(1.5)  # the chart replaces the moving pattern and exposure settles
-    before = sample()["mean"]
+    before = settled_mean(sample, lambda mean: True)
     slider = browser.find_element(By.ID, "property-brightness")
     slider.send_keys(Keys.END)  # to the published maximum
-    bright = wait_until("brightness raises the mean", lambda: (m := sample()["mean"]) > before + 20 and m)
+    bright = settled_mean(sample, lambda mean: mean > before + 20, "brightness raises the mean")
 
     Select(browser.find_element(By.ID, "property-effect")).select_by_value("1")  # negative
     wait_until("the negative effect inverts the picture",
