@@ -16,8 +16,8 @@ CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
 SKIP = 77
 
-# The mean of the live picture (all R, G, B samples) and a 44 x 36 grey
-# thumbnail to tell two frames apart.
+# The mean of the live picture (all R, G, B samples), a 44 x 36 grey
+# thumbnail to tell two frames apart, and the R, G, B of a pixel near the left edge.
 SAMPLE_PICTURE = """
 const img = document.getElementById('live');
 if (!img.naturalWidth) return null;
@@ -32,7 +32,8 @@ const small = document.createElement('canvas');
 small.width = 44; small.height = 36;
 small.getContext('2d').drawImage(img, 0, 0, 44, 36);
 const thumb = Array.from(small.getContext('2d').getImageData(0, 0, 44, 36).data.filter((_, i) => i % 4 == 1));
-return {mean: sum / (data.length / 4 * 3), thumb: thumb};
+const edge = Array.from(context.getImageData(7, canvas.height >> 1, 1, 1).data.slice(0, 3));
+return {mean: sum / (data.length / 4 * 3), thumb: thumb, edge: edge};
 """
 
 
@@ -120,7 +121,8 @@ def check_page(browser, url, screenshot):
         "return !document.getElementById('still-figure').hidden && s.complete && s.naturalWidth > 0;"))
     if browser.find_element(By.ID, "download").get_attribute("href") is None:
         fail("the still has no download link")
-    time.sleep(0.5)
+    Select(browser.find_element(By.ID, "property-overlay-frame")).select_by_value("1")  # the sample border
+    wait_until("the border overlay frame shows", lambda: (edge := sample()["edge"])[2] > edge[0] + 60)
     browser.save_screenshot(screenshot)
     errors = [entry["message"] for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
     if errors:

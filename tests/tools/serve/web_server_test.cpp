@@ -128,6 +128,18 @@ TEST_F(ServeTest, PropertyChangesReachThePictureAndDefaultsRestoreThem)
     EXPECT_LT(freshPicture().mean, bright - 20);
 }
 
+TEST_F(ServeTest, OverlayFramesOfAFreshMachineArePickedThroughTheirProperty)
+{
+    const double plain = freshPicture().mean;
+    auto vignette = post("/api/property?name=overlay-frame&value=2");
+    ASSERT_EQ(vignette->status, 200) << vignette->body;
+    const auto options = nlohmann::json::parse(vignette->body)["property"]["options"];
+    ASSERT_EQ(options.size(), 3u);
+    EXPECT_EQ(options[2]["label"], "2 vignette");
+    EXPECT_LT(freshPicture().mean, plain - 5);
+    ASSERT_EQ(post("/api/property?name=overlay-frame&value=0")->status, 200);
+}
+
 TEST_F(ServeTest, StreamRestartsAtAnotherSizeAndFormat)
 {
     for (const auto& [size, format, width] : {std::tuple{"176x144", "rgb24", 176}, {"640x480", "i420", 640},

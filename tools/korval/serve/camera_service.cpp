@@ -2,6 +2,7 @@
 
 #include "driver/StreamFormats.h"
 #include "tools/korval/serve/property_catalog.h"
+#include "tools/korval/serve/sample_overlays.h"
 #include "tools/korval/serve/scene_source.h"
 
 #include <chrono>
@@ -83,6 +84,7 @@ CameraService::CameraService(const ServeOptions& options)
       scene_(options.scene)
 {
     session_.camera().setScene(sceneFromOption(options.scene));
+    installSampleOverlays(session_.platform().registry(), session_.machineDirectory());
     for (const auto& property : cameraProperties()) {
         limits_.push_back(propertyLimits(session_.device(), property));
     }
