@@ -28,6 +28,7 @@ sigset_t blockStopSignals()
 int serveCamera(const ServeOptions& options, std::ostream& out, std::ostream& err)
 {
     const sigset_t stopSignals = blockStopSignals();
+    std::signal(SIGPIPE, SIG_IGN); // a viewer that goes away is a failed write, not the end
     try {
         CameraService service(options);
         WebServer server(service, options.listen, options.port);

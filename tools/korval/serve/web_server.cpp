@@ -39,7 +39,9 @@ void sendError(Response& res, int status, const std::string& reason)
 bool parametersValid(const Request& req, Response& res, std::initializer_list<const char*> known)
 {
     std::set<std::string> seen;
-    for (const auto& [name, value] : req.params) {
+    for (const auto& parameter : req.params) {
+        const std::string& name = parameter.first;
+        const std::string& value = parameter.second;
         const bool isKnown = std::any_of(known.begin(), known.end(), [&](const char* k) { return name == k; });
         std::string reason;
         if (!isKnown) {
