@@ -102,6 +102,12 @@ std::optional<LONG> parseValue(const std::string& text)
     return value;
 }
 
+bool inRange(const PropertyLimits& limits, LONG value)
+{
+    return !limits.hasRange || (value >= limits.minimum && value <= limits.maximum &&
+                                (value - limits.minimum) % limits.step == 0);
+}
+
 } // namespace
 
 PropertyLimits propertyLimits(host::StreamClassDevice& device, const CameraProperty& property)
@@ -170,8 +176,7 @@ std::optional<std::string> applyProperty(host::StreamClassDevice& device, const 
     if (!value) {
         return "value '" + valueText + "' is not a whole number";
     }
-    if (limits.hasRange && (*value < limits.minimum || *value > limits.maximum ||
-                            (*value - limits.minimum) % limits.step != 0)) {
+    if (!inRange(limits, *value)) {
         return "value " + std::to_string(*value) + " is outside " + name + "'s range " +
                std::to_string(limits.minimum) + ".." + std::to_string(limits.maximum) + " in steps of " +
                std::to_string(limits.step);

@@ -108,66 +108,77 @@ void addPageRoutes(httplib::Server& server)
     });
 }
 
+void serveFrame(CameraService& service, const Request& req, Response& res)
+{
+    if (!parametersValid(req, res, {})) {
+        return;
+    }
+    auto frame = service.frames().waitJpeg(0, kFirstFrameWait);
+    if (!frame) {
+        sendError(res, 503, "no frame from the camera");
+        return;
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(*frame->jpeg, "image/jpeg");
+}
+
+// One JPEG part per delivered frame until the viewer leaves or the server stops.
+void servePictureStream(FrameHub& hub, std::atomic<int>& openStreams, const Request& req, Response& res)
+{
+    if (!parametersValid(req, res, {})) {
+        return;
+    }
+    if (++openStreams > kMaxPictureStreams) {
+        --openStreams;
+        sendError(res, 503, "too many live pictures open; close one");
+        return;
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
+        [&hub, last = std::uint64_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+            auto frame = hub.waitJpeg(last, kFrameWait);
+            if (!frame) {
+                return !hub.closed();
+            }
+            last = frame->sequence;
+            std::string part = std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                               std::to_string(frame->jpeg->size()) + "\r\n\r\n";
+            part.append(*frame->jpeg).append("\r\n");
+            return sink.write(part.data(), part.size());
+        },
+        [&openStreams](bool) { --openStreams; });
+}
+
+void serveStill(CameraService& service, const Request& req, Response& res)
+{
+    const std::string download = parameter(req, "download");
+    if (!parametersValid(req, res, {"download"})) {
+        return;
+    }
+    if (!download.empty() && download != "0" && download != "1") {
+        sendError(res, 400, "download must be 0 or 1");
+        return;
+    }
+    auto png = service.stillPng();
+    if (!png) {
+        sendError(res, 404, "no still yet: press the snapshot button");
+        return;
+    }
+    if (download == "1") {
+        res.set_header("Content-Disposition", "attachment; filename=\"korval-still.png\"");
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(*png, "image/png");
+}
+
 void addPictureRoutes(httplib::Server& server, CameraService& service, std::atomic<int>& openStreams)
 {
-    server.Get("/frame.jpg", [&service](const Request& req, Response& res) {
-        if (!parametersValid(req, res, {})) {
-            return;
-        }
-        auto frame = service.frames().waitJpeg(0, kFirstFrameWait);
-        if (!frame) {
-            sendError(res, 503, "no frame from the camera");
-            return;
-        }
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(*frame->jpeg, "image/jpeg");
-    });
+    server.Get("/frame.jpg", [&service](const Request& req, Response& res) { serveFrame(service, req, res); });
     server.Get("/stream.mjpg", [&service, &openStreams](const Request& req, Response& res) {
-        if (!parametersValid(req, res, {})) {
-            return;
-        }
-        if (++openStreams > kMaxPictureStreams) {
-            --openStreams;
-            sendError(res, 503, "too many live pictures open; close one");
-            return;
-        }
-        res.set_header("Cache-Control", "no-store");
-        FrameHub& hub = service.frames();
-        res.set_chunked_content_provider(
-            std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
-            [&hub, last = std::uint64_t{0}](std::size_t, httplib::DataSink& sink) mutable {
-                auto frame = hub.waitJpeg(last, kFrameWait);
-                if (!frame) {
-                    return !hub.closed();
-                }
-                last = frame->sequence;
-                std::string part = std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                                   std::to_string(frame->jpeg->size()) + "\r\n\r\n";
-                part.append(*frame->jpeg).append("\r\n");
-                return sink.write(part.data(), part.size());
-            },
-            [&openStreams](bool) { --openStreams; });
+        servePictureStream(service.frames(), openStreams, req, res);
     });
-    server.Get("/api/still.png", [&service](const Request& req, Response& res) {
-        if (!parametersValid(req, res, {"download"})) {
-            return;
-        }
-        const std::string download = parameter(req, "download");
-        if (!download.empty() && download != "0" && download != "1") {
-            sendError(res, 400, "download must be 0 or 1");
-            return;
-        }
-        auto png = service.stillPng();
-        if (!png) {
-            sendError(res, 404, "no still yet: press the snapshot button");
-            return;
-        }
-        if (download == "1") {
-            res.set_header("Content-Disposition", "attachment; filename=\"korval-still.png\"");
-        }
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(*png, "image/png");
-    });
+    server.Get("/api/still.png", [&service](const Request& req, Response& res) { serveStill(service, req, res); });
 }
 
 void addStateRoutes(httplib::Server& server, CameraService& service)
