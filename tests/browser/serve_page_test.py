@@ -89,7 +89,8 @@ def open_browser():
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--window-size=1400,1400", "--no-first-run", "--disable-extensions"):
+                     "--window-size=1400,1400", "--no-first-run", "--disable-extensions",
+                     "--disable-background-networking", "--disable-component-update"):
         options.add_argument(argument)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
