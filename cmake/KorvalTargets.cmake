@@ -48,10 +48,11 @@ function(korval_host_library name)
   endif()
 endfunction()
 
-# The tool: everything but main.cpp is the library korval_tool (tests link it).
+# The tool: everything but main.cpp (in `dir` and any further folders named
+# before DEPENDS) is the library korval_tool (tests link it).
 function(korval_tool name dir)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
-  _korval_sources(sources ${dir})
+  _korval_sources(sources ${dir} ${ARG_UNPARSED_ARGUMENTS})
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   if(sources)
     add_library(${name}_tool STATIC ${sources})
@@ -113,4 +114,12 @@ function(korval_fuzzers dir)
     target_link_options(fuzz_${stem} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(fuzz_${stem} PRIVATE ${ARG_DEPENDS})
   endforeach()
+endfunction()
+
+# A test script run by CTest through `interpreter` (e.g. python3), with the
+# given label; it may skip itself by exiting with status 77.
+function(korval_script_test name script)
+  cmake_parse_arguments(ARG "" "LABEL;INTERPRETER;TIMEOUT" "ARGS" ${ARGN})
+  add_test(NAME ${name} COMMAND ${ARG_INTERPRETER} ${CMAKE_SOURCE_DIR}/${script} ${ARG_ARGS})
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" SKIP_RETURN_CODE 77 TIMEOUT ${ARG_TIMEOUT})
 endfunction()

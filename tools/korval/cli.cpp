@@ -17,6 +17,7 @@ const std::map<std::string, Command>& commands()
         {"capture", {runCapture, "capture frames from the virtual camera through the driver to Y4M or PNG"}},
         {"info", {runInfo, "load the driver on the emulated machine and show how it answers"}},
         {"properties", {runProperties, "list the camera's properties, or --set NAME=VALUE"}},
+        {"serve", {runServe, "serve the live picture and the camera's property page to a local browser"}},
         {"settings-checksum",
          {runSettingsChecksum, "check (or --write) the settings checksum \"A_65\" of a .reg file"}},
     };

@@ -13,6 +13,7 @@ int runKorval(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runProperties(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runServe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runSettingsChecksum(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace korval::tools

@@ -1,0 +1,172 @@
+#!/usr/bin/python3
+"""korval serve in headless Chromium: the live picture changes, the brightness
+slider raises its mean, the negative effect inverts it, the snapshot button
+shows a still; saves a screenshot of the page. Exits 77 (skipped) only when
+Chromium or its driver is not installed; Selenium missing beside them fails."""
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+SKIP = 77
+
+# The mean of the live picture (all R, G, B samples), a 44 x 36 grey
+# thumbnail to tell two frames apart, and the R, G, B of a pixel near the left edge.
+SAMPLE_PICTURE = """
+const img = document.getElementById('live');
+if (!img.naturalWidth) return null;
+const canvas = document.createElement('canvas');
+canvas.width = img.naturalWidth; canvas.height = img.naturalHeight;
+const context = canvas.getContext('2d');
+context.drawImage(img, 0, 0);
+const data = context.getImageData(0, 0, canvas.width, canvas.height).data;
+let sum = 0;
+for (let i = 0; i < data.length; i += 4) sum += data[i] + data[i + 1] + data[i + 2];
+const small = document.createElement('canvas');
+small.width = 44; small.height = 36;
+small.getContext('2d').drawImage(img, 0, 0, 44, 36);
+const thumb = Array.from(small.getContext('2d').getImageData(0, 0, 44, 36).data.filter((_, i) => i % 4 == 1));
+const edge = Array.from(context.getImageData(7, canvas.height >> 1, 1, 1).data.slice(0, 3));
+return {mean: sum / (data.length / 4 * 3), thumb: thumb, edge: edge};
+"""
+
+
+def fail(message):
+    raise AssertionError(message)
+
+
+def wait_until(what, condition, timeout=15.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.2)
+    fail("timed out waiting until " + what)
+
+
+def settled_mean(sample, condition, what="the picture settles"):
+    """The mean once three reads in a row agree and meet the condition."""
+    means = []
+
+    def settled():
+        means.append(sample()["mean"])
+        recent = means[-3:]
+        return len(recent) == 3 and max(recent) - min(recent) < 4 and condition(recent[-1]) and recent[-1]
+    wait_until(what, settled, timeout=30)
+    return means[-1]
+
+
+def start_server(korval, machine):
+    server = subprocess.Popen([korval, "serve", "--port", "0", "--scene", "moving", "--machine", machine],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    line = server.stdout.readline()
+    match = re.match(r"serving (http://127\.0\.0\.1:\d+/)", line)
+    if not match:
+        server.kill()
+        fail("korval serve did not start: " + line + server.stdout.read())
+    return server, match.group(1)
+
+
+def stop_server(server):
+    server.send_signal(signal.SIGINT)
+    try:
+        output, _ = server.communicate(timeout=20)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        fail("korval serve did not stop on Ctrl-C")
+    if server.returncode != 0 or "stopped: stream closed" not in output:
+        fail("korval serve stopped badly (%d): %s" % (server.returncode, output))
+
+
+def open_browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--window-size=1400,1400", "--no-first-run", "--disable-extensions",
+                     "--disable-background-networking", "--disable-component-update"):
+        options.add_argument(argument)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+def check_page(browser, url, screenshot):
+    browser.get(url)
+    WebDriverWait(browser, 20).until(lambda b: b.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+    sample = lambda: browser.execute_script(SAMPLE_PICTURE)
+    first = wait_until("the live picture shows", sample)
+    wait_until("the live picture changes between two reads", lambda: sample()["thumb"] != first["thumb"])
+
+    Select(browser.find_element(By.ID, "scene")).select_by_value("chart")
+    before = settled_mean(sample, lambda mean: True)
+    slider = browser.find_element(By.ID, "property-brightness")
+    slider.send_keys(Keys.END)  # to the published maximum
+    bright = settled_mean(sample, lambda mean: mean > before + 20, "brightness raises the mean")
+
+    Select(browser.find_element(By.ID, "property-effect")).select_by_value("1")  # negative
+    wait_until("the negative effect inverts the picture",
+               lambda: abs(sample()["mean"] - (255 - bright)) < 15)
+
+    browser.find_element(By.ID, "defaults").click()
+    wait_until("the defaults button restores the picture", lambda: abs(sample()["mean"] - before) < 25)
+
+    browser.find_element(By.ID, "snapshot").click()
+    wait_until("the snapshot shows a still", lambda: browser.execute_script(
+        "const s = document.getElementById('still');"
+        "return !document.getElementById('still-figure').hidden && s.complete && s.naturalWidth > 0;"))
+    if browser.find_element(By.ID, "download").get_attribute("href") is None:
+        fail("the still has no download link")
+    Select(browser.find_element(By.ID, "property-overlay-frame")).select_by_value("1")  # the sample border
+    wait_until("the border overlay frame shows", lambda: (edge := sample()["edge"])[2] > edge[0] + 60)
+    browser.save_screenshot(screenshot)
+    errors = [entry["message"] for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
+    if errors:
+        fail("the page logged errors: %s" % errors)
+    print("live picture changes; mean %.1f -> %.1f with brightness, negative inverts it; still shown" %
+          (before, bright))
+
+
+def main():
+    if len(sys.argv) != 3:
+        print("usage: serve_page_test.py KORVAL OUTPUT_DIR")
+        return 2
+    korval, output = sys.argv[1], sys.argv[2]
+    if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
+        print("skipped: chromium or chromium-driver is not installed")
+        return SKIP
+    global webdriver, Service, By, Keys, Select, WebDriverWait
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.common.keys import Keys
+        from selenium.webdriver.support.ui import Select, WebDriverWait
+    except ImportError:
+        print("failed: chromium is here but python3-selenium is not (scripts/install-deps.sh installs it)")
+        return 1
+    os.makedirs(output, exist_ok=True)
+    screenshot = os.path.join(output, "serve.png")
+    machine = tempfile.mkdtemp(prefix="korval-browser-")
+    server, url = start_server(korval, machine)
+    try:
+        browser = open_browser()
+        try:
+            check_page(browser, url, screenshot)
+        finally:
+            browser.quit()
+    finally:
+        if server.poll() is None:
+            stop_server(server)
+        shutil.rmtree(machine, ignore_errors=True)
+    print("screenshot: " + screenshot)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,199 @@
+#include "tools/korval/serve/page_assets.h"
+
+namespace korval::tools::serve {
+
+const char* const kPageScript = R"js('use strict';
+// The camera's page: builds one control per property from what the server
+// reports (range, step, default, auto), sends each change at once, and keeps
+// the counters and the still up to date.
+const byId = (id) => document.getElementById(id);
+const controls = new Map(); // property name -> {entry, input, output, auto}
+let stills = 0;
+
+function say(text) { byId('message').textContent = text; }
+
+async function request(method, url, params, body, type) {
+  const query = new URLSearchParams(params || {}).toString();
+  const options = { method };
+  if (body) { options.body = body; options.headers = { 'Content-Type': type }; }
+  const response = await fetch(url + (query ? '?' + query : ''), options);
+  const answer = await response.json().catch(() => ({ error: response.statusText }));
+  if (!response.ok) { say(answer.error || response.statusText); return null; }
+  say('');
+  return answer;
+}
+
+function title(name) {
+  const words = name.replace(/-/g, ' ');
+  return words.charAt(0).toUpperCase() + words.slice(1);
+}
+
+function makeInput(entry) {
+  if (entry.control === 'checkbox') {
+    const box = document.createElement('input');
+    box.type = 'checkbox';
+    return box;
+  }
+  if (entry.control === 'select') {
+    const select = document.createElement('select');
+    for (const option of entry.options) select.add(new Option(option.label, option.value));
+    return select;
+  }
+  const slider = document.createElement('input');
+  slider.type = 'range';
+  slider.min = entry.min; slider.max = entry.max; slider.step = entry.step;
+  return slider;
+}
+
+function inputValue(control) {
+  return control.input.type === 'checkbox' ? (control.input.checked ? 1 : 0) : control.input.value;
+}
+
+// Slider moves are sent one at a time: while one is on its way the newest waits.
+function sender(name) {
+  let busy = false, waiting = null;
+  return async function send(params) {
+    if (busy) { waiting = params; return; }
+    busy = true;
+    const answer = await request('POST', '/api/property', Object.assign({ name }, params));
+    busy = false;
+    if (answer) showProperty(answer.property, !!waiting);
+    // Colour off and on again moves the saturation the driver keeps.
+    if (answer && name === 'colour-enable') refreshState();
+    if (waiting) { const next = waiting; waiting = null; send(next); }
+  };
+}
+
+function addProperty(entry) {
+  const row = document.createElement('div');
+  row.className = 'property';
+  const label = document.createElement('label');
+  label.textContent = title(entry.name);
+  const input = makeInput(entry);
+  input.id = 'property-' + entry.name;
+  input.disabled = !entry.settable;
+  label.htmlFor = input.id;
+  const output = document.createElement('output');
+  const autoLabel = document.createElement('label');
+  autoLabel.className = 'auto';
+  const control = { entry, input, output, auto: null, send: sender(entry.name) };
+  if (entry.auto) {
+    control.auto = document.createElement('input');
+    control.auto.type = 'checkbox';
+    control.auto.id = 'auto-' + entry.name;
+    autoLabel.append(control.auto, ' auto');
+    control.auto.addEventListener('change', () =>
+      control.send({ mode: control.auto.checked ? 'auto' : 'manual' }));
+  }
+  const live = entry.control === 'slider' ? 'input' : 'change';
+  input.addEventListener(live, () => {
+    output.value = inputValue(control);
+    control.send({ value: inputValue(control) });
+  });
+  if (entry.default !== null) input.title = 'default ' + entry.default;
+  row.append(label, input, output, autoLabel);
+  const effect = entry.name === 'effect' || entry.name === 'overlay-frame';
+  byId(effect ? 'effects' : 'group-' + entry.group).append(row);
+  controls.set(entry.name, control);
+}
+
+async function refreshState() {
+  const state = await request('GET', '/api/state');
+  if (state) showState(state);
+}
+
+function showProperty(entry, keepInput) {
+  const control = controls.get(entry.name);
+  if (!keepInput) {
+    if (control.input.type === 'checkbox') control.input.checked = entry.value === 1;
+    else if (entry.value !== null) control.input.value = entry.value;
+  }
+  control.output.value = entry.value === null ? '-' : entry.value;
+  if (control.auto) {
+    control.auto.checked = entry.mode === 'auto';
+    control.input.disabled = !entry.settable || entry.mode === 'auto';
+  }
+}
+
+function fillSelect(select, values, current) {
+  if (select.options.length === 0) for (const value of values) select.add(new Option(value, value));
+  select.value = current;
+}
+
+function showState(state) {
+  for (const entry of state.properties || []) {
+    if (!controls.has(entry.name)) addProperty(entry);
+    showProperty(entry, false);
+  }
+  fillSelect(byId('size'), state.sizes, state.stream.size);
+  fillSelect(byId('format'), state.formats, state.stream.format);
+  const scene = byId('scene');
+  fillSelect(scene, state.scenes, state.scene);
+  if (!state.scenes.includes(state.scene)) scene.value = '';
+  showCounters(state.counters);
+}
+
+function showCounters(counters) {
+  byId('counters').textContent = 'frame ' + counters.frames + ' \u00b7 ' + counters.rate.toFixed(1) +
+    ' frames/s \u00b7 dropped ' + counters.dropped;
+  if (counters.stills !== stills) { stills = counters.stills; showStill(); }
+}
+
+async function showStill() {
+  const response = await fetch('/api/still.png');
+  if (!response.ok) return;
+  const still = byId('still');
+  if (still.src) URL.revokeObjectURL(still.src);
+  still.src = URL.createObjectURL(await response.blob());
+  byId('still-caption').textContent = 'still ' + stills + ' (the driver\'s still file)';
+  byId('still-figure').hidden = false;
+  byId('download').hidden = false;
+}
+
+async function restartStream() {
+  const state = await request('POST', '/api/stream', { size: byId('size').value, format: byId('format').value });
+  if (state) showState(state);
+}
+
+async function pollCounters() {
+  const response = await fetch('/api/counters').catch(() => null);
+  if (response && response.ok) showCounters(await response.json());
+  setTimeout(pollCounters, 500);
+}
+
+function wire() {
+  byId('size').addEventListener('change', restartStream);
+  byId('format').addEventListener('change', restartStream);
+  byId('scene').addEventListener('change', async () => {
+    const state = await request('POST', '/api/scene', { name: byId('scene').value });
+    if (state) showState(state);
+  });
+  byId('upload').addEventListener('change', async () => {
+    const file = byId('upload').files[0];
+    if (!file) return;
+    const state = await request('POST', '/api/scene/upload', null, file, 'image/png');
+    if (state) showState(state);
+  });
+  byId('defaults').addEventListener('click', async () => {
+    const state = await request('POST', '/api/defaults');
+    if (state) showState(state);
+  });
+  byId('snapshot').addEventListener('click', async () => {
+    byId('snapshot').disabled = true;
+    const counters = await request('POST', '/api/snapshot');
+    byId('snapshot').disabled = false;
+    if (counters) showCounters(counters);
+  });
+}
+
+async function start() {
+  wire();
+  await refreshState();
+  document.body.dataset.ready = 'true';
+  pollCounters();
+}
+
+start();
+)js";
+
+} // namespace korval::tools::serve

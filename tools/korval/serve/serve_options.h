@@ -1,0 +1,30 @@
+// The options of 'korval serve', parsed and checked before anything starts.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korval::tools::serve {
+
+struct ServeOptions {
+    int port = 8080;              // 0: any free port (printed at start)
+    std::string listen;           // empty: 127.0.0.1 and ::1
+    std::filesystem::path machine; // empty: a temporary machine directory
+    std::string scene = "bars";   // bars, chart, moving or a PNG file
+    int width = 352;
+    int height = 288;
+    bool i420 = true;
+    bool help = false;
+};
+
+// The options, or nothing with `error` naming the option or value at fault.
+std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& args, std::string& error);
+
+// "640x480" → 640, 480; false for a size the driver does not offer.
+bool parseFrameSize(const std::string& text, int& width, int& height);
+
+extern const char* const kServeUsage;
+
+} // namespace korval::tools::serve
