@@ -85,7 +85,7 @@ add_test(NAME win32_imports COMMAND ${korval_check} imports ${korval_sys}
          ${CMAKE_SOURCE_DIR}/win32/imports.allow ${CMAKE_SOURCE_DIR}/win32/imports.late)
 add_test(NAME win32_undefined COMMAND ${korval_check} undefined ${CMAKE_BINARY_DIR}/korval.unresolved ${korval_gaps})
 add_test(NAME win32_runtime COMMAND ${korval_check} runtime
-         ${CMAKE_BINARY_DIR}/CMakeFiles/korval_sys_objects.dir ${korval_gaps})
+         ${CMAKE_BINARY_DIR}/CMakeFiles/korval_sys_objects.dir ${CMAKE_BINARY_DIR}/korval.map ${korval_gaps})
 
 # One program, two declarations: the record layouts must come out identical.
 foreach(variant ours ddk)
