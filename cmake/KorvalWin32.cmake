@@ -51,7 +51,7 @@ set(KORVAL_SYS_LINK_OPTIONS
   -shared -nostdlib -nostartfiles
   -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8 -Wl,--image-base,0x10000
   -Wl,--dynamicbase -Wl,--nxcompat -Wl,--exclude-all-symbols
-  -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000
+  -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000 -Wl,--strip-debug
   -Wl,-Map,${CMAKE_BINARY_DIR}/korval.map)
 add_custom_command(OUTPUT ${korval_sys} ${CMAKE_BINARY_DIR}/korval.map ${CMAKE_BINARY_DIR}/korval.unresolved
   COMMAND ${CMAKE_SOURCE_DIR}/win32/link-korval-sys.sh ${korval_sys} ${CMAKE_CXX_COMPILER} --
