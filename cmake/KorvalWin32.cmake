@@ -51,7 +51,7 @@ set(KORVAL_SYS_LINK_OPTIONS
   -shared -nostdlib -nostartfiles
   -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8 -Wl,--image-base,0x10000
   -Wl,--dynamicbase -Wl,--nxcompat -Wl,--exclude-all-symbols
-  -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000
+  -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000 -Wl,--strip-debug
   -Wl,-Map,${CMAKE_BINARY_DIR}/korval.map)
 add_custom_command(OUTPUT ${korval_sys} ${CMAKE_BINARY_DIR}/korval.map ${CMAKE_BINARY_DIR}/korval.unresolved
   COMMAND ${CMAKE_SOURCE_DIR}/win32/link-korval-sys.sh ${korval_sys} ${CMAKE_CXX_COMPILER} --
@@ -85,7 +85,7 @@ add_test(NAME win32_imports COMMAND ${korval_check} imports ${korval_sys}
          ${CMAKE_SOURCE_DIR}/win32/imports.allow ${CMAKE_SOURCE_DIR}/win32/imports.late)
 add_test(NAME win32_undefined COMMAND ${korval_check} undefined ${CMAKE_BINARY_DIR}/korval.unresolved ${korval_gaps})
 add_test(NAME win32_runtime COMMAND ${korval_check} runtime
-         ${CMAKE_BINARY_DIR}/CMakeFiles/korval_sys_objects.dir ${korval_gaps})
+         ${CMAKE_BINARY_DIR}/CMakeFiles/korval_sys_objects.dir ${CMAKE_BINARY_DIR}/korval.map ${korval_gaps})
 
 # One program, two declarations: the record layouts must come out identical.
 foreach(variant ours ddk)

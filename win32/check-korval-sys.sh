@@ -4,8 +4,9 @@
 #   imports IMAGE ALLOW LATE    imports printed per module, each in the allow list,
 #                               none newer than the claimed kernels
 #   undefined UNRESOLVED GAPS   nothing left unresolved but the pending gaps
-#   runtime OBJDIR GAPS         no static constructors, __cxa_*, __cpu_model or
-#                               global operator new/delete in the driver's objects
+#   runtime OBJDIR MAP GAPS     no static constructors, __cxa_*, __cpu_model or
+#                               global operator new/delete in the driver's objects,
+#                               and no constructor section linked in from a library
 set -euo pipefail
 objdump=i686-w64-mingw32-objdump
 nm=i686-w64-mingw32-nm
@@ -21,6 +22,9 @@ check_pe() {
     grep -qE '^AddressOfEntryPoint[[:space:]]+0*[1-9a-f]' <<<"$header" || fail "no entry point"
     grep -qE '^Characteristics.*relocations stripped' <<<"$header" && fail "relocations stripped"
     $objdump -h "$image" | grep -qE '^ +[0-9]+ \.reloc +0*[1-9a-f]' || fail "no .reloc section"
+    for class in CImageProcess CAe; do
+        grep -qE "\] _ZN${#class}${class}7Process" <<<"$header" || fail "$class is not exported"
+    done
     grep -E '^(Magic|Subsystem|AddressOfEntryPoint|ImageBase|MajorSubsystemVersion|DllCharacteristics)' <<<"$header"
 }
 
@@ -64,7 +68,7 @@ check_undefined() {
 }
 
 check_runtime() {
-    local objdir=$1 gaps=$2 objects sections symbols
+    local objdir=$1 map=$2 gaps=$3 objects sections symbols linked
     mapfile -t objects < <(find "$objdir" -name '*.obj' | sort)
     ((${#objects[@]})) || { fail "no objects under $objdir"; return; }
     sections=$($objdump -h "${objects[@]}" | awk '/file format/ { file = $1 } $2 ~ /^\.(ctors|dtors|init_array|fini_array|tls)/ { print file, $2 }')
@@ -74,6 +78,16 @@ check_runtime() {
         grep -E '^(___cxa_|___cpu_model$|___cpu_indicator_init$|__Znw|__Zna|__ZdlPv$|__ZdaPv$|__ZdlPvj$|__ZdaPvj$|_atexit$)' |
         sed 's/^_//' | sort -u)
     compare_with_gaps "$symbols" "$gaps" "run-time symbol"
+    # libgcc's CPU detection (cpuinfo.o) brings its own constructor with __cpu_model.
+    linked=$(awk '$1 ~ /^\.(ctors|dtors|init_array|fini_array)/ && NF >= 4 && $3 != "0x0" { print $1, $NF }' "$map")
+    while read -r section file; do
+        [[ -z $section ]] && continue
+        if [[ $file == *"(cpuinfo.o)" ]] && entries "$gaps" | grep -qxF __cpu_model; then
+            echo "pending gap: $section from $file"
+        else
+            fail "constructor section $section linked from $file"
+        fi
+    done <<<"$linked"
 }
 
 mode=$1

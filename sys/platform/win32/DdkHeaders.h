@@ -25,11 +25,8 @@
 #include <windef.h>
 typedef WCHAR TCHAR;
 
-// basetyps.h makes "interface" a macro for "struct", which breaks any C++
-// identifier of that name.
 #include <ks.h>
 #include <ksmedia.h>
-#undef interface
 
 // strmini.h, usbdi.h and usbdlib.h lack extern "C": without it their functions
 // come out C++-mangled and only the link fails.
@@ -45,3 +42,7 @@ extern "C" {
 #undef StreamClassDeviceNotification
 extern "C" VOID __cdecl StreamClassDeviceNotification(STREAM_MINIDRIVER_DEVICE_NOTIFICATION_TYPE NotificationType,
                                                       PVOID HwDeviceExtension, ...);
+
+// basetyps.h makes "interface" a macro for "struct", which breaks any C++
+// identifier of that name.
+#undef interface

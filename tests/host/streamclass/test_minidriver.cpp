@@ -321,8 +321,8 @@ NTSTATUS streamInformation(TestDevice* device, PHW_STREAM_REQUEST_BLOCK srb)
     info.StreamFormatsArray = table.formats;
     info.NumStreamPropArrayEntries = 1;
     info.StreamPropertiesArray = table.streamSets;
-    info.Category = &PINNAME_VIDEO_CAPTURE;
-    info.Name = &PINNAME_VIDEO_CAPTURE;
+    info.Category = const_cast<GUID*>(&PINNAME_VIDEO_CAPTURE);
+    info.Name = const_cast<GUID*>(&PINNAME_VIDEO_CAPTURE);
     return STATUS_SUCCESS;
 }
 
