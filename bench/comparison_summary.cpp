@@ -49,6 +49,9 @@ void registerComparison(int rounds)
         return;
     }
     benchmark::AddCustomContext("opencv", comparisonOpenCvVersion());
+    for (const ComparisonRow& row : comparisonRows()) {  // the chart script's labels
+        benchmark::AddCustomContext(std::string("row ") + row.key, row.label);
+    }
     for (int round = 1; round <= rounds; ++round) {
         for (const ComparisonRow& row : comparisonRows()) {
             add(row, "korval", row.korval, round);
