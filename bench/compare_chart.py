@@ -26,13 +26,22 @@ def fastest_times(benchmarks):
     return series
 
 
-def rows_of(context):
-    return [(key[len("row "):], label) for key, label in context.items() if key.startswith("row ")]
+def rows_of(context, benchmarks):
+    """(key, label) of every comparison row, in the order the rows ran."""
+    labels = {key[len("row "):]: label for key, label in context.items() if key.startswith("row ")}
+    order = []
+    for b in benchmarks:
+        name = b["run_name"]
+        if name.startswith("Compare/"):
+            key = name[len("Compare/"):name.rindex("/", 0, name.rindex("/round"))]
+            if key in labels and key not in order:
+                order.append(key)
+    return [(key, labels[key]) for key in order]
 
 
-def table(context, series):
+def table(rows, series):
     lines = ["| stage | ours µs | OpenCV µs | ours / OpenCV |", "|---|---:|---:|---:|"]
-    for key, label in rows_of(context):
+    for key, label in rows:
         ours, theirs = series.get(key + "/korval"), series.get(key + "/opencv")
         if not ours and not theirs:
             continue
@@ -59,13 +68,12 @@ def extras(series):
     return "\n".join(lines)
 
 
-def chart(context, series, path):
+def chart(context, rows, series, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    rows = [(key, label) for key, label in rows_of(context)
-            if series.get(key + "/korval") or series.get(key + "/opencv")]
+    rows = [(key, label) for key, label in rows if series.get(key + "/korval") or series.get(key + "/opencv")]
     figure, axes = plt.subplots(figsize=(9, 0.42 * len(rows) + 1.4))
     height = 0.38
     for i, (key, _) in enumerate(rows):
@@ -84,7 +92,7 @@ def chart(context, series, path):
                    f"{context.get('num_cpus', '?')} CPUs {host}", fontsize=9)
     axes.legend(loc="best", fontsize=8)
     figure.tight_layout()
-    figure.savefig(path)
+    figure.savefig(path, metadata={"Date": None})
 
 
 def main(argv):
@@ -95,13 +103,14 @@ def main(argv):
             run = json.load(file)
     except (OSError, ValueError) as error:
         sys.exit(f"{argv[1]}: {error}")
-    context, series = run.get("context", {}), fastest_times(run.get("benchmarks", []))
-    if not rows_of(context):
+    context, benchmarks = run.get("context", {}), run.get("benchmarks", [])
+    series, rows = fastest_times(benchmarks), rows_of(context, benchmarks)
+    if not rows:
         sys.exit(f"{argv[1]}: no comparison rows (was korval_bench built with OpenCV?)")
-    print(table(context, series))
+    print(table(rows, series))
     print(extras(series))
     if len(argv) == 3:
-        chart(context, series, argv[2])
+        chart(context, rows, series, argv[2])
 
 
 if __name__ == "__main__":

@@ -98,12 +98,12 @@ void ComparisonReporter::printSummary() const
         return nullptr;
     };
     std::FILE* out = stdout;
-    std::fprintf(out, "\nSide by side with OpenCV %s, single-threaded; fastest of the alternated rounds, thread CPU time.\n"
-                      "ratio = ours / OpenCV (below 1: ours is faster); per round: median [lowest, highest] of the\n"
-                      "rounds' ratios; wall: the ratio of the fastest wall-clock times (other work on the machine\n"
-                      "stretches these).\n\n",
+    std::fprintf(out, "\nSide by side with OpenCV %s, single-threaded; fastest of the alternated runs, thread CPU time.\n"
+                      "ratio = ours / OpenCV (below 1: ours is faster); per run: median [lowest, highest] of the\n"
+                      "ratios of each run to its counterpart; wall: the ratio of the fastest wall-clock times\n"
+                      "(other work on the machine stretches these).\n\n",
                  comparisonOpenCvVersion().c_str());
-    std::fprintf(out, "%-34s %10s %10s %7s %23s %7s\n", "stage", "ours us", "OpenCV us", "ratio", "per round", "wall");
+    std::fprintf(out, "%-34s %10s %10s %7s %23s %7s\n", "stage", "ours us", "OpenCV us", "ratio", "per run", "wall");
     for (const ComparisonRow& row : comparisonRows()) {
         const Times* ours = timesOf(std::string(row.key) + "/korval");
         const Times* theirs = timesOf(std::string(row.key) + "/opencv");

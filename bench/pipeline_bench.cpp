@@ -79,6 +79,7 @@ public:
     }
 
     NTSTATUS fill() { return stream_->FillReadRequest(&srb_); }
+    ULONG rawLines() const { return stream_->DecompressionFrame.ulRawLines; }
 
     // CImageProcess::Process alone, on the frame the last request decoded,
     // with the input the pipeline gives it; the frame is restored first (the
@@ -125,6 +126,7 @@ void RunFill(benchmark::State& state, ULONG width, ULONG height, bool i420)
         benchmark::DoNotOptimize(device.fill());
     }
     state.SetItemsProcessed(state.iterations());
+    state.counters["raw_lines"] = device.rawLines();  // of the last frame: uncompressed lines copy
 }
 
 // The same stream's Process alone, for the cost of everything around it.
