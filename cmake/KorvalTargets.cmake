@@ -98,7 +98,7 @@ function(korval_benchmarks name dir)
   if(sources)
     add_executable(${name} ${sources})
     target_include_directories(${name} PRIVATE ${KORVAL_INCLUDE_ROOTS} ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} benchmark::benchmark benchmark::benchmark_main)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} benchmark::benchmark)
   endif()
 endfunction()
 

@@ -99,6 +99,7 @@ public:
     BOOLEAN IdleAlternateOwed;
     KSEMAPHORE RequestLock;
     PIRP RequestIrp;
+    URB VendorUrb;  // the one record of every vendor request, used under RequestLock
     USB_DEVICE_DESCRIPTOR DeviceDescriptor;
     PUSB_INTERFACE_DESCRIPTOR InterfaceDescriptor[USB_ALTERNATE_SETTING_COUNT];
     PUSB_ENDPOINT_DESCRIPTOR EndpointDescriptor[USB_ALTERNATE_SETTING_COUNT][USB_MAX_ENDPOINTS];

@@ -48,7 +48,9 @@ bool CUsbCamera::ResetVideoPipe()
 }
 
 // On failure the transferred length is 0, so a caller that reads it without
-// looking at the result never takes stale bytes for an answer.
+// looking at the result never takes stale bytes for an answer. Register
+// access runs on every frame, so the request block is the object's own,
+// filled and read back under RequestLock, and nothing is allocated.
 bool CUsbCamera::VendorRequest(USHORT function, ULONG transferFlags, UCHAR requestTypeBits, UCHAR request,
                                USHORT value, USHORT index, PVOID buffer, ULONG length, PULONG transferred)
 {
@@ -60,18 +62,21 @@ bool CUsbCamera::VendorRequest(USHORT function, ULONG transferFlags, UCHAR reque
         return false;
     }
     constexpr ULONG urbBytes = sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST);
-    auto* urb = static_cast<PURB>(KorvalAllocate(urbBytes));
-    if (urb == nullptr) {
-        return false;
-    }
-    memset(urb, 0, urbBytes);
+    KeWaitForSingleObject(&RequestLock, Executive, KernelMode, FALSE, nullptr);
+    PURB urb = &VendorUrb;
+    memset(urb, 0, sizeof(VendorUrb));
     UsbBuildVendorRequest(urb, function, urbBytes, transferFlags, requestTypeBits, request, value, index,
                           buffer, nullptr, length, nullptr);
-    const bool ok = SubmitUrbWait(urb, IOCTL_INTERNAL_USB_SUBMIT_URB) && USBD_SUCCESS(urb->UrbHeader.Status);
+    bool ok = false;
+    if (RequestIrp != nullptr && Device != nullptr) {
+        // As SubmitUrbWait, whose lock is already held here.
+        IoReuseIrp(RequestIrp, STATUS_SUCCESS);
+        ok = SendAndWait(RequestIrp, urb, IOCTL_INTERNAL_USB_SUBMIT_URB, true) && USBD_SUCCESS(urb->UrbHeader.Status);
+    }
     if (ok) {
         const ULONG moved = urb->UrbControlVendorClassRequest.TransferBufferLength;
         *transferred = moved < length ? moved : length;
     }
-    KorvalFree(urb);
+    KeReleaseSemaphore(&RequestLock, 0, 1, FALSE);
     return ok;
 }

@@ -61,9 +61,9 @@ TEST_F(PipelineExposureTest, CameraFieldsFollowTheAutoExposureResults)
     EXPECT_EQ(camera().activeRegister(0x0E), registers_->RegisterImage[0x0E]);
 }
 
-// The pipeline itself allocates nothing per frame; each register request of
-// the transport makes and frees its own request block.
-TEST_F(PipelineExposureTest, FramesAllocateNothingOfTheirOwn)
+// Nothing on the capture path allocates per frame, the register requests
+// that carry each frame's exposure and white balance included.
+TEST_F(PipelineExposureTest, FramesAllocateNothing)
 {
     camera().setScene(camera::makeFlatScene(0.05f, 0.05f, 0.05f));
     startStreaming(640, 480, true);
@@ -77,9 +77,10 @@ TEST_F(PipelineExposureTest, FramesAllocateNothingOfTheirOwn)
         ReadRequest read = request();
         ASSERT_EQ(fillNext(read), STATUS_SUCCESS);
     }
-    const host::PoolCounters counters = host::poolCounters(KORVAL_POOL_TAG);
-    EXPECT_EQ(counters.allocations, traffic().size());
-    EXPECT_EQ(counters.frees, counters.allocations);
+    const host::PoolCounters counters = host::poolCounters();  // every tag
+    EXPECT_GT(traffic().size(), 0u);  // register writes did happen
+    EXPECT_EQ(counters.allocations, 0u);
+    EXPECT_EQ(counters.frees, 0u);
     EXPECT_EQ(outstandingBlocks(), before);
     EXPECT_EQ(stream_->FramesProcessed, 13u);
 }
