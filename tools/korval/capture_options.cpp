@@ -48,12 +48,26 @@ bool parseSize(const std::string& value, CaptureOptions& options, std::string& e
 
 bool isOption(const std::string& name)
 {
-    for (const char* known : {"--frames", "--size", "--format", "--scene", "--output", "--machine", "--clock"}) {
+    for (const char* known : {"--frames", "--size", "--format", "--scene", "--output", "--machine", "--clock",
+                              "--set", "--fps"}) {
         if (name == known) {
             return true;
         }
     }
     return false;
+}
+
+// -n, -o, -s and -f stand for the common long options.
+std::string longName(const std::string& name)
+{
+    static const std::pair<const char*, const char*> shortForms[] = {
+        {"-n", "--frames"}, {"-o", "--output"}, {"-s", "--size"}, {"-f", "--format"}};
+    for (const auto& [shortName, full] : shortForms) {
+        if (name == shortName) {
+            return full;
+        }
+    }
+    return name;
 }
 
 bool applyOption(const std::string& name, const std::string& value, CaptureOptions& options, std::string& error,
@@ -90,6 +104,18 @@ bool applyOption(const std::string& name, const std::string& value, CaptureOptio
         options.machine = value;
         return true;
     }
+    if (name == "--set") {
+        if (value.find('=') == std::string::npos) {
+            error = "--set: '" + value + "' needs a value (NAME=VALUE)";
+            return false;
+        }
+        options.sets.push_back(value);
+        return true;
+    }
+    if (name == "--fps") {
+        options.sets.push_back("frame-rate=" + value);
+        return true;
+    }
     if (name == "--clock") {
         if (value != "real" && value != "fast") {
             error = "--clock: '" + value + "' is neither real nor fast";
@@ -106,6 +132,14 @@ bool chooseOutput(CaptureOptions& options, bool outputGiven, std::string& error)
 {
     if (!outputGiven && !options.i420) {
         options.output = "frame_%04d.png";
+    }
+    if (options.output == "-" && !options.i420) {
+        error = "--output: '-' writes Y4M, which holds I420 only: use --format i420";
+        return false;
+    }
+    if (options.output == "-") {
+        options.outputKind = OutputKind::Y4m;
+        return true;
     }
     if (endsWith(options.output, ".png")) {
         options.outputKind = OutputKind::PngPattern;
@@ -126,13 +160,22 @@ bool chooseOutput(CaptureOptions& options, bool outputGiven, std::string& error)
 } // namespace
 
 const char* const kCaptureUsage =
-    "usage: korval capture [--frames N] [--format i420|rgb24] [--size WxH] [--scene bars|chart|moving|FILE.png]\n"
-    "                      [--output FILE.y4m|PATTERN.png] [--machine DIR] [--clock real|fast]\n"
+    "usage: korval capture [-n|--frames N] [-f|--format i420|rgb24] [-s|--size WxH]\n"
+    "                      [--scene bars|chart|moving|FILE.png] [-o|--output FILE.y4m|PATTERN.png|-]\n"
+    "                      [--set NAME=VALUE ...] [--fps N] [--machine DIR] [--no-wait] [--clock real|fast]\n"
     "Plugs the virtual camera in, opens the driver's capture stream and writes N frames\n"
-    "(default 30) as a Y4M video (I420) or one PNG per frame (PATTERN may hold %04d).\n"
+    "(default 30) as a Y4M video (I420) or one PNG per frame (PATTERN may hold %04d);\n"
+    "'-o -' writes Y4M to standard output (progress and summary go to standard error).\n"
     "Sizes: 640x480, 352x288 (default), 320x240, 176x144, 160x120.\n"
+    "The Y4M header carries the frame rate measured over the capture, so the video plays\n"
+    "as long as the capture took, and XCOLORRANGE=FULL (the driver's I420 is full range).\n"
+    "--set NAME=VALUE (repeatable) sets a camera property once the stream is open, through\n"
+    "the driver's property requests (see 'korval properties'); --fps N is --set frame-rate=N.\n"
+    "Auto exposure needs about 50 frames to settle from a dark start.\n"
     "--machine keeps the emulated machine (registry.reg, C: drive) in DIR; without it a\n"
-    "temporary one is used. The fast clock (default) runs the machine faster than real time.\n";
+    "temporary one is used. The fast clock (default) runs the machine faster than real time.\n"
+    "The file is written beside OUTPUT and put in place only when the capture ends well or\n"
+    "is interrupted with Ctrl-C (exit 130).\n";
 
 std::optional<CaptureOptions> parseCaptureOptions(const std::vector<std::string>& args, std::string& error)
 {
@@ -144,22 +187,26 @@ std::optional<CaptureOptions> parseCaptureOptions(const std::vector<std::string>
             options.help = true;
             return options;
         }
-        std::string name = arg;
+        if (arg == "--no-wait") {
+            options.wait = false;
+            continue;
+        }
+        std::string name = longName(arg);
         std::string value;
         const std::size_t equals = arg.find('=');
         if (arg.starts_with("--") && equals != std::string::npos) {
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
-        } else if (!arg.starts_with("--")) {
+        } else if (!name.starts_with("--")) {
             error = "unexpected argument '" + arg + "'";
             return std::nullopt;
-        } else if (!isOption(arg)) {
+        } else if (!isOption(name)) {
             error = "unknown option '" + arg + "'";
             return std::nullopt;
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            error = "option '" + arg + "' needs a value";
+            error = "option '" + name + "' needs a value";
             return std::nullopt;
         }
         if (!applyOption(name, value, options, error, outputGiven)) {

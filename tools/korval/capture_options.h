@@ -22,6 +22,8 @@ struct CaptureOptions {
     OutputKind outputKind = OutputKind::Y4m;
     std::filesystem::path machine; // empty: a temporary machine directory
     host::ClockMode clock = host::ClockMode::Scaled;
+    bool wait = true;              // wait for another korval using the machine directory
+    std::vector<std::string> sets; // NAME=VALUE, applied once the stream is open
     bool help = false;
 };
 
