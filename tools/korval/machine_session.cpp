@@ -7,6 +7,9 @@
 #include "tools/korval/registry_defaults.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -26,6 +29,21 @@ std::filesystem::path freshTemporaryDirectory()
 std::string statusText(NTSTATUS status)
 {
     return statusName(status);
+}
+
+// The registry file is replaced through a new file beside it: the directory
+// itself must take new files (a root user passes permission checks, not this).
+void requireWritableDirectory(const std::filesystem::path& directory)
+{
+    const std::filesystem::path probe = directory / (".korval-probe-" + std::to_string(::getpid()));
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw SessionError("cannot use machine directory '" + directory.string() +
+                               "': no new file can be made in it: " + std::strerror(errno),
+                           kExitFile);
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
 }
 
 std::string readWhole(const std::filesystem::path& file)
@@ -94,6 +112,7 @@ void MachineSession::createPlatform(const SessionOptions& options)
         throw SessionError("cannot use machine directory '" + directory_.string() + "': " + failure.message(),
                            kExitFile);
     }
+    requireWritableDirectory(directory_);
     lock_ = std::make_unique<MachineLock>(directory_, MachineLock::Mode::Exclusive, options.wait, options.messages);
     host::PlatformOptions platformOptions{directory_, options.clock,
                                           options.clock == host::ClockMode::Scaled ? kFastClockScale : 1.0};
