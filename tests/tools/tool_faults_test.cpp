@@ -55,7 +55,7 @@ TEST_F(ToolFaultsTest, PropertySetsChangeTheCapturedPicture)
 {
     const std::string baseline = capture(path("plain"), "plain.y4m");
     for (const char* set : {"saturation=0", "contrast=60", "hue=90", "gamma=20", "sharpness=16", "brightness=400",
-                            "mirror=1", "flip=0", "exposure=40"}) {
+                            "mirror=1", "flip=0"}) {
         const std::string machine = path(std::string("m-") + set);
         ASSERT_EQ(korval({"properties", "--machine", machine, "--set", set}).status, 0) << set;
         EXPECT_TRUE(capture(machine, "set.y4m") != baseline) << set << " changed nothing in the picture";
