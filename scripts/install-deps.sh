@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, if any is missing.
 set -euo pipefail
 packages=(cmake g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev googletest
-          ffmpeg libbenchmark-dev libpng-dev zlib1g-dev pkg-config)
+          ffmpeg libbenchmark-dev libcli11-dev libpng-dev zlib1g-dev pkg-config)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

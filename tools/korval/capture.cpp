@@ -9,13 +9,21 @@
 #include "tools/korval/capture_options.h"
 #include "tools/korval/cli.h"
 #include "tools/korval/frame_sink.h"
+#include "tools/korval/json_writer.h"
+#include "tools/korval/png_output.h"
 #include "tools/korval/machine_session.h"
 #include "tools/korval/registry_defaults.h"
 
 #include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace korval::tools {
@@ -133,11 +141,12 @@ public:
     {
     }
 
-    // Reads until the frames are written or Ctrl-C; false with `error` on a failure.
+    // Reads until the frames are written (or the duration is reached) or
+    // Ctrl-C; false with `error` on a failure.
     bool run(std::string& error)
     {
         int emptyInARow = 0;
-        while (tally_.frames < options_.frames && !interruptRequested.load()) {
+        while (tally_.frames < options_.frames && !durationReached() && !interruptRequested.load()) {
             while (reads_.size() < kReadsInFlight) {
                 reads_.push_back(stream_.submitRead(frameBytes()));
             }
@@ -157,12 +166,22 @@ public:
                 continue;
             }
             emptyInARow = 0;
+            if (skipped_ < options_.skip) {
+                ++skipped_;
+                continue;
+            }
             if (!keep(*read, error)) {
                 return false;
+            }
+            if (tally_.frames == options_.snapshotAt) {
+                pressButton_();
             }
         }
         return true;
     }
+
+    // Called once the frame numbered --snapshot-at is written.
+    std::function<void()> pressButton_ = [] {};
 
     // Lets the requests still in flight finish, so that the stop that follows
     // does not meet a frame in progress.
@@ -177,6 +196,12 @@ public:
     const CaptureTally& tally() const { return tally_; }
 
 private:
+    bool durationReached() const
+    {
+        return options_.duration > 0 && tally_.firstTime >= 0 &&
+               static_cast<double>(tally_.lastTime - tally_.firstTime) >= options_.duration * 1e7;
+    }
+
     ULONG frameBytes() const
     {
         const ULONG pixels = static_cast<ULONG>(options_.width * options_.height);
@@ -197,9 +222,14 @@ private:
         if (const KS_FRAME_INFO* info = read.frameInfo()) {
             tally_.dropped = info->DropCount;
         }
-        err_ << "\rcapturing: frame " << tally_.frames << "/" << options_.frames << ", " << seconds(time) << ", "
-             << rateText(sink_.rate()) << ", dropped " << tally_.dropped << ", " << cameraValues(camera_)
-             << "   " << std::flush;
+        if (!options_.quiet) {
+            err_ << "\rcapturing: frame " << tally_.frames;
+            if (options_.duration <= 0) {
+                err_ << "/" << options_.frames;
+            }
+            err_ << ", " << seconds(time) << ", " << rateText(sink_.rate()) << ", dropped " << tally_.dropped << ", "
+                 << cameraValues(camera_) << "   " << std::flush;
+        }
         return true;
     }
 
@@ -210,6 +240,7 @@ private:
     std::ostream& err_;
     std::deque<std::shared_ptr<host::StreamRead>> reads_;
     CaptureTally tally_;
+    int skipped_ = 0;
 };
 
 bool startStream(host::StreamClassStream& stream, std::string& error)
@@ -273,31 +304,145 @@ std::string likelyOpenFailureCause(const host::Registry& registry)
     return "a stored setting the driver cannot use (see 'korval properties --machine DIR')";
 }
 
+// The snapshot button: pressed at a frame, then the still the driver's
+// snapshot thread writes to C:\StiImg.dat (32-byte header, bottom-up BGR)
+// becomes a PNG. The tool plays the still-image service: it clears the
+// status word before the press and waits for the "file written" bit.
+class Still {
+public:
+    Still(MachineSession& session, const CaptureOptions& options) : session_(session), options_(options) {}
+
+    void press()
+    {
+        session_.platform().registry().setValue(kStillStatusKey, "StatusReport", host::RegistryValue::dword(0));
+        session_.camera().pressSnapshotButton();
+        pressed_ = true;
+    }
+
+    // Waits (while the stream is still open) for the still; false with `error`.
+    bool keep(std::string& error)
+    {
+        if (!pressed_) {
+            return true;
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!written() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!written()) {
+            error = "the driver wrote no still after the snapshot button was pressed";
+            return false;
+        }
+        return convert(error);
+    }
+
+    const std::string& path() const { return path_; }
+
+private:
+    bool written() const
+    {
+        const auto status = session_.platform().registry().value(kStillStatusKey, "StatusReport");
+        return status && status->asDword() && (*status->asDword() & 0x2) != 0;
+    }
+
+    bool convert(std::string& error)
+    {
+        const auto file = session_.platform().hostPath("C:\\StiImg.dat");
+        std::ifstream in(file, std::ios::binary);
+        std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::uint32_t header[8] = {};
+        if (bytes.size() < sizeof(header)) {
+            error = "the still file '" + file.string() + "' is shorter than its header";
+            return false;
+        }
+        std::memcpy(header, bytes.data(), sizeof(header));
+        const int width = static_cast<int>(header[1]);
+        const int height = static_cast<int>(header[2]);
+        const auto rgb = rgbFromBottomUpBgr(std::span(bytes).subspan(sizeof(header)), width, height);
+        if (rgb.empty()) {
+            error = "the still file '" + file.string() + "' is shorter than its picture";
+            return false;
+        }
+        path_ = stillPath();
+        return writeRgbPngFile(path_, width, height, rgb, error);
+    }
+
+    std::string stillPath() const
+    {
+        if (!options_.stillOutput.empty()) {
+            return options_.stillOutput;
+        }
+        if (options_.output == "-" || options_.outputKind != OutputKind::Y4m) {
+            return "still.png";
+        }
+        return options_.output.substr(0, options_.output.size() - 4) + "-still.png";
+    }
+
+    MachineSession& session_;
+    const CaptureOptions& options_;
+    bool pressed_ = false;
+    std::string path_;
+};
+
 void printSummary(const CaptureTally& tally, const CaptureOptions& options, const FrameSink& sink,
-                  const camera::VirtualCamera& camera, std::ostream& out)
+                  const camera::VirtualCamera& camera, const Still& still, std::ostream& out)
 {
     const FrameRate rate = sink.rate();
+    if (options.json) {
+        JsonWriter json(out);
+        json.beginObject();
+        json.field("frames", static_cast<long>(tally.frames));
+        json.field("width", static_cast<long>(options.width));
+        json.field("height", static_cast<long>(options.height));
+        json.field("format", options.i420 ? "I420" : "RGB24");
+        json.field("output", sink.description());
+        json.field("rate", static_cast<double>(rate.numerator) / static_cast<double>(rate.denominator));
+        json.field("y4m_rate", std::to_string(rate.numerator) + ":" + std::to_string(rate.denominator));
+        json.field("dropped", static_cast<long>(tally.dropped));
+        json.field("empty_requests", static_cast<long>(tally.emptyReads));
+        json.field("first_time", static_cast<double>(std::max<std::int64_t>(tally.firstTime, 0)) / 1e7);
+        json.field("last_time", static_cast<double>(tally.lastTime) / 1e7);
+        json.field("exposure", static_cast<long>(camera.writtenRegister(0x08)));
+        json.field("gain", static_cast<long>(camera.writtenRegister(0x0E)));
+        json.field("white_balance", std::to_string(camera.writtenRegister(0x0B)) + "/" +
+                                        std::to_string(camera.writtenRegister(0x0C)) + "/" +
+                                        std::to_string(camera.writtenRegister(0x0D)));
+        if (!still.path().empty()) {
+            json.field("still", still.path());
+        }
+        json.field("interrupted", interruptRequested.load());
+        json.endObject();
+        out << "\n";
+        return;
+    }
     out << "captured " << tally.frames << " frames of " << options.width << "x" << options.height << " "
         << (options.i420 ? "I420" : "RGB24") << " to " << sink.description() << "\n"
         << "  " << rateText(rate) << " (Y4M rate " << rate.numerator << ":" << rate.denominator << "), dropped "
         << tally.dropped << ", empty requests " << tally.emptyReads << ", time stamps "
         << seconds(tally.firstTime < 0 ? 0 : tally.firstTime) << " to " << seconds(tally.lastTime) << "\n"
         << "  " << cameraValues(camera) << "\n";
+    if (!still.path().empty()) {
+        out << "  still " << still.path() << "\n";
+    }
 }
 
 // Runs the open stream; false with `error` on a failure.
-bool captureFrames(MachineSession& session, host::StreamClassStream& stream, FrameSink& sink,
+bool captureFrames(MachineSession& session, host::StreamClassStream& stream, FrameSink& sink, Still& still,
                    const CaptureOptions& options, CaptureTally& tally, std::ostream& err, std::string& error)
 {
     CaptureRun run(stream, sink, options, session.camera(), err);
+    run.pressButton_ = [&still] { still.press(); };
     const bool captured = applyLiveSets(session.device(), options, error) && startStream(stream, error) &&
                           run.run(error);
     run.drain();
-    err << "\n";
+    if (!options.quiet) {
+        err << "\n";
+    }
+    const bool kept = captured && still.keep(error);
     stream.setState(KSSTATE_STOP);
     stream.close();
     tally = run.tally();
-    return captured && sink.finish(error);
+    return kept && sink.finish(error);
 }
 
 int capture(const CaptureOptions& options, std::ostream& out, std::ostream& err)
@@ -329,12 +474,15 @@ int capture(const CaptureOptions& options, std::ostream& out, std::ostream& err)
     }
     InterruptGuard guard;
     CaptureTally tally;
-    if (!captureFrames(session, *stream, *sink, options, tally, err, error)) {
+    Still still(session, options);
+    if (!captureFrames(session, *stream, *sink, still, options, tally, err, error)) {
         err << "korval capture: " << error << "\n";
         return kExitFailure;
     }
     // With '-o -' the video owns standard output.
-    printSummary(tally, options, *sink, session.camera(), options.output == "-" ? err : out);
+    if (!options.quiet || options.json) {
+        printSummary(tally, options, *sink, session.camera(), still, options.output == "-" ? err : out);
+    }
     if (interruptRequested.load()) {
         err << "interrupted\n";
         return kExitInterrupted;
@@ -342,21 +490,68 @@ int capture(const CaptureOptions& options, std::ostream& out, std::ostream& err)
     return kExitOk;
 }
 
-} // namespace
-
-int runCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+int checkedCapture(const CaptureArguments& given, std::ostream& out, std::ostream& err, bool snapshot)
 {
     std::string error;
-    auto options = parseCaptureOptions(args, error);
+    auto options = checkCaptureOptions(given, error);
     if (!options) {
-        err << "korval capture: " << error << "\n" << kCaptureUsage;
+        err << "korval " << (snapshot ? "snapshot" : "capture") << ": " << error << "\n";
         return kExitUsage;
     }
-    if (options->help) {
-        out << kCaptureUsage;
-        return kExitOk;
+    if (snapshot) {
+        // The still alone: the frames are read but no video is written.
+        options->stillOutput = given.outputGiven() ? given.output : "still.png";
+        options->outputKind = OutputKind::None;
+        options->output.clear();
+        options->frames = 1;
+        options->snapshotAt = 1;
     }
     return capture(*options, out, err);
+}
+
+} // namespace
+
+CommandRunner defineCapture(CLI::App& app)
+{
+    app.description(kCaptureDescription);
+    auto given = std::make_shared<CaptureArguments>();
+    declareCaptureOptions(app, *given);
+    return [given](std::ostream& out, std::ostream& err) { return checkedCapture(*given, out, err, false); };
+}
+
+CommandRunner defineSnapshot(CLI::App& app)
+{
+    app.description("Opens the capture stream, reads --skip warm-up frames (default 10), presses the camera's "
+                    "snapshot button and writes the still the driver stores (C:\\StiImg.dat) as a PNG, by default "
+                    "still.png.");
+    auto given = std::make_shared<CaptureArguments>();
+    given->skip = "10";
+    app.add_option("-o,--output", given->output, "the still as PNG (default still.png)")->option_text("FILE.png");
+    app.add_option("-f,--format", given->format, "i420 (default) or rgb24: the stream the still is taken from")
+        ->option_text("FORMAT");
+    app.add_option("-s,--size", given->size, "640x480, 352x288 (default), 320x240, 176x144 or 160x120")
+        ->option_text("WxH");
+    app.add_option("--scene", given->scene, "bars (default), chart, moving or a PNG picture")->option_text("SCENE");
+    app.add_option("--skip", given->skip, "warm-up frames before the press (default 10)")->option_text("N");
+    app.add_option("--set", given->sets, "set a camera property once the stream is open (repeatable)")
+        ->option_text("NAME=VALUE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--machine", given->machine, "keep the emulated machine in DIR")->option_text("DIR");
+    app.add_flag("--no-wait", given->noWait, "refuse at once when another korval uses the machine directory");
+    app.add_option("--clock", given->clock, "fast (default) or real")->option_text("CLOCK");
+    app.add_flag("-q,--quiet", given->quiet, "no progress line");
+    app.add_flag("--json", given->json, "the summary as JSON");
+    return [given](std::ostream& out, std::ostream& err) {
+        CaptureArguments checked = *given;
+        const std::string still = checked.output;
+        checked.output.clear(); // the video output's rules do not apply to the still
+        if (!still.empty() && (still.size() < 5 || still.compare(still.size() - 4, 4, ".png") != 0)) {
+            err << "korval snapshot: --output: '" << still << "' is not a .png file\n";
+            return static_cast<int>(kExitUsage);
+        }
+        checked.output = still;
+        return checkedCapture(checked, out, err, true);
+    };
 }
 
 } // namespace korval::tools

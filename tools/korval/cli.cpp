@@ -1,42 +1,73 @@
 #include "tools/korval/cli.h"
 
+#include "tools/korval/command_line.h"
 #include "tools/korval/machine_session.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
-#include <map>
 
 namespace korval::tools {
 namespace {
 
-struct Command {
-    std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)> run;
-    const char* summary;
+constexpr CommandDefinition kCommands[] = {
+    {"capture", "capture frames from the virtual camera through the driver to Y4M or PNG", defineCapture},
+    {"completion", "print the bash completion script", defineCompletion},
+    {"formats", "list every format, size and frame interval the driver offers", defineFormats},
+    {"info", "load the driver on the emulated machine and show how it answers", defineInfo},
+    {"man", "print the manual page (troff)", defineManual},
+    {"properties", "list the camera's properties, or --set NAME=VALUE", defineProperties},
+    {"settings-checksum", "check (or --write) the settings checksum \"A_65\" of a .reg file", defineSettingsChecksum},
+    {"snapshot", "press the camera's button while streaming and keep the still as a PNG", defineSnapshot},
 };
 
-const std::map<std::string, Command>& commands()
-{
-    static const std::map<std::string, Command> table = {
-        {"capture", {runCapture, "capture frames from the virtual camera through the driver to Y4M or PNG"}},
-        {"info", {runInfo, "load the driver on the emulated machine and show how it answers"}},
-        {"properties", {runProperties, "list the camera's properties, or --set NAME=VALUE"}},
-        {"settings-checksum",
-         {runSettingsChecksum, "check (or --write) the settings checksum \"A_65\" of a .reg file"}},
-    };
-    return table;
-}
+const char* const kExitCodes =
+    "exit status: 0 success, 1 the driver or camera failed, 2 a wrong option or value,\n"
+    "3 a file or the machine directory cannot be read or written, 4 the machine directory\n"
+    "is in use (--no-wait), 130 interrupted by Ctrl-C (what was captured is kept).\n";
 
 void printUsage(std::ostream& out)
 {
-    out << "usage: korval <command> [options]\n\ncommands:\n";
-    for (const auto& [name, command] : commands()) {
+    out << "usage: korval <command> [options]\n       korval --version\n\ncommands:\n";
+    for (const auto& command : kCommands) {
+        const std::string name = command.name;
         out << "  " << name << std::string(20 - name.size(), ' ') << command.summary << "\n";
     }
-    out << "\n'korval <command> --help' describes a command.\n"
-           "\nexit status: 0 success, 1 the driver or camera failed, 2 a wrong option or value,\n"
-           "3 a file or the machine directory cannot be read or written, 4 the machine directory\n"
-           "is in use (--no-wait), 130 interrupted by Ctrl-C (what was captured is kept).\n";
+    out << "\n'korval <command> --help' describes a command.\n\n" << kExitCodes;
+}
+
+const CommandDefinition* findCommand(const std::string& name)
+{
+    for (const auto& command : kCommands) {
+        if (name == command.name) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+int runDefined(const CommandDefinition& command, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream& err)
+{
+    CLI::App app(command.summary, std::string("korval ") + command.name);
+    CommandRunner runner = command.define(app);
+    std::string error;
+    switch (parseCommandLine(app, args, error)) {
+    case ParseOutcome::Help: out << commandHelp(app); return kExitOk;
+    case ParseOutcome::Error:
+        err << "korval " << command.name << ": " << error << "\n(see 'korval " << command.name << " --help')\n";
+        return kExitUsage;
+    case ParseOutcome::Run: break;
+    }
+    // Every failure becomes a message and an exit status; none aborts the program.
+    try {
+        return runner(out, err);
+    } catch (const SessionError& failure) {
+        err << "korval " << command.name << ": " << failure.what() << "\n";
+        return failure.exitCode();
+    } catch (const std::exception& failure) {
+        err << "korval " << command.name << ": " << failure.what() << "\n";
+        return kExitFailure;
+    }
 }
 
 struct NamedStatus {
@@ -65,6 +96,13 @@ constexpr NamedStatus kStatusNames[] = {
 
 } // namespace
 
+const char* const kKorvalVersion = "0.9.0";
+
+std::span<const CommandDefinition> commandDefinitions()
+{
+    return kCommands;
+}
+
 std::string statusName(long status)
 {
     const auto code = static_cast<unsigned long>(static_cast<std::uint32_t>(status));
@@ -82,23 +120,38 @@ int runKorval(const std::vector<std::string>& args, std::ostream& out, std::ostr
 {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         printUsage(args.empty() ? err : out);
-        return args.empty() ? 2 : 0;
+        return args.empty() ? kExitUsage : kExitOk;
     }
-    auto found = commands().find(args[0]);
-    if (found == commands().end()) {
+    if (args[0] == "--version" || args[0] == "-V") {
+        out << "korval " << kKorvalVersion << "\n";
+        return kExitOk;
+    }
+    const CommandDefinition* command = findCommand(args[0]);
+    if (command == nullptr) {
         err << "korval: unknown command '" << args[0] << "' (see 'korval --help')\n";
-        return 2;
+        return kExitUsage;
     }
-    // Every failure becomes a message and an exit status; none aborts the program.
-    try {
-        return found->second.run({args.begin() + 1, args.end()}, out, err);
-    } catch (const SessionError& failure) {
-        err << "korval " << args[0] << ": " << failure.what() << "\n";
-        return failure.exitCode();
-    } catch (const std::exception& failure) {
-        err << "korval " << args[0] << ": " << failure.what() << "\n";
-        return kExitFailure;
-    }
+    return runDefined(*command, {args.begin() + 1, args.end()}, out, err);
+}
+
+int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    return runDefined(*findCommand("info"), args, out, err);
+}
+
+int runCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    return runDefined(*findCommand("capture"), args, out, err);
+}
+
+int runProperties(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    return runDefined(*findCommand("properties"), args, out, err);
+}
+
+int runSettingsChecksum(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    return runDefined(*findCommand("settings-checksum"), args, out, err);
 }
 
 } // namespace korval::tools

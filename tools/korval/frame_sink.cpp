@@ -33,7 +33,7 @@ std::unique_ptr<FrameSink> FrameSink::open(const CaptureOptions& options, std::o
                                            std::string& error)
 {
     std::unique_ptr<FrameSink> sink(new FrameSink(options, standardOutput));
-    if (options.output == "-") {
+    if (options.output == "-" || options.outputKind == OutputKind::None) {
         return sink;
     }
     if (!usableFolder(options.output, error)) {
@@ -85,6 +85,9 @@ bool FrameSink::write(std::span<const std::uint8_t> frame, std::int64_t time, st
     firstTime_ = written_ == 0 ? time : firstTime_;
     lastTime_ = time;
     const std::int64_t index = written_++;
+    if (options_.outputKind == OutputKind::None) {
+        return true;
+    }
     if (options_.output == "-") {
         if (!y4m_) {
             held_.emplace_back(frame.begin(), frame.end());
@@ -115,6 +118,9 @@ bool FrameSink::write(std::span<const std::uint8_t> frame, std::int64_t time, st
 
 bool FrameSink::finish(std::string& error)
 {
+    if (options_.outputKind == OutputKind::None) {
+        return true;
+    }
     if (options_.output == "-") {
         return flushHeld(error);
     }
@@ -138,6 +144,9 @@ bool FrameSink::finish(std::string& error)
 
 std::string FrameSink::description() const
 {
+    if (options_.outputKind == OutputKind::None) {
+        return "no video file";
+    }
     if (options_.output == "-") {
         return "standard output";
     }

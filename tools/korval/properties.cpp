@@ -4,6 +4,8 @@
 // listing alone only reads the machine directory.
 #include "tools/korval/camera_properties.h"
 #include "tools/korval/cli.h"
+#include "tools/korval/command_line.h"
+#include "tools/korval/json_writer.h"
 #include "tools/korval/machine_session.h"
 #include "tools/korval/registry_defaults.h"
 
@@ -14,14 +16,13 @@
 namespace korval::tools {
 namespace {
 
-const char* const kUsage =
-    "usage: korval properties [--set NAME=VALUE ...] [--machine DIR] [--no-wait]\n"
-    "Lists the camera's properties (value, auto or manual, published range and default)\n"
-    "after applying each --set. VALUE is a number in the published range, or 'auto' for the\n"
-    "properties with an automatic mode (white-balance, exposure). --machine DIR keeps the\n"
-    "settings in DIR/registry.reg; without it they last for this run only. A listing without\n"
-    "--set never writes the machine directory. Stored values the driver will not use as they\n"
-    "are (outside the range, not a REG_DWORD) are flagged with '!'.\n";
+const char* const kDescription =
+    "Lists the camera's properties (value, auto or manual, published range and default) after applying each "
+    "--set through the driver's property requests with the capture stream closed. VALUE is a number in the "
+    "published range, or 'auto' for the properties with an automatic mode (white-balance, exposure). --machine DIR "
+    "keeps the settings in DIR/registry.reg; without it they last for this run only. A listing without --set never "
+    "writes the machine directory. Stored values the driver will not use as they are (outside the range, not a "
+    "REG_DWORD) are flagged with '!'.";
 
 struct Assignment {
     const CameraProperty* property;
@@ -32,7 +33,14 @@ struct PropertiesOptions {
     std::vector<Assignment> sets;
     std::filesystem::path machine;
     bool wait = true;
-    bool help = false;
+    bool json = false;
+};
+
+struct PropertiesArguments {
+    std::vector<std::string> sets;
+    std::string machine;
+    bool noWait = false;
+    bool json = false;
 };
 
 std::string propertyNames()
@@ -60,40 +68,6 @@ bool parseAssignment(const std::string& text, PropertiesOptions& options, std::s
     }
     options.sets.push_back({property, text.substr(equals + 1)});
     return true;
-}
-
-// "--opt value" and "--opt=value" alike.
-std::optional<PropertiesOptions> parseOptions(const std::vector<std::string>& args, std::string& error)
-{
-    PropertiesOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        if (const std::size_t equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-        } else if (name == "--no-wait") {
-            options.wait = false;
-        } else if (name == "--set" || name == "--machine") {
-            if (!value && i + 1 >= args.size()) {
-                error = "option '" + name + "' needs a value";
-                return std::nullopt;
-            }
-            const std::string given = value ? *value : args[++i];
-            if (name == "--machine") {
-                options.machine = given;
-            } else if (!parseAssignment(given, options, error)) {
-                return std::nullopt;
-            }
-        } else {
-            error = name.starts_with("-") ? "unknown option '" + name + "'" : "unexpected argument '" + name + "'";
-            return std::nullopt;
-        }
-    }
-    return options;
 }
 
 std::string valueName(int index)
@@ -174,6 +148,46 @@ void printProperty(MachineSession& session, const CameraProperty& property, std:
     out << "\n";
 }
 
+void printJson(MachineSession& session, std::ostream& out, int& unusable)
+{
+    host::StreamClassDevice& device = session.device();
+    JsonWriter json(out);
+    json.beginArray();
+    for (const auto& property : cameraProperties()) {
+        json.beginObject();
+        json.field("name", property.name);
+        NTSTATUS status = STATUS_SUCCESS;
+        if (auto value = getCameraProperty(device, property, status)) {
+            const auto whiteBalance = isWhiteBalance(property) ? storedWhiteBalance(session.platform().registry())
+                                                               : std::nullopt;
+            json.field("value", static_cast<long>(whiteBalance ? *whiteBalance : value->value));
+            if (value->flags != 0) {
+                json.field("mode", value->flags == 1 ? "auto" : "manual");
+            }
+        } else {
+            json.field("status", statusName(status));
+        }
+        if (auto description = device.describeProperty(property.set, property.id)) {
+            if (!description->steppedRanges.empty()) {
+                const auto& stepping = description->steppedRanges.front();
+                json.field("minimum", static_cast<long>(stepping.Bounds.SignedMinimum));
+                json.field("maximum", static_cast<long>(stepping.Bounds.SignedMaximum));
+                json.field("step", static_cast<long>(stepping.SteppingDelta));
+            }
+            if (!description->defaults.empty()) {
+                json.field("default", static_cast<long>(description->defaults.front()));
+            }
+        }
+        if (auto problem = storedValueProblem(session.platform().registry(), device, property)) {
+            json.field("stored_problem", *problem);
+            ++unusable;
+        }
+        json.endObject();
+    }
+    json.endArray();
+    out << "\n";
+}
+
 // White balance's value is not stored by the driver while the stream is
 // closed: the tool stores it where the driver loads it from.
 void keepWhiteBalanceValue(host::Registry& registry, const PropertyValue& value)
@@ -222,10 +236,14 @@ int applyAndList(const PropertiesOptions& options, std::ostream& out, std::ostre
     if (const int status = applySets(session, options, err); status != kExitOk) {
         return status;
     }
-    out << "camera properties (capture stream closed: the stored settings):\n";
     int unusable = 0;
-    for (const auto& property : cameraProperties()) {
-        printProperty(session, property, out, unusable);
+    if (options.json) {
+        printJson(session, out, unusable);
+    } else {
+        out << "camera properties (capture stream closed: the stored settings):\n";
+        for (const auto& property : cameraProperties()) {
+            printProperty(session, property, out, unusable);
+        }
     }
     if (unusable > 0) {
         err << "korval properties: warning: " << unusable
@@ -236,19 +254,30 @@ int applyAndList(const PropertiesOptions& options, std::ostream& out, std::ostre
 
 } // namespace
 
-int runProperties(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+CommandRunner defineProperties(CLI::App& app)
 {
-    std::string error;
-    auto options = parseOptions(args, error);
-    if (!options) {
-        err << "korval properties: " << error << "\n" << kUsage;
-        return kExitUsage;
-    }
-    if (options->help) {
-        out << kUsage;
-        return kExitOk;
-    }
-    return applyAndList(*options, out, err);
+    app.description(kDescription);
+    auto given = std::make_shared<PropertiesArguments>();
+    app.add_option("--set", given->sets, "set a property (repeatable)")
+        ->option_text("NAME=VALUE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--machine", given->machine, "the machine directory holding registry.reg")->option_text("DIR");
+    app.add_flag("--no-wait", given->noWait, "refuse at once when another korval uses the machine directory");
+    app.add_flag("--json", given->json, "the listing as JSON");
+    return [given](std::ostream& out, std::ostream& err) {
+        PropertiesOptions options;
+        options.machine = given->machine;
+        options.wait = !given->noWait;
+        options.json = given->json;
+        for (const std::string& set : given->sets) {
+            std::string error;
+            if (!parseAssignment(set, options, error)) {
+                err << "korval properties: " << error << "\n";
+                return static_cast<int>(kExitUsage);
+            }
+        }
+        return applyAndList(options, out, err);
+    };
 }
 
 } // namespace korval::tools

@@ -6,6 +6,7 @@
 // defaults and says which.
 #include "host/kernel/registry.h"
 #include "tools/korval/cli.h"
+#include "tools/korval/command_line.h"
 #include "tools/korval/registry_defaults.h"
 
 #include <cstdio>
@@ -14,11 +15,11 @@
 namespace korval::tools {
 namespace {
 
-const char* const kUsage = "usage: korval settings-checksum FILE.reg [--write]\n"
-                           "Computes the checksum of the tuning table \"A_0\" ... \"A_51\" under\n"
-                           "  HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters\n"
-                           "and compares it with \"A_65\" (exit 0 valid, 1 not). --write stores it in the file,\n"
-                           "after filling values missing from the table with the installed defaults.\n";
+const char* const kDescription =
+    "Computes the checksum of the tuning table \"A_0\" ... \"A_51\" under "
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters and compares it with "
+    "\"A_65\" (exit 0 valid, 1 not). --write stores it in the file, after filling values missing from the table "
+    "with the installed defaults.";
 
 std::string hex(std::uint32_t value)
 {
@@ -80,24 +81,8 @@ int writeChecksum(host::Registry& registry, const std::string& file, std::ostrea
 
 } // namespace
 
-int runSettingsChecksum(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+static int checkFile(const std::string& file, bool write, std::ostream& out, std::ostream& err)
 {
-    std::string file;
-    bool write = false;
-    for (const auto& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            out << kUsage;
-            return kExitOk;
-        }
-        if (arg == "--write") {
-            write = true;
-        } else if (arg.starts_with("-") || !file.empty()) {
-            err << "korval settings-checksum: unexpected argument '" << arg << "'\n" << kUsage;
-            return kExitUsage;
-        } else {
-            file = arg;
-        }
-    }
     if (file.empty() || !std::filesystem::is_regular_file(file)) {
         err << "korval settings-checksum: settings file '" << file << "' not found\n";
         return kExitUsage;
@@ -128,6 +113,16 @@ int runSettingsChecksum(const std::vector<std::string>& args, std::ostream& out,
         err << "korval settings-checksum: cannot write " << file << ": " << error.what() << "\n";
         return kExitFile;
     }
+}
+
+CommandRunner defineSettingsChecksum(CLI::App& app)
+{
+    app.description(kDescription);
+    auto file = std::make_shared<std::string>();
+    auto write = std::make_shared<bool>(false);
+    app.add_option("FILE", *file, "the settings file (.reg)")->required();
+    app.add_flag("--write", *write, "store the checksum in the file");
+    return [file, write](std::ostream& out, std::ostream& err) { return checkFile(*file, *write, out, err); };
 }
 
 } // namespace korval::tools
