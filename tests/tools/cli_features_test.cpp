@@ -84,3 +84,31 @@ TEST_F(ToolTest, CompletionAndManualComeFromTheOptionDeclarations)
 }
 
 } // namespace
+
+namespace {
+
+using korval::tools_test::ToolTest;
+
+TEST_F(ToolTest, RawFramesDevelopAgainLikeTheCaptureOrWithOtherSettings)
+{
+    ASSERT_EQ(run({"capture", "-q", "-n", "4", "--scene", "chart", "--raw", path("take.raw"), "-o", path("take.y4m")}),
+              0)
+        << err_.str();
+    ASSERT_EQ(run({"process", path("take.raw"), "-o", path("again.y4m")}), 0) << err_.str();
+    EXPECT_NE(out_.str().find("developed 4 of 4 raw frames"), std::string::npos) << out_.str();
+    const auto lastFrame = [&](const std::string& name) {
+        const auto bytes = readFile(path(name));
+        return std::vector<std::uint8_t>(bytes.end() - 352 * 288 * 3 / 2, bytes.end());
+    };
+    EXPECT_TRUE(lastFrame("take.y4m") == lastFrame("again.y4m")) << "the same settings give the same picture";
+    ASSERT_EQ(run({"process", path("take.raw"), "--set", "saturation=0", "-o", path("grey.y4m")}), 0);
+    EXPECT_FALSE(lastFrame("take.y4m") == lastFrame("grey.y4m"));
+
+    std::ofstream(path("broken.raw"), std::ios::binary) << "KORVAL RAW FRAMES 1\n" << std::string(12, '\xFF');
+    EXPECT_EQ(run({"process", path("broken.raw")}), 3);
+    EXPECT_NE(err_.str().find("frame 0 has an impossible length"), std::string::npos) << err_.str();
+    EXPECT_EQ(run({"process", path("take.y4m")}), 3);
+    EXPECT_NE(err_.str().find("is not a raw frame file"), std::string::npos) << err_.str();
+}
+
+} // namespace

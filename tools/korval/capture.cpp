@@ -4,6 +4,7 @@
 // property requests, reads frames with two requests in flight and writes them
 // out, then stops and closes the stream. Ctrl-C finishes the frame in hand
 // and ends the capture as if it had reached its count, with exit status 130.
+#include "driver/DeviceContext.h"
 #include "driver/StreamFormats.h"
 #include "tools/korval/camera_properties.h"
 #include "tools/korval/capture_options.h"
@@ -11,6 +12,7 @@
 #include "tools/korval/frame_sink.h"
 #include "tools/korval/json_writer.h"
 #include "tools/korval/png_output.h"
+#include "tools/korval/raw_frames.h"
 #include "tools/korval/machine_session.h"
 #include "tools/korval/registry_defaults.h"
 
@@ -147,7 +149,8 @@ public:
     {
         int emptyInARow = 0;
         while (tally_.frames < options_.frames && !durationReached() && !interruptRequested.load()) {
-            while (reads_.size() < kReadsInFlight) {
+            // With --raw one request at a time, so the pipeline's raw frame is the delivered one's.
+            while (reads_.size() < (options_.raw.empty() ? kReadsInFlight : 1)) {
                 reads_.push_back(stream_.submitRead(frameBytes()));
             }
             auto read = reads_.front();
@@ -182,6 +185,8 @@ public:
 
     // Called once the frame numbered --snapshot-at is written.
     std::function<void()> pressButton_ = [] {};
+    // Called for every frame written, with its time: --raw keeps the raw frame.
+    std::function<bool(std::int64_t, std::string&)> keepRaw_ = [](std::int64_t, std::string&) { return true; };
 
     // Lets the requests still in flight finish, so that the stop that follows
     // does not meet a frame in progress.
@@ -212,6 +217,9 @@ private:
     {
         const std::int64_t time = read.header().PresentationTime.Time;
         if (!sink_.write(read.dataUsed(), time, error)) {
+            return false;
+        }
+        if (!keepRaw_(time, error)) {
             return false;
         }
         ++tally_.frames;
@@ -432,6 +440,16 @@ bool captureFrames(MachineSession& session, host::StreamClassStream& stream, Fra
 {
     CaptureRun run(stream, sink, options, session.camera(), err);
     run.pressButton_ = [&still] { still.press(); };
+    RawFrameWriter raw;
+    if (!options.raw.empty()) {
+        if (!raw.open(options.raw, error)) {
+            return false;
+        }
+        auto& device = *static_cast<DeviceContext*>(session.device().deviceExtension());
+        run.keepRaw_ = [&raw, &device](std::int64_t time, std::string& failure) {
+            return raw.keepProcessed(device, time, failure);
+        };
+    }
     const bool captured = applyLiveSets(session.device(), options, error) && startStream(stream, error) &&
                           run.run(error);
     run.drain();
@@ -442,7 +460,7 @@ bool captureFrames(MachineSession& session, host::StreamClassStream& stream, Fra
     stream.setState(KSSTATE_STOP);
     stream.close();
     tally = run.tally();
-    return kept && sink.finish(error);
+    return kept && sink.finish(error) && (options.raw.empty() || raw.finish(error));
 }
 
 int capture(const CaptureOptions& options, std::ostream& out, std::ostream& err)

@@ -182,6 +182,8 @@ void declareCaptureOptions(CLI::App& app, CaptureArguments& given)
         ->option_text("N");
     app.add_option("--snapshot-at", given.snapshotAt, "press the snapshot button at frame N; the still is a PNG")
         ->option_text("N");
+    app.add_option("--raw", given.raw, "also keep the camera's raw frames as received, for 'korval process'")
+        ->option_text("FILE");
     app.add_option("--machine", given.machine, "keep the emulated machine (registry.reg, C: drive) in DIR")
         ->option_text("DIR");
     app.add_flag("--no-wait", given.noWait, "refuse at once when another korval uses the machine directory");
@@ -205,6 +207,7 @@ std::optional<CaptureOptions> checkCaptureOptions(const CaptureArguments& given,
         options.output = given.output;
     }
     options.machine = given.machine;
+    options.raw = given.raw;
     options.wait = !given.noWait;
     options.quiet = given.quiet;
     options.json = given.json;

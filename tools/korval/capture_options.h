@@ -30,6 +30,7 @@ struct CaptureOptions {
     std::vector<std::string> sets; // NAME=VALUE, applied once the stream is open
     int snapshotAt = 0;            // press the snapshot button at this frame (1 = first); 0: never
     std::string stillOutput;       // the still as PNG; empty: beside the output
+    std::string raw;               // keep the camera's raw frames in this file; empty: no
     bool quiet = false;            // no progress line
     bool json = false;             // the summary as JSON
     bool help = false;
@@ -38,7 +39,7 @@ struct CaptureOptions {
 // The options as given, before they are checked.
 struct CaptureArguments {
     std::string frames = "30";
-    std::string duration, skip, format, size, scene, output, machine, clock, fps, snapshotAt;
+    std::string duration, skip, format, size, scene, output, machine, clock, fps, snapshotAt, raw;
     std::vector<std::string> sets;
     bool noWait = false, quiet = false, json = false;
     bool outputGiven() const { return !output.empty(); }

@@ -15,6 +15,7 @@ constexpr CommandDefinition kCommands[] = {
     {"formats", "list every format, size and frame interval the driver offers", defineFormats},
     {"info", "load the driver on the emulated machine and show how it answers", defineInfo},
     {"man", "print the manual page (troff)", defineManual},
+    {"process", "develop raw frames kept by 'capture --raw' again, with other settings", defineProcess},
     {"properties", "list the camera's properties, or --set NAME=VALUE", defineProperties},
     {"settings-checksum", "check (or --write) the settings checksum \"A_65\" of a .reg file", defineSettingsChecksum},
     {"snapshot", "press the camera's button while streaming and keep the still as a PNG", defineSnapshot},

@@ -48,6 +48,7 @@ CommandRunner defineInfo(CLI::App& app);
 CommandRunner defineCapture(CLI::App& app);
 CommandRunner defineSnapshot(CLI::App& app);
 CommandRunner defineFormats(CLI::App& app);
+CommandRunner defineProcess(CLI::App& app);
 CommandRunner defineProperties(CLI::App& app);
 CommandRunner defineSettingsChecksum(CLI::App& app);
 CommandRunner defineCompletion(CLI::App& app);
