@@ -113,6 +113,9 @@ TEST_F(ToolFaultsTest, UnusableMachineDirectoriesGiveMessagesNotCrashes)
     if (!immutable) {
         std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     }
+    // Where neither holds (root on a file system without the flag), there is nothing to test.
+    const bool writable = std::ofstream(locked + "/probe").good();
+    std::filesystem::remove(locked + "/probe");
     EXPECT_EQ(korval({"properties", "--machine", locked}).status, 0);
     const ProgramRun set = korval({"properties", "--machine", locked, "--set", "hue=5"});
     const ProgramRun written = korval({"capture", "-n", "1", "--machine", locked, "-o", path("y.y4m")});
@@ -122,6 +125,9 @@ TEST_F(ToolFaultsTest, UnusableMachineDirectoriesGiveMessagesNotCrashes)
     }
     ::close(fd);
     std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    if (writable) {
+        GTEST_SKIP() << "cannot make a directory read-only here";
+    }
     EXPECT_EQ(set.status, 3) << set.err;
     EXPECT_EQ(written.status, 3) << written.err;
     EXPECT_NE(written.err.find(locked), std::string::npos) << written.err;
