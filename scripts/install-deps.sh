@@ -6,9 +6,6 @@ packages=(cmake g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev google
           g++-mingw-w64-i686-win32 mingw-w64-i686-dev
           chromium chromium-driver libcpp-httplib-dev libturbojpeg0-dev nlohmann-json3-dev python3-selenium
           ffmpeg libcli11-dev libopencv-dev)
-=======
-          libbenchmark-dev libopencv-dev libpng-dev zlib1g-dev pkg-config)
->>>>>>> speed
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -102,9 +102,9 @@ Registry::Key& Registry::ensureKey(const std::string& canonical)
 {
     for (std::size_t cut = canonical.find('\\'); cut != std::string::npos; cut = canonical.find('\\', cut + 1)) {
         const std::string parent = canonical.substr(0, cut);
-        keys_.try_emplace(fold(parent), Key{parent, {}});
+        keys_.try_emplace(fold(parent), Key{parent, {}, {}});
     }
-    return keys_.try_emplace(fold(canonical), Key{canonical, {}}).first->second;
+    return keys_.try_emplace(fold(canonical), Key{canonical, {}, {}}).first->second;
 }
 
 void Registry::createKey(std::string_view path)
@@ -134,15 +134,12 @@ void Registry::setValue(std::string_view key, std::string_view name, RegistryVal
 {
     std::lock_guard lock(mutex_);
     Key& target = ensureKey(canonicalKey(key));
-    const std::string folded = fold(name);
-    for (auto& [existing, stored] : target.values) {
-        if (fold(existing) == folded) {
-            stored = std::move(value);
-            changed();
-            return;
-        }
+    const auto [position, added] = target.positions.try_emplace(fold(name), target.values.size());
+    if (added) {
+        target.values.emplace_back(std::string(name), std::move(value));
+    } else {
+        target.values[position->second].second = std::move(value);
     }
-    target.values.emplace_back(std::string(name), std::move(value));
     changed();
 }
 
@@ -163,13 +160,11 @@ std::optional<RegistryValue> Registry::value(std::string_view key, std::string_v
     if (found == nullptr) {
         return std::nullopt;
     }
-    const std::string folded = fold(name);
-    for (const auto& [existing, stored] : found->values) {
-        if (fold(existing) == folded) {
-            return stored;
-        }
+    const auto position = found->positions.find(fold(name));
+    if (position == found->positions.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return found->values[position->second].second;
 }
 
 bool Registry::deleteValue(std::string_view key, std::string_view name)
@@ -179,12 +174,17 @@ bool Registry::deleteValue(std::string_view key, std::string_view name)
     if (found == nullptr) {
         return false;
     }
-    const std::string folded = fold(name);
-    const auto erased = std::erase_if(found->values, [&](const auto& entry) { return fold(entry.first) == folded; });
-    if (erased != 0) {
-        changed();
+    const auto position = found->positions.find(fold(name));
+    if (position == found->positions.end()) {
+        return false;
     }
-    return erased != 0;
+    found->values.erase(found->values.begin() + static_cast<std::ptrdiff_t>(position->second));
+    found->positions.clear();
+    for (std::size_t index = 0; index < found->values.size(); ++index) {
+        found->positions.emplace(fold(found->values[index].first), index);
+    }
+    changed();
+    return true;
 }
 
 std::vector<std::string> Registry::valueNames(std::string_view key) const

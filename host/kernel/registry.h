@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace korval::host {
@@ -55,15 +56,17 @@ public:
     std::string exportText() const;
     void importText(std::string_view text, std::string_view sourceName); // throws RegistryFormatError
 
-    // With a file, every change is written to it at once (temporary file, flush, rename).
+    // With a file, every change is written to it at once (temporary file, flush, rename),
+    // in the encoding the file had (UTF-16 with its byte-order mark stays UTF-16).
     void attachFile(std::filesystem::path file); // loads it when present
-    void save() const;
+    void save() const;                           // throws std::runtime_error naming the file
     const std::filesystem::path& file() const { return file_; }
 
 private:
     struct Key {
         std::string name; // as first written
         std::vector<std::pair<std::string, RegistryValue>> values;
+        std::unordered_map<std::string, std::size_t> positions; // folded name -> index in values
     };
     static std::string fold(std::string_view text);
     void changed() const;
@@ -74,6 +77,7 @@ private:
     mutable std::recursive_mutex mutex_;
     std::map<std::string, Key> keys_; // by folded canonical path
     std::filesystem::path file_;
+    bool utf16File_ = false;
 };
 
 } // namespace korval::host

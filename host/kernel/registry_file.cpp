@@ -4,7 +4,9 @@
 #include "host/kernel/kernel_internal.h"
 #include "host/kernel/registry.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -193,22 +195,34 @@ std::optional<RegistryValue> readData(std::string_view text)
 std::vector<std::string> splitLines(std::string_view text)
 {
     std::vector<std::string> lines;
-    std::string line;
-    for (char c : text) {
-        if (c == '\n') {
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            lines.push_back(std::move(line));
-            line.clear();
-        } else {
-            line += c;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
         }
-    }
-    if (!line.empty()) {
-        lines.push_back(std::move(line));
+        lines.emplace_back(line);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     }
     return lines;
+}
+
+// The text as a regedit export in UTF-16: byte-order mark, CR LF line ends.
+std::string toUtf16File(const std::string& text)
+{
+    std::string crlf;
+    crlf.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') {
+            crlf += '\r';
+        }
+        crlf += c;
+    }
+    const std::u16string wide = toUtf16(crlf);
+    std::string bytes = "\xFF\xFE";
+    bytes.resize(2 + wide.size() * 2);
+    memcpy(bytes.data() + 2, wide.data(), wide.size() * 2);
+    return bytes;
 }
 
 } // namespace
@@ -325,7 +339,9 @@ void Registry::attachFile(std::filesystem::path file)
         if (!in.good() && !in.eof()) {
             throw RegistryFormatError(file.string() + ": cannot be read");
         }
-        importText(content.str(), file.string());
+        const std::string text = content.str();
+        importText(text, file.string());
+        utf16File_ = text.starts_with("\xFF\xFE");
     }
     file_ = std::move(file);
 }
@@ -340,11 +356,14 @@ void Registry::changed() const
 void Registry::save() const
 {
     std::lock_guard lock(mutex_);
-    const std::string text = exportText();
-    const std::filesystem::path temporary = file_.string() + ".tmp";
+    const std::string text = utf16File_ ? toUtf16File(exportText()) : exportText();
+    // A name of this process's own, so that another process saving the same
+    // file never renames a temporary file from under it.
+    const std::filesystem::path temporary = file_.string() + "." + std::to_string(::getpid()) + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        throw std::runtime_error("cannot write the registry file " + temporary.string());
+        throw std::runtime_error("cannot write the registry file " + temporary.string() + ": " +
+                                 std::strerror(errno));
     }
     std::size_t written = 0;
     while (written < text.size()) {
@@ -358,7 +377,12 @@ void Registry::save() const
     // No fsync: the rename alone keeps a crashed process from leaving half a
     // hive, and syncing each of the driver's many small writes costs ~15 ms.
     ::close(fd);
-    std::filesystem::rename(temporary, file_);
+    std::error_code failure;
+    std::filesystem::rename(temporary, file_, failure);
+    if (failure) {
+        std::filesystem::remove(temporary, failure);
+        throw std::runtime_error("cannot replace the registry file " + file_.string() + ": " + failure.message());
+    }
 }
 
 } // namespace korval::host

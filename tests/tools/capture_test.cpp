@@ -1,6 +1,7 @@
 // Whole captures through the driver on the fast clock: the files they leave
 // and the machine directory they keep.
 #include "tool_test_support.h"
+#include "tools/korval/y4m_writer.h"
 
 #include <png.h>
 
@@ -18,9 +19,9 @@ protected:
     std::vector<std::vector<std::uint8_t>> y4mFrames(const std::string& file, int width, int height)
     {
         const std::vector<std::uint8_t> bytes = readFile(file);
-        const std::string header =
-            "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F30:1 Ip A1:1 C420jpeg\n";
-        EXPECT_TRUE(std::equal(header.begin(), header.end(), bytes.begin())) << file;
+        const std::string start = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F";
+        EXPECT_TRUE(std::equal(start.begin(), start.end(), bytes.begin())) << file;
+        const std::string header = korval::tools::y4mHeader(width, height);
         const std::size_t frameBytes = static_cast<std::size_t>(width) * height * 3 / 2;
         std::vector<std::vector<std::uint8_t>> frames;
         for (std::size_t at = header.size(); at < bytes.size(); at += 6 + frameBytes) {
@@ -137,22 +138,22 @@ TEST_F(CaptureTest, MachineDirectoryKeepsTheRegistry)
 
 TEST_F(CaptureTest, FailuresNameTheFileAndExitNonZero)
 {
-    EXPECT_EQ(run({"capture", "--scene", path("absent.png"), "--output", path("x.y4m")}), 1);
+    EXPECT_EQ(run({"capture", "--scene", path("absent.png"), "--output", path("x.y4m")}), 3);
     EXPECT_NE(err_.str().find("absent.png"), std::string::npos) << err_.str();
 
-    EXPECT_EQ(run({"capture", "--output", path("no/such/dir/x.y4m")}), 1);
+    EXPECT_EQ(run({"capture", "--output", path("no/such/dir/x.y4m")}), 3);
     EXPECT_NE(err_.str().find("no/such/dir/x.y4m"), std::string::npos) << err_.str();
 
-    EXPECT_EQ(run({"capture", "--output", path("no/such/dir/f%02d.png")}), 1);
+    EXPECT_EQ(run({"capture", "--output", path("no/such/dir/f%02d.png")}), 3);
     EXPECT_NE(err_.str().find("no/such/dir"), std::string::npos) << err_.str();
 
     std::ofstream(path("broken.png")) << "not a picture";
-    EXPECT_EQ(run({"capture", "--scene", path("broken.png"), "--output", path("x.y4m")}), 1);
+    EXPECT_EQ(run({"capture", "--scene", path("broken.png"), "--output", path("x.y4m")}), 3);
     EXPECT_NE(err_.str().find("broken.png"), std::string::npos) << err_.str();
 
     std::filesystem::create_directories(path("bad"));
     std::ofstream(path("bad/registry.reg")) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\nnonsense\n";
-    EXPECT_EQ(run({"capture", "--machine", path("bad"), "--output", path("x.y4m")}), 1);
+    EXPECT_EQ(run({"capture", "--machine", path("bad"), "--output", path("x.y4m")}), 3);
     EXPECT_NE(err_.str().find("registry.reg"), std::string::npos) << err_.str();
 
     EXPECT_EQ(run({"capture", "--frames"}), 2);

@@ -22,7 +22,8 @@ TEST(Y4mWriterTest, WritesHeaderAndFramesByteForByte)
     frame[0] = 0xFF;
     ASSERT_TRUE(writer.writeFrame(frame));
 
-    std::string expected = "YUV4MPEG2 W4 H2 F30:1 Ip A1:1 C420jpeg\n";
+    std::string expected = korval::tools::y4mHeader(4, 2);
+    EXPECT_EQ(expected, "YUV4MPEG2 W4 H2 F30:1" + std::string(19, ' ') + " Ip A1:1 C420jpeg XCOLORRANGE=FULL\n");
     for (int copy = 0; copy < 2; ++copy) {
         expected += "FRAME\n";
         for (std::size_t i = 0; i < frame.size(); ++i) {
@@ -37,10 +38,25 @@ TEST(Y4mWriterTest, RefusesAFrameOfTheWrongSize)
 {
     std::ostringstream out;
     Y4mWriter writer(out, 352, 288);
-    EXPECT_EQ(out.str(), "YUV4MPEG2 W352 H288 F30:1 Ip A1:1 C420jpeg\n");
+    const std::string header = korval::tools::y4mHeader(352, 288);
     EXPECT_FALSE(writer.writeFrame(std::vector<std::uint8_t>(352 * 288 * 3)));
     EXPECT_FALSE(writer.writeFrame({}));
-    EXPECT_EQ(out.str().size(), 43u) << "nothing written for a refused frame";
+    EXPECT_EQ(out.str(), header) << "nothing written for a refused frame";
+}
+
+TEST(Y4mWriterTest, MeasuredRatePlaysAsLongAsTheCaptureTook)
+{
+    // 50 frames stamped 80 ms apart: 12.5 frames a second.
+    const auto rate = korval::tools::measuredRate(50, 1000000, 1000000 + 49 * 800000);
+    EXPECT_EQ(rate.numerator * 2, rate.denominator * 25);
+    EXPECT_EQ(korval::tools::measuredRate(1, 0, 0).numerator, 30u) << "one frame: the nominal rate";
+
+    std::stringstream out;
+    Y4mWriter writer(out, 4, 2);
+    ASSERT_TRUE(writer.writeFrame(std::vector<std::uint8_t>(12)));
+    ASSERT_TRUE(writer.rewriteRate({25, 2}));
+    EXPECT_EQ(out.str().substr(0, 29), "YUV4MPEG2 W4 H2 F25:2        ");
+    EXPECT_EQ(out.str().size(), korval::tools::y4mHeader(4, 2).size() + 6 + 12) << "the header keeps its length";
 }
 
 } // namespace

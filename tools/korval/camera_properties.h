@@ -19,6 +19,7 @@ struct CameraProperty {
     GUID set;
     ULONG id;
     PropertyRecord record;
+    int registryIndex = -1; // "A_<n>" holding the stored value (low 16 bits); -1: none
 };
 
 std::span<const CameraProperty> cameraProperties();
@@ -33,5 +34,16 @@ struct PropertyValue {
 std::optional<PropertyValue> getCameraProperty(host::StreamClassDevice& device, const CameraProperty& property,
                                                NTSTATUS& status);
 NTSTATUS setCameraProperty(host::StreamClassDevice& device, const CameraProperty& property, PropertyValue value);
+
+// Properties with an automatic mode (white-balance, exposure); white balance itself.
+bool supportsAuto(const CameraProperty& property);
+bool isWhiteBalance(const CameraProperty& property);
+// Whether a value is one the driver publishes (inside the range, on its step);
+// `range` describes the range for a message.
+bool onPublishedRange(const host::PropertyDescription& description, long value, std::string& range);
+// A value given as text ("auto" or a number), checked against the published
+// range; nothing with `error` naming the property and the range otherwise.
+std::optional<PropertyValue> parsePropertyValue(host::StreamClassDevice& device, const CameraProperty& property,
+                                               const std::string& text, std::string& error);
 
 } // namespace korval::tools

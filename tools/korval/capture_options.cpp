@@ -6,6 +6,7 @@ namespace korval::tools {
 namespace {
 
 constexpr int kMaxFrames = 100000;
+constexpr double kMaxDuration = 3600;
 
 struct FrameSize {
     const char* text;
@@ -21,20 +22,52 @@ bool endsWith(const std::string& text, const std::string& tail)
     return text.size() > tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-bool parseFrames(const std::string& value, CaptureOptions& options, std::string& error)
+std::optional<int> count(const std::string& value, int low, int high)
 {
-    int frames = 0;
-    const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), frames);
-    if (failure != std::errc() || end != value.data() + value.size() || frames < 1 || frames > kMaxFrames) {
-        error = "--frames: '" + value + "' is not a count from 1 to " + std::to_string(kMaxFrames);
+    int number = 0;
+    const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (failure != std::errc() || end != value.data() + value.size() || number < low || number > high) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+bool parseCount(const std::string& option, const std::string& value, int low, int high, int& target,
+                std::string& error)
+{
+    if (value.empty() && option != "--frames") {
+        return true;
+    }
+    auto number = count(value, low, high);
+    if (!number) {
+        error = option + ": '" + value + "' is not a count from " + std::to_string(low) + " to " + std::to_string(high);
         return false;
     }
-    options.frames = frames;
+    target = *number;
+    return true;
+}
+
+bool parseDuration(const std::string& value, CaptureOptions& options, std::string& error)
+{
+    if (value.empty()) {
+        return true;
+    }
+    double seconds = 0;
+    const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (failure != std::errc() || end != value.data() + value.size() || !(seconds > 0) || seconds > kMaxDuration) {
+        error = "--duration: '" + value + "' is not a number of seconds above 0 and up to 3600";
+        return false;
+    }
+    options.duration = seconds;
+    options.frames = kMaxFrames;
     return true;
 }
 
 bool parseSize(const std::string& value, CaptureOptions& options, std::string& error)
 {
+    if (value.empty()) {
+        return true;
+    }
     for (const auto& size : kSizes) {
         if (value == size.text) {
             options.width = size.width;
@@ -46,66 +79,61 @@ bool parseSize(const std::string& value, CaptureOptions& options, std::string& e
     return false;
 }
 
-bool isOption(const std::string& name)
+bool parseChoices(const CaptureArguments& given, CaptureOptions& options, std::string& error)
 {
-    for (const char* known : {"--frames", "--size", "--format", "--scene", "--output", "--machine", "--clock"}) {
-        if (name == known) {
-            return true;
-        }
+    if (!given.format.empty() && given.format != "i420" && given.format != "rgb24") {
+        error = "--format: '" + given.format + "' is neither i420 nor rgb24";
+        return false;
     }
-    return false;
+    options.i420 = given.format != "rgb24";
+    if (!given.scene.empty()) {
+        if (given.scene != "bars" && given.scene != "chart" && given.scene != "moving" && !endsWith(given.scene, ".png")) {
+            error = "--scene: '" + given.scene + "' is neither bars, chart, moving nor a .png file";
+            return false;
+        }
+        options.scene = given.scene;
+    }
+    if (!given.clock.empty()) {
+        if (given.clock != "real" && given.clock != "fast") {
+            error = "--clock: '" + given.clock + "' is neither real nor fast";
+            return false;
+        }
+        options.clock = given.clock == "real" ? host::ClockMode::Real : host::ClockMode::Scaled;
+    }
+    return true;
 }
 
-bool applyOption(const std::string& name, const std::string& value, CaptureOptions& options, std::string& error,
-                 bool& outputGiven)
+bool parseSets(const CaptureArguments& given, CaptureOptions& options, std::string& error)
 {
-    if (name == "--frames") {
-        return parseFrames(value, options, error);
-    }
-    if (name == "--size") {
-        return parseSize(value, options, error);
-    }
-    if (name == "--format") {
-        if (value != "i420" && value != "rgb24") {
-            error = "--format: '" + value + "' is neither i420 nor rgb24";
+    for (const std::string& set : given.sets) {
+        if (set.find('=') == std::string::npos) {
+            error = "--set: '" + set + "' needs a value (NAME=VALUE)";
             return false;
         }
-        options.i420 = value == "i420";
-        return true;
+        options.sets.push_back(set);
     }
-    if (name == "--scene") {
-        if (value != "bars" && value != "chart" && value != "moving" && !endsWith(value, ".png")) {
-            error = "--scene: '" + value + "' is neither bars, chart, moving nor a .png file";
+    if (!given.fps.empty()) {
+        int fps = 0;
+        if (!parseCount("--fps", given.fps, 1, 255, fps, error)) {
             return false;
         }
-        options.scene = value;
-        return true;
+        options.sets.push_back("frame-rate=" + given.fps);
     }
-    if (name == "--output") {
-        options.output = value;
-        outputGiven = true;
-        return true;
-    }
-    if (name == "--machine") {
-        options.machine = value;
-        return true;
-    }
-    if (name == "--clock") {
-        if (value != "real" && value != "fast") {
-            error = "--clock: '" + value + "' is neither real nor fast";
-            return false;
-        }
-        options.clock = value == "real" ? host::ClockMode::Real : host::ClockMode::Scaled;
-        return true;
-    }
-    error = "unknown option '" + name + "'";
-    return false;
+    return true;
 }
 
 bool chooseOutput(CaptureOptions& options, bool outputGiven, std::string& error)
 {
     if (!outputGiven && !options.i420) {
         options.output = "frame_%04d.png";
+    }
+    if (options.output == "-" && !options.i420) {
+        error = "--output: '-' writes Y4M, which holds I420 only: use --format i420";
+        return false;
+    }
+    if (options.output == "-") {
+        options.outputKind = OutputKind::Y4m;
+        return true;
     }
     if (endsWith(options.output, ".png")) {
         options.outputKind = OutputKind::PngPattern;
@@ -125,51 +153,85 @@ bool chooseOutput(CaptureOptions& options, bool outputGiven, std::string& error)
 
 } // namespace
 
-const char* const kCaptureUsage =
-    "usage: korval capture [--frames N] [--format i420|rgb24] [--size WxH] [--scene bars|chart|moving|FILE.png]\n"
-    "                      [--output FILE.y4m|PATTERN.png] [--machine DIR] [--clock real|fast]\n"
-    "Plugs the virtual camera in, opens the driver's capture stream and writes N frames\n"
-    "(default 30) as a Y4M video (I420) or one PNG per frame (PATTERN may hold %04d).\n"
-    "Sizes: 640x480, 352x288 (default), 320x240, 176x144, 160x120.\n"
-    "--machine keeps the emulated machine (registry.reg, C: drive) in DIR; without it a\n"
-    "temporary one is used. The fast clock (default) runs the machine faster than real time.\n";
+const char* const kCaptureDescription =
+    "Plugs the virtual camera in, opens the driver's capture stream and writes N frames (default 30) as a Y4M "
+    "video (I420) or one PNG per frame (PATTERN may hold %04d); '-o -' writes Y4M to standard output, with "
+    "progress and summary on standard error. The Y4M header carries the frame rate measured over the capture, so "
+    "the video plays as long as the capture took, and XCOLORRANGE=FULL (the driver's I420 is full range). Auto "
+    "exposure needs about 50 frames to settle from a dark start: --skip 50 leaves them out. The file is written "
+    "beside OUTPUT and put in place only when the capture ends well or is interrupted with Ctrl-C (exit 130).";
 
-std::optional<CaptureOptions> parseCaptureOptions(const std::vector<std::string>& args, std::string& error)
+void declareCaptureOptions(CLI::App& app, CaptureArguments& given)
+{
+    app.add_option("-n,--frames", given.frames, "frames to write (default 30, up to 100000)")->option_text("N");
+    app.add_option("--duration", given.duration, "capture for S seconds of camera time instead of N frames")
+        ->option_text("S");
+    app.add_option("--skip", given.skip, "warm-up frames read but not written (auto exposure settles in about 50)")
+        ->option_text("N");
+    app.add_option("-f,--format", given.format, "i420 (default) or rgb24")->option_text("FORMAT");
+    app.add_option("-s,--size", given.size, "640x480, 352x288 (default), 320x240, 176x144 or 160x120")
+        ->option_text("WxH");
+    app.add_option("--scene", given.scene, "bars (default), chart, moving or a PNG picture")->option_text("SCENE");
+    app.add_option("-o,--output", given.output, "FILE.y4m, PATTERN.png or - for standard output")
+        ->option_text("OUTPUT");
+    app.add_option("--set", given.sets, "set a camera property once the stream is open (repeatable)")
+        ->option_text("NAME=VALUE")
+        ->take_last()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--fps", given.fps, "frames per second the auto exposure may reach (--set frame-rate=N)")
+        ->option_text("N");
+    app.add_option("--snapshot-at", given.snapshotAt, "press the snapshot button at frame N; the still is a PNG")
+        ->option_text("N");
+    app.add_option("--raw", given.raw, "also keep the camera's raw frames as received, for 'korval process'")
+        ->option_text("FILE");
+    app.add_option("--machine", given.machine, "keep the emulated machine (registry.reg, C: drive) in DIR")
+        ->option_text("DIR");
+    app.add_flag("--no-wait", given.noWait, "refuse at once when another korval uses the machine directory");
+    app.add_option("--clock", given.clock, "fast (default, faster than real time) or real")->option_text("CLOCK");
+    app.add_flag("-q,--quiet", given.quiet, "no progress line");
+    app.add_flag("--json", given.json, "the summary as JSON");
+}
+
+std::optional<CaptureOptions> checkCaptureOptions(const CaptureArguments& given, std::string& error)
 {
     CaptureOptions options;
-    bool outputGiven = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            return options;
-        }
-        std::string name = arg;
-        std::string value;
-        const std::size_t equals = arg.find('=');
-        if (arg.starts_with("--") && equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        } else if (!arg.starts_with("--")) {
-            error = "unexpected argument '" + arg + "'";
-            return std::nullopt;
-        } else if (!isOption(arg)) {
-            error = "unknown option '" + arg + "'";
-            return std::nullopt;
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            error = "option '" + arg + "' needs a value";
-            return std::nullopt;
-        }
-        if (!applyOption(name, value, options, error, outputGiven)) {
-            return std::nullopt;
-        }
+    if (!parseCount("--frames", given.frames, 1, kMaxFrames, options.frames, error) ||
+        !parseDuration(given.duration, options, error) ||
+        !parseCount("--skip", given.skip, 0, kMaxFrames, options.skip, error) ||
+        !parseCount("--snapshot-at", given.snapshotAt, 1, kMaxFrames, options.snapshotAt, error) ||
+        !parseSize(given.size, options, error) || !parseChoices(given, options, error) ||
+        !parseSets(given, options, error)) {
+        return std::nullopt;
     }
-    if (!chooseOutput(options, outputGiven, error)) {
+    if (given.outputGiven()) {
+        options.output = given.output;
+    }
+    options.machine = given.machine;
+    options.raw = given.raw;
+    options.wait = !given.noWait;
+    options.quiet = given.quiet;
+    options.json = given.json;
+    if (!chooseOutput(options, given.outputGiven(), error)) {
         return std::nullopt;
     }
     return options;
+}
+
+std::optional<CaptureOptions> parseCaptureOptions(const std::vector<std::string>& args, std::string& error)
+{
+    CLI::App app(kCaptureDescription, "capture");
+    CaptureArguments given;
+    declareCaptureOptions(app, given);
+    switch (parseCommandLine(app, args, error)) {
+    case ParseOutcome::Help: {
+        CaptureOptions help;
+        help.help = true;
+        return help;
+    }
+    case ParseOutcome::Error: return std::nullopt;
+    case ParseOutcome::Run: break;
+    }
+    return checkCaptureOptions(given, error);
 }
 
 } // namespace korval::tools

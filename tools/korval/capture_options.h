@@ -1,7 +1,9 @@
-// The options of 'korval capture', parsed and checked before anything starts.
+// The options of 'korval capture' and 'korval snapshot', declared on the
+// command's CLI11 App and checked before anything starts.
 #pragma once
 
 #include "host/kernel/clock.h"
+#include "tools/korval/command_line.h"
 
 #include <filesystem>
 #include <optional>
@@ -10,10 +12,12 @@
 
 namespace korval::tools {
 
-enum class OutputKind { Y4m, PngPattern };
+enum class OutputKind { Y4m, PngPattern, None };
 
 struct CaptureOptions {
     int frames = 30;
+    double duration = 0;  // seconds of capture time instead of a frame count; 0: count frames
+    int skip = 0;         // warm-up frames read but not written
     bool i420 = true;
     int width = 352;
     int height = 288;
@@ -22,12 +26,33 @@ struct CaptureOptions {
     OutputKind outputKind = OutputKind::Y4m;
     std::filesystem::path machine; // empty: a temporary machine directory
     host::ClockMode clock = host::ClockMode::Scaled;
+    bool wait = true;              // wait for another korval using the machine directory
+    std::vector<std::string> sets; // NAME=VALUE, applied once the stream is open
+    int snapshotAt = 0;            // press the snapshot button at this frame (1 = first); 0: never
+    std::string stillOutput;       // the still as PNG; empty: beside the output
+    std::string raw;               // keep the camera's raw frames in this file; empty: no
+    bool quiet = false;            // no progress line
+    bool json = false;             // the summary as JSON
     bool help = false;
 };
+
+// The options as given, before they are checked.
+struct CaptureArguments {
+    std::string frames = "30";
+    std::string duration, skip, format, size, scene, output, machine, clock, fps, snapshotAt, raw;
+    std::vector<std::string> sets;
+    bool noWait = false, quiet = false, json = false;
+    bool outputGiven() const { return !output.empty(); }
+};
+
+// Declares the options of 'korval capture' on `app`, bound to `arguments`.
+void declareCaptureOptions(CLI::App& app, CaptureArguments& arguments);
+// Checks them; nothing with `error` naming the option or value at fault.
+std::optional<CaptureOptions> checkCaptureOptions(const CaptureArguments& arguments, std::string& error);
 
 // The options, or nothing with `error` naming the option or value at fault.
 std::optional<CaptureOptions> parseCaptureOptions(const std::vector<std::string>& args, std::string& error);
 
-extern const char* const kCaptureUsage;
+extern const char* const kCaptureDescription;
 
 } // namespace korval::tools

@@ -1,52 +1,159 @@
 #include "tools/korval/cli.h"
 
-#include <functional>
-#include <map>
+#include "tools/korval/command_line.h"
+#include "tools/korval/machine_session.h"
+
+#include <cstdint>
+#include <cstdio>
 
 namespace korval::tools {
 namespace {
 
-struct Command {
-    std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)> run;
-    const char* summary;
+constexpr CommandDefinition kCommands[] = {
+    {"capture", "capture frames from the virtual camera through the driver to Y4M or PNG", defineCapture},
+    {"completion", "print the bash completion script", defineCompletion},
+    {"formats", "list every format, size and frame interval the driver offers", defineFormats},
+    {"info", "load the driver on the emulated machine and show how it answers", defineInfo},
+    {"man", "print the manual page (troff)", defineManual},
+    {"process", "develop raw frames kept by 'capture --raw' again, with other settings", defineProcess},
+    {"properties", "list the camera's properties, or --set NAME=VALUE", defineProperties},
+    {"serve", "serve the live picture and the camera's property page to a local browser", defineServe},
+    {"settings-checksum", "check (or --write) the settings checksum \"A_65\" of a .reg file", defineSettingsChecksum},
+    {"snapshot", "press the camera's button while streaming and keep the still as a PNG", defineSnapshot},
 };
 
-const std::map<std::string, Command>& commands()
-{
-    static const std::map<std::string, Command> table = {
-        {"capture", {runCapture, "capture frames from the virtual camera through the driver to Y4M or PNG"}},
-        {"info", {runInfo, "load the driver on the emulated machine and show how it answers"}},
-        {"properties", {runProperties, "list the camera's properties, or --set NAME=VALUE"}},
-        {"serve", {runServe, "serve the live picture and the camera's property page to a local browser"}},
-        {"settings-checksum",
-         {runSettingsChecksum, "check (or --write) the settings checksum \"A_65\" of a .reg file"}},
-    };
-    return table;
-}
+const char* const kExitCodes =
+    "exit status: 0 success, 1 the driver or camera failed, 2 a wrong option or value,\n"
+    "3 a file or the machine directory cannot be read or written, 4 the machine directory\n"
+    "is in use (--no-wait), 130 interrupted by Ctrl-C (what was captured is kept).\n";
 
 void printUsage(std::ostream& out)
 {
-    out << "usage: korval <command> [options]\n\ncommands:\n";
-    for (const auto& [name, command] : commands()) {
+    out << "usage: korval <command> [options]\n       korval --version\n\ncommands:\n";
+    for (const auto& command : kCommands) {
+        const std::string name = command.name;
         out << "  " << name << std::string(20 - name.size(), ' ') << command.summary << "\n";
     }
-    out << "\n'korval <command> --help' describes a command.\n";
+    out << "\n'korval <command> --help' describes a command.\n\n" << kExitCodes;
 }
 
+const CommandDefinition* findCommand(const std::string& name)
+{
+    for (const auto& command : kCommands) {
+        if (name == command.name) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+int runDefined(const CommandDefinition& command, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream& err)
+{
+    CLI::App app(command.summary, std::string("korval ") + command.name);
+    CommandRunner runner = command.define(app);
+    std::string error;
+    switch (parseCommandLine(app, args, error)) {
+    case ParseOutcome::Help: out << commandHelp(app); return kExitOk;
+    case ParseOutcome::Error:
+        err << "korval " << command.name << ": " << error << "\n(see 'korval " << command.name << " --help')\n";
+        return kExitUsage;
+    case ParseOutcome::Run: break;
+    }
+    // Every failure becomes a message and an exit status; none aborts the program.
+    try {
+        return runner(out, err);
+    } catch (const SessionError& failure) {
+        err << "korval " << command.name << ": " << failure.what() << "\n";
+        return failure.exitCode();
+    } catch (const std::exception& failure) {
+        err << "korval " << command.name << ": " << failure.what() << "\n";
+        return kExitFailure;
+    }
+}
+
+struct NamedStatus {
+    unsigned long code;
+    const char* name;
+};
+
+constexpr NamedStatus kStatusNames[] = {
+    {0x00000000, "STATUS_SUCCESS"},
+    {0x00000102, "STATUS_TIMEOUT"},
+    {0x00000103, "STATUS_PENDING"},
+    {0x80000005, "STATUS_BUFFER_OVERFLOW"},
+    {0xC0000001, "STATUS_UNSUCCESSFUL"},
+    {0xC000000D, "STATUS_INVALID_PARAMETER"},
+    {0xC000000E, "STATUS_NO_SUCH_DEVICE"},
+    {0xC0000010, "STATUS_INVALID_DEVICE_REQUEST"},
+    {0xC0000022, "STATUS_ACCESS_DENIED"},
+    {0xC0000023, "STATUS_BUFFER_TOO_SMALL"},
+    {0xC000009A, "STATUS_INSUFFICIENT_RESOURCES"},
+    {0xC000009D, "STATUS_DEVICE_NOT_CONNECTED"},
+    {0xC00000BB, "STATUS_NOT_SUPPORTED"},
+    {0xC0000120, "STATUS_CANCELLED"},
+    {0xC0000185, "STATUS_IO_DEVICE_ERROR"},
+    {0xC0000272, "STATUS_NO_MATCH"},
+};
+
 } // namespace
+
+const char* const kKorvalVersion = "0.9.0";
+
+std::span<const CommandDefinition> commandDefinitions()
+{
+    return kCommands;
+}
+
+std::string statusName(long status)
+{
+    const auto code = static_cast<unsigned long>(static_cast<std::uint32_t>(status));
+    char number[16];
+    std::snprintf(number, sizeof(number), "0x%08lX", code);
+    for (const auto& known : kStatusNames) {
+        if (known.code == code) {
+            return std::string(known.name) + " (" + number + ")";
+        }
+    }
+    return number;
+}
 
 int runKorval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         printUsage(args.empty() ? err : out);
-        return args.empty() ? 2 : 0;
+        return args.empty() ? kExitUsage : kExitOk;
     }
-    auto found = commands().find(args[0]);
-    if (found == commands().end()) {
+    if (args[0] == "--version" || args[0] == "-V") {
+        out << "korval " << kKorvalVersion << "\n";
+        return kExitOk;
+    }
+    const CommandDefinition* command = findCommand(args[0]);
+    if (command == nullptr) {
         err << "korval: unknown command '" << args[0] << "' (see 'korval --help')\n";
-        return 2;
+        return kExitUsage;
     }
-    return found->second.run({args.begin() + 1, args.end()}, out, err);
+    return runDefined(*command, {args.begin() + 1, args.end()}, out, err);
+}
+
+int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    return runDefined(*findCommand("info"), args, out, err);
+}
+
+int runCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    return runDefined(*findCommand("capture"), args, out, err);
+}
+
+int runProperties(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    return runDefined(*findCommand("properties"), args, out, err);
+}
+
+int runSettingsChecksum(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    return runDefined(*findCommand("settings-checksum"), args, out, err);
 }
 
 } // namespace korval::tools

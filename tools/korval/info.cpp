@@ -11,6 +11,8 @@
 #include "host/kernel/platform.h"
 #include "host/streamclass/stream_class.h"
 #include "tools/korval/cli.h"
+#include "tools/korval/command_line.h"
+#include "tools/korval/json_writer.h"
 #include "usb/CUsbCamera.h"
 
 #include <cstdio>
@@ -138,19 +140,46 @@ void showDevice(host::Platform& platform, PDRIVER_OBJECT driverObject, std::ostr
     device->remove();
 }
 
-} // namespace
-
-int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+// The driver's registration, the device start and the formats, for scripts.
+int printJson(std::ostream& out)
 {
-    if (!args.empty()) {
-        if (args[0] == "--help") {
-            out << "usage: korval info\nLoads the driver on an emulated machine, starts the virtual camera's device "
-                   "and shows its answers.\n";
-            return 0;
+    host::Platform platform;
+    installDriver(platform.registry());
+    DRIVER_OBJECT driverObject{};
+    UNICODE_STRING registryPath{};
+    const NTSTATUS loaded = DriverEntry(&driverObject, &registryPath);
+    JsonWriter json(out);
+    json.beginObject();
+    json.field("driver_entry", statusName(loaded));
+    if (NT_SUCCESS(loaded)) {
+        json.field("wdm_level", static_cast<long>(WdmLevel));
+        camera::CameraOnBus camera;
+        auto device = host::StreamClassDevice::add(&driverObject, camera.deviceObject());
+        const NTSTATUS started = device->start();
+        json.field("device_start", statusName(started));
+        json.key("formats");
+        json.beginArray();
+        for (const auto& range : NT_SUCCESS(started) ? device->streamFormats(0) : std::vector<host::FormatBytes>{}) {
+            const auto video = range.as<KS_DATARANGE_VIDEO>();
+            const auto& bitmap = video.VideoInfoHeader.bmiHeader;
+            json.beginObject();
+            json.field("format", bitmap.biCompression == CAPTURE_COMPRESSION_I420 ? "I420" : "RGB24");
+            json.field("width", static_cast<long>(bitmap.biWidth));
+            json.field("height", static_cast<long>(bitmap.biHeight));
+            json.field("sample_size", static_cast<long>(video.DataRange.SampleSize));
+            json.endObject();
         }
-        err << "korval info: unexpected argument '" << args[0] << "'\n";
-        return 2;
+        json.endArray();
+        device->remove();
+        host::unloadDriver(&driverObject);
     }
+    json.endObject();
+    out << "\n";
+    return NT_SUCCESS(loaded) ? kExitOk : kExitFailure;
+}
+
+int showInfo(std::ostream& out, std::ostream& err)
+{
     host::Platform platform;
     installDriver(platform.registry());
     DRIVER_OBJECT driverObject{};
@@ -166,6 +195,18 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     host::unloadDriver(&driverObject);
     out << "driver unloaded; no pool left\n";
     return 0;
+}
+
+} // namespace
+
+CommandRunner defineInfo(CLI::App& app)
+{
+    app.description("Loads the driver on an emulated machine, starts the virtual camera's device and shows its "
+                    "answers: the registration, the stream descriptor, the camera, the still-image interface, a few "
+                    "adapter requests and a power cycle.");
+    auto json = std::make_shared<bool>(false);
+    app.add_flag("--json", *json, "the registration, device start and formats as JSON");
+    return [json](std::ostream& out, std::ostream& err) { return *json ? printJson(out) : showInfo(out, err); };
 }
 
 } // namespace korval::tools

@@ -2,10 +2,17 @@
 
 #include "driver/Driver.h"
 #include "host/kernel/registry.h"
+#include "tools/korval/cli.h"
+#include "tools/korval/machine_lock.h"
 #include "tools/korval/registry_defaults.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 #include <unistd.h>
 
@@ -21,9 +28,33 @@ std::filesystem::path freshTemporaryDirectory()
 
 std::string statusText(NTSTATUS status)
 {
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
-    return text;
+    return statusName(status);
+}
+
+// The registry file is replaced through a new file beside it: the directory
+// itself must take new files (a root user passes permission checks, not this).
+void requireWritableDirectory(const std::filesystem::path& directory)
+{
+    const std::filesystem::path probe = directory / (".korval-probe-" + std::to_string(::getpid()));
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw SessionError("cannot use machine directory '" + directory.string() +
+                               "': no new file can be made in it: " + std::strerror(errno),
+                           kExitFile);
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+}
+
+std::string readWhole(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    if (!in.good() && !in.eof()) {
+        throw SessionError("cannot read registry file '" + file.string() + "'", kExitFile);
+    }
+    return content.str();
 }
 
 } // namespace
@@ -56,6 +87,7 @@ void MachineSession::shutDown()
     }
     camera_.reset();
     platform_.reset();
+    lock_.reset();
     if (temporary_) {
         std::error_code ignored;
         std::filesystem::remove_all(directory_, ignored);
@@ -65,6 +97,10 @@ void MachineSession::shutDown()
 
 void MachineSession::createPlatform(const SessionOptions& options)
 {
+    if (options.readOnly) {
+        createReadOnlyPlatform(options);
+        return;
+    }
     directory_ = options.machine;
     if (directory_.empty()) {
         directory_ = freshTemporaryDirectory();
@@ -73,17 +109,54 @@ void MachineSession::createPlatform(const SessionOptions& options)
     std::error_code failure;
     std::filesystem::create_directories(directory_ / "C", failure);
     if (failure) {
-        throw SessionError("cannot use machine directory '" + directory_.string() + "': " + failure.message());
+        throw SessionError("cannot use machine directory '" + directory_.string() + "': " + failure.message(),
+                           kExitFile);
     }
+    requireWritableDirectory(directory_);
+    lock_ = std::make_unique<MachineLock>(directory_, MachineLock::Mode::Exclusive, options.wait, options.messages);
     host::PlatformOptions platformOptions{directory_, options.clock,
                                           options.clock == host::ClockMode::Scaled ? kFastClockScale : 1.0};
     try {
         platform_ = std::make_unique<host::Platform>(platformOptions);
+        installRegistryDefaults(platform_->registry());
     } catch (const std::exception& error) {
-        throw SessionError("registry file '" + (directory_ / host::Platform::kRegistryFileName).string() +
-                           "': " + error.what());
+        throw SessionError("registry file '" + registryFile().string() + "': " + error.what(), kExitFile);
+    }
+    warnAboutTuning(options);
+}
+
+// The registry file is imported into a registry of the session's own, so the
+// driver's writes (device start, status values) stay in memory.
+void MachineSession::createReadOnlyPlatform(const SessionOptions& options)
+{
+    directory_ = options.machine;
+    if (!directory_.empty() && std::filesystem::is_directory(directory_)) {
+        lock_ = std::make_unique<MachineLock>(directory_, MachineLock::Mode::Shared, options.wait, options.messages);
+    }
+    platform_ = std::make_unique<host::Platform>(host::PlatformOptions{{}, options.clock, 1.0});
+    if (!directory_.empty() && std::filesystem::exists(registryFile())) {
+        try {
+            platform_->registry().importText(readWhole(registryFile()), registryFile().string());
+        } catch (const host::RegistryFormatError& error) {
+            throw SessionError(std::string("registry file: ") + error.what(), kExitFile);
+        }
     }
     installRegistryDefaults(platform_->registry());
+    warnAboutTuning(options);
+}
+
+void MachineSession::warnAboutTuning(const SessionOptions& options)
+{
+    const auto problem = tuningTableProblem(platform_->registry());
+    if (!problem || options.messages == nullptr) {
+        return;
+    }
+    *options.messages << "korval: warning: the tuning table \"A_0\" ... \"A_51\" in '" << registryFile().string()
+                      << "' is not valid: " << *problem
+                      << ".\n  The driver ignores it and the stored settings with it: brightness, contrast, hue, "
+                         "saturation, sharpness, gamma, mirror, flip, white balance and exposure do not reach the "
+                         "picture.\n  'korval settings-checksum "
+                      << registryFile().string() << " --write' makes the table valid.\n";
 }
 
 void MachineSession::loadDriverAndStart(const SessionOptions& options)

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -22,12 +23,28 @@ struct SessionOptions {
     std::filesystem::path machine;
     host::ClockMode clock = host::ClockMode::Real;
     camera::CameraOptions camera;
+    // The registry file is read and never written (listings); the machine
+    // directory is then neither created nor changed.
+    bool readOnly = false;
+    // Wait while another korval uses the machine directory, or refuse at once.
+    bool wait = true;
+    // Warnings (an invalid tuning table) and the notice of a wait; none when null.
+    std::ostream* messages = nullptr;
 };
 
 class SessionError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit SessionError(const std::string& message, int exitCode = 1)
+        : std::runtime_error(message), exitCode_(exitCode)
+    {
+    }
+    int exitCode() const { return exitCode_; } // one of ExitCode (cli.h)
+
+private:
+    int exitCode_;
 };
+
+class MachineLock;
 
 class MachineSession {
 public:
@@ -42,14 +59,18 @@ public:
     host::StreamClassDevice& device() { return *device_; }
     camera::VirtualCamera& camera() { return camera_->camera(); }
     const std::filesystem::path& machineDirectory() const { return directory_; }
+    std::filesystem::path registryFile() const { return directory_ / host::Platform::kRegistryFileName; }
 
 private:
     void createPlatform(const SessionOptions& options);
+    void createReadOnlyPlatform(const SessionOptions& options);
+    void warnAboutTuning(const SessionOptions& options);
     void loadDriverAndStart(const SessionOptions& options);
     void shutDown();
 
     std::filesystem::path directory_;
     bool temporary_ = false;
+    std::unique_ptr<MachineLock> lock_;
     std::unique_ptr<host::Platform> platform_;
     DRIVER_OBJECT driverObject_{};
     UNICODE_STRING registryPath_{};

@@ -1,9 +1,13 @@
 // korval properties [--set NAME=VALUE ...] [--machine DIR]: the camera's
 // properties as the driver answers them with the capture stream closed (from
-// the registry), after applying each --set through a property request.
+// the registry), after applying each --set through a property request. A
+// listing alone only reads the machine directory.
 #include "tools/korval/camera_properties.h"
 #include "tools/korval/cli.h"
+#include "tools/korval/command_line.h"
+#include "tools/korval/json_writer.h"
 #include "tools/korval/machine_session.h"
+#include "tools/korval/registry_defaults.h"
 
 #include <charconv>
 #include <cstdio>
@@ -12,12 +16,13 @@
 namespace korval::tools {
 namespace {
 
-const char* const kUsage =
-    "usage: korval properties [--set NAME=VALUE ...] [--machine DIR]\n"
-    "Lists the camera's properties (value, auto or manual, published range and default)\n"
-    "after applying each --set. VALUE is a number in the published range, or 'auto' for the\n"
-    "properties with an automatic mode (white-balance, exposure). --machine DIR keeps the\n"
-    "settings in DIR/registry.reg; without it they last for this run only.\n";
+const char* const kDescription =
+    "Lists the camera's properties (value, auto or manual, published range and default) after applying each "
+    "--set through the driver's property requests with the capture stream closed. VALUE is a number in the "
+    "published range, or 'auto' for the properties with an automatic mode (white-balance, exposure). --machine DIR "
+    "keeps the settings in DIR/registry.reg; without it they last for this run only. A listing without --set never "
+    "writes the machine directory. Stored values the driver will not use as they are (outside the range, not a "
+    "REG_DWORD) are flagged with '!'.";
 
 struct Assignment {
     const CameraProperty* property;
@@ -27,15 +32,16 @@ struct Assignment {
 struct PropertiesOptions {
     std::vector<Assignment> sets;
     std::filesystem::path machine;
-    bool help = false;
+    bool wait = true;
+    bool json = false;
 };
 
-std::string statusText(NTSTATUS status)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
-    return text;
-}
+struct PropertiesArguments {
+    std::vector<std::string> sets;
+    std::string machine;
+    bool noWait = false;
+    bool json = false;
+};
 
 std::string propertyNames()
 {
@@ -64,137 +70,214 @@ bool parseAssignment(const std::string& text, PropertiesOptions& options, std::s
     return true;
 }
 
-std::optional<PropertiesOptions> parseOptions(const std::vector<std::string>& args, std::string& error)
+std::string valueName(int index)
 {
-    PropertiesOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            options.help = true;
-        } else if ((args[i] == "--set" || args[i] == "--machine") && i + 1 >= args.size()) {
-            error = "option '" + args[i] + "' needs a value";
-            return std::nullopt;
-        } else if (args[i] == "--set") {
-            if (!parseAssignment(args[++i], options, error)) {
-                return std::nullopt;
-            }
-        } else if (args[i] == "--machine") {
-            options.machine = args[++i];
-        } else {
-            error = args[i].starts_with("-") ? "unknown option '" + args[i] + "'"
-                                             : "unexpected argument '" + args[i] + "'";
-            return std::nullopt;
-        }
-    }
-    return options;
+    return std::string("A_").append(std::to_string(index));
 }
 
-bool supportsAuto(const CameraProperty& property)
+std::string settingName(int index)
 {
-    return property.set == PROPSETID_VIDCAP_CAMERACONTROL ||
-           (property.set == PROPSETID_VIDCAP_VIDEOPROCAMP && property.id == KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE);
+    return std::string("\"").append(valueName(index)).append("\"");
 }
 
-// The value to set, checked against the published range; nothing with `error` otherwise.
-std::optional<PropertyValue> valueToSet(host::StreamClassDevice& device, const Assignment& set, std::string& error)
+// Why the stored value of a property will not be used as it stands, if so.
+std::optional<std::string> storedValueProblem(const host::Registry& registry, const host::StreamClassDevice& device,
+                                              const CameraProperty& property)
 {
-    const CameraProperty& property = *set.property;
-    if (set.text == "auto" && supportsAuto(property)) {
-        NTSTATUS status = STATUS_SUCCESS;
-        auto current = getCameraProperty(device, property, status);
-        return PropertyValue{current ? current->value : 0, 1};
-    }
-    LONG value = 0;
-    const auto [end, failure] = std::from_chars(set.text.data(), set.text.data() + set.text.size(), value);
-    const auto description = device.describeProperty(property.set, property.id);
-    bool inRange = failure == std::errc() && end == set.text.data() + set.text.size();
-    std::string range;
-    if (inRange && description && !description->steppedRanges.empty()) {
-        const auto& bounds = description->steppedRanges.front().Bounds;
-        inRange = value >= bounds.SignedMinimum && value <= bounds.SignedMaximum;
-        range.append(" from ").append(std::to_string(bounds.SignedMinimum));
-        range.append(" to ").append(std::to_string(bounds.SignedMaximum));
-    }
-    if (!inRange) {
-        error = "--set " + std::string(property.name) + ": '" + set.text + "' is not a value" + range +
-                (supportsAuto(property) ? " or 'auto'" : "");
+    if (property.registryIndex < 0) {
         return std::nullopt;
     }
-    return PropertyValue{value, property.record == PropertyRecord::ValueWithFlags ? 2u : 0u};
+    const auto stored = registry.value(kParametersKey, valueName(property.registryIndex));
+    if (!stored) {
+        return std::nullopt;
+    }
+    if (!stored->asDword()) {
+        return settingName(property.registryIndex) + " is not a REG_DWORD: the driver ignores it";
+    }
+    const long value = static_cast<std::uint16_t>(*stored->asDword());
+    auto description = device.describeProperty(property.set, property.id);
+    std::string range;
+    if (description && !onPublishedRange(*description, value, range)) {
+        return settingName(property.registryIndex) + " holds " + std::to_string(value) + ", not a value " + range;
+    }
+    return std::nullopt;
 }
 
-void printProperty(host::StreamClassDevice& device, const CameraProperty& property, std::ostream& out)
+// Closed, the driver answers white balance with value 0 and keeps only its
+// mode; the value it loads at the next open is "A_127".
+std::optional<long> storedWhiteBalance(const host::Registry& registry)
 {
-    out << "  " << std::left << std::setw(24) << property.name;
+    const auto stored = registry.value(kParametersKey, "A_127");
+    if (stored && stored->asDword()) {
+        return static_cast<std::uint16_t>(*stored->asDword());
+    }
+    return std::nullopt;
+}
+
+void printProperty(MachineSession& session, const CameraProperty& property, std::ostream& out, int& unusable)
+{
+    host::StreamClassDevice& device = session.device();
+    const auto problem = storedValueProblem(session.platform().registry(), device, property);
+    out << (problem ? "! " : "  ") << std::left << std::setw(24) << property.name;
     NTSTATUS status = STATUS_SUCCESS;
     if (auto value = getCameraProperty(device, property, status)) {
-        out << std::setw(7) << value->value
+        const auto whiteBalance = isWhiteBalance(property) ? storedWhiteBalance(session.platform().registry())
+                                                           : std::nullopt;
+        out << std::setw(7) << (whiteBalance ? *whiteBalance : value->value)
             << std::setw(8) << (value->flags == 1 ? "auto" : value->flags == 2 ? "manual" : "");
     } else {
-        std::string failed = "(";
-        failed.append(status == STATUS_NOT_SUPPORTED ? "live only" : statusText(status)).append(")");
-        out << std::setw(15) << failed;
+        out << std::setw(15) << (status == STATUS_NOT_SUPPORTED ? std::string("(live only)")
+                                                        : std::string("(").append(statusName(status)).append(")"));
     }
     if (auto description = device.describeProperty(property.set, property.id)) {
         if (!description->steppedRanges.empty()) {
-            const auto& bounds = description->steppedRanges.front().Bounds;
-            out << "range " << bounds.SignedMinimum << ".." << bounds.SignedMaximum;
+            const auto& stepping = description->steppedRanges.front();
+            out << "range " << stepping.Bounds.SignedMinimum << ".." << stepping.Bounds.SignedMaximum;
+            if (stepping.SteppingDelta > 1) {
+                out << " step " << stepping.SteppingDelta;
+            }
         }
         if (!description->defaults.empty()) {
             out << ", default " << description->defaults.front();
         }
     }
+    if (problem) {
+        out << "  [" << *problem << "]";
+        ++unusable;
+    }
     out << "\n";
 }
 
-int applyAndList(const PropertiesOptions& options, std::ostream& out, std::ostream& err)
+void printJson(MachineSession& session, std::ostream& out, int& unusable)
 {
-    MachineSession session({options.machine, host::ClockMode::Real, {}});
+    host::StreamClassDevice& device = session.device();
+    JsonWriter json(out);
+    json.beginArray();
+    for (const auto& property : cameraProperties()) {
+        json.beginObject();
+        json.field("name", property.name);
+        NTSTATUS status = STATUS_SUCCESS;
+        if (auto value = getCameraProperty(device, property, status)) {
+            const auto whiteBalance = isWhiteBalance(property) ? storedWhiteBalance(session.platform().registry())
+                                                               : std::nullopt;
+            json.field("value", static_cast<long>(whiteBalance ? *whiteBalance : value->value));
+            if (value->flags != 0) {
+                json.field("mode", value->flags == 1 ? "auto" : "manual");
+            }
+        } else {
+            json.field("status", statusName(status));
+        }
+        if (auto description = device.describeProperty(property.set, property.id)) {
+            if (!description->steppedRanges.empty()) {
+                const auto& stepping = description->steppedRanges.front();
+                json.field("minimum", static_cast<long>(stepping.Bounds.SignedMinimum));
+                json.field("maximum", static_cast<long>(stepping.Bounds.SignedMaximum));
+                json.field("step", static_cast<long>(stepping.SteppingDelta));
+            }
+            if (!description->defaults.empty()) {
+                json.field("default", static_cast<long>(description->defaults.front()));
+            }
+        }
+        if (auto problem = storedValueProblem(session.platform().registry(), device, property)) {
+            json.field("stored_problem", *problem);
+            ++unusable;
+        }
+        json.endObject();
+    }
+    json.endArray();
+    out << "\n";
+}
+
+// White balance's value is not stored by the driver while the stream is
+// closed: the tool stores it where the driver loads it from.
+void keepWhiteBalanceValue(host::Registry& registry, const PropertyValue& value)
+{
+    const auto stored = registry.value(kParametersKey, "A_127");
+    const std::uint32_t high = stored && stored->asDword() ? (*stored->asDword() & 0xFFFF0000u) : 0;
+    registry.setValue(kParametersKey, "A_127",
+                      host::RegistryValue::dword(high | (static_cast<std::uint32_t>(value.value) & 0xFFFF)));
+}
+
+int applySets(MachineSession& session, const PropertiesOptions& options, std::ostream& err)
+{
     for (const auto& set : options.sets) {
         std::string error;
-        auto value = valueToSet(session.device(), set, error);
+        auto value = parsePropertyValue(session.device(), *set.property, set.text, error);
         if (!value) {
             err << "korval properties: " << error << "\n";
-            return 2;
+            return kExitUsage;
         }
         const NTSTATUS status = setCameraProperty(session.device(), *set.property, *value);
         if (status == STATUS_NOT_SUPPORTED) {
             err << "korval properties: the driver takes " << set.property->name
-                << " only while the capture stream is open\n";
-            return 1;
+                << " only while the capture stream is open: use 'korval capture --set " << set.property->name
+                << "=" << set.text << "'\n";
+            return kExitFailure;
         }
         if (status != STATUS_SUCCESS) {
             err << "korval properties: the driver refused " << set.property->name << "=" << set.text << ": "
-                << statusText(status) << "\n";
-            return 1;
+                << statusName(status) << "\n";
+            return kExitFailure;
+        }
+        if (isWhiteBalance(*set.property) && value->flags != 1) {
+            keepWhiteBalanceValue(session.platform().registry(), *value);
         }
     }
-    out << "camera properties (capture stream closed: the stored settings):\n";
-    for (const auto& property : cameraProperties()) {
-        printProperty(session.device(), property, out);
+    return kExitOk;
+}
+
+int applyAndList(const PropertiesOptions& options, std::ostream& out, std::ostream& err)
+{
+    SessionOptions sessionOptions{options.machine, host::ClockMode::Real, {}};
+    sessionOptions.readOnly = options.sets.empty();
+    sessionOptions.wait = options.wait;
+    sessionOptions.messages = &err;
+    MachineSession session(sessionOptions);
+    if (const int status = applySets(session, options, err); status != kExitOk) {
+        return status;
     }
-    return 0;
+    int unusable = 0;
+    if (options.json) {
+        printJson(session, out, unusable);
+    } else {
+        out << "camera properties (capture stream closed: the stored settings):\n";
+        for (const auto& property : cameraProperties()) {
+            printProperty(session, property, out, unusable);
+        }
+    }
+    if (unusable > 0) {
+        err << "korval properties: warning: " << unusable
+            << " stored value(s) marked '!' are not what the driver publishes; set them again\n";
+    }
+    return kExitOk;
 }
 
 } // namespace
 
-int runProperties(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+CommandRunner defineProperties(CLI::App& app)
 {
-    std::string error;
-    auto options = parseOptions(args, error);
-    if (!options) {
-        err << "korval properties: " << error << "\n" << kUsage;
-        return 2;
-    }
-    if (options->help) {
-        out << kUsage;
-        return 0;
-    }
-    try {
-        return applyAndList(*options, out, err);
-    } catch (const SessionError& failure) {
-        err << "korval properties: " << failure.what() << "\n";
-        return 1;
-    }
+    app.description(kDescription);
+    auto given = std::make_shared<PropertiesArguments>();
+    app.add_option("--set", given->sets, "set a property (repeatable)")
+        ->option_text("NAME=VALUE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--machine", given->machine, "the machine directory holding registry.reg")->option_text("DIR");
+    app.add_flag("--no-wait", given->noWait, "refuse at once when another korval uses the machine directory");
+    app.add_flag("--json", given->json, "the listing as JSON");
+    return [given](std::ostream& out, std::ostream& err) {
+        PropertiesOptions options;
+        options.machine = given->machine;
+        options.wait = !given->noWait;
+        options.json = given->json;
+        for (const std::string& set : given->sets) {
+            std::string error;
+            if (!parseAssignment(set, options, error)) {
+                err << "korval properties: " << error << "\n";
+                return static_cast<int>(kExitUsage);
+            }
+        }
+        return applyAndList(options, out, err);
+    };
 }
 
 } // namespace korval::tools

@@ -1,20 +1,100 @@
 #include "tools/korval/registry_defaults.h"
 
-#include <cstdint>
-#include <string>
+#include <array>
+#include <cstdio>
 
 namespace korval::tools {
 namespace {
 
-// All five sizes, 352x288 first; alternate setting 8 to start the bandwidth
-// search from; 30 frames per second (the driver derives its frame interval
-// from it, so it must not be 0); then the published property defaults.
-constexpr RegistryDefault kDefaults[] = {
-    {64, 0x00432105}, {113, 8}, {135, 30},
-    {77, 255}, {79, 0}, {81, 0}, {83, 160}, {85, 4}, {87, 70}, {89, 1}, // VIDEOPROCAMP
-    {95, 1}, {97, 100},                                                 // exposure: auto, target
-    {109, 60}, {119, 128}, {121, 128}, {123, 128},                      // mains, manual gains
+// The tuning table reproduces the driver's built-in values, so that a valid
+// table changes nothing by itself and stored settings reach the picture:
+//  A_0..A_8   the camera's register defaults 0x02..0x19 and 0x40..0x4B, bytes
+//             little-endian (timing 3/301/1/223, exposure 45, gains 100, line
+//             clocks 444, extras 200/600/650/700, rate 54, indicator bit set);
+//  A_10..A_22 the auto exposure's built-in limits and row rules;
+//  A_26..A_44 the image pipeline's built-in switches, defect margins, white
+//             balance, colour gains and matrix, sharpness and tone curve.
+// The user settings follow the pipeline's built-in picture as well: contrast
+// (black point) 5, sharpness 6, mirror off, flip on, white balance auto.
+constexpr std::uint32_t kTuning[kTuningLast + 1] = {
+    0x000D1203, 0x002D036F, 0x64646400, 0x31F0100A, 0x70000000, 0x000038A0, // A_0..A_5
+    0x00320200, 0x02A20096, 0x003600AF,                                     // A_6..A_8
+    0,          0x00000100, 0x3C0A0000, 0,          0x00000400, 0x0027000D, // A_9..A_14
+    0x00000020, 0x000C000C, 0x00040012, 0,          0x00FA001E, 0x00000002, // A_15..A_20
+    0x01200002, 0x00010000, 0,          0,          0,          0x00000101, // A_21..A_26
+    0x00000101, 0x00140014, 0x235AEB14, 0x00001423, 0x00800100, 0x00646464, // A_27..A_32
+    0,          0x07D00BB8, 0x07D007D0, 0x07D00BB8, 0x07D007D0, 0x00000BB8, // A_33..A_38
+    0x00000014, 0,          0,          0,          0x20200000, 0x0000C0C0, // A_39..A_44
+    0,          0,          0,          0,          0,          0,          // A_45..A_50
+    0,                                                                      // A_51: no orientation check
 };
+
+constexpr std::uint32_t checksumOf(const std::uint32_t (&table)[kTuningLast + 1])
+{
+    std::uint32_t sum = 0;
+    for (std::uint32_t value : table) {
+        sum += value;
+    }
+    const std::uint32_t inverted = ~sum;
+    return (inverted >> 24) | ((inverted >> 8) & 0xFF00) | ((inverted << 8) & 0xFF0000) | (inverted << 24);
+}
+
+constexpr std::array<RegistryDefault, kTuningLast + 1 + 30> makeDefaults()
+{
+    std::array<RegistryDefault, kTuningLast + 1 + 30> all{};
+    std::size_t at = 0;
+    for (int index = kTuningFirst; index <= kTuningLast; ++index) {
+        all[at++] = {index, kTuning[index]};
+    }
+    // All five sizes, 352x288 first; the checksum; then the user's settings.
+    // Alternate setting 8 starts the bandwidth search at the top; 30 frames per
+    // second is the fastest timing row (the driver derives an interval from it).
+    constexpr RegistryDefault rest[] = {
+        {64, 0x00432105}, {65, checksumOf(kTuning)},
+        {77, 255}, {79, 5}, {81, 0}, {83, 160}, {85, 6}, {87, 70}, {89, 1}, // picture
+        {91, 1}, {93, 0}, {95, 1}, {97, 100},                               // auto white balance, exposure
+        {99, 0}, {101, 1}, {103, 0}, {105, 0}, {107, 0}, {109, 60},         // mirror, flip, limits, mains
+        {111, 0}, {113, 8}, {115, 0}, {117, 0},                             // bandwidth, backlight
+        {119, 128}, {121, 128}, {123, 128}, {127, 0},                       // manual gains, white balance
+        {131, 0}, {133, 0}, {135, 30},                                      // overlay, effect, frame rate
+    };
+    for (const auto& entry : rest) {
+        all[at++] = entry;
+    }
+    return all;
+}
+
+constexpr auto kDefaults = makeDefaults();
+
+std::string valueName(int index)
+{
+    return "A_" + std::to_string(index);
+}
+
+// "\"A_7\"", built by appending (g++ 12 misjudges "literal" + temporary).
+std::string quotedName(int index)
+{
+    std::string text = "\"";
+    text.append(valueName(index)).append("\"");
+    return text;
+}
+
+std::string hex(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", value);
+    return text;
+}
+
+bool hasAnyTuningValue(const host::Registry& registry)
+{
+    for (int index = kTuningFirst; index <= kTuningLast; ++index) {
+        if (registry.value(kParametersKey, valueName(index))) {
+            return true;
+        }
+    }
+    return registry.value(kParametersKey, valueName(kChecksumIndex)).has_value();
+}
 
 } // namespace
 
@@ -23,16 +103,50 @@ std::span<const RegistryDefault> registryDefaults()
     return kDefaults;
 }
 
+std::uint32_t tuningChecksum(std::span<const std::uint32_t, kTuningLast + 1> table)
+{
+    std::uint32_t copy[kTuningLast + 1];
+    std::copy(table.begin(), table.end(), copy);
+    return checksumOf(copy);
+}
+
 void installRegistryDefaults(host::Registry& registry)
 {
-    registry.createKey(kParametersKey);
-    registry.createKey(kStillStatusKey);
+    const bool installTuning = !hasAnyTuningValue(registry);
+    if (!registry.keyExists(kParametersKey)) {
+        registry.createKey(kParametersKey);
+    }
+    if (!registry.keyExists(kStillStatusKey)) {
+        registry.createKey(kStillStatusKey);
+    }
     for (const auto& [index, value] : kDefaults) {
-        const std::string name = "A_" + std::to_string(index);
-        if (!registry.value(kParametersKey, name)) {
+        const bool tuning = index <= kTuningLast || index == kChecksumIndex;
+        const std::string name = valueName(index);
+        if ((installTuning || !tuning) && !registry.value(kParametersKey, name)) {
             registry.setValue(kParametersKey, name, host::RegistryValue::dword(value));
         }
     }
+}
+
+std::optional<std::string> tuningTableProblem(const host::Registry& registry)
+{
+    std::uint32_t table[kTuningLast + 1] = {};
+    for (int index = kTuningFirst; index <= kTuningLast; ++index) {
+        const auto value = registry.value(kParametersKey, valueName(index));
+        if (value && !value->asDword()) {
+            return quotedName(index) + " is not a REG_DWORD";
+        }
+        table[index] = value ? *value->asDword() : 0;
+    }
+    const std::uint32_t expected = tuningChecksum(table);
+    const auto stored = registry.value(kParametersKey, valueName(kChecksumIndex));
+    if (!stored || !stored->asDword()) {
+        return "its checksum \"A_65\" is missing (it should be " + hex(expected) + ")";
+    }
+    if (*stored->asDword() != expected) {
+        return "its checksum \"A_65\" is " + hex(*stored->asDword()) + ", not " + hex(expected);
+    }
+    return std::nullopt;
 }
 
 } // namespace korval::tools

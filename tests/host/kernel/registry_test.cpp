@@ -224,7 +224,8 @@ TEST_F(RegistryTest, ValuesSurviveANewPlatformOnTheSameMachineDirectory)
 TEST_F(RegistryTest, UnwritableRegistryFileFailsTheWriteInsteadOfThrowingThroughTheDriver)
 {
     platform_->registry().createKey(kParameters);
-    std::filesystem::create_directory(machine_ / (std::string(Platform::kRegistryFileName) + ".tmp"));
+    std::filesystem::create_directory(machine_ / (std::string(Platform::kRegistryFileName) + "." +
+                                                  std::to_string(::getpid()) + ".tmp"));
     ULONG value = 1;
     EXPECT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, kParametersPath, KTEXT("A_1"), REG_DWORD, &value, 4),
               STATUS_UNSUCCESSFUL);
@@ -369,6 +370,31 @@ TEST_F(RegistryTest, QueryRoutineSeesEveryValueOfAKey)
               STATUS_SUCCESS);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1], std::make_pair(std::string("KVDSN"), ULONG{2}));
+}
+
+} // namespace
+} // namespace korval::host::testing
+
+namespace korval::host::testing {
+namespace {
+
+TEST_F(RegistryTest, UnicodeFileStaysUnicodeWhenSaved)
+{
+    platform_.reset();
+    const auto file = machine_ / Platform::kRegistryFileName;
+    const std::u16string text = u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\X]\r\n"
+                                u"\"A\"=dword:00000001\r\n";
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(text.data()),
+                                                static_cast<std::streamsize>(text.size() * 2));
+    platform_ = std::make_unique<Platform>(PlatformOptions{machine_, ClockMode::Stepped});
+    platform_->registry().setValue("HKLM\\Software\\X", "B", RegistryValue::dword(2));
+    const std::string bytes = fileText(file);
+    ASSERT_TRUE(bytes.starts_with(std::string_view("\xFF\xFEW\0i\0", 6))) << "the byte-order mark and UTF-16 are kept";
+    EXPECT_NE(bytes.find(std::string("\r\0\n\0", 4)), std::string::npos) << "with CR LF line ends";
+    Registry reread;
+    reread.importText(bytes, "reread");
+    EXPECT_EQ(reread.value("HKLM\\Software\\X", "A")->asDword(), 1u);
+    EXPECT_EQ(reread.value("HKLM\\Software\\X", "B")->asDword(), 2u);
 }
 
 } // namespace

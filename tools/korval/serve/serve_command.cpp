@@ -4,7 +4,10 @@
 #include "tools/korval/serve/serve.h"
 #include "tools/korval/serve/web_server.h"
 
+#include <CLI/CLI.hpp>
+
 #include <csignal>
+#include <memory>
 #include <pthread.h>
 
 namespace korval::tools {
@@ -69,6 +72,45 @@ int runServe(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return 0;
     }
     return serve::serveCamera(*options, out, err);
+}
+
+// The shared parser declares the options (for --help, completion and the man
+// page); their values are then checked by serve's own rules, which name the
+// option at fault.
+CommandRunner defineServe(CLI::App& app)
+{
+    app.description("Plugs the virtual camera in, opens the driver's capture stream and serves a web page with the "
+                    "live picture, every camera property, the effects and overlay frames, the snapshot button and "
+                    "its still, until Ctrl-C. Only 127.0.0.1 and ::1 unless --listen names another address.");
+    struct Declared {
+        const char* name;
+        const char* help;
+        const char* text;
+    };
+    static constexpr Declared kOptions[] = {
+        {"--port", "TCP port (default 8080; 0: any free port, printed at start)", "N"},
+        {"--listen", "serve on this IPv4 or IPv6 address instead of loopback", "ADDR"},
+        {"--machine", "keep the emulated machine in DIR", "DIR"},
+        {"--scene", "bars (default), chart, moving or a PNG picture", "SCENE"},
+        {"-s,--size", "640x480, 352x288 (default), 320x240, 176x144 or 160x120", "WxH"},
+        {"-f,--format", "i420 (default) or rgb24", "FORMAT"},
+    };
+    auto values = std::make_shared<std::vector<std::pair<CLI::Option*, std::string>>>();
+    values->reserve(std::size(kOptions));
+    for (const auto& option : kOptions) {
+        values->emplace_back(nullptr, std::string());
+        values->back().first = app.add_option(option.name, values->back().second, option.help);
+        values->back().first->option_text(option.text);
+    }
+    return [values](std::ostream& out, std::ostream& err) {
+        std::vector<std::string> args;
+        for (const auto& [option, value] : *values) {
+            if (option->count() > 0) {
+                args.push_back(option->get_name() + "=" + value);
+            }
+        }
+        return runServe(args, out, err);
+    };
 }
 
 } // namespace korval::tools

@@ -1,0 +1,98 @@
+// Runs the korval program itself in a child process, as a user would: its
+// exit status and what it printed.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korval::tools_test {
+
+struct ProgramRun {
+    int status = -1; // exit status; 128 + signal when killed
+    std::string out;
+    std::string err;
+};
+
+class KorvalProgram {
+public:
+    explicit KorvalProgram(std::filesystem::path scratch) : scratch_(std::move(scratch)) {}
+
+    // Starts korval with `args`; standard output and error go to files.
+    void start(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> all = {KORVAL_BINARY};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn(&pid_, KORVAL_BINARY, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+
+    void signal(int number) { ::kill(pid_, number); }
+
+    // Waits until standard error holds `text` (or `seconds` pass).
+    bool waitForError(const std::string& text, int seconds)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            if (read(errFile()).find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    ProgramRun finish()
+    {
+        int raw = 0;
+        ::waitpid(pid_, &raw, 0);
+        ProgramRun result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        result.out = read(outFile());
+        result.err = read(errFile());
+        return result;
+    }
+
+    ProgramRun run(const std::vector<std::string>& args)
+    {
+        start(args);
+        return finish();
+    }
+
+    pid_t pid() const { return pid_; }
+
+private:
+    std::filesystem::path outFile() const { return scratch_ / "program.out"; }
+    std::filesystem::path errFile() const { return scratch_ / "program.err"; }
+    static std::string read(const std::filesystem::path& file)
+    {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::filesystem::path scratch_;
+    pid_t pid_ = -1;
+};
+
+} // namespace korval::tools_test

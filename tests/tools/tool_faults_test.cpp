@@ -1,0 +1,225 @@
+// The korval program run as a user would, against the faults it once had:
+// settings that never reached the picture, crashes on unusable machine
+// directories, destroyed output, Ctrl-C, a lying Y4M header, values silently
+// lost, and unnamed status codes.
+#include "korval_program.h"
+#include "tool_test_support.h"
+#include "tools/korval/y4m_writer.h"
+
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+using korval::tools_test::KorvalProgram;
+using korval::tools_test::ProgramRun;
+using korval::tools_test::ToolTest;
+
+class ToolFaultsTest : public ToolTest {
+protected:
+    ProgramRun korval(const std::vector<std::string>& args) { return KorvalProgram(dir_).run(args); }
+
+    std::string capture(const std::string& machine, const std::string& name, int frames = 2)
+    {
+        const ProgramRun run = korval({"capture", "-n", std::to_string(frames), "--machine", machine, "-o", path(name)});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return pictures(path(name));
+    }
+
+    // The first frame of a Y4M file. Later frames depend on when the camera's
+    // frames arrived (auto exposure and white balance adapt to the frames
+    // read), and the header's rate is measured, so neither repeats exactly.
+    static std::string pictures(const std::string& file)
+    {
+        const auto bytes = readFile(file);
+        const std::string text(bytes.begin(), bytes.end());
+        const std::size_t first = text.find("FRAME\n");
+        return first == std::string::npos ? std::string() : text.substr(first, text.find("FRAME\n", first + 1) - first);
+    }
+
+    static std::string registryText(const std::string& values)
+    {
+        return "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters]\n" +
+               values;
+    }
+
+    void writeRegistry(const std::string& machine, const std::string& text)
+    {
+        std::filesystem::create_directories(machine);
+        std::ofstream(machine + "/registry.reg", std::ios::binary) << text;
+    }
+};
+
+TEST_F(ToolFaultsTest, PropertySetsChangeTheCapturedPicture)
+{
+    const std::string baseline = capture(path("plain"), "plain.y4m");
+    for (const char* set : {"saturation=0", "contrast=60", "hue=90", "gamma=20", "sharpness=16", "brightness=400",
+                            "mirror=1", "flip=0"}) {
+        const std::string machine = path(std::string("m-") + set);
+        ASSERT_EQ(korval({"properties", "--machine", machine, "--set", set}).status, 0) << set;
+        EXPECT_TRUE(capture(machine, "set.y4m") != baseline) << set << " changed nothing in the picture";
+    }
+    // The installed table reproduces the built-in tuning: declaring it invalid changes nothing but warns.
+    const std::string invalid = path("invalid");
+    capture(invalid, "first.y4m");
+    const auto stored = readFile(invalid + "/registry.reg");
+    std::string text(stored.begin(), stored.end());
+    text.replace(text.find("\"A_65\"=dword:") + 13, 8, "00000001");
+    writeRegistry(invalid, text);
+    const ProgramRun run = korval({"capture", "-n", "2", "--machine", invalid, "-o", path("invalid.y4m")});
+    EXPECT_NE(run.err.find("tuning table"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("is 0x00000001, not"), std::string::npos) << run.err;
+    EXPECT_TRUE(pictures(path("invalid.y4m")) == baseline) << "an invalid table changed the picture";
+}
+
+TEST_F(ToolFaultsTest, ChecksumWrittenOverAnIncompleteTableStillOpensTheStream)
+{
+    const std::string machine = path("old");
+    writeRegistry(machine, registryText("\"A_64\"=dword:00432105\n\"A_113\"=dword:00000008\n\"A_135\"=dword:0000001e\n"));
+    const ProgramRun written = korval({"settings-checksum", machine + "/registry.reg", "--write"});
+    EXPECT_EQ(written.status, 0) << written.err;
+    EXPECT_NE(written.out.find("filled missing tuning values"), std::string::npos) << written.out;
+    EXPECT_EQ(korval({"settings-checksum", machine + "/registry.reg"}).status, 0);
+    capture(machine, "after.y4m", 2);
+}
+
+TEST_F(ToolFaultsTest, UnusableMachineDirectoriesGiveMessagesNotCrashes)
+{
+    // A listing reads a UTF-16 registry file and leaves it byte for byte.
+    const std::string unicode = path("unicode");
+    const std::u16string wide = u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n"
+                                u"[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters]\r\n"
+                                u"\"A_77\"=dword:00000100\r\n";
+    std::filesystem::create_directories(unicode);
+    std::ofstream(unicode + "/registry.reg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(wide.data()), static_cast<std::streamsize>(wide.size() * 2));
+    const auto before = readFile(unicode + "/registry.reg");
+    const ProgramRun listing = korval({"properties", "--machine", unicode});
+    EXPECT_EQ(listing.status, 0) << listing.err;
+    EXPECT_NE(listing.out.find("brightness              256"), std::string::npos) << listing.out;
+    EXPECT_EQ(readFile(unicode + "/registry.reg"), before);
+
+    // An immutable directory: listings work, changes are refused with exit 3 naming it.
+    const std::string locked = path("immutable");
+    capture(locked, "x.y4m", 1);
+    const int fd = ::open(locked.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = FS_IMMUTABLE_FL;
+    const bool immutable = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (!immutable) {
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    }
+    // Where neither holds (root on a file system without the flag), there is nothing to test.
+    const bool writable = std::ofstream(locked + "/probe").good();
+    std::filesystem::remove(locked + "/probe");
+    EXPECT_EQ(korval({"properties", "--machine", locked}).status, 0);
+    const ProgramRun set = korval({"properties", "--machine", locked, "--set", "hue=5"});
+    const ProgramRun written = korval({"capture", "-n", "1", "--machine", locked, "-o", path("y.y4m")});
+    flags = 0;
+    if (immutable) {
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    ::close(fd);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    if (writable) {
+        GTEST_SKIP() << "cannot make a directory read-only here";
+    }
+    EXPECT_EQ(set.status, 3) << set.err;
+    EXPECT_EQ(written.status, 3) << written.err;
+    EXPECT_NE(written.err.find(locked), std::string::npos) << written.err;
+}
+
+TEST_F(ToolFaultsTest, BusyMachineDirectoryIsRefusedWithNoWait)
+{
+    const std::string machine = path("busy");
+    std::filesystem::create_directories(machine);
+    const int fd = ::open((machine + "/.lock").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    const ProgramRun run = korval({"properties", "--machine", machine, "--set", "hue=5", "--no-wait"});
+    ::close(fd);
+    EXPECT_EQ(run.status, 4) << run.err;
+    EXPECT_NE(run.err.find("in use by another korval"), std::string::npos) << run.err;
+}
+
+TEST_F(ToolFaultsTest, FailedCaptureKeepsTheOldOutputAndNamesTheStatus)
+{
+    const std::string machine = path("nobandwidth");
+    writeRegistry(machine, registryText("\"A_113\"=dword:00000000\n"));
+    std::ofstream(path("keep.y4m")) << "earlier capture";
+    const ProgramRun run = korval({"capture", "--machine", machine, "-o", path("keep.y4m")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("STATUS_INVALID_PARAMETER (0xC000000D)"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("\"A_113\""), std::string::npos) << run.err;
+    const auto kept = readFile(path("keep.y4m"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "earlier capture");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 4) << "no temporary file left";
+
+    std::filesystem::create_directories(path("folder.y4m"));
+    const ProgramRun folder = korval({"capture", "-o", path("folder.y4m")});
+    EXPECT_EQ(folder.status, 3);
+    EXPECT_NE(folder.err.find("it is a folder"), std::string::npos) << folder.err;
+}
+
+TEST_F(ToolFaultsTest, CtrlCEndsTheCaptureKeepingWhatWasCaptured)
+{
+    KorvalProgram program(dir_);
+    program.start({"capture", "-n", "100000", "-o", path("long.y4m")});
+    ASSERT_TRUE(program.waitForError("frame 3/", 30));
+    program.signal(SIGINT);
+    const ProgramRun run = program.finish();
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("captured "), std::string::npos) << "the summary: " << run.out;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::temp_directory_path() /
+                                         ("korval-machine-" + std::to_string(program.pid()) + "-0")));
+    EXPECT_GT(std::filesystem::file_size(path("long.y4m")), 3u * 152064u);
+}
+
+// ffprobe, a real consumer, reads what the header says: size, the measured
+// rate and the full colour range.
+TEST_F(ToolFaultsTest, FfprobeReadsSizeRateAndColourRange)
+{
+    ASSERT_EQ(korval({"capture", "-n", "20", "-s", "176x144", "-o", path("probe.y4m")}).status, 0);
+    const auto bytes = readFile(path("probe.y4m"));
+    const std::string header(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\n'));
+    const std::string rate = header.substr(header.find(" F") + 2, header.find(' ', header.find(" F") + 2) -
+                                                                      header.find(" F") - 2);
+    const std::string command = "ffprobe -v error -show_entries stream=width,height,r_frame_rate,color_range "
+                                "-of default=nw=1 '" + path("probe.y4m") + "'";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    ASSERT_TRUE(pipe);
+    std::string probed;
+    for (char buffer[256]; std::fgets(buffer, sizeof(buffer), pipe.get());) {
+        probed += buffer;
+    }
+    EXPECT_NE(probed.find("width=176\nheight=144\n"), std::string::npos) << probed;
+    EXPECT_NE(probed.find("color_range=pc\n"), std::string::npos) << probed;
+    std::string expectedRate = rate;
+    expectedRate[expectedRate.find(':')] = '/';
+    EXPECT_NE(probed.find("r_frame_rate=" + expectedRate + "\n"), std::string::npos) << probed << header;
+    EXPECT_EQ(header.find("F30:1"), std::string::npos) << "the camera does not deliver 30 frames a second";
+}
+
+TEST_F(ToolFaultsTest, ValuesAreStoredAsGivenOrRefusedWithTheRange)
+{
+    const std::string machine = path("values");
+    ASSERT_EQ(korval({"properties", "--machine", machine, "--set", "white-balance=5000"}).status, 0);
+    const ProgramRun listed = korval({"properties", "--machine", machine});
+    EXPECT_NE(listed.out.find("white-balance           5000   manual"), std::string::npos) << listed.out;
+
+    const ProgramRun refused = korval({"properties", "--machine", machine, "--set", "mains-frequency=55"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("from 50 to 60 in steps of 10"), std::string::npos) << refused.err;
+
+    writeRegistry(machine, registryText("\"A_109\"=dword:00000037\n\"A_83\"=\"high\"\n"));
+    const ProgramRun flagged = korval({"properties", "--machine", machine});
+    EXPECT_NE(flagged.out.find("! mains-frequency"), std::string::npos) << flagged.out;
+    EXPECT_NE(flagged.out.find("! saturation"), std::string::npos) << flagged.out;
+    EXPECT_NE(flagged.err.find("2 stored value(s)"), std::string::npos) << flagged.err;
+}
+
+} // namespace

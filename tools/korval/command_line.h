@@ -1,0 +1,24 @@
+// The one option parser of every korval command: each command declares its
+// options on a CLI11 App, and the same declarations give --help, the bash
+// completion and the man page. Values are taken as text and checked by the
+// command, so every message names the option and value at fault in one style.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace korval::tools {
+
+enum class ParseOutcome { Run, Help, Error };
+
+// Parses `args` (without the command name) into the options declared on
+// `app`; Help when --help was given; Error with `error` naming the argument.
+ParseOutcome parseCommandLine(CLI::App& app, const std::vector<std::string>& args, std::string& error);
+
+// The App's help text: usage line, description and options.
+std::string commandHelp(const CLI::App& app);
+
+} // namespace korval::tools
