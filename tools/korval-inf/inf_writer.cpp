@@ -6,8 +6,6 @@
 namespace korval::tools {
 namespace {
 
-constexpr int kChecksumIndex = 65;
-
 // HKLM-relative, as an INF's AddReg writes it.
 constexpr const char* kParametersPath = "System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
 constexpr const char* kStillStatusPath = "SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL";
