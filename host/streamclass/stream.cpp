@@ -56,7 +56,8 @@ std::shared_ptr<SrbRecord> newRead(const std::shared_ptr<StreamClassStreamState>
     auto* header = static_cast<KSSTREAM_HEADER*>(record->headerBlock.data());
     header->Size = sizeof(KSSTREAM_HEADER) + object.StreamHeaderMediaSpecific;
     header->FrameExtent = bufferSize;
-    header->Data = bufferSize > 0 ? record->buffer.data() : nullptr;
+    const bool mapped = object.Pio || object.Dma;
+    header->Data = bufferSize > 0 && mapped ? record->buffer.data() : nullptr;
     record->srb.CommandData.DataBufferArray = header;
     record->srb.NumberOfBuffers = 1;
     record->srb.NumberOfBytesToTransfer = bufferSize;

@@ -23,6 +23,10 @@
 // stream's delivery thread(s) (reads); notifications may come from any thread
 // at up to DISPATCH_LEVEL; the class never completes an SRB the minidriver holds
 // (no time-outs); a stream is closed only when all its SRBs are complete.
+// A read's buffer is mapped at a system address, which the minidriver may
+// write from any thread, only for a stream object that declares Pio (or Dma);
+// otherwise its stream header's Data carries no address the minidriver can use
+// (on the platform: the application's own, meaningless on another thread).
 //
 // Strict like a verifier: an SRB completed twice, completed through the wrong
 // notification or for a closed stream, an adapter SRB still pending when

@@ -72,17 +72,18 @@ VOID ChangeAeParameters(DeviceContext* Device, PAE_CHANGE Change)
 }
 
 // Manual white balance: the gains weighted as luma (1/4, 1/2, 1/4, by shifts)
-// against 1.0, scaled by the exposure target, move the brightness. The sum is
-// held to the tone stage's 0..510: below 0 the 16-bit word would wrap round to
-// the brightest setting.
+// against 1.0, scaled by the exposure target, move the brightness. In both
+// white-balance modes the word is held to the tone stage's 0..510: below 0 the
+// 16-bit word would wrap round to the brightest setting, and a brightness
+// beyond the range gives the brightest word, never its low 16 bits.
 USHORT BrightnessWord(const DeviceContext* Device, BOOLEAN AutoWhiteBalance)
 {
-    if (AutoWhiteBalance) {
-        return static_cast<USHORT>(Device->CurBrightness);
+    LONGLONG word = Device->CurBrightness;
+    if (!AutoWhiteBalance) {
+        const LONGLONG gainLuma = (Low16(Device->CurGain3) >> 2) + (Low16(Device->CurGain2) >> 1) +
+                                  (Low16(Device->CurGain1) >> 2) - static_cast<LONGLONG>(NEUTRAL_GAIN);
+        word += gainLuma * Low16(Device->CurExposure) / 64;
     }
-    LONGLONG gainLuma = (Low16(Device->CurGain3) >> 2) + (Low16(Device->CurGain2) >> 1) +
-                        (Low16(Device->CurGain1) >> 2) - static_cast<LONGLONG>(NEUTRAL_GAIN);
-    LONGLONG word = Low16(Device->CurBrightness) + gainLuma * Low16(Device->CurExposure) / 64;
     if (word < 0) {
         return 0;
     }

@@ -10,7 +10,9 @@
 // and power changes hold it while they edit the camera's register shadow. A
 // change therefore lands between two frames.
 //
-// PASSIVE_LEVEL only (it waits); not recursive.
+// PASSIVE_LEVEL only (it waits); not recursive. A holder may go on to take the
+// transport lock of CUsbCamera; a holder of the transport lock never waits
+// for this gate.
 #pragma once
 
 #include "driver/DeviceContext.h"

@@ -80,7 +80,8 @@ VOID ApplyGreenGain(DeviceContext* Device, tagIpParameters* Parameters)
 }
 
 // A frame that cannot be loaded leaves the previous one showing (loaded again
-// from its files) and its number in place, and the request fails.
+// from its files) and its number in place, and the request fails: answering
+// success would tell the client a frame was chosen that never shows.
 NTSTATUS SelectOverlayFrame(DeviceContext* Device, ULONG Value)
 {
     if (Value == 0 || Value == Device->CurOverlayFrame) {

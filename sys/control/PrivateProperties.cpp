@@ -47,7 +47,10 @@ const tagPrivateItem* FindPrivateItem(ULONG Id)
 }
 
 // Auto exposure cannot work with a mains frequency of 0 (its flicker period
-// would be endless); such a value is refused instead of being kept.
+// would be endless); such a value is refused instead of being kept, while the
+// stream is closed as well as open, so one value gets one answer and the
+// client learns at once. A 0 that reaches the registry otherwise is replaced
+// by the default when the stream opens.
 bool ValueUsable(ULONG Id, ULONG Value)
 {
     return Id != KSPROPERTY_KORVAL_MAINS_FREQUENCY || static_cast<UCHAR>(Value) != 0;

@@ -62,6 +62,19 @@ ULONG ByteSwap(ULONG Value)
     return (Value >> 24) | ((Value >> 8) & 0xFF00) | ((Value << 8) & 0xFF0000) | (Value << 24);
 }
 
+// Only a REG_DWORD of exactly 4 bytes is taken; any other value reads as
+// missing, and the slot keeps its contents.
+NTSTATUS NTAPI StoreDwordValue(PWSTR ValueName, ULONG ValueType, PVOID ValueData, ULONG ValueLength, PVOID Context,
+                               PVOID EntryContext)
+{
+    (void)ValueName;
+    (void)Context;
+    if (ValueType == REG_DWORD && ValueLength == sizeof(ULONG)) {
+        std::memcpy(EntryContext, ValueData, sizeof(ULONG));
+    }
+    return STATUS_SUCCESS;
+}
+
 } // namespace
 
 NTSTATUS ReadDword(PCWSTR Path, PCWSTR Name, PULONG Slot)
@@ -69,18 +82,17 @@ NTSTATUS ReadDword(PCWSTR Path, PCWSTR Name, PULONG Slot)
     ULONG fallback = *Slot;
     RTL_QUERY_REGISTRY_TABLE table[2];
     std::memset(table, 0, sizeof(table));
-    // The type check refuses a value of another type instead of copying it
-    // over the 4-byte slot; such a value then reads as missing: the slot keeps
-    // its contents.
-    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_DIRECT |
-                     RTL_QUERY_REGISTRY_TYPECHECK;
+    // A routine rather than a direct entry: a direct entry would store a value
+    // by its own type and size (a string as a UNICODE_STRING, more than 4
+    // bytes by the slot's contents taken as a buffer size) over the slot.
+    table[0].QueryRoutine = StoreDwordValue;
+    table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED;
     table[0].Name = const_cast<PWSTR>(Name);
     table[0].EntryContext = Slot;
-    table[0].DefaultType = (REG_DWORD << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_DWORD;
+    table[0].DefaultType = REG_DWORD;
     table[0].DefaultData = &fallback;
     table[0].DefaultLength = sizeof(ULONG);
-    const NTSTATUS status = RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, Path, table, nullptr, nullptr);
-    return status == STATUS_OBJECT_TYPE_MISMATCH ? STATUS_SUCCESS : status;
+    return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, Path, table, nullptr, nullptr);
 }
 
 NTSTATUS WriteDword(PCWSTR Path, PCWSTR Name, ULONG Value)

@@ -246,7 +246,9 @@ ULONG VideoEffects::Composite(PVE_PICTURE pOverlay, PVE_PICTURE pMask, PVE_PICTU
         return ulResult;
     }
     // Only the camera-size overlay of the stream's own format can be laid over one
-    // of the stream's output sizes; anything else leaves the destination alone.
+    // of the stream's output sizes; anything else leaves the destination alone
+    // and fails, so that the caller delivers its source rather than a
+    // destination that was never written.
     if (m_ulOverlayWidth != kOverlayWidth || m_ulOverlayHeight != kOverlayHeight || m_ulOverlayFormat != m_ulFormat ||
         m_ulMaskWidth != kOverlayWidth || m_ulMaskHeight != kOverlayHeight ||
         FindOutputSize(m_ulWidth, m_ulHeight) == nullptr) {

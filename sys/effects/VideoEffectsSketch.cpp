@@ -130,7 +130,9 @@ ULONG BlackTailPixels(ULONG ulWidth)
 VOID SketchEdges(PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight)
 {
     const SIZE_T cbStride = static_cast<SIZE_T>(ulWidth) * 3;
-    // Lines 0 and height − 1 have no neighbours on one side: they stay white.
+    // Lines 0 and height − 1 have no neighbours on one side: they are written
+    // white (no edge) rather than left as they were, which would show the
+    // lines of whatever picture the destination held before.
     FillLines(pucDestination, static_cast<ULONG>(cbStride), 0, 1, 255);
     FillLines(pucDestination, static_cast<ULONG>(cbStride), ulHeight - 1, 1, 255);
     const ULONG ulTail = BlackTailPixels(ulWidth);

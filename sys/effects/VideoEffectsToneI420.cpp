@@ -1,6 +1,9 @@
-// The I420 paths of the tints and of sepia: the output colour depends only on
-// the pixel's luma, so each luma value maps through one small table and the
-// chroma of a 2 × 2 block comes from the sum of its four mapped colours.
+// The I420 paths of the tints and of sepia. The output luma depends only on
+// the pixel's luma, so each luma value maps through one small table. Sepia's
+// chroma comes from the sum of a 2 × 2 block's four mapped colours; a tint's
+// chroma is that of a pure colour whose one channel is the block's mean of
+// that channel of the source, each pixel's channel taken from its own luma
+// and the block's U and V.
 #include "effects/EffectKernels.h"
 #include "effects/VideoEffects.h"
 
@@ -62,6 +65,35 @@ VOID MapBlockRow(const UCHAR* pucTop, PUCHAR pucOutTop, ULONG ulWidth, PUCHAR pu
     }
 }
 
+// One tint: its channel (0 blue, 1 green, 2 red) as luma plus weights of
+// U − 128 and V − 128 in 16-bit fixed point (the BT.601 full-range inverse).
+struct TintRule {
+    ULONG ulChannel;
+    LONG lFromU;
+    LONG lFromV;
+};
+
+bool FindTintRule(ULONG ulEffect, TintRule* pRule)
+{
+    switch (ulEffect) {
+    case VeEffectGreenTone: *pRule = {1, -22551, -46799}; return true; // G = Y − 0.3441 U′ − 0.7141 V′
+    case VeEffectBlueTone: *pRule = {0, 116130, 0}; return true;       // B = Y + 1.772 U′
+    case VeEffectRedTone: *pRule = {2, 0, 91881}; return true;         // R = Y + 1.402 V′
+    default: return false;
+    }
+}
+
+VOID TintChroma(const TintRule& rule, const UCHAR (&aucBlock)[4], UCHAR ucU, UCHAR ucV, PUCHAR pucU, PUCHAR pucV)
+{
+    const LONG lOffset = rule.lFromU * (static_cast<LONG>(ucU) - 128) + rule.lFromV * (static_cast<LONG>(ucV) - 128);
+    LONG alSum[3] = {0, 0, 0};
+    for (UCHAR ucLuma : aucBlock) {
+        alSum[rule.ulChannel] += VeClampByte((static_cast<LONG>(ucLuma) * 65536 + lOffset) >> 16);
+    }
+    *pucU = VeChromaU(alSum[0], alSum[1], alSum[2]);
+    *pucV = VeChromaV(alSum[0], alSum[1], alSum[2]);
+}
+
 } // namespace
 
 VOID VeLumaEffectI420Reference(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth,
@@ -77,18 +109,26 @@ VOID VeLumaEffectI420Reference(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pu
     const SIZE_T cbChroma = static_cast<SIZE_T>(ulChromaWidth) * (ulHeight / 2);
     PUCHAR pucU = pucDestination + cbLuma;
     PUCHAR pucV = pucU + cbChroma;
+    const UCHAR* pucSourceU = pucSource + cbLuma;
+    const UCHAR* pucSourceV = pucSourceU + cbChroma;
+    TintRule tint;
+    const bool bTint = FindTintRule(ulEffect, &tint);
     for (ULONG cy = 0; cy < ulHeight / 2; ++cy) {
         const UCHAR* pucTop = pucSource + static_cast<SIZE_T>(2 * cy) * ulWidth;
         const UCHAR* pucBottom = pucTop + ulWidth;
         for (ULONG cx = 0; cx < ulChromaWidth; ++cx) {
             const UCHAR aucBlock[4] = {pucTop[2 * cx], pucTop[2 * cx + 1], pucBottom[2 * cx], pucBottom[2 * cx + 1]};
+            const SIZE_T cbAt = static_cast<SIZE_T>(cy) * ulChromaWidth + cx;
+            if (bTint) {
+                TintChroma(tint, aucBlock, pucSourceU[cbAt], pucSourceV[cbAt], pucU + cbAt, pucV + cbAt);
+                continue;
+            }
             LONG lBlue = 0, lGreen = 0, lRed = 0;
             for (UCHAR ucLuma : aucBlock) {
                 lBlue += table.aucBlue[ucLuma];
                 lGreen += table.aucGreen[ucLuma];
                 lRed += table.aucRed[ucLuma];
             }
-            const SIZE_T cbAt = static_cast<SIZE_T>(cy) * ulChromaWidth + cx;
             pucU[cbAt] = VeChromaU(lBlue, lGreen, lRed);
             pucV[cbAt] = VeChromaV(lBlue, lGreen, lRed);
         }
@@ -98,7 +138,9 @@ VOID VeLumaEffectI420Reference(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pu
 VOID VeLumaEffectI420(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth,
                       ULONG ulHeight, const UCHAR* pucToneTable)
 {
-    if (ulWidth % 2 != 0 || ulHeight % 2 != 0) {
+    TintRule tint;
+    // The tints read the source's chroma block by block: the plain loop is their path.
+    if (ulWidth % 2 != 0 || ulHeight % 2 != 0 || FindTintRule(ulEffect, &tint)) {
         VeLumaEffectI420Reference(ulEffect, pucSource, pucDestination, ulWidth, ulHeight, pucToneTable);
         return;
     }

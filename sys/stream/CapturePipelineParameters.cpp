@@ -147,7 +147,11 @@ VOID StoredAeParameters(const DeviceContext* Device, tagAeParameters* Parameters
     Parameters->ucTolerance = SettingByte(Device, 11, 2);
     Parameters->ucUnused = SettingByte(Device, 11, 3);
     Parameters->ucTargetLuma = static_cast<UCHAR>(Device->CurExposure);
-    Parameters->ucMainsFrequency = static_cast<UCHAR>(Device->CurMainsFrequency);
+    // Auto exposure cannot work with a mains frequency of 0 (an endless
+    // flicker period): a stored 0 takes the default rather than making the
+    // stream unopenable.
+    const UCHAR mains = static_cast<UCHAR>(Device->CurMainsFrequency);
+    Parameters->ucMainsFrequency = mains != 0 ? mains : DefaultAeParameters.ucMainsFrequency;
     StoredAeLimits(Device, Parameters);
     StoredAeRowRules(Device, Parameters);
 }

@@ -2,11 +2,37 @@
 // bandwidth back, puts the camera's indicator in its closed state and keeps
 // the user's settings. The stream is released even when the device is gone,
 // so that a later open is not refused; only the camera is left alone then.
+#include "control/ParameterGate.h"
 #include "control/RegistrySettings.h"
 #include "driver/AdapterHandlers.h"
 #include "stream/CaptureStream.h"
 #include "usb/CCameraRegisters.h"
 #include "usb/CUsbCamera.h"
+
+namespace {
+
+// Alternate setting 0 and the indicator off, under the parameter gate (the
+// register shadow) and the transport lock: a power change waits for the
+// whole sequence instead of reprogramming the camera in its middle.
+VOID ReturnToIdle(DeviceContext* Device)
+{
+    CUsbCamera* usb = Device->Usb;
+    AcquireParameterGate(Device);
+    usb->AcquireTransport();
+    usb->StopStatus();
+    if (!usb->SelectAlternateSetting(0)) {
+        // Refused while powered down: the bandwidth is given back at power-up.
+        usb->IdleAlternateOwed = TRUE;
+    }
+    usb->StartStatus();
+    if (Device->Camera != nullptr) {
+        Device->Camera->SetIndicatorClosed();
+    }
+    usb->ReleaseTransport();
+    ReleaseParameterGate(Device);
+}
+
+} // namespace
 
 NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb)
 {
@@ -21,19 +47,8 @@ NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb)
     CancelQueuedReads(device);
     StopCaptureVideo(device);
     device->Stream->PipelineClose(device);
-    const bool present = GetDevicePresent(device) != FALSE;
-    CUsbCamera* usb = device->Usb;
-    if (usb != nullptr && present) {
-        CTransportHold hold(usb); // a power change waits for the whole sequence
-        usb->StopStatus();
-        if (!usb->SelectAlternateSetting(0)) {
-            // Refused while powered down: the bandwidth is given back at power-up.
-            usb->IdleAlternateOwed = TRUE;
-        }
-        usb->StartStatus();
-    }
-    if (device->Camera != nullptr && present) {
-        device->Camera->SetIndicatorClosed();
+    if (device->Usb != nullptr && GetDevicePresent(device)) {
+        ReturnToIdle(device);
     }
     if (device->SettingsValid) {
         StoreSettings(device);

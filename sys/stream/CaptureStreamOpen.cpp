@@ -43,7 +43,10 @@ VOID FillStreamObject(PHW_STREAM_OBJECT Object)
     Object->HwClockObject.HwClockFunction = nullptr;
     Object->HwClockObject.ClockSupportFlags = 0;
     Object->Dma = FALSE;
-    Object->Pio = FALSE;
+    // The pipeline writes each frame through the stream header's Data on the
+    // thread that drains the queue, which need not be the application's: PIO
+    // has the class map the buffer at a system address valid on any thread.
+    Object->Pio = TRUE;
     Object->StreamHeaderMediaSpecific = sizeof(KS_FRAME_INFO);
     Object->StreamHeaderWorkspace = 0;
     Object->Allocator = FALSE;

@@ -134,6 +134,27 @@ TEST_F(StreamClassTest, ReadsInFlightCompleteInOrderWithMasterClockStamps)
     EXPECT_EQ(stream->readsInFlight(), 0u);
 }
 
+// Only a stream that declares PIO gets its read buffers mapped at a system
+// address; without it the application's address means nothing to the
+// minidriver's thread, and the class hands over none.
+TEST_F(StreamClassTest, ReadBuffersAreAddressableOnlyForAStreamThatDeclaresPio)
+{
+    for (bool pio : {true, false}) {
+        SCOPED_TRACE(pio);
+        testDriverSettings().pio = pio;
+        auto device = startedDevice();
+        auto stream = openRgb(*device);
+        ASSERT_EQ(stream->setState(KSSTATE_RUN), STATUS_SUCCESS);
+        auto read = stream->submitRead(kRgbFrameBytes);
+        ASSERT_TRUE(waitForHeldReads(*device, 1));
+        const KSSTREAM_HEADER* header = read->srb()->CommandData.DataBufferArray;
+        EXPECT_EQ(header->Data != nullptr, pio);
+        EXPECT_EQ(header->FrameExtent, kRgbFrameBytes);
+        ASSERT_EQ(stream->setState(KSSTATE_STOP), STATUS_SUCCESS);
+        EXPECT_EQ(read->status(), STATUS_CANCELLED);
+    }
+}
+
 TEST_F(StreamClassTest, EveryReadHeaderCarriesTheMediaSpecificRoom)
 {
     auto device = startedDevice();

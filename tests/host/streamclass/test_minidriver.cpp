@@ -338,6 +338,7 @@ NTSTATUS openStream(TestDevice* device, PHW_STREAM_REQUEST_BLOCK srb)
     stream->ReceiveDataPacket = TestReceiveData;
     stream->ReceiveControlPacket = TestReceiveControl;
     stream->StreamHeaderMediaSpecific = sizeof(KS_FRAME_INFO);
+    stream->Pio = testDriverSettings().pio ? TRUE : FALSE;
     device->frameBytes = video.VideoInfoHeader.bmiHeader.biSizeImage;
     device->streamOpen = true;
     device->stream = stream;

@@ -67,6 +67,7 @@ struct TestDriverSettings {
     NTSTATUS initializationCompleteStatus = STATUS_SUCCESS;
     NTSTATUS eventRoutineStatus = STATUS_SUCCESS;
     Fault fault = Fault::None;
+    bool pio = true; // the stream object's Pio: the class maps the read buffers
 };
 
 TestDriverSettings& testDriverSettings();

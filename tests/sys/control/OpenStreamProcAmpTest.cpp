@@ -126,6 +126,22 @@ TEST_F(PropertyTest, BrightnessShiftBelowZeroHoldsAtTheDarkestWord)
     EXPECT_EQ(ip().sGamma.usBrightness, 500 - 255) << "a brightness set keeps the manual gains' shift";
 }
 
+// The brightness word is held to the published range whatever the white
+// balance: a value beyond it is clamped, never cut to its low 16 bits.
+TEST_F(PropertyTest, BrightnessBeyondItsRangeIsHeldAtTheBrightestWordInBothModes)
+{
+    openCapture();
+    context_->CurExposure = 0; // no shift from the manual gains
+    for (ULONG flags : {1u, 2u}) {
+        SCOPED_TRACE(flags);
+        ASSERT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, 10000, flags), STATUS_SUCCESS);
+        for (ULONG value : {600u, 0x10005u}) {
+            ASSERT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, value), STATUS_SUCCESS);
+            EXPECT_EQ(ip().sGamma.usBrightness, 510) << value;
+        }
+    }
+}
+
 TEST_F(PropertyTest, BacklightCompensationNarrowsTheMeteringWindow)
 {
     openCapture();

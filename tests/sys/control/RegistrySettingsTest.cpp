@@ -133,6 +133,29 @@ TEST_F(RegistrySettingsTest, ValueOfAnotherTypeCountsAsMissingAndNeverOverrunsIt
     }
 }
 
+// A REG_DWORD of more than 4 bytes is not a number either: stored directly it
+// would be placed by the slot's own value taken as a buffer size, over the
+// slots behind it.
+TEST_F(RegistrySettingsTest, OversizedDwordReadsAsMissingAndNeverOverrunsItsSlot)
+{
+    RegistryValue oversized;
+    oversized.type = REG_DWORD;
+    oversized.data.assign(8, 0xCD);
+    platform_->registry().setValue(kParameters, "A_10", oversized);
+    for (ULONG first : {100u, 0xFFFFFFF8u}) {
+        SCOPED_TRACE(first);
+        device_->Settings[10] = first;
+        for (int i = 11; i <= 14; ++i) {
+            device_->Settings[i] = 0x100 + i;
+        }
+        EXPECT_EQ(ReadDword(SETTINGS_KEY_PATH, KTEXT("A_10"), &device_->Settings[10]), STATUS_SUCCESS);
+        EXPECT_EQ(device_->Settings[10], first);
+        for (int i = 11; i <= 14; ++i) {
+            EXPECT_EQ(device_->Settings[i], 0x100u + i) << "slot " << i;
+        }
+    }
+}
+
 TEST_F(RegistrySettingsTest, StoreReplacesTheLow16BitsAndKeepsTheHigh16)
 {
     presetValidTable(7);

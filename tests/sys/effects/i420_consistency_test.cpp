@@ -34,10 +34,18 @@ TEST(I420Consistency, EveryEffectMatchesItsBgrRule)
         for (ULONG effect = 1; effect <= 15; ++effect) {
             const Bytes expected = toI420(runEffect(bgr, sourceAsBgr, effect), width, height);
             const Bytes actual = runEffect(i420, source, effect);
-            if (hasOwnI420Path(effect)) {
-                // The own paths start from the I420 luma itself, not from its BGR rendering
+            if (effect == VeEffectGreenTone || effect == VeEffectBlueTone || effect == VeEffectRedTone) {
+                // A tint's luma follows the BGR rule; its chroma takes the source's own
+                // colour channel rather than the luma (TintsReadTheSourceChroma).
+                const std::size_t luma = static_cast<std::size_t>(width) * height;
+                EXPECT_LE(maxDifference(Bytes(actual.begin(), actual.begin() + luma),
+                                        Bytes(expected.begin(), expected.begin() + luma)),
+                          3)
+                    << "effect " << effect;
+            } else if (hasOwnI420Path(effect)) {
+                // The own path starts from the I420 luma itself, not from its BGR rendering
                 // (which is up to 2 levels off); sepia's tone tables are steepest near black.
-                EXPECT_LE(maxDifference(actual, expected), effect == VeEffectSepia ? 6 : 3) << "effect " << effect;
+                EXPECT_LE(maxDifference(actual, expected), 6) << "effect " << effect;
             } else {
                 EXPECT_EQ(actual, expected) << "effect " << effect;
             }
@@ -98,6 +106,31 @@ TEST(I420Consistency, OwnPathsGiveTintedChroma)
     EXPECT_EQ(sepia[0], VeLuma(187, 200, 219));
     EXPECT_EQ(sepia[32], VeChromaU(4 * 187, 800, 4 * 219));
     EXPECT_EQ(sepia[40], VeChromaV(4 * 187, 800, 4 * 219));
+}
+
+// The tints take their chroma from the source's own colour: on a pure red
+// picture green and blue find nothing of their channel, red finds it all.
+TEST(I420Consistency, TintsReadTheSourceChroma)
+{
+    const ULONG width = 176, height = 144;
+    ReadyEffects i420 = makeReadyEffects(width, height, VE_FORMAT_I420);
+    Bytes source(pictureBytes(width, height, VE_FORMAT_I420));
+    const std::size_t luma = width * height, chroma = luma / 4;
+    std::fill(source.begin(), source.begin() + luma, 76);
+    std::fill(source.begin() + luma, source.begin() + luma + chroma, 85);
+    std::fill(source.begin() + luma + chroma, source.end(), 255);
+    struct Case {
+        ULONG effect;
+        int y, u, v;
+    };
+    for (const Case& c : {Case{VeEffectGreenTone, (76 * 19235) >> 15, 128, 128},
+                          Case{VeEffectBlueTone, (76 * 3736) >> 15, 128, 128},
+                          Case{VeEffectRedTone, (76 * 9798) >> 15, 85, 255}}) {
+        const Bytes out = runEffect(i420, source, c.effect);
+        EXPECT_EQ(out[luma - 1], c.y) << "effect " << c.effect;
+        EXPECT_EQ(out[luma + chroma - 1], c.u) << "effect " << c.effect;
+        EXPECT_EQ(out[luma + 2 * chroma - 1], c.v) << "effect " << c.effect;
+    }
 }
 
 } // namespace
