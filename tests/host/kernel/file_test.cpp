@@ -80,7 +80,9 @@ TEST_F(FileTest, OverlayReaderOpensSizesAndReadsWhole)
 TEST_F(FileTest, PathsThatWouldLeaveTheMachineAreRefused)
 {
     std::filesystem::create_directories(machine_ / "C" / "inner");
-    std::filesystem::create_directory_symlink("/tmp", machine_ / "C" / "outside");
+    const auto outside = machine_ / "outside-C";
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_directory_symlink(outside, machine_ / "C" / "outside");
     std::filesystem::create_symlink("/etc/hostname", machine_ / "C" / "link.txt");
     HANDLE file = nullptr;
     IO_STATUS_BLOCK io{};
@@ -100,7 +102,7 @@ TEST_F(FileTest, PathsThatWouldLeaveTheMachineAreRefused)
         EXPECT_EQ(createFile(path, GENERIC_WRITE, FILE_OVERWRITE_IF, &file, &io), status)
             << std::string(path, path + std::char_traits<char16_t>::length(path));
     }
-    EXPECT_FALSE(std::filesystem::exists("/tmp/x"));
+    EXPECT_TRUE(std::filesystem::is_empty(outside));
     EXPECT_EQ(platform_->openHandleCount(), 0u);
 }
 
