@@ -1,7 +1,7 @@
 // CAe: construction, the timing tables, Open / Close and the parameters.
 #include "ae/CAe.h"
 
-#include <cmath>
+#include "runtime/KernelMath.h"
 #include <cstring>
 
 namespace {
@@ -54,7 +54,7 @@ CAe::CAe()
       m_dMinTotal(0), m_dTotal4B(0), m_dTotal4A(0), m_dTotalB(0), m_dGainA(0), m_dGainB(0),
       m_dKneeTotal(0), m_dKneeTotalLong(0), m_dGainC(0), m_dGainD(0), m_dMaxRatio(8.0),
       m_dSaturatedLuma(242.0), m_dOverStep(0), m_dStepFactor(0), m_dUnitExposure(1.0), m_ucUpCount(0),
-      m_ucDownCount(0), m_usMaxExposureNow(64), m_usMinRow(0), m_dLn2(std::log(2.0))
+      m_ucDownCount(0), m_usMaxExposureNow(64), m_usMinRow(0), m_dLn2(KorvalLog(2.0))
 {
     FillTemplates();
     std::memcpy(m_asRows, m_asRowsNormal, sizeof(m_asRows));

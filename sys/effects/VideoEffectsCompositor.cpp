@@ -214,7 +214,10 @@ VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWe
     const __m128i zero = _mm_setzero_si128();
     const __m128i full = _mm_set1_epi16(255);
     const __m128i one = _mm_set1_epi16(1);
-    ULONG i = HasAvx2() ? BlendAvx2(pucSource, pucPicture, pucWeight, pucDestination, ulBytes) : 0;
+    ULONG i = 0;
+    if constexpr (kAvx2Compiled) {
+        i = HasAvx2() ? BlendAvx2(pucSource, pucPicture, pucWeight, pucDestination, ulBytes) : 0;
+    }
     for (; i + 16 <= ulBytes; i += 16) {
         const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i));
         const __m128i picture = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucPicture + i));

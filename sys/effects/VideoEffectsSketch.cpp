@@ -222,8 +222,15 @@ VOID VeSketch(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULON
     const LONG_PTR lEnd = lTotal - lStride;
     // The first and last pixel of the run reach past the picture: done plainly.
     SketchBytesReference(pucSource, pucDestination, lStride, lTotal, lStride, lStride + 3, ulShift);
-    const LONG_PTR i = VeHasAvx2() ? VeSketchBlocksAvx2(pucSource, pucDestination, lStride, lStride + 3, lEnd - 3, ulShift)
-                                   : VeSketchBlocksSse2(pucSource, pucDestination, lStride, lStride + 3, lEnd - 3, ulShift);
+    LONG_PTR i = 0;
+    if constexpr (kAvx2Compiled) {
+        if (VeHasAvx2()) {
+            i = VeSketchBlocksAvx2(pucSource, pucDestination, lStride, lStride + 3, lEnd - 3, ulShift);
+        }
+    }
+    if (i == 0) {
+        i = VeSketchBlocksSse2(pucSource, pucDestination, lStride, lStride + 3, lEnd - 3, ulShift);
+    }
     SketchBytesReference(pucSource, pucDestination, lStride, lTotal, i, lEnd, ulShift);
     SketchEdges(pucDestination, ulWidth, ulHeight);
 }

@@ -47,3 +47,6 @@ private:
     tagIpGammaParameters m_sParameters;
     ULONG m_ulTableBuilds;
 };
+
+// The AVX2 table look-up (host build only).
+void GammaMapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);

@@ -26,6 +26,10 @@ void IpColorPassReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, P
 void IpColorPassAvx2(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                      ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor);
 
+// The colour pass this processor runs best (bReference: the plain one).
+void IpColorPass(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked, ULONG ulWidth,
+                 ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor, bool bReference);
+
 // Processes a span of 8-pixel groups [ulFirstGroup, ulEndGroup) of one image row.
 void IpColorPassRowReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                              ULONG ulWidth, ULONG ulRow, ULONG ulFirstGroup, ULONG ulEndGroup,

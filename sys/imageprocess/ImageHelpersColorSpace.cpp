@@ -86,12 +86,17 @@ bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG u
     UCHAR* pucU = pucI420 + cPixels;
     UCHAR* pucV = pucU + cPixels / 4;
     const SIZE_T cChromaWidth = ulWidth / 2;
-    const ULONG ulVectorPixels = CpuHasAvx2() ? (ulWidth & ~15u) : 0;
+    ULONG ulVectorPixels = 0;
+    if constexpr (kAvx2Compiled) {
+        ulVectorPixels = CpuHasAvx2() ? (ulWidth & ~15u) : 0;
+    }
     for (SIZE_T r = 0; r < ulHeight; ++r) {
         const UCHAR* pucRow = pucPicture + 3 * r * ulWidth;
         UCHAR* pucLuma = pucY + r * ulWidth;
-        if (ulVectorPixels != 0) {
-            LumaRowAvx2(pucRow, pucLuma, ulVectorPixels);
+        if constexpr (kAvx2Compiled) {
+            if (ulVectorPixels != 0) {
+                LumaRowAvx2(pucRow, pucLuma, ulVectorPixels);
+            }
         }
         for (SIZE_T c = ulVectorPixels; c < ulWidth; ++c) {
             const UCHAR* p = pucRow + 3 * c;
@@ -101,8 +106,10 @@ bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG u
             continue;
         }
         const SIZE_T iChroma = (r / 2) * cChromaWidth;
-        if (ulVectorPixels != 0) {
-            ChromaRowAvx2(pucRow, pucU + iChroma, pucV + iChroma, ulVectorPixels);
+        if constexpr (kAvx2Compiled) {
+            if (ulVectorPixels != 0) {
+                ChromaRowAvx2(pucRow, pucU + iChroma, pucV + iChroma, ulVectorPixels);
+            }
         }
         for (SIZE_T c = ulVectorPixels / 2; c < cChromaWidth; ++c) {
             const UCHAR* p = pucRow + 6 * c;
