@@ -1,5 +1,6 @@
 // CAe: construction, the timing tables, Open / Close and the parameters.
 #include "ae/CAe.h"
+#include "platform/KernelFloatingPoint.h"
 
 #include "runtime/KernelMath.h"
 #include <cstring>
@@ -75,6 +76,7 @@ bool CAe::ParametersUsable(const tagAeParameters& parameters)
 bool CAe::Open(ULONG width, ULONG height, bool strictBandwidth, UCHAR sensorMode,
                const tagAeParameters& parameters, tagAeOutput* output)
 {
+    KorvalVerifyFloatingPointState("CAe::Open");
     if (m_bIsOpen || width == 0 || height == 0 || output == nullptr || sensorMode > MAX_SENSOR_MODE ||
         !ParametersUsable(parameters)) {
         return false;
@@ -130,6 +132,7 @@ bool CAe::GetParameters(tagAeParameters* parameters) const
 
 bool CAe::SetParameters(const tagAeParameters& parameters)
 {
+    KorvalVerifyFloatingPointState("CAe::SetParameters");
     if (!ParametersUsable(parameters)) {
         return false;
     }

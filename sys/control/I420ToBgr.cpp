@@ -4,6 +4,7 @@
 // Each block of chroma terms serves the two luma rows that share it; pixels
 // past the last whole block of 16 take the per-pixel path with the same tables.
 #include "control/I420ToBgr.h"
+#include "platform/KernelFloatingPoint.h"
 
 #include "control/I420ToBgrKernels.h"
 #include "platform/CpuFeatures.h"
@@ -178,6 +179,7 @@ VOID ConvertRowPair(const tagI420Frame& Frame, ULONG Y)
 
 bool I420ToBgrBottomUp(const UCHAR* Source, PUCHAR Destination, ULONG Width, ULONG Height)
 {
+    KorvalVerifyFloatingPointState("I420ToBgrBottomUp");
     if (Source == nullptr || Destination == nullptr) {
         return false;
     }

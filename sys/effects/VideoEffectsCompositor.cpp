@@ -2,6 +2,7 @@
 // its mask. Overlay pixels are picked by fixed step patterns per output size
 // (nearest neighbour); each output line is blended from a gathered overlay line.
 #include "platform/CpuFeatures.h"
+#include "platform/KernelFloatingPoint.h"
 #include <emmintrin.h>
 #include <immintrin.h>
 
@@ -238,6 +239,7 @@ VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWe
 
 ULONG VideoEffects::Composite(PVE_PICTURE pOverlay, PVE_PICTURE pMask, PVE_PICTURE pSource, PVE_PICTURE pDestination)
 {
+    KorvalVerifyFloatingPointState("VideoEffects::Composite");
     if (pOverlay == nullptr || pMask == nullptr || pOverlay->pData == nullptr || pMask->pData == nullptr) {
         return VE_NULL_POINTER;
     }
@@ -325,6 +327,7 @@ ULONG VideoEffects::CompositeI420(const UCHAR* pucOverlay, const UCHAR* pucMask,
 
 ULONG VideoEffects::ConvertBgrToI420(PVE_PICTURE pSource, PVE_PICTURE pDestination)
 {
+    KorvalVerifyFloatingPointState("VideoEffects::ConvertBgrToI420");
     if (pSource == nullptr || pDestination == nullptr || pSource->pData == nullptr || pDestination->pData == nullptr) {
         return VE_NULL_POINTER;
     }

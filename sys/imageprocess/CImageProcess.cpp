@@ -1,4 +1,5 @@
 #include "imageprocess/CImageProcess.h"
+#include "platform/KernelFloatingPoint.h"
 
 #include "imageprocess/CAwb.h"
 #include "imageprocess/CColorProcess.h"
@@ -212,6 +213,7 @@ bool CImageProcess::OpenStages(UCHAR ucAwbMode)
 bool CImageProcess::Open(ULONG ulWidth, ULONG ulHeight, UCHAR ucBayerPhase, UCHAR ucFormat, UCHAR ucSizeCode,
                          UCHAR ucAwbMode, tagIpParameters sIpPara)
 {
+    KorvalVerifyFloatingPointState("CImageProcess::Open");
     if (m_bOpened) {
         DbgPrint("\tERROR: Try to ReOpen ImageProcess !\n");
         Release();
@@ -272,6 +274,7 @@ bool CImageProcess::Close()
 
 bool CImageProcess::SetParameters(tagIpParameters sIpPara)
 {
+    KorvalVerifyFloatingPointState("CImageProcess::SetParameters");
     // Percentages above 100 would put the window outside the frame.
     const ULONG ulWidthPercent = sIpPara.ucMeterWidth > 100 ? 100 : sIpPara.ucMeterWidth;
     const ULONG ulHeightPercent = sIpPara.ucMeterHeight > 100 ? 100 : sIpPara.ucMeterHeight;
@@ -329,6 +332,7 @@ bool CImageProcess::GetParameters(tagIpParameters* psIpPara)
 
 bool CImageProcess::Process(tagIpInput sIpInput, tagIpOutput* psIpOutput)
 {
+    KorvalVerifyFloatingPointState("CImageProcess::Process");
     bool bReady = true;
     if (!m_bOpened) {
         DbgPrint(" ERROR: ImageProcess not yet Opened !\n");

@@ -4,6 +4,7 @@
 // followed by any other byte is body either way, so the search skips it;
 // bright raw lines are full of such FF bytes.
 #include "usb/FrameCollectorSteps.h"
+#include "platform/KernelFloatingPoint.h"
 #include "platform/CpuFeatures.h"
 
 #include <emmintrin.h>
@@ -122,6 +123,7 @@ const UCHAR* BlindRun(tagFrameCollector* Collector, const UCHAR* Data, const UCH
 
 VOID CollectPacket(tagFrameCollector* Collector, const UCHAR* Data, ULONG Length)
 {
+    KorvalVerifyFloatingPointState("CollectPacket");
     const UCHAR* end = Data + Length;
     while (Data < end) {
         const UCHAR state = Collector->ucState;

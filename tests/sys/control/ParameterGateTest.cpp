@@ -48,6 +48,7 @@ TEST_F(PropertyTest, SetsFromManyThreadsInterleaveWithFrameProcessing)
         output.pBuffer = frame.data();
         while (!stop.load()) {
             AcquireParameterGate(context_);
+            korval::testing::FloatingPointScope floatingPoint; // the pipeline's per-frame bracket
             EXPECT_TRUE(context_->Stream->ImageProcess->Process(input, &output));
             tagAeParameters parameters{};
             context_->Stream->AutoExposure->GetParameters(&parameters);
