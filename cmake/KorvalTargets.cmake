@@ -114,3 +114,15 @@ function(korval_fuzzers dir)
     target_link_libraries(fuzz_${stem} PRIVATE ${ARG_DEPENDS})
   endforeach()
 endfunction()
+
+# A test that fails when the given libraries need run-time start-up code.
+function(korval_start_up_check name)
+  set(files)
+  foreach(library IN LISTS ARGN)
+    list(APPEND files $<TARGET_FILE:${library}>)
+  endforeach()
+  list(JOIN files "|" joined)
+  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DLIBRARIES=${joined}"
+           -P ${CMAKE_SOURCE_DIR}/cmake/CheckDriverStartUp.cmake)
+  set_tests_properties(${name} PROPERTIES LABELS runtime)
+endfunction()
