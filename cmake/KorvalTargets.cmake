@@ -69,8 +69,9 @@ endfunction()
 
 # One test program per folder; its CTest label names the area, and folders with
 # concurrent code also carry the label "concurrent" (the ThreadSanitizer run).
+# CPU_PATHS: the program runs again on the SSE2 and the plain pixel paths.
 function(korval_tests label dir)
-  cmake_parse_arguments(ARG "CONCURRENT" "NAME" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "CONCURRENT;CPU_PATHS" "NAME" "DEPENDS" ${ARGN})
   _korval_sources(sources ${dir})
   if(NOT sources OR (KORVAL_CONCURRENT_ONLY AND NOT ARG_CONCURRENT))
     return()
@@ -89,6 +90,13 @@ function(korval_tests label dir)
     list(APPEND labels concurrent)
   endif()
   set_tests_properties(${ARG_NAME} PROPERTIES LABELS "${labels}" TIMEOUT 900)
+  if(ARG_CPU_PATHS)
+    foreach(path sse2 plain)
+      add_test(NAME ${ARG_NAME}_${path} COMMAND ${target} --gtest_brief=1)
+      set_tests_properties(${ARG_NAME}_${path} PROPERTIES LABELS "${labels}" TIMEOUT 900
+                           ENVIRONMENT KORVAL_CPU_PATH=${path})
+    endforeach()
+  endif()
 endfunction()
 
 function(korval_benchmarks name dir)

@@ -208,17 +208,17 @@ bool HasAvx2()
 
 } // namespace
 
-VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight, PUCHAR pucDestination,
-             ULONG ulBytes)
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+// 256 s + (p − s)(a + 1) = s (255 − a) + p (a + 1) ≤ 65280: exact in unsigned 16-bit lanes.
+ULONG BlendSse2(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight, PUCHAR pucDestination,
+                ULONG i, ULONG ulBytes)
 {
-    // 256 s + (p − s)(a + 1) = s (255 − a) + p (a + 1) ≤ 65280: exact in unsigned 16-bit lanes.
     const __m128i zero = _mm_setzero_si128();
     const __m128i full = _mm_set1_epi16(255);
     const __m128i one = _mm_set1_epi16(1);
-    ULONG i = 0;
-    if constexpr (kAvx2Compiled) {
-        i = HasAvx2() ? BlendAvx2(pucSource, pucPicture, pucWeight, pucDestination, ulBytes) : 0;
-    }
     for (; i + 16 <= ulBytes; i += 16) {
         const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i));
         const __m128i picture = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucPicture + i));
@@ -233,6 +233,23 @@ VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWe
             halves[h] = _mm_srli_epi16(sum, 8);
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pucDestination + i), _mm_packus_epi16(halves[0], halves[1]));
+    }
+    return i;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight, PUCHAR pucDestination,
+             ULONG ulBytes)
+{
+    ULONG i = 0;
+    if constexpr (kAvx2Compiled) {
+        i = HasAvx2() ? BlendAvx2(pucSource, pucPicture, pucWeight, pucDestination, ulBytes) : 0;
+    }
+    if (CpuHasSse2()) {
+        i = BlendSse2(pucSource, pucPicture, pucWeight, pucDestination, i, ulBytes);
     }
     VeBlendReference(pucSource + i, pucPicture + i, pucWeight + i, pucDestination + i, ulBytes - i);
 }

@@ -133,6 +133,11 @@ KORVAL_SSE2_BEGIN
 
 namespace {
 
+inline __m128i load(const SHORT* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 // Eight pixels per step from column c: the Laplacian, coring, limits and
 // strength run on 16-bit lanes; only the pixels that survive coring are
 // written. Returns the first column not done.
@@ -146,7 +151,6 @@ LONG_PTR SharpenRowSse2(const SHORT* psMid, UCHAR* pucRow, LONG_PTR w, LONG_PTR 
     const __m128i vUpper = _mm_set1_epi16(sUpper);
     const __m128i vLower = _mm_set1_epi16(sLower);
     for (; c + 8 <= w - 2; c += 8) {
-        auto load = [](const SHORT* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
         __m128i vSum = _mm_adds_epi16(_mm_adds_epi16(load(psUp + c - 1), load(psUp + c)), load(psUp + c + 1));
         vSum = _mm_adds_epi16(vSum, _mm_adds_epi16(load(psMid + c - 1), load(psMid + c + 1)));
         vSum = _mm_adds_epi16(vSum, _mm_adds_epi16(_mm_adds_epi16(load(psDown + c - 1), load(psDown + c)),

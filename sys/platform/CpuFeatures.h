@@ -42,7 +42,7 @@ typedef struct _CPU_FEATURES {
 // Detects the features and chooses the best compiled path; driver entry calls
 // it, later calls answer the same. Returns the chosen path.
 CPU_PATH CpuFeaturesInitialize(void);
-// Lowers the path to at most `Limit` (the detected best when Limit is higher).
+// Allows at most `Limit` from now on (CpuPathAvx2: no limit); returns the path.
 CPU_PATH CpuFeaturesLimit(CPU_PATH Limit);
 CPU_PATH CpuCurrentPath(void);
 CPU_FEATURES CpuDetectedFeatures(void);

@@ -13,6 +13,9 @@ constexpr UCHAR kUnknown = 0xFF;
 // Bit 0 SSE2, bit 1 SSSE3, bit 2 AVX2 usable; kUnknown before detection.
 constinit UCHAR g_ucFeatures = kUnknown;
 constinit UCHAR g_ucPath = kUnknown;
+// The highest path allowed (tests and benchmarks lower it); kept across a
+// later CpuFeaturesInitialize, as a loaded driver would make one.
+constinit UCHAR g_ucLimit = CpuPathAvx2;
 
 UCHAR Load(const UCHAR* pucByte)
 {
@@ -90,17 +93,17 @@ CPU_PATH BestPath()
 
 CPU_PATH CpuFeaturesInitialize(void)
 {
-    const CPU_PATH path = BestPath();
+    const CPU_PATH best = BestPath();
+    const UCHAR ucLimit = Load(&g_ucLimit);
+    const CPU_PATH path = ucLimit < best ? static_cast<CPU_PATH>(ucLimit) : best;
     Store(&g_ucPath, path);
     return path;
 }
 
 CPU_PATH CpuFeaturesLimit(CPU_PATH Limit)
 {
-    const CPU_PATH best = BestPath();
-    const CPU_PATH path = Limit < best ? Limit : best;
-    Store(&g_ucPath, path);
-    return path;
+    Store(&g_ucLimit, Limit);
+    return CpuFeaturesInitialize();
 }
 
 CPU_PATH CpuCurrentPath(void)

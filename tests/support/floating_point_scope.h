@@ -29,7 +29,7 @@ private:
 class ForcedCpuPath {
 public:
     explicit ForcedCpuPath(CPU_PATH limit) : path_(CpuFeaturesLimit(limit)) {}
-    ~ForcedCpuPath() { CpuFeaturesInitialize(); }
+    ~ForcedCpuPath() { CpuFeaturesLimit(CpuPathAvx2); }
     ForcedCpuPath(const ForcedCpuPath&) = delete;
     ForcedCpuPath& operator=(const ForcedCpuPath&) = delete;
 
