@@ -204,7 +204,24 @@ void CGamma::MapBytes(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
             return;
         }
     }
-    MapBytesReference(pBuffer, ulCount, pucTable);
+    MapBytesWords(pBuffer, ulCount, pucTable);
+}
+
+// Eight bytes per step in a 64-bit word: one load and one store per eight
+// look-ups instead of one each (the SSE2 and plain paths).
+void CGamma::MapBytesWords(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
+{
+    ULONG i = 0;
+    for (; i + 8 <= ulCount; i += 8) {
+        ULONGLONG ullIn;
+        memcpy(&ullIn, pBuffer + i, sizeof(ullIn));
+        ULONGLONG ullOut = 0;
+        for (int k = 0; k < 8; ++k) {
+            ullOut |= static_cast<ULONGLONG>(pucTable[(ullIn >> (8 * k)) & 0xFF]) << (8 * k);
+        }
+        memcpy(pBuffer + i, &ullOut, sizeof(ullOut));
+    }
+    MapBytesReference(pBuffer + i, ulCount - i, pucTable);
 }
 
 void CGamma::MapBytesReference(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)

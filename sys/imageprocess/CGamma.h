@@ -29,6 +29,7 @@ public:
     // Maps ulCount bytes through a 256-entry table: the fast path (AVX2 when
     // the processor has it) and the plain loop it is held to.
     static void MapBytes(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
+    static void MapBytesWords(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
     static void MapBytesReference(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
 
 private:

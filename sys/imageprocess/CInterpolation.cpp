@@ -43,6 +43,10 @@ void CInterpolation::InterpolateGreen(const UCHAR* pPaddedBayer, PUCHAR pGreenPl
             return;
         }
     }
+    if (!bReference && CpuHasSse2()) {
+        IpGreenPassSse2(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
+        return;
+    }
     IpGreenPassReference(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
 }
 
@@ -54,6 +58,10 @@ void IpColorPass(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPa
             IpColorPassAvx2(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor);
             return;
         }
+    }
+    if (!bReference && CpuHasSse2()) {
+        IpColorPassSse2(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor);
+        return;
     }
     IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor);
 }

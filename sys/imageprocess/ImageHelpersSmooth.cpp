@@ -77,10 +77,16 @@ bool CImageHelpers::BGRtoY(const UCHAR* pucPicture, UCHAR* pucPlane, ULONG ulWid
     }
     const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
     SIZE_T i = 0;
-    if constexpr (kAvx2Compiled) {
-        if (CpuHasAvx2() && cPixels >= 16) {
+    if (cPixels >= 16) {
+        if constexpr (kAvx2Compiled) {
+            if (CpuHasAvx2()) {
+                i = cPixels & ~static_cast<SIZE_T>(15);
+                GreenRowAvx2(pucPicture, pucPlane, static_cast<ULONG>(i));
+            }
+        }
+        if (i == 0 && CpuHasSsse3()) {
             i = cPixels & ~static_cast<SIZE_T>(15);
-            GreenRowAvx2(pucPicture, pucPlane, static_cast<ULONG>(i));
+            GreenRowSsse3(pucPicture, pucPlane, static_cast<ULONG>(i));
         }
     }
     for (; i < cPixels; ++i) {
