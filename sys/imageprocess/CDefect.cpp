@@ -298,6 +298,28 @@ void CDefect::ScanRow(const UCHAR* pBayer, ULONG ulRow)
     }
 }
 
+// The plain path's filter, pixel by pixel from column 2: a pixel that is not
+// remembered and stands out from neither side of its first ring neighbour is
+// one the full rule leaves alone. Returns the first column not done.
+ULONG CDefect::ScanInteriorPlain(const UCHAR* pBayer, ULONG ulRow)
+{
+    const LONG_PTR w = m_ulWidth;
+    const UCHAR* pucRow = pBayer + ulRow * w;
+    const UCHAR* pucConfidence = m_pucConfidence + ulRow * w;
+    const LONG_PTR lFirst = kRingRow[0] * w + kRingColumn[0];
+    const int lHot = m_sParameters.ucHotMargin;
+    const int lCold = m_sParameters.ucColdMargin;
+    ULONG c = 2;
+    for (; c < m_ulWidthLimit; ++c) {
+        const int x = pucRow[c];
+        const int n = pucRow[static_cast<LONG_PTR>(c) + lFirst];
+        if (pucConfidence[c] != 0 || x > n + lHot || x + lCold < n) {
+            ScanPixel(pBayer, ulRow, c);
+        }
+    }
+    return c;
+}
+
 // Interior pixels in blocks of 16 or 32: a pixel can change state only when
 // it is flat and stands out, or already has confidence; only those take the
 // full per-pixel rule, in column order, so the lists come out as in ScanRow.
@@ -310,11 +332,13 @@ void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
     const UCHAR* pucConfidence = m_pucConfidence + ulRow * w;
     const tagDefectThresholds sThresholds = {m_ucFlatThreshold, m_sParameters.ucHotMargin,
                                              m_sParameters.ucColdMargin};
-    // The plain path scans every pixel with the full rule.
     const ULONG ulBlock = CpuHasAvx2() ? 32 : CpuHasSse2() ? 16 : 0;
     ULONG c = 0;
     for (; c < 2; ++c) {
         ScanPixel(pBayer, ulRow, c);
+    }
+    if (ulBlock == 0) {
+        c = ScanInteriorPlain(pBayer, ulRow);
     }
     // The last block is moved left to end at the last interior column; lanes
     // already scanned by the block before it are masked off.
