@@ -56,6 +56,10 @@ TEST_F(PropertyTest, SetsFromManyThreadsInterleaveWithFrameProcessing)
             ++frames;
         }
     });
+    // The changes must overlap frames, also on the slower plain pixel path.
+    while (frames.load() == 0) {
+        std::this_thread::yield();
+    }
     std::vector<std::thread> clients;
     for (int t = 0; t < 3; ++t) {
         clients.emplace_back([&, t] {
