@@ -201,6 +201,9 @@ void CSharpness::SharpenRow(const SHORT* psSmooth, UCHAR* pucPicture, ULONG ulRo
                          psDown[c] + psDown[c + 1];
         const int lLaplace = SaturateShort(SaturateShort(8 * psMid[c]) - SaturateShort(lSum));
         const int lDelta = SharpenDelta(lLaplace, lThreshold, lStrength, m_sUpperLimit, m_sLowerLimit);
+        if (lDelta == 0) {
+            continue; // cored: the pixel stays as it is
+        }
         UCHAR* pucPixel = pucRow + 3 * c;
         for (int k = 0; k < 3; ++k) {
             pucPixel[k] = AddClamped(pucPixel[k], lDelta);
