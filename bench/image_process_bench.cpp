@@ -4,6 +4,7 @@
 #include "imageprocess/CDefect.h"
 #include "imageprocess/CImageProcess.h"
 #include "imageprocess/CSharpness.h"
+#include "support/floating_point_scope.h"
 
 #include "sys/imageprocess/ChartFrame.h"
 
@@ -61,8 +62,9 @@ Bytes renderedPicture()
     return picture;
 }
 
-void ProcessFrame(benchmark::State& state, UCHAR format, UCHAR size)
+void ProcessFrame(benchmark::State& state, UCHAR format, UCHAR size, CPU_PATH path = CpuPathAvx2)
 {
+    const korval::testing::ForcedCpuPath forced(path);
     CImageProcess process;
     if (!process.Open(kWidth, kHeight, 0, format, size, 0, korval::testing::defaultIpParameters())) {
         state.SkipWithError("Open failed");
@@ -102,6 +104,25 @@ PROCESS_BENCHMARK(CIF_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_CIF);
 PROCESS_BENCHMARK(QVGA_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_QVGA);
 PROCESS_BENCHMARK(QCIF_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_QCIF);
 PROCESS_BENCHMARK(QQVGA_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_QQVGA);
+
+// The paths a 32-bit Windows kernel runs: SSE2 (AVX2 compiled out) and plain.
+#define PROCESS_PATH_BENCHMARK(name, format, size, path)                                                       \
+    void CImageProcess_Process_##name##_##path(benchmark::State& state)                                        \
+    {                                                                                                          \
+        ProcessFrame(state, format, size, CpuPath##path);                                                      \
+    }                                                                                                          \
+    BENCHMARK(CImageProcess_Process_##name##_##path)                                                           \
+        ->Unit(benchmark::kMicrosecond)                                                                        \
+        ->ComputeStatistics("min", korval::bench::fastestRun)
+
+PROCESS_PATH_BENCHMARK(CIF_I420, IP_FORMAT_I420, IP_OUTPUT_CIF, Sse2);
+PROCESS_PATH_BENCHMARK(CIF_I420, IP_FORMAT_I420, IP_OUTPUT_CIF, Plain);
+PROCESS_PATH_BENCHMARK(CIF_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_CIF, Sse2);
+PROCESS_PATH_BENCHMARK(CIF_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_CIF, Plain);
+PROCESS_PATH_BENCHMARK(VGA_I420, IP_FORMAT_I420, IP_OUTPUT_VGA, Sse2);
+PROCESS_PATH_BENCHMARK(VGA_I420, IP_FORMAT_I420, IP_OUTPUT_VGA, Plain);
+PROCESS_PATH_BENCHMARK(VGA_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_VGA, Sse2);
+PROCESS_PATH_BENCHMARK(VGA_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_VGA, Plain);
 
 void CDefect_Process_CifFullScan(benchmark::State& state)
 {

@@ -2,6 +2,7 @@
 // coded lines) fed in 1023-byte isochronous packets, the finished frame copied
 // into a frame buffer as the driver's hand-over does. The bright scene's raw
 // lines are full of FF bytes, the worst case for the marker search.
+#include "support/floating_point_scope.h"
 #include "fastest_run.h"
 
 #include "camera/codec/frame_body_builder.h"
@@ -69,6 +70,17 @@ void collectFrames(benchmark::State& state, bool bright, decltype(&CollectPacket
 }
 
 void CollectPacket_Frame(benchmark::State& state) { collectFrames(state, false, CollectPacket); }
+// The paths a 32-bit Windows kernel runs: the SSE2 search and the plain one.
+void CollectPacket_BrightFrame_Sse2(benchmark::State& state)
+{
+    const korval::testing::ForcedCpuPath forced(CpuPathSse2);
+    collectFrames(state, true, CollectPacket);
+}
+void CollectPacket_BrightFrame_Plain(benchmark::State& state)
+{
+    const korval::testing::ForcedCpuPath forced(CpuPathPlain);
+    collectFrames(state, true, CollectPacket);
+}
 void CollectPacket_BrightFrame(benchmark::State& state) { collectFrames(state, true, CollectPacket); }
 void CollectPacketReference_Frame(benchmark::State& state) { collectFrames(state, false, CollectPacketReference); }
 void CollectPacketReference_BrightFrame(benchmark::State& state)
@@ -80,6 +92,8 @@ void CollectPacketReference_BrightFrame(benchmark::State& state)
 
 BENCHMARK(CollectPacket_Frame)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
 BENCHMARK(CollectPacket_BrightFrame)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CollectPacket_BrightFrame_Sse2)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CollectPacket_BrightFrame_Plain)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
 BENCHMARK(CollectPacketReference_Frame)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
 BENCHMARK(CollectPacketReference_BrightFrame)
     ->Unit(benchmark::kMicrosecond)

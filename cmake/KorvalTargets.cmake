@@ -70,8 +70,9 @@ endfunction()
 
 # One test program per folder; its CTest label names the area, and folders with
 # concurrent code also carry the label "concurrent" (the ThreadSanitizer run).
+# CPU_PATHS: the program runs again on the SSE2 and the plain pixel paths.
 function(korval_tests label dir)
-  cmake_parse_arguments(ARG "CONCURRENT" "NAME" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "CONCURRENT;CPU_PATHS" "NAME" "DEPENDS" ${ARGN})
   _korval_sources(sources ${dir})
   if(NOT sources OR (KORVAL_CONCURRENT_ONLY AND NOT ARG_CONCURRENT))
     return()
@@ -90,6 +91,13 @@ function(korval_tests label dir)
     list(APPEND labels concurrent)
   endif()
   set_tests_properties(${ARG_NAME} PROPERTIES LABELS "${labels}" TIMEOUT 900)
+  if(ARG_CPU_PATHS)
+    foreach(path sse2 plain)
+      add_test(NAME ${ARG_NAME}_${path} COMMAND ${target} --gtest_brief=1)
+      set_tests_properties(${ARG_NAME}_${path} PROPERTIES LABELS "${labels}" TIMEOUT 900
+                           ENVIRONMENT KORVAL_CPU_PATH=${path})
+    endforeach()
+  endif()
 endfunction()
 
 function(korval_benchmarks name dir)
@@ -122,4 +130,16 @@ function(korval_script_test name script)
   cmake_parse_arguments(ARG "" "LABEL;INTERPRETER;TIMEOUT" "ARGS" ${ARGN})
   add_test(NAME ${name} COMMAND ${ARG_INTERPRETER} ${CMAKE_SOURCE_DIR}/${script} ${ARG_ARGS})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" SKIP_RETURN_CODE 77 TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# A test that fails when the given libraries need run-time start-up code.
+function(korval_start_up_check name)
+  set(files)
+  foreach(library IN LISTS ARGN)
+    list(APPEND files $<TARGET_FILE:${library}>)
+  endforeach()
+  list(JOIN files "|" joined)
+  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} "-DLIBRARIES=${joined}"
+           -P ${CMAKE_SOURCE_DIR}/cmake/CheckDriverStartUp.cmake)
+  set_tests_properties(${name} PROPERTIES LABELS runtime)
 endfunction()

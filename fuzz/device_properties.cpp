@@ -6,6 +6,7 @@
 // the property set, 4 to 7 an unknown one), 1 byte id (ids above 31 are
 // folded to 0..31), 1 byte input size (modulo 72), 1 byte data size (modulo
 // 72), then the bytes of both buffers.
+#include "runtime/FloatingPointState.h"
 #include "ae/CAe.h"
 #include "driver/AdapterHandlers.h"
 #include "driver/DeviceContext.h"
@@ -47,6 +48,7 @@ struct FuzzDevice {
         device.Stream = new StreamContext;
         device.Stream->ImageProcess = new CImageProcess;
         device.Stream->AutoExposure = new CAe;
+        CFloatingPointState floatingPoint; // as the pipeline's set-up
         tagIpParameters ip{};
         ip.ucMeterWidth = ip.ucMeterHeight = 75;
         device.Stream->ImageProcess->Open(352, 288, 0, IP_FORMAT_BGR24, IP_OUTPUT_CIF, 0, ip);

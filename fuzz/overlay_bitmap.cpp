@@ -8,6 +8,7 @@
 // flag byte (bit 0: ring-0 file services, bit 1: an I420 stream, bit 2: no
 // mask file), then the start of the picture file and the start of the mask
 // file, half the remaining bytes each; the files are padded to their lengths.
+#include "runtime/FloatingPointState.h"
 #include "driver/Driver.h"
 #include "effects/VideoEffects.h"
 #include "stream/OverlayFrames.h"
@@ -57,6 +58,7 @@ struct Stream {
         VE_IMAGE_DESCRIPTION overlay = {24, 352, 288, 24, format, 304128};
         VE_IMAGE_DESCRIPTION mask = {24, 352, 288, 8, VE_FORMAT_BGR24, 101376};
         ULONG bytes = 0;
+        CFloatingPointState floatingPoint; // as the pipeline's set-up
         stream->Effects->Setup(&output, &overlay, &mask, nullptr, &bytes);
         work = static_cast<PUCHAR>(KorvalAllocate(bytes));
         stream->Effects->Setup(&output, &overlay, &mask, work, &bytes);
@@ -133,6 +135,7 @@ void blendStaysInside(Stream& stream)
 {
     const std::size_t bytes = stream.device.Stream->IsI420 ? 152064 : 304128;
     Bytes source(bytes, 0x33), destination(bytes);
+    CFloatingPointState floatingPoint; // as the pipeline's per-frame bracket
     if (!ApplyOverlayFrame(source.data(), static_cast<ULONG>(bytes), destination.data(), static_cast<ULONG>(bytes),
                            &stream.device)) {
         std::abort();

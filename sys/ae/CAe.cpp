@@ -1,7 +1,8 @@
 // CAe: construction, the timing tables, Open / Close and the parameters.
 #include "ae/CAe.h"
+#include "platform/KernelFloatingPoint.h"
 
-#include <cmath>
+#include "runtime/KernelMath.h"
 #include <cstring>
 
 namespace {
@@ -54,7 +55,7 @@ CAe::CAe()
       m_dMinTotal(0), m_dTotal4B(0), m_dTotal4A(0), m_dTotalB(0), m_dGainA(0), m_dGainB(0),
       m_dKneeTotal(0), m_dKneeTotalLong(0), m_dGainC(0), m_dGainD(0), m_dMaxRatio(8.0),
       m_dSaturatedLuma(242.0), m_dOverStep(0), m_dStepFactor(0), m_dUnitExposure(1.0), m_ucUpCount(0),
-      m_ucDownCount(0), m_usMaxExposureNow(64), m_usMinRow(0), m_dLn2(std::log(2.0))
+      m_ucDownCount(0), m_usMaxExposureNow(64), m_usMinRow(0), m_dLn2(KorvalLog(2.0))
 {
     FillTemplates();
     std::memcpy(m_asRows, m_asRowsNormal, sizeof(m_asRows));
@@ -75,6 +76,7 @@ bool CAe::ParametersUsable(const tagAeParameters& parameters)
 bool CAe::Open(ULONG width, ULONG height, bool strictBandwidth, UCHAR sensorMode,
                const tagAeParameters& parameters, tagAeOutput* output)
 {
+    KorvalVerifyFloatingPointState("CAe::Open");
     if (m_bIsOpen || width == 0 || height == 0 || output == nullptr || sensorMode > MAX_SENSOR_MODE ||
         !ParametersUsable(parameters)) {
         return false;
@@ -130,6 +132,7 @@ bool CAe::GetParameters(tagAeParameters* parameters) const
 
 bool CAe::SetParameters(const tagAeParameters& parameters)
 {
+    KorvalVerifyFloatingPointState("CAe::SetParameters");
     if (!ParametersUsable(parameters)) {
         return false;
     }

@@ -2,7 +2,7 @@
 // into sensor timing, and the line-by-line bandwidth test.
 #include "ae/CAe.h"
 
-#include <cmath>
+#include "runtime/KernelMath.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ void CAe::SplitShortTotal(double* exposure, tagAeOutput* output)
 
 void CAe::SplitByPowerOfTwo(double* exposure, tagAeOutput* output)
 {
-    *exposure = std::ldexp(1.0, Floor(std::log(m_dTotal / m_dGainB) / m_dLn2));
+    *exposure = KorvalLdexp(1.0, Floor(KorvalLog(m_dTotal / m_dGainB) / m_dLn2));
     SetGain(output, NewGainTransform(m_dTotal, *exposure, true));
 }
 

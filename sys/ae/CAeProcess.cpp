@@ -1,5 +1,6 @@
 // CAe::Process: one frame's judgement of bandwidth and brightness.
 #include "ae/CAe.h"
+#include "platform/KernelFloatingPoint.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ void CountUp(UCHAR* counter)
 
 bool CAe::Process(tagAeInput input, tagAeOutput* output)
 {
+    KorvalVerifyFloatingPointState("CAe::Process");
     if (output == nullptr) {
         return false;
     }

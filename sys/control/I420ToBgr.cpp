@@ -4,8 +4,10 @@
 // Each block of chroma terms serves the two luma rows that share it; pixels
 // past the last whole block of 16 take the per-pixel path with the same tables.
 #include "control/I420ToBgr.h"
+#include "platform/KernelFloatingPoint.h"
 
 #include "control/I420ToBgrKernels.h"
+#include "platform/CpuFeatures.h"
 
 #include <emmintrin.h>
 
@@ -23,6 +25,12 @@ struct tagI420Frame {
     ULONG ulChromaWidth, ulChromaHeight;
     PUCHAR pOut;
 };
+
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
 
 struct tagTermBlock {
     __m128i Blue, Green, Red; // eight 16-bit terms each
@@ -92,6 +100,12 @@ VOID ConvertBlock(const UCHAR* Luma, const tagTermBlock& Terms, PUCHAR Out)
                AddAndClamp(lumaLow, lumaHigh, Terms.Red));
 }
 
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
+
 VOID ConvertPixel(UCHAR Luma, UCHAR U, UCHAR V, PUCHAR Out)
 {
     Out[0] = ClampToByte(Luma + CHROMA_TABLES.sBlue[U]);
@@ -117,8 +131,15 @@ VOID ConvertPixels(const tagI420Frame& Frame, ULONG Y, ULONG FromX)
     }
 }
 
-// Rows Y and Y + 1 (when it exists) share one chroma row.
-VOID ConvertRowPair(const tagI420Frame& Frame, ULONG Y)
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+// The whole blocks of rows Y and Y + 1 (when it exists); returns the first
+// column not done.
+ULONG ConvertBlocksSse2(const tagI420Frame& Frame, ULONG Y)
 {
     const bool pair = Y + 1 < Frame.ulHeight;
     ULONG x = 0;
@@ -134,6 +155,20 @@ VOID ConvertRowPair(const tagI420Frame& Frame, ULONG Y)
             }
         }
     }
+    return x;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
+
+// Rows Y and Y + 1 (when it exists) share one chroma row.
+VOID ConvertRowPair(const tagI420Frame& Frame, ULONG Y)
+{
+    const bool pair = Y + 1 < Frame.ulHeight;
+    const ULONG x = CpuHasSse2() ? ConvertBlocksSse2(Frame, Y) : 0;
     ConvertPixels(Frame, Y, x);
     if (pair) {
         ConvertPixels(Frame, Y + 1, x);
@@ -144,6 +179,7 @@ VOID ConvertRowPair(const tagI420Frame& Frame, ULONG Y)
 
 bool I420ToBgrBottomUp(const UCHAR* Source, PUCHAR Destination, ULONG Width, ULONG Height)
 {
+    KorvalVerifyFloatingPointState("I420ToBgrBottomUp");
     if (Source == nullptr || Destination == nullptr) {
         return false;
     }

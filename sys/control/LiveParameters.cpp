@@ -3,6 +3,7 @@
 // the parameter gate, so the objects are neither processing a frame nor being
 // created or destroyed meanwhile.
 #include "ae/CAe.h"
+#include "runtime/FloatingPointState.h"
 #include "control/PropertyRequest.h"
 #include "stream/StreamContext.h"
 
@@ -35,7 +36,9 @@ BOOLEAN ReadImageParameters(DeviceContext* Device, tagIpParameters* Parameters)
 
 VOID WriteImageParameters(DeviceContext* Device, const tagIpParameters& Parameters)
 {
-    if (CImageProcess* imageProcess = StreamImageProcess(Device)) {
+    CImageProcess* imageProcess = StreamImageProcess(Device);
+    CFloatingPointState floatingPoint; // the change may rebuild tables
+    if (imageProcess != nullptr && floatingPoint.Saved()) {
         imageProcess->SetParameters(Parameters);
     }
 }
@@ -48,7 +51,9 @@ BOOLEAN ReadAeParameters(DeviceContext* Device, tagAeParameters* Parameters)
 
 VOID WriteAeParameters(DeviceContext* Device, const tagAeParameters& Parameters)
 {
-    if (CAe* autoExposure = StreamAutoExposure(Device)) {
+    CAe* autoExposure = StreamAutoExposure(Device);
+    CFloatingPointState floatingPoint;
+    if (autoExposure != nullptr && floatingPoint.Saved()) {
         autoExposure->SetParameters(Parameters);
     }
 }

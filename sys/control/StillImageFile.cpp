@@ -2,6 +2,7 @@
 // start of StillBgrBuffer: a 640 x 480 still fills that buffer exactly, so
 // header and pixels together would not fit in it.
 #include "control/StillImageFile.h"
+#include "runtime/FloatingPointState.h"
 
 #include "control/I420ToBgr.h"
 #include "driver/Driver.h"
@@ -47,8 +48,9 @@ bool CopyFrameToBgr(DeviceContext* Device, tagStillFrame* Frame)
     bool copied = DescribeFrame(Device->Stream, Frame);
     if (copied) {
         if (Device->Stream->IsI420 != 0) {
-            copied = I420ToBgrBottomUp(Device->StillImageBuffer, Device->StillBgrBuffer, Frame->ulWidth,
-                                       Frame->ulHeight);
+            CFloatingPointState floatingPoint;
+            copied = floatingPoint.Saved() && I420ToBgrBottomUp(Device->StillImageBuffer, Device->StillBgrBuffer,
+                                                                Frame->ulWidth, Frame->ulHeight);
         } else {
             RtlCopyMemory(Device->StillBgrBuffer, Device->StillImageBuffer, Frame->ulPixelBytes);
         }

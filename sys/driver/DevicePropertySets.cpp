@@ -6,8 +6,8 @@
 
 namespace {
 
-const PFNKSHANDLER SUPPORTED = SUPPORTED_ITEM_HANDLER;
-const PFNKSHANDLER NOT_SUPPORTED = nullptr;
+constexpr bool SUPPORTED = true;
+constexpr bool NOT_SUPPORTED = false;
 
 // One stepped range and one default list of 32-bit values: what a client reads
 // with KSPROPERTY_TYPE_BASICSUPPORT and KSPROPERTY_TYPE_DEFAULTVALUES.
@@ -39,10 +39,10 @@ PUBLISHED_VALUES(WhiteBalanceValues, 1, 0, 10000, &VideoProcAmpDefaults[7], 1);
 PUBLISHED_VALUES(BacklightValues, 1, 0, 200, &VideoProcAmpDefaults[8], 1);
 
 #define VIDEOPROCAMP_ITEM(Id, Values)                                                                  \
-    DEFINE_KSPROPERTY_ITEM(Id, SUPPORTED, sizeof(KSPROPERTY_VIDEOPROCAMP_S), sizeof(KSPROPERTY_VIDEOPROCAMP_S), \
-                           SUPPORTED, &Values, 0, nullptr, nullptr, sizeof(ULONG))
+    PublishedItem(Id, SUPPORTED, sizeof(KSPROPERTY_VIDEOPROCAMP_S), sizeof(KSPROPERTY_VIDEOPROCAMP_S), SUPPORTED, \
+                  &Values, sizeof(ULONG))
 
-DEFINE_KSPROPERTY_TABLE(VideoProcAmpItems){
+constinit DEFINE_KSPROPERTY_TABLE(VideoProcAmpItems){
     VIDEOPROCAMP_ITEM(KSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, BrightnessValues),
     VIDEOPROCAMP_ITEM(KSPROPERTY_VIDEOPROCAMP_CONTRAST, ContrastValues),
     VIDEOPROCAMP_ITEM(KSPROPERTY_VIDEOPROCAMP_HUE, HueValues),
@@ -57,18 +57,20 @@ DEFINE_KSPROPERTY_TABLE(VideoProcAmpItems){
 // ---------------------------------------------------------------------------
 // Video control: fixed answers, no value tables.
 
-DEFINE_KSPROPERTY_TABLE(VideoControlItems){
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_VIDEOCONTROL_CAPS, SUPPORTED, sizeof(KSPROPERTY_VIDEOCONTROL_CAPS_S),
-                           sizeof(KSPROPERTY_VIDEOCONTROL_CAPS_S), NOT_SUPPORTED, nullptr, 0, nullptr, nullptr, 0),
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_VIDEOCONTROL_ACTUAL_FRAME_RATE, SUPPORTED,
-                           sizeof(KSPROPERTY_VIDEOCONTROL_ACTUAL_FRAME_RATE_S),
-                           sizeof(KSPROPERTY_VIDEOCONTROL_ACTUAL_FRAME_RATE_S), NOT_SUPPORTED, nullptr, 0, nullptr,
-                           nullptr, 0),
+constinit DEFINE_KSPROPERTY_TABLE(VideoControlItems){
+    PublishedItem(KSPROPERTY_VIDEOCONTROL_CAPS, SUPPORTED,
+                  sizeof(KSPROPERTY_VIDEOCONTROL_CAPS_S), sizeof(KSPROPERTY_VIDEOCONTROL_CAPS_S),
+                  NOT_SUPPORTED, nullptr, 0),
+    PublishedItem(KSPROPERTY_VIDEOCONTROL_ACTUAL_FRAME_RATE, SUPPORTED,
+                  sizeof(KSPROPERTY_VIDEOCONTROL_ACTUAL_FRAME_RATE_S), sizeof(KSPROPERTY_VIDEOCONTROL_ACTUAL_FRAME_RATE_S),
+                  NOT_SUPPORTED, nullptr, 0),
     // The answer is a variable-length KSMULTIPLE_ITEM list: no minimum data size.
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_VIDEOCONTROL_FRAME_RATES, SUPPORTED, sizeof(KSPROPERTY_VIDEOCONTROL_FRAME_RATES_S),
-                           0, NOT_SUPPORTED, nullptr, 0, nullptr, nullptr, 0),
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_VIDEOCONTROL_MODE, SUPPORTED, sizeof(KSPROPERTY_VIDEOCONTROL_MODE_S),
-                           sizeof(KSPROPERTY_VIDEOCONTROL_MODE_S), SUPPORTED, nullptr, 0, nullptr, nullptr, 0),
+    PublishedItem(KSPROPERTY_VIDEOCONTROL_FRAME_RATES, SUPPORTED,
+                  sizeof(KSPROPERTY_VIDEOCONTROL_FRAME_RATES_S), 0,
+                  NOT_SUPPORTED, nullptr, 0),
+    PublishedItem(KSPROPERTY_VIDEOCONTROL_MODE, SUPPORTED,
+                  sizeof(KSPROPERTY_VIDEOCONTROL_MODE_S), sizeof(KSPROPERTY_VIDEOCONTROL_MODE_S),
+                  SUPPORTED, nullptr, 0),
 };
 
 // ---------------------------------------------------------------------------
@@ -77,10 +79,10 @@ DEFINE_KSPROPERTY_TABLE(VideoControlItems){
 const LONG ExposureDefaults[] = {100, 100, 255, 0};
 PUBLISHED_VALUES(ExposureValues, 1, 0, 255, ExposureDefaults, 4);
 
-DEFINE_KSPROPERTY_TABLE(CameraControlItems){
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_CAMERACONTROL_EXPOSURE, SUPPORTED, sizeof(KSPROPERTY_CAMERACONTROL_S),
-                           sizeof(KSPROPERTY_CAMERACONTROL_S), SUPPORTED, &ExposureValues, 0, nullptr, nullptr,
-                           sizeof(ULONG)),
+constinit DEFINE_KSPROPERTY_TABLE(CameraControlItems){
+    PublishedItem(KSPROPERTY_CAMERACONTROL_EXPOSURE, SUPPORTED,
+                  sizeof(KSPROPERTY_CAMERACONTROL_S), sizeof(KSPROPERTY_CAMERACONTROL_S),
+                  SUPPORTED, &ExposureValues, sizeof(ULONG)),
 };
 
 // ---------------------------------------------------------------------------
@@ -103,10 +105,9 @@ PUBLISHED_VALUES(GainValues, 1, 64, 255, &Default128, 1);
 PUBLISHED_VALUES(ByteValues, 1, 0, 255, &Default0, 1);
 
 #define PRIVATE_ITEM(Id, Values)                                                                        \
-    DEFINE_KSPROPERTY_ITEM(Id, SUPPORTED, sizeof(tagKorvalProperty), sizeof(tagKorvalProperty), SUPPORTED, \
-                           &Values, 0, nullptr, nullptr, 0)
+    PublishedItem(Id, SUPPORTED, sizeof(tagKorvalProperty), sizeof(tagKorvalProperty), SUPPORTED, &Values, 0)
 
-DEFINE_KSPROPERTY_TABLE(KorvalCameraItems){
+constinit DEFINE_KSPROPERTY_TABLE(KorvalCameraItems){
     PRIVATE_ITEM(KSPROPERTY_KORVAL_STEP_BOOST, StepBoostValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_MAINS_FREQUENCY, MainsFrequencyValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_UNSUPPORTED_3, SwitchOnValues),

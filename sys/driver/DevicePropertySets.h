@@ -42,10 +42,27 @@ struct tagKorvalProperty {
 };
 static_assert(sizeof(tagKorvalProperty) == 32);
 
-// The handler value of a supported item direction in a published table; the
-// class never calls it. A cast constant, so that the tables are constant data
-// and never need a static constructor (which a kernel driver has no one to run).
-#define SUPPORTED_ITEM_HANDLER ((PFNKSHANDLER)TRUE)
+// A published property item. The class never calls a minidriver's item
+// handlers: a direction is only marked supported, through the BOOLEAN half of
+// its handler union, so the tables are constant data (no handler pointer made
+// from the value TRUE, which would need code to run before the driver does).
+constexpr KSPROPERTY_ITEM PublishedItem(ULONG PropertyId, bool GetSupported, ULONG MinProperty, ULONG MinData,
+                                        bool SetSupported, const KSPROPERTY_VALUES* Values, ULONG SerializedSize)
+{
+    KSPROPERTY_ITEM item = {};
+    item.PropertyId = PropertyId;
+    if (GetSupported) {
+        item.GetSupported = TRUE;
+    }
+    item.MinProperty = MinProperty;
+    item.MinData = MinData;
+    if (SetSupported) {
+        item.SetSupported = TRUE;
+    }
+    item.Values = Values;
+    item.SerializedSize = SerializedSize;
+    return item;
+}
 
 constexpr ULONG DEVICE_PROPERTY_SET_COUNT = 4;
 constexpr ULONG DEVICE_EVENT_SET_COUNT = 1;

@@ -1,8 +1,10 @@
-// Driver entry: probes the WDM level and registers the adapter. Nothing else:
-// no registry reading, no allocation.
+// Driver entry: probes the WDM level, chooses the pixel path by the processor's
+// features and registers the adapter. Nothing else: no registry reading, no
+// allocation.
 #include "driver/Driver.h"
 
 #include "driver/DeviceContext.h"
+#include "platform/CpuFeatures.h"
 #include "stream/SrbQueue.h"
 
 #include <cstring>
@@ -29,6 +31,9 @@ ULONG ProbeWdmLevel()
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath)
 {
     WdmLevel = ProbeWdmLevel();
+    const CPU_FEATURES features = CpuDetectedFeatures();
+    DbgPrint("korval: pixel path %s (processor: SSE2 %u, SSSE3 %u, AVX2 with YMM state %u)\n",
+             CpuPathName(CpuFeaturesInitialize()), features.Sse2, features.Ssse3, features.Avx2);
 
     HW_INITIALIZATION_DATA registration;
     std::memset(&registration, 0, sizeof(registration));

@@ -19,15 +19,16 @@ const KSTOPOLOGY FilterTopology = {
 // Published but not counted: the pin has no medium of its own.
 const KSPIN_MEDIUM StandardMedium = {{{KSMEDIUMSETID_Standard, 0, 0}}};
 
-DEFINE_KSPROPERTY_TABLE(ConnectionItems){
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_CONNECTION_ALLOCATORFRAMING, SUPPORTED_ITEM_HANDLER, sizeof(KSPROPERTY),
-                           sizeof(KSALLOCATOR_FRAMING), nullptr, nullptr, 0, nullptr, nullptr, 0),
+constinit DEFINE_KSPROPERTY_TABLE(ConnectionItems){
+    PublishedItem(KSPROPERTY_CONNECTION_ALLOCATORFRAMING, true,
+                  sizeof(KSPROPERTY), sizeof(KSALLOCATOR_FRAMING),
+                  false, nullptr, 0),
 };
 
-DEFINE_KSPROPERTY_TABLE(DroppedFramesItems){
-    DEFINE_KSPROPERTY_ITEM(KSPROPERTY_DROPPEDFRAMES_CURRENT, SUPPORTED_ITEM_HANDLER,
-                           sizeof(KSPROPERTY_DROPPEDFRAMES_CURRENT_S), sizeof(KSPROPERTY_DROPPEDFRAMES_CURRENT_S),
-                           nullptr, nullptr, 0, nullptr, nullptr, 0),
+constinit DEFINE_KSPROPERTY_TABLE(DroppedFramesItems){
+    PublishedItem(KSPROPERTY_DROPPEDFRAMES_CURRENT, true,
+                  sizeof(KSPROPERTY_DROPPEDFRAMES_CURRENT_S), sizeof(KSPROPERTY_DROPPEDFRAMES_CURRENT_S),
+                  false, nullptr, 0),
 };
 
 DEFINE_KSPROPERTY_SET_TABLE(CaptureStreamPropertySets){
@@ -62,8 +63,8 @@ const HW_STREAM_INFORMATION CaptureStreamInformation = {
     .StreamPropertiesArray = const_cast<PKSPROPERTY_SET>(CaptureStreamPropertySets),
     .NumStreamEventArrayEntries = 0,
     .StreamEventsArray = nullptr,
-    .Category = const_cast<GUID*>(&PINNAME_VIDEO_CAPTURE),
-    .Name = const_cast<GUID*>(&PINNAME_VIDEO_CAPTURE),
+    .Category = &PINNAME_VIDEO_CAPTURE,
+    .Name = &PINNAME_VIDEO_CAPTURE,
     .MediumsCount = 0,
     .Mediums = &StandardMedium,
     .BridgeStream = FALSE,

@@ -29,12 +29,17 @@ inline bool VeHasAvx2()
     return CpuHasAvx2();
 }
 
-// The best set this processor runs.
+// The best set this processor runs; 0 pixels done on the plain path.
 inline ULONG VeLumaEffectBlocks(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulPixels,
                                 const UCHAR* pucToneTable)
 {
-    if (VeHasAvx2()) {
-        return VeAvx2::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
+    if constexpr (kAvx2Compiled) {
+        if (VeHasAvx2()) {
+            return VeAvx2::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
+        }
+    }
+    if (!CpuHasSse2()) {
+        return 0;
     }
     return VeHasSsse3() ? VeSsse3::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable)
                         : VeSse2::LumaEffectBlocks(ulEffect, pucSource, pucDestination, ulPixels, pucToneTable);
@@ -43,8 +48,13 @@ inline ULONG VeLumaEffectBlocks(ULONG ulEffect, const UCHAR* pucSource, PUCHAR p
 inline ULONG VeConvertRowPair(const UCHAR* pucTop, const UCHAR* pucBottom, PUCHAR pucLumaTop, PUCHAR pucLumaBottom,
                               PUCHAR pucU, PUCHAR pucV, ULONG ulWidth)
 {
-    if (VeHasAvx2()) {
-        return VeAvx2::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaBottom, pucU, pucV, ulWidth);
+    if constexpr (kAvx2Compiled) {
+        if (VeHasAvx2()) {
+            return VeAvx2::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaBottom, pucU, pucV, ulWidth);
+        }
+    }
+    if (!CpuHasSse2()) {
+        return 0;
     }
     return VeHasSsse3() ? VeSsse3::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaBottom, pucU, pucV, ulWidth)
                         : VeSse2::ConvertRowPair(pucTop, pucBottom, pucLumaTop, pucLumaBottom, pucU, pucV, ulWidth);
@@ -52,8 +62,13 @@ inline ULONG VeConvertRowPair(const UCHAR* pucTop, const UCHAR* pucBottom, PUCHA
 
 inline ULONG VeToBgrRow(const UCHAR* pucLuma, const UCHAR* pucU, const UCHAR* pucV, PUCHAR pucRow, ULONG ulWidth)
 {
-    if (VeHasAvx2()) {
-        return VeAvx2::ToBgrRow(pucLuma, pucU, pucV, pucRow, ulWidth);
+    if constexpr (kAvx2Compiled) {
+        if (VeHasAvx2()) {
+            return VeAvx2::ToBgrRow(pucLuma, pucU, pucV, pucRow, ulWidth);
+        }
+    }
+    if (!CpuHasSse2()) {
+        return 0;
     }
     return VeHasSsse3() ? VeSsse3::ToBgrRow(pucLuma, pucU, pucV, pucRow, ulWidth)
                         : VeSse2::ToBgrRow(pucLuma, pucU, pucV, pucRow, ulWidth);

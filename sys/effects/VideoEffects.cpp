@@ -1,6 +1,7 @@
 // VideoEffects: life cycle, set-up with the work-buffer layout, checks of the
 // picture descriptors and the per-frame dispatcher.
 #include "effects/VideoEffects.h"
+#include "platform/KernelFloatingPoint.h"
 
 #include <cstring>
 
@@ -75,6 +76,7 @@ VOID VideoEffects::Reset()
 ULONG VideoEffects::Setup(const VE_IMAGE_DESCRIPTION* pOutput, const VE_IMAGE_DESCRIPTION* pOverlay,
                           const VE_IMAGE_DESCRIPTION* pMask, PVOID pWorkBuffer, PULONG pulWorkBytes)
 {
+    KorvalVerifyFloatingPointState("VideoEffects::Setup");
     if (pulWorkBytes == nullptr) {
         return VE_NULL_POINTER;
     }
@@ -171,6 +173,7 @@ ULONG VideoEffects::CheckPictures(PVE_PICTURE pSource, PVE_PICTURE pDestination)
 
 ULONG VideoEffects::RunEffect(ULONG ulEffect, PVE_PICTURE pSource, PVE_PICTURE pDestination)
 {
+    KorvalVerifyFloatingPointState("VideoEffects::RunEffect");
     const ULONG ulResult = CheckPictures(pSource, pDestination);
     if (ulResult != VE_SUCCESS) {
         return ulResult;
@@ -255,6 +258,7 @@ ULONG VideoEffects::FrostedGlass(PVE_PICTURE pSource, PVE_PICTURE pDestination) 
 BOOLEAN VideoEffects::ProcessEffect(PVOID pSource, ULONG ulSourceLength, PVOID pDestination,
                                     ULONG ulDestinationLength, ULONG ulEffect, PVOID pDeviceContext)
 {
+    KorvalVerifyFloatingPointState("VideoEffects::ProcessEffect");
     (void)pDeviceContext;
     using Operation = ULONG (VideoEffects::*)(PVE_PICTURE, PVE_PICTURE);
     static constexpr Operation kOperations[] = {

@@ -2,6 +2,7 @@
 // its mask. Overlay pixels are picked by fixed step patterns per output size
 // (nearest neighbour); each output line is blended from a gathered overlay line.
 #include "platform/CpuFeatures.h"
+#include "platform/KernelFloatingPoint.h"
 #include <emmintrin.h>
 #include <immintrin.h>
 
@@ -207,14 +208,17 @@ bool HasAvx2()
 
 } // namespace
 
-VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight, PUCHAR pucDestination,
-             ULONG ulBytes)
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+// 256 s + (p − s)(a + 1) = s (255 − a) + p (a + 1) ≤ 65280: exact in unsigned 16-bit lanes.
+ULONG BlendSse2(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight, PUCHAR pucDestination,
+                ULONG i, ULONG ulBytes)
 {
-    // 256 s + (p − s)(a + 1) = s (255 − a) + p (a + 1) ≤ 65280: exact in unsigned 16-bit lanes.
     const __m128i zero = _mm_setzero_si128();
     const __m128i full = _mm_set1_epi16(255);
     const __m128i one = _mm_set1_epi16(1);
-    ULONG i = HasAvx2() ? BlendAvx2(pucSource, pucPicture, pucWeight, pucDestination, ulBytes) : 0;
     for (; i + 16 <= ulBytes; i += 16) {
         const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i));
         const __m128i picture = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucPicture + i));
@@ -230,11 +234,29 @@ VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWe
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pucDestination + i), _mm_packus_epi16(halves[0], halves[1]));
     }
+    return i;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+VOID VeBlend(const UCHAR* pucSource, const UCHAR* pucPicture, const UCHAR* pucWeight, PUCHAR pucDestination,
+             ULONG ulBytes)
+{
+    ULONG i = 0;
+    if constexpr (kAvx2Compiled) {
+        i = HasAvx2() ? BlendAvx2(pucSource, pucPicture, pucWeight, pucDestination, ulBytes) : 0;
+    }
+    if (CpuHasSse2()) {
+        i = BlendSse2(pucSource, pucPicture, pucWeight, pucDestination, i, ulBytes);
+    }
     VeBlendReference(pucSource + i, pucPicture + i, pucWeight + i, pucDestination + i, ulBytes - i);
 }
 
 ULONG VideoEffects::Composite(PVE_PICTURE pOverlay, PVE_PICTURE pMask, PVE_PICTURE pSource, PVE_PICTURE pDestination)
 {
+    KorvalVerifyFloatingPointState("VideoEffects::Composite");
     if (pOverlay == nullptr || pMask == nullptr || pOverlay->pData == nullptr || pMask->pData == nullptr) {
         return VE_NULL_POINTER;
     }
@@ -324,6 +346,7 @@ ULONG VideoEffects::CompositeI420(const UCHAR* pucOverlay, const UCHAR* pucMask,
 
 ULONG VideoEffects::ConvertBgrToI420(PVE_PICTURE pSource, PVE_PICTURE pDestination)
 {
+    KorvalVerifyFloatingPointState("VideoEffects::ConvertBgrToI420");
     if (pSource == nullptr || pDestination == nullptr || pSource->pData == nullptr || pDestination->pData == nullptr) {
         return VE_NULL_POINTER;
     }

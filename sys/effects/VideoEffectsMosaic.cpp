@@ -1,6 +1,7 @@
 // Mosaic: square blocks of width / 30 pixels from pixel (1, 1), each filled with
 // its mean colour; the outermost rows and columns keep the source.
 #include <emmintrin.h>
+#include "platform/CpuFeatures.h"
 
 #include <cstring>
 
@@ -44,8 +45,13 @@ VOID FillBlock(PUCHAR pucDestination, SIZE_T cbStride, const MosaicBlock& block,
     }
 }
 
-// Adds one line's bytes to the 16-bit column sums.
-VOID AccumulateLine(const UCHAR* pucLine, PUSHORT pusSums, ULONG ulBytes)
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+ULONG AccumulateLineSse2(const UCHAR* pucLine, PUSHORT pusSums, ULONG ulBytes)
 {
     const __m128i zero = _mm_setzero_si128();
     ULONG i = 0;
@@ -56,6 +62,19 @@ VOID AccumulateLine(const UCHAR* pucLine, PUSHORT pusSums, ULONG ulBytes)
         _mm_storeu_si128(pLow, _mm_add_epi16(_mm_loadu_si128(pLow), _mm_unpacklo_epi8(bytes, zero)));
         _mm_storeu_si128(pHigh, _mm_add_epi16(_mm_loadu_si128(pHigh), _mm_unpackhi_epi8(bytes, zero)));
     }
+    return i;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
+
+// Adds one line's bytes to the 16-bit column sums.
+VOID AccumulateLine(const UCHAR* pucLine, PUSHORT pusSums, ULONG ulBytes)
+{
+    ULONG i = CpuHasSse2() ? AccumulateLineSse2(pucLine, pusSums, ulBytes) : 0;
     for (; i < ulBytes; ++i) {
         pusSums[i] = static_cast<USHORT>(pusSums[i] + pucLine[i]);
     }

@@ -1,6 +1,7 @@
 // Relief and the Sobel sketches. Both work on the picture as one run of bytes:
 // a neighbour is 3 bytes (one pixel) or one line away, across line breaks too.
 #include <immintrin.h>
+#include "platform/CpuFeatures.h"
 
 #include <cstring>
 
@@ -61,6 +62,12 @@ VOID SketchBytesReference(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PT
     }
 }
 
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
+
 inline __m128i LoadWords(const UCHAR* pucAt, bool bHigh)
 {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucAt));
@@ -90,6 +97,12 @@ inline __m128i SketchWords(const UCHAR* pucAt, SIZE_T cbStride, bool bHigh, __m1
     const __m128i edge = _mm_srl_epi16(_mm_add_epi16(AbsWords(gx), AbsWords(gy)), shift);
     return _mm_sub_epi16(_mm_set1_epi16(255), _mm_min_epi16(edge, _mm_set1_epi16(255)));
 }
+
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
 
 #define VE_AVX2 __attribute__((target("avx2")))
 
@@ -143,6 +156,8 @@ VOID SketchEdges(PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight)
 
 } // namespace
 
+KORVAL_SSE2_BEGIN
+
 LONG_PTR VeSketchBlocksSse2(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PTR lStride, LONG_PTR lFrom,
                             LONG_PTR lTo, ULONG ulShift)
 {
@@ -155,6 +170,27 @@ LONG_PTR VeSketchBlocksSse2(const UCHAR* pucSource, PUCHAR pucDestination, LONG_
     }
     return i;
 }
+
+namespace {
+
+// The relief 16 bytes a step; returns the first byte not done.
+SIZE_T ReliefBlocksSse2(const UCHAR* pucSource, PUCHAR pucDestination, SIZE_T cbDistance, SIZE_T i, SIZE_T cbEnd)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mid = _mm_set1_epi16(kReliefMid);
+    for (; i + 16 <= cbEnd; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i));
+        const __m128i later = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i + cbDistance));
+        const __m128i low = _mm_sub_epi16(_mm_add_epi16(mid, _mm_unpacklo_epi8(later, zero)), _mm_unpacklo_epi8(here, zero));
+        const __m128i high = _mm_sub_epi16(_mm_add_epi16(mid, _mm_unpackhi_epi8(later, zero)), _mm_unpackhi_epi8(here, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pucDestination + i), _mm_packus_epi16(low, high));
+    }
+    return i;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
 
 VE_AVX2 LONG_PTR VeSketchBlocksAvx2(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PTR lStride, LONG_PTR lFrom,
                                     LONG_PTR lTo, ULONG ulShift)
@@ -188,15 +224,9 @@ VOID VeRelief(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULON
     }
     const SIZE_T cbDistance = 3 * static_cast<SIZE_T>(ulStride);
     const SIZE_T cbEnd = static_cast<SIZE_T>(ulHeight - 4) * ulStride;
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i mid = _mm_set1_epi16(kReliefMid);
     SIZE_T i = 4 * static_cast<SIZE_T>(ulStride);
-    for (; i + 16 <= cbEnd; i += 16) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i));
-        const __m128i later = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i + cbDistance));
-        const __m128i low = _mm_sub_epi16(_mm_add_epi16(mid, _mm_unpacklo_epi8(later, zero)), _mm_unpacklo_epi8(here, zero));
-        const __m128i high = _mm_sub_epi16(_mm_add_epi16(mid, _mm_unpackhi_epi8(later, zero)), _mm_unpackhi_epi8(here, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pucDestination + i), _mm_packus_epi16(low, high));
+    if (CpuHasSse2()) {
+        i = ReliefBlocksSse2(pucSource, pucDestination, cbDistance, i, cbEnd);
     }
     ReliefBytesReference(pucSource, pucDestination, cbDistance, i, cbEnd);
 }
@@ -224,8 +254,15 @@ VOID VeSketch(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULON
     const LONG_PTR lEnd = lTotal - lStride;
     // The first and last pixel of the run reach past the picture: done plainly.
     SketchBytesReference(pucSource, pucDestination, lStride, lTotal, lStride, lStride + 3, ulShift);
-    const LONG_PTR i = VeHasAvx2() ? VeSketchBlocksAvx2(pucSource, pucDestination, lStride, lStride + 3, lEnd - 3, ulShift)
-                                   : VeSketchBlocksSse2(pucSource, pucDestination, lStride, lStride + 3, lEnd - 3, ulShift);
+    LONG_PTR i = lStride + 3;
+    if constexpr (kAvx2Compiled) {
+        if (VeHasAvx2()) {
+            i = VeSketchBlocksAvx2(pucSource, pucDestination, lStride, lStride + 3, lEnd - 3, ulShift);
+        }
+    }
+    if (i == lStride + 3 && CpuHasSse2()) {
+        i = VeSketchBlocksSse2(pucSource, pucDestination, lStride, lStride + 3, lEnd - 3, ulShift);
+    }
     SketchBytesReference(pucSource, pucDestination, lStride, lTotal, i, lEnd, ulShift);
     SketchEdges(pucDestination, ulWidth, ulHeight);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "effects/EffectKernels.h"
+#include "platform/CpuFeatures.h"
 
 namespace {
 
@@ -40,6 +41,12 @@ ULONG BrightestPixel(const UCHAR* pucLine, ULONG ulStart, ULONG ulEnd)
 
 // Green sits at bytes 1, 4, 7 ... of every 48 bytes (16 pixels).
 constexpr ULONGLONG kGreenBits = 0x492492492492ull;
+
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
 
 inline VOID LoadBlock16(const UCHAR* pucAt, __m128i bytes[3])
 {
@@ -96,6 +103,12 @@ ULONG BrightestPixel16(const UCHAR* pucLine, ULONG ulStart, ULONG ulEnd)
     }
 }
 
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
+
 // Pixels ulFrom .. ulTo − 1 of a smear towards pucBright, which is ulDistance
 // pixels left of ulEnd. Each byte is kept only where the smear is larger: the
 // ratio terms never reach past the brighter value.
@@ -112,6 +125,12 @@ VOID SmearPixelsReference(const UCHAR* pucLine, PUCHAR pucOut, const UCHAR* pucB
         }
     }
 }
+
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
 
 // High 32 bits of each 32-bit lane times the multiplier: the Divider's quotient.
 inline __m128i DivideLanes(__m128i numerators, __m128i multiplier)
@@ -199,9 +218,9 @@ ULONG SmearPixels8(const UCHAR* pucLine, PUCHAR pucOut, const UCHAR* pucBright, 
     const ULONGLONG ullB = pucBright[0], ullG = pucBright[1], ullR = pucBright[2];
     const __m128i zero = _mm_setzero_si128();
     const __m128i bright[3] = {
-        _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>((ullB | ullG << 8 | ullR << 16) * ullRepeat)), zero),
-        _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>((ullR | ullB << 8 | ullG << 16) * ullRepeat)), zero),
-        _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>((ullG | ullR << 8 | ullB << 16) * ullRepeat)), zero)};
+        _mm_unpacklo_epi8(_mm_set_epi64x(0, static_cast<long long>((ullB | ullG << 8 | ullR << 16) * ullRepeat)), zero),
+        _mm_unpacklo_epi8(_mm_set_epi64x(0, static_cast<long long>((ullR | ullB << 8 | ullG << 16) * ullRepeat)), zero),
+        _mm_unpacklo_epi8(_mm_set_epi64x(0, static_cast<long long>((ullG | ullR << 8 | ullB << 16) * ullRepeat)), zero)};
     if (ulTo - ulFrom < 8) {
         return ulFrom;
     }
@@ -224,6 +243,12 @@ ULONG SmearPixels8(const UCHAR* pucLine, PUCHAR pucOut, const UCHAR* pucBright, 
         }
     }
 }
+
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
 
 template <bool kFast>
 VOID SmearSegment(const UCHAR* pucLine, PUCHAR pucOut, ULONG ulStart, ULONG ulEnd)
@@ -268,6 +293,10 @@ VOID Streaks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG
 
 VOID VeStreaks(const UCHAR* pucSource, PUCHAR pucDestination, ULONG ulWidth, ULONG ulHeight)
 {
+    if (!CpuHasSse2()) {
+        Streaks<false>(pucSource, pucDestination, ulWidth, ulHeight);
+        return;
+    }
     Streaks<true>(pucSource, pucDestination, ulWidth, ulHeight);
 }
 

@@ -1,5 +1,6 @@
 // Per-pixel effects: negative, black and white, tints, grey, solarise and sepia.
 #include "effects/EffectKernels.h"
+#include "platform/CpuFeatures.h"
 #include "effects/SimdDispatch.h"
 #include <emmintrin.h>
 #include "effects/VideoEffects.h"
@@ -80,7 +81,11 @@ VOID VeNegativeReference(const UCHAR* pucSource, PUCHAR pucDestination, SIZE_T c
     }
 }
 
-VOID VeNegative(const UCHAR* pucSource, PUCHAR pucDestination, SIZE_T cbBytes)
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+SIZE_T NegativeSse2(const UCHAR* pucSource, PUCHAR pucDestination, SIZE_T cbBytes)
 {
     const __m128i ones = _mm_set1_epi8(-1);
     SIZE_T i = 0;
@@ -88,6 +93,16 @@ VOID VeNegative(const UCHAR* pucSource, PUCHAR pucDestination, SIZE_T cbBytes)
         const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucSource + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pucDestination + i), _mm_xor_si128(in, ones));
     }
+    return i;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+VOID VeNegative(const UCHAR* pucSource, PUCHAR pucDestination, SIZE_T cbBytes)
+{
+    const SIZE_T i = CpuHasSse2() ? NegativeSse2(pucSource, pucDestination, cbBytes) : 0;
     VeNegativeReference(pucSource + i, pucDestination + i, cbBytes - i);
 }
 

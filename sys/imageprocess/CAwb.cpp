@@ -1,7 +1,7 @@
 #include "platform/CpuFeatures.h"
 #include "imageprocess/CAwb.h"
 
-#include <cmath>
+#include "runtime/KernelMath.h"
 #include <cstring>
 
 #include "imageprocess/CAwbKernels.h"
@@ -138,18 +138,23 @@ void CAwb::Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHOR
                             static_cast<double>(limits.ucLowerLuma), static_cast<double>(limits.ucULimit),
                             static_cast<double>(limits.ucVLimit), static_cast<double>(limits.ucUVLimit)};
     double sums[3] = {0.0, 0.0, 0.0};
-    if (!bReference && CpuHasAvx2() && AwbSumsExactInAnyOrder(sampling)) {
-        AwbSumGreyAvx2(pBayer, sampling, sums);
-    } else {
+    bool bSummed = false;
+    if constexpr (kAvx2Compiled) {
+        if (!bReference && CpuHasAvx2() && AwbSumsExactInAnyOrder(sampling)) {
+            AwbSumGreyAvx2(pBayer, sampling, sums);
+            bSummed = true;
+        }
+    }
+    if (!bSummed) {
         AwbSumGreyReference(pBayer, sampling, sums);
     }
     if (sums[1] > kEnoughGrey && sums[0] != 0.0 && sums[2] != 0.0) {
         relR += (sums[1] * relR / sums[0] - relR) * m_dSpeed;
         relB += (sums[1] * relB / sums[2] - relB) * m_dSpeed;
     }
-    pusNextGain[0] = static_cast<USHORT>(std::trunc(Limit(relR) * 128.0));
+    pusNextGain[0] = static_cast<USHORT>(KorvalTrunc(Limit(relR) * 128.0));
     pusNextGain[1] = 128;
-    pusNextGain[2] = static_cast<USHORT>(std::trunc(Limit(relB) * 128.0));
+    pusNextGain[2] = static_cast<USHORT>(KorvalTrunc(Limit(relB) * 128.0));
 }
 
 // Above the maximum becomes the maximum, otherwise below the minimum becomes

@@ -1,5 +1,5 @@
 #include "platform/CpuFeatures.h"
-#include <cmath>
+#include "runtime/KernelMath.h"
 #include <immintrin.h>
 
 #include "imageprocess/CAwbKernels.h"
@@ -14,8 +14,8 @@ void AwbSumGreyBlock(const UCHAR* pCell, const tagAwbSampling& s, double adSums[
     double blueScaled = blue * s.dKb;
     double u = 0.5 * blueScaled - (0.169 * redScaled + 0.331 * green);
     double v = 0.5 * redScaled - 0.418 * green - 0.082 * blueScaled;
-    if (luma <= s.dUpperLuma && luma >= s.dLowerLuma && std::fabs(u) <= s.dULimit && std::fabs(v) <= s.dVLimit &&
-        std::fabs(u + v) <= s.dUVLimit) {
+    if (luma <= s.dUpperLuma && luma >= s.dLowerLuma && KorvalFabs(u) <= s.dULimit && KorvalFabs(v) <= s.dVLimit &&
+        KorvalFabs(u + v) <= s.dUVLimit) {
         adSums[0] += red * s.dGain[0];
         adSums[1] += green * s.dGain[1];
         adSums[2] += blue * s.dGain[2];

@@ -1,7 +1,7 @@
 #include "platform/CpuFeatures.h"
 #include "imageprocess/CColorProcess.h"
 
-#include <cmath>
+#include "runtime/KernelMath.h"
 #include <cstring>
 
 #include "imageprocess/CInterpolation.h"
@@ -39,7 +39,7 @@ void Multiply(const double* left, const double* right, double* product)
 // extreme settings cannot make the conversion undefined.
 SHORT ToQ13(double value)
 {
-    double scaled = std::trunc(value * 8192.0);
+    double scaled = KorvalTrunc(value * 8192.0);
     if (!(scaled > -32768.0)) {
         return scaled == scaled ? -32768 : 0;
     }
@@ -133,7 +133,7 @@ void CColorProcess::BuildGains(const tagIpColorParameters& sParameters)
 {
     for (int i = 0; i < 3; ++i) {
         USHORT word = sParameters.usGain[i] > kLargestGainWord ? kLargestGainWord : sParameters.usGain[i];
-        m_asGainQ13[i] = static_cast<SHORT>(std::trunc(word / 128.0 * m_dFixedScale));
+        m_asGainQ13[i] = static_cast<SHORT>(KorvalTrunc(word / 128.0 * m_dFixedScale));
     }
     m_dGainR = sParameters.usGain[IP_GAIN_R] / 128.0;
     m_dGainB = sParameters.usGain[IP_GAIN_B] / 128.0;
@@ -151,8 +151,8 @@ void CColorProcess::BuildHueSaturation(const tagIpColorParameters& sParameters)
 {
     double angle = sParameters.usHue * m_dDegreeToRadian;
     double saturation = sParameters.usSaturation * 0.01;
-    double c = saturation * std::cos(angle);
-    double s = saturation * std::sin(angle);
+    double c = saturation * KorvalCos(angle);
+    double s = saturation * KorvalSin(angle);
     const double hs[9] = {1, 0, 0, 0, c, s, 0, -s, c};
     memcpy(m_adHs, hs, sizeof(hs));
 }
@@ -185,12 +185,7 @@ bool CColorProcess::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pP
     tagIpColorKernel kernel;
     memcpy(kernel.asGain, m_asGainQ13, sizeof(kernel.asGain));
     memcpy(kernel.asCoefficient, m_asCompositeQ13, sizeof(kernel.asCoefficient));
-    if (!bReference && CpuHasAvx2()) {
-        IpColorPassAvx2(pPaddedBayer, pGreenPlane, pPacked, m_ulWidth, m_ulHeight, ucPhase, &kernel);
-    } else {
-        IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, m_ulWidth, m_ulHeight, ucPhase,
-                             &kernel);
-    }
+    IpColorPass(pPaddedBayer, pGreenPlane, pPacked, m_ulWidth, m_ulHeight, ucPhase, &kernel, bReference);
     return true;
 }
 

@@ -31,6 +31,12 @@ constexpr UCHAR AvailableNeighbours(int lClass)
                               (bDown && bLeft) << kDownLeft | bLeft << kLeft);
 }
 
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
+
 inline __m128i Load16(const UCHAR* p)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -68,6 +74,24 @@ unsigned DefectActiveLanesSse2(const UCHAR* p, const UCHAR* pucConfidence, LONG_
     const __m128i vMarked = _mm_xor_si128(_mm_cmpeq_epi8(Load16(pucConfidence), vZero), vAll);
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(vMarked, _mm_and_si128(vFlat, vStandsOut))));
 }
+
+KORVAL_SSE2_END
+
+namespace {
+
+// Lanes of one block of 32 (AVX2) or 16 (SSE2) pixels.
+unsigned ActiveLanes(ULONG ulBlock, const UCHAR* p, const UCHAR* pucConfidence, LONG_PTR lStride,
+                     const tagDefectThresholds& sThresholds)
+{
+    if constexpr (kAvx2Compiled) {
+        if (ulBlock == 32) {
+            return DefectActiveLanesAvx2(p, pucConfidence, lStride, sThresholds);
+        }
+    }
+    return DefectActiveLanesSse2(p, pucConfidence, lStride, sThresholds);
+}
+
+} // namespace
 
 CDefect::CDefect()
     : m_sParameters{}, m_bOpened(0), m_ulWidth(0), m_ulHeight(0), m_ulPixels(0), m_ulTwoRows(0),
@@ -274,6 +298,28 @@ void CDefect::ScanRow(const UCHAR* pBayer, ULONG ulRow)
     }
 }
 
+// The plain path's filter, pixel by pixel from column 2: a pixel that is not
+// remembered and stands out from neither side of its first ring neighbour is
+// one the full rule leaves alone. Returns the first column not done.
+ULONG CDefect::ScanInteriorPlain(const UCHAR* pBayer, ULONG ulRow)
+{
+    const LONG_PTR w = m_ulWidth;
+    const UCHAR* pucRow = pBayer + ulRow * w;
+    const UCHAR* pucConfidence = m_pucConfidence + ulRow * w;
+    const LONG_PTR lFirst = kRingRow[0] * w + kRingColumn[0];
+    const int lHot = m_sParameters.ucHotMargin;
+    const int lCold = m_sParameters.ucColdMargin;
+    ULONG c = 2;
+    for (; c < m_ulWidthLimit; ++c) {
+        const int x = pucRow[c];
+        const int n = pucRow[static_cast<LONG_PTR>(c) + lFirst];
+        if (pucConfidence[c] != 0 || x > n + lHot || x + lCold < n) {
+            ScanPixel(pBayer, ulRow, c);
+        }
+    }
+    return c;
+}
+
 // Interior pixels in blocks of 16 or 32: a pixel can change state only when
 // it is flat and stands out, or already has confidence; only those take the
 // full per-pixel rule, in column order, so the lists come out as in ScanRow.
@@ -286,18 +332,19 @@ void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
     const UCHAR* pucConfidence = m_pucConfidence + ulRow * w;
     const tagDefectThresholds sThresholds = {m_ucFlatThreshold, m_sParameters.ucHotMargin,
                                              m_sParameters.ucColdMargin};
-    const bool bAvx2 = CpuHasAvx2();
-    const ULONG ulBlock = bAvx2 ? 32 : 16;
+    const ULONG ulBlock = CpuHasAvx2() ? 32 : CpuHasSse2() ? 16 : 0;
     ULONG c = 0;
     for (; c < 2; ++c) {
         ScanPixel(pBayer, ulRow, c);
     }
+    if (ulBlock == 0) {
+        c = ScanInteriorPlain(pBayer, ulRow);
+    }
     // The last block is moved left to end at the last interior column; lanes
     // already scanned by the block before it are masked off.
-    while (c < m_ulWidthLimit && m_ulWidthLimit >= 2 + ulBlock) {
+    while (ulBlock != 0 && c < m_ulWidthLimit && m_ulWidthLimit >= 2 + ulBlock) {
         const ULONG ulStart = c + ulBlock <= m_ulWidthLimit ? c : m_ulWidthLimit - ulBlock;
-        unsigned uActive = bAvx2 ? DefectActiveLanesAvx2(pucRow + ulStart, pucConfidence + ulStart, w, sThresholds)
-                                 : DefectActiveLanesSse2(pucRow + ulStart, pucConfidence + ulStart, w, sThresholds);
+        unsigned uActive = ActiveLanes(ulBlock, pucRow + ulStart, pucConfidence + ulStart, w, sThresholds);
         uActive &= ~0u << (c - ulStart);
         while (uActive != 0) {
             const int k = __builtin_ctz(uActive);

@@ -48,6 +48,7 @@ private:
     void RemarkListed();
     void ScanRow(const UCHAR* pBayer, ULONG ulRow);
     void ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow);
+    ULONG ScanInteriorPlain(const UCHAR* pBayer, ULONG ulRow);
     void ScanPixel(const UCHAR* pBayer, ULONG ulRow, ULONG ulColumn);
     void CorrectListed(UCHAR* pBayer) const;
     UCHAR ClassOf(ULONG ulRow, ULONG ulColumn) const;

@@ -29,6 +29,7 @@ public:
     // Maps ulCount bytes through a 256-entry table: the fast path (AVX2 when
     // the processor has it) and the plain loop it is held to.
     static void MapBytes(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
+    static void MapBytesWords(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
     static void MapBytesReference(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
 
 private:
@@ -47,3 +48,6 @@ private:
     tagIpGammaParameters m_sParameters;
     ULONG m_ulTableBuilds;
 };
+
+// The AVX2 table look-up (host build only).
+void GammaMapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);

@@ -104,11 +104,7 @@ void MapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
 
 KORVAL_AVX2_END
 
-void CGamma::MapBytes(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
+void GammaMapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
 {
-    if (CpuHasAvx2()) {
-        MapBytesAvx2(pBuffer, ulCount, pucTable);
-    } else {
-        MapBytesReference(pBuffer, ulCount, pucTable);
-    }
+    MapBytesAvx2(pBuffer, ulCount, pucTable);
 }

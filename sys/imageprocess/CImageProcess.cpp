@@ -1,4 +1,5 @@
 #include "imageprocess/CImageProcess.h"
+#include "platform/KernelFloatingPoint.h"
 
 #include "imageprocess/CAwb.h"
 #include "imageprocess/CColorProcess.h"
@@ -6,6 +7,7 @@
 #include "imageprocess/CInterpolation.h"
 #include "imageprocess/CRearrange.h"
 #include "imageprocess/CSharpness.h"
+#include "platform/CpuFeatures.h"
 
 #include <cstring>
 #include <emmintrin.h>
@@ -48,6 +50,51 @@ bool SameGains(const tagIpInput& sInput, const tagIpInput& sNext)
 }
 
 } // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+// The metering sum 16 pixels at a time: every byte is shifted by its
+// channel's amount, then byte sums are taken with SAD.
+ULONG MeterSumSse2(const UCHAR* p, ULONG ulWidth, ULONG ulHeight, ULONG ulGap)
+{
+    const __m128i vQuarterMask = _mm_set1_epi8(0x3F);
+    const __m128i vHalfMask = _mm_set1_epi8(0x7F);
+    __m128i avGreen[3];
+    for (int k = 0; k < 3; ++k) {
+        alignas(16) char acMask[16];
+        for (int i = 0; i < 16; ++i) {
+            acMask[i] = static_cast<char>((16 * k + i) % 3 == 1 ? -1 : 0);
+        }
+        avGreen[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(acMask));
+    }
+    __m128i vTotal = _mm_setzero_si128();
+    ULONG ulSum = 0;
+    for (ULONG r = 0; r < ulHeight; ++r) {
+        ULONG c = 0;
+        for (; c + 16 <= ulWidth; c += 16, p += 48) {
+            for (int k = 0; k < 3; ++k) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+                const __m128i vQuarter = _mm_and_si128(_mm_srli_epi16(v, 2), vQuarterMask);
+                const __m128i vHalf = _mm_and_si128(_mm_srli_epi16(v, 1), vHalfMask);
+                const __m128i vWeighted =
+                    _mm_or_si128(_mm_and_si128(avGreen[k], vHalf), _mm_andnot_si128(avGreen[k], vQuarter));
+                vTotal = _mm_add_epi64(vTotal, _mm_sad_epu8(vWeighted, _mm_setzero_si128()));
+            }
+        }
+        for (; c < ulWidth; ++c, p += 3) {
+            ulSum += (p[0] >> 2) + (p[1] >> 1) + (p[2] >> 2);
+        }
+        p += ulGap;
+    }
+    return ulSum + static_cast<ULONG>(_mm_cvtsi128_si32(vTotal)) +
+           static_cast<ULONG>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(vTotal, vTotal)));
+}
+
+} // namespace
+
+KORVAL_SSE2_END
 
 CImageProcess::CImageProcess()
     : m_bOpened(0), m_sIpPara{}, m_ucFormat(0), m_ucSizeCode(0), m_ucPhase(0), m_ulWidth(0), m_ulHeight(0),
@@ -166,6 +213,7 @@ bool CImageProcess::OpenStages(UCHAR ucAwbMode)
 bool CImageProcess::Open(ULONG ulWidth, ULONG ulHeight, UCHAR ucBayerPhase, UCHAR ucFormat, UCHAR ucSizeCode,
                          UCHAR ucAwbMode, tagIpParameters sIpPara)
 {
+    KorvalVerifyFloatingPointState("CImageProcess::Open");
     if (m_bOpened) {
         DbgPrint("\tERROR: Try to ReOpen ImageProcess !\n");
         Release();
@@ -226,6 +274,7 @@ bool CImageProcess::Close()
 
 bool CImageProcess::SetParameters(tagIpParameters sIpPara)
 {
+    KorvalVerifyFloatingPointState("CImageProcess::SetParameters");
     // Percentages above 100 would put the window outside the frame.
     const ULONG ulWidthPercent = sIpPara.ucMeterWidth > 100 ? 100 : sIpPara.ucMeterWidth;
     const ULONG ulHeightPercent = sIpPara.ucMeterHeight > 100 ? 100 : sIpPara.ucMeterHeight;
@@ -283,6 +332,7 @@ bool CImageProcess::GetParameters(tagIpParameters* psIpPara)
 
 bool CImageProcess::Process(tagIpInput sIpInput, tagIpOutput* psIpOutput)
 {
+    KorvalVerifyFloatingPointState("CImageProcess::Process");
     bool bReady = true;
     if (!m_bOpened) {
         DbgPrint(" ERROR: ImageProcess not yet Opened !\n");
@@ -442,42 +492,20 @@ bool CImageProcess::Sharpen()
     return true;
 }
 
-// (B >> 2) + (G >> 1) + (R >> 2) summed 16 pixels at a time: every byte is
-// shifted by its channel's amount, then byte sums are taken with SAD.
+// Sum of (B >> 2) + (G >> 1) + (R >> 2) over the metering window.
 UCHAR CImageProcess::MeanLuma() const
 {
-    const __m128i vQuarterMask = _mm_set1_epi8(0x3F);
-    const __m128i vHalfMask = _mm_set1_epi8(0x7F);
-    __m128i avGreen[3];
-    for (int k = 0; k < 3; ++k) {
-        alignas(16) char acMask[16];
-        for (int i = 0; i < 16; ++i) {
-            acMask[i] = static_cast<char>((16 * k + i) % 3 == 1 ? -1 : 0);
-        }
-        avGreen[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(acMask));
-    }
-    __m128i vTotal = _mm_setzero_si128();
-    ULONG ulSum = 0;
     const UCHAR* p = m_pImageBuffer + m_ulMeterOffset;
-    for (ULONG r = 0; r < m_ulMeterHeight; ++r) {
-        ULONG c = 0;
-        for (; c + 16 <= m_ulMeterWidth; c += 16, p += 48) {
-            for (int k = 0; k < 3; ++k) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-                const __m128i vQuarter = _mm_and_si128(_mm_srli_epi16(v, 2), vQuarterMask);
-                const __m128i vHalf = _mm_and_si128(_mm_srli_epi16(v, 1), vHalfMask);
-                const __m128i vWeighted =
-                    _mm_or_si128(_mm_and_si128(avGreen[k], vHalf), _mm_andnot_si128(avGreen[k], vQuarter));
-                vTotal = _mm_add_epi64(vTotal, _mm_sad_epu8(vWeighted, _mm_setzero_si128()));
+    ULONG ulSum = 0;
+    if (CpuHasSse2()) {
+        ulSum = MeterSumSse2(p, m_ulMeterWidth, m_ulMeterHeight, m_ulMeterGap);
+    } else {
+        for (ULONG r = 0; r < m_ulMeterHeight; ++r, p += m_ulMeterGap) {
+            for (ULONG c = 0; c < m_ulMeterWidth; ++c, p += 3) {
+                ulSum += (p[0] >> 2) + (p[1] >> 1) + (p[2] >> 2);
             }
         }
-        for (; c < m_ulMeterWidth; ++c, p += 3) {
-            ulSum += (p[0] >> 2) + (p[1] >> 1) + (p[2] >> 2);
-        }
-        p += m_ulMeterGap;
     }
-    ulSum += static_cast<ULONG>(_mm_cvtsi128_si32(vTotal)) +
-             static_cast<ULONG>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(vTotal, vTotal)));
     return static_cast<UCHAR>(ulSum / m_ulMeterPixels);
 }
 

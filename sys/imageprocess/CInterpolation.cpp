@@ -37,11 +37,33 @@ bool CInterpolation::GeometryAcceptable(ULONG ulWidth, ULONG ulHeight)
 void CInterpolation::InterpolateGreen(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
                                       ULONG ulHeight, UCHAR ucPhase, bool bReference)
 {
-    if (!bReference && CpuHasAvx2()) {
-        IpGreenPassAvx2(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
-    } else {
-        IpGreenPassReference(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
+    if constexpr (kAvx2Compiled) {
+        if (!bReference && CpuHasAvx2()) {
+            IpGreenPassAvx2(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
+            return;
+        }
     }
+    if (!bReference && CpuHasSse2()) {
+        IpGreenPassSse2(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
+        return;
+    }
+    IpGreenPassReference(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
+}
+
+void IpColorPass(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked, ULONG ulWidth,
+                 ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor, bool bReference)
+{
+    if constexpr (kAvx2Compiled) {
+        if (!bReference && CpuHasAvx2()) {
+            IpColorPassAvx2(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor);
+            return;
+        }
+    }
+    if (!bReference && CpuHasSse2()) {
+        IpColorPassSse2(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor);
+        return;
+    }
+    IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor);
 }
 
 void CInterpolation::FillGreenFrame(PUCHAR pGreenPlane, ULONG ulWidth, ULONG ulHeight)
@@ -98,11 +120,7 @@ bool CInterpolation::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR p
     if (m_ucSmoothing == 1) {
         SmoothGreen(pGreenPlane, pPacked, width, height);
     }
-    if (!bReference && CpuHasAvx2()) {
-        IpColorPassAvx2(pPaddedBayer, pGreenPlane, pPacked, width, height, ucPhase, nullptr);
-    } else {
-        IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, width, height, ucPhase, nullptr);
-    }
+    IpColorPass(pPaddedBayer, pGreenPlane, pPacked, width, height, ucPhase, nullptr, bReference);
     return true;
 }
 

@@ -1,5 +1,5 @@
 // Inner passes of both demosaics, shared by CInterpolation and CColorProcess:
-// the plain per-pixel reference and the AVX2 version that must match it.
+// the plain per-pixel reference and the SSE2 and AVX2 versions that must match it.
 #pragma once
 
 #include "platform/CpuFeatures.h"
@@ -15,6 +15,8 @@ static_assert(sizeof(tagIpColorKernel) == 24);
 // Sizes below are image sizes; the planes are padded by 2 on every side.
 void IpGreenPassReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
                           ULONG ulHeight, UCHAR ucPhase);
+void IpGreenPassSse2(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
+                     ULONG ulHeight, UCHAR ucPhase);
 void IpGreenPassAvx2(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
                      ULONG ulHeight, UCHAR ucPhase);
 
@@ -23,8 +25,14 @@ void IpGreenPassAvx2(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidt
 void IpColorPassReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                           ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
                           const tagIpColorKernel* psColor);
+void IpColorPassSse2(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
+                     ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor);
 void IpColorPassAvx2(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                      ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor);
+
+// The colour pass this processor runs best (bReference: the plain one).
+void IpColorPass(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked, ULONG ulWidth,
+                 ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor, bool bReference);
 
 // Processes a span of 8-pixel groups [ulFirstGroup, ulEndGroup) of one image row.
 void IpColorPassRowReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,

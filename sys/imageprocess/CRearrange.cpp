@@ -31,7 +31,8 @@ void RearrangeRowReference(const UCHAR* packedRow, PUCHAR row, ULONG width, bool
     }
 }
 
-KORVAL_AVX2_BEGIN
+// Byte shuffles (SSSE3) on 128-bit registers.
+KORVAL_SSSE3_BEGIN
 
 // Shuffle masks that turn a group (read as bytes 0..15 and 8..23) into eight
 // BGR pixels, in order or mirrored: output bytes 0..15 and 16..23 each take
@@ -62,7 +63,7 @@ tagGroupShuffle MakeShuffle(bool mirror)
     return tagGroupShuffle{load(0), load(1), load(2), load(3)};
 }
 
-void RearrangeRowAvx2(const UCHAR* packedRow, PUCHAR row, ULONG width, bool mirror,
+void RearrangeRowSsse3(const UCHAR* packedRow, PUCHAR row, ULONG width, bool mirror,
                       const tagGroupShuffle& shuffle)
 {
     ULONG groups = width / kGroupPixels;
@@ -81,7 +82,7 @@ void RearrangeRowAvx2(const UCHAR* packedRow, PUCHAR row, ULONG width, bool mirr
     }
 }
 
-KORVAL_AVX2_END
+KORVAL_SSSE3_END
 
 } // namespace
 
@@ -112,7 +113,7 @@ bool CRearrange::Run(const UCHAR* pPacked, PUCHAR pImage, UCHAR ucMirror, UCHAR 
         return false;
     }
     bool mirror = ucMirror == 1;
-    bool fast = !bReference && CpuHasAvx2();
+    bool fast = !bReference && CpuHasSsse3();
     tagGroupShuffle shuffle{};
     if (fast) {
         shuffle = MakeShuffle(mirror);
@@ -123,7 +124,7 @@ bool CRearrange::Run(const UCHAR* pPacked, PUCHAR pImage, UCHAR ucMirror, UCHAR 
         const UCHAR* packedRow = pPacked + source * rowBytes;
         PUCHAR row = pImage + r * rowBytes;
         if (fast) {
-            RearrangeRowAvx2(packedRow, row, m_ulWidth, mirror, shuffle);
+            RearrangeRowSsse3(packedRow, row, m_ulWidth, mirror, shuffle);
         } else {
             RearrangeRowReference(packedRow, row, m_ulWidth, mirror);
         }

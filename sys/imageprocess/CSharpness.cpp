@@ -129,25 +129,28 @@ bool CSharpness::ProcessMMX(const SHORT* psSmooth, UCHAR* pucPicture) const
     return true;
 }
 
-// Eight pixels per step: the Laplacian, coring, limits and strength run on
-// 16-bit lanes; only the pixels that survive coring are written, one by one.
-void CSharpness::SharpenRow(const SHORT* psSmooth, UCHAR* pucPicture, ULONG ulRow) const
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+inline __m128i load(const SHORT* p)
 {
-    const LONG_PTR w = m_ulWidth;
-    const SHORT* psMid = psSmooth + ulRow * w;
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Eight pixels per step from column c: the Laplacian, coring, limits and
+// strength run on 16-bit lanes; only the pixels that survive coring are
+// written. Returns the first column not done.
+LONG_PTR SharpenRowSse2(const SHORT* psMid, UCHAR* pucRow, LONG_PTR w, LONG_PTR c, USHORT usSharpness, SHORT sUpper,
+                        SHORT sLower)
+{
     const SHORT* psUp = psMid - w;
     const SHORT* psDown = psMid + w;
-    UCHAR* pucRow = pucPicture + 3 * ulRow * w;
-    const __m128i vThreshold = _mm_set1_epi16(static_cast<SHORT>(m_usSharpness & 0xFF));
-    const __m128i vStrength = _mm_set1_epi16(static_cast<SHORT>(m_usSharpness >> 8));
-    const __m128i vUpper = _mm_set1_epi16(m_sUpperLimit);
-    const __m128i vLower = _mm_set1_epi16(m_sLowerLimit);
-    LONG_PTR c = 2;
-    if (CpuHasAvx2()) {
-        c = SharpenRowAvx2(psMid, pucRow, w, m_usSharpness, m_sUpperLimit, m_sLowerLimit);
-    }
+    const __m128i vThreshold = _mm_set1_epi16(static_cast<SHORT>(usSharpness & 0xFF));
+    const __m128i vStrength = _mm_set1_epi16(static_cast<SHORT>(usSharpness >> 8));
+    const __m128i vUpper = _mm_set1_epi16(sUpper);
+    const __m128i vLower = _mm_set1_epi16(sLower);
     for (; c + 8 <= w - 2; c += 8) {
-        auto load = [](const SHORT* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
         __m128i vSum = _mm_adds_epi16(_mm_adds_epi16(load(psUp + c - 1), load(psUp + c)), load(psUp + c + 1));
         vSum = _mm_adds_epi16(vSum, _mm_adds_epi16(load(psMid + c - 1), load(psMid + c + 1)));
         vSum = _mm_adds_epi16(vSum, _mm_adds_epi16(_mm_adds_epi16(load(psDown + c - 1), load(psDown + c)),
@@ -167,6 +170,30 @@ void CSharpness::SharpenRow(const SHORT* psSmooth, UCHAR* pucPicture, ULONG ulRo
         const __m128i vDelta = _mm_and_si128(_mm_srai_epi16(_mm_mullo_epi16(vLaplace, vStrength), 4), vKeep);
         AddToPixels(pucRow + 3 * c, vDelta);
     }
+    return c;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+// The widest vector path first, then one pixel at a time.
+void CSharpness::SharpenRow(const SHORT* psSmooth, UCHAR* pucPicture, ULONG ulRow) const
+{
+    const LONG_PTR w = m_ulWidth;
+    const SHORT* psMid = psSmooth + ulRow * w;
+    const SHORT* psUp = psMid - w;
+    const SHORT* psDown = psMid + w;
+    UCHAR* pucRow = pucPicture + 3 * ulRow * w;
+    LONG_PTR c = 2;
+    if constexpr (kAvx2Compiled) {
+        if (CpuHasAvx2()) {
+            c = SharpenRowAvx2(psMid, pucRow, w, m_usSharpness, m_sUpperLimit, m_sLowerLimit);
+        }
+    }
+    if (CpuHasSse2()) {
+        c = SharpenRowSse2(psMid, pucRow, w, c, m_usSharpness, m_sUpperLimit, m_sLowerLimit);
+    }
     const int lThreshold = m_usSharpness & 0xFF;
     const int lStrength = m_usSharpness >> 8;
     for (; c + 2 < w; ++c) {
@@ -174,6 +201,9 @@ void CSharpness::SharpenRow(const SHORT* psSmooth, UCHAR* pucPicture, ULONG ulRo
                          psDown[c] + psDown[c + 1];
         const int lLaplace = SaturateShort(SaturateShort(8 * psMid[c]) - SaturateShort(lSum));
         const int lDelta = SharpenDelta(lLaplace, lThreshold, lStrength, m_sUpperLimit, m_sLowerLimit);
+        if (lDelta == 0) {
+            continue; // cored: the pixel stays as it is
+        }
         UCHAR* pucPixel = pucRow + 3 * c;
         for (int k = 0; k < 3; ++k) {
             pucPixel[k] = AddClamped(pucPixel[k], lDelta);

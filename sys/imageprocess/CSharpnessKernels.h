@@ -13,6 +13,8 @@
 LONG_PTR SharpenRowAvx2(const SHORT* psMid, UCHAR* pucRow, LONG_PTR w, USHORT usSharpness, SHORT sUpper,
                         SHORT sLower);
 
+KORVAL_SSE2_BEGIN
+
 // Adds delta k to the three bytes of pixel k (k = 0..7, 24 bytes), limited to
 // 0..255: the eight 16-bit deltas are spread to 24 lanes with word shuffles.
 inline void AddToPixels(UCHAR* pucPixels, __m128i vDelta)
@@ -36,3 +38,4 @@ inline void AddToPixels(UCHAR* pucPixels, __m128i vDelta)
     _mm_storel_epi64(reinterpret_cast<__m128i*>(pucPixels + 16), _mm_packus_epi16(vSum2, vSum2));
 }
 
+KORVAL_SSE2_END

@@ -50,6 +50,34 @@ inline UCHAR ChromaVExact(LONG b, LONG g, LONG r)
     return static_cast<UCHAR>(static_cast<ULONG>(5000 * r - 4187 * g - 813 * b + 1284999) / 10000);
 }
 
+// The widest kernels this processor runs: AVX2, or SSSE3 on the SSE2 path.
+bool VectorRows()
+{
+    return CpuHasAvx2() || CpuHasSsse3();
+}
+
+void LumaRow(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount)
+{
+    if constexpr (kAvx2Compiled) {
+        if (CpuHasAvx2()) {
+            LumaRowAvx2(pucRow, pucY, ulCount);
+            return;
+        }
+    }
+    LumaRowSsse3(pucRow, pucY, ulCount);
+}
+
+void ChromaRow(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount)
+{
+    if constexpr (kAvx2Compiled) {
+        if (CpuHasAvx2()) {
+            ChromaRowAvx2(pucRow, pucU, pucV, ulCount);
+            return;
+        }
+    }
+    ChromaRowSsse3(pucRow, pucU, pucV, ulCount);
+}
+
 } // namespace
 
 UCHAR LumaOfPixel(ULONG ulBlue, ULONG ulGreen, ULONG ulRed)
@@ -86,12 +114,12 @@ bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG u
     UCHAR* pucU = pucI420 + cPixels;
     UCHAR* pucV = pucU + cPixels / 4;
     const SIZE_T cChromaWidth = ulWidth / 2;
-    const ULONG ulVectorPixels = CpuHasAvx2() ? (ulWidth & ~15u) : 0;
+    const ULONG ulVectorPixels = VectorRows() ? (ulWidth & ~15u) : 0;
     for (SIZE_T r = 0; r < ulHeight; ++r) {
         const UCHAR* pucRow = pucPicture + 3 * r * ulWidth;
         UCHAR* pucLuma = pucY + r * ulWidth;
         if (ulVectorPixels != 0) {
-            LumaRowAvx2(pucRow, pucLuma, ulVectorPixels);
+            LumaRow(pucRow, pucLuma, ulVectorPixels);
         }
         for (SIZE_T c = ulVectorPixels; c < ulWidth; ++c) {
             const UCHAR* p = pucRow + 3 * c;
@@ -102,7 +130,7 @@ bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG u
         }
         const SIZE_T iChroma = (r / 2) * cChromaWidth;
         if (ulVectorPixels != 0) {
-            ChromaRowAvx2(pucRow, pucU + iChroma, pucV + iChroma, ulVectorPixels);
+            ChromaRow(pucRow, pucU + iChroma, pucV + iChroma, ulVectorPixels);
         }
         for (SIZE_T c = ulVectorPixels / 2; c < cChromaWidth; ++c) {
             const UCHAR* p = pucRow + 6 * c;

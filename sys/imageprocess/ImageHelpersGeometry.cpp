@@ -37,8 +37,13 @@ inline ULONGLONG Load64(const UCHAR* p)
     return ullValue;
 }
 
-// Odd destination rows average the even rows around them, 16 bytes a step.
-void HalfSumRows(const UCHAR* pucUpper, const UCHAR* pucLower, UCHAR* pucOut, SIZE_T cbRow)
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+SIZE_T HalfSumRowsSse2(const UCHAR* pucUpper, const UCHAR* pucLower, UCHAR* pucOut, SIZE_T cbRow)
 {
     const __m128i vMask = _mm_set1_epi8(0x7F);
     SIZE_T i = 0;
@@ -49,6 +54,19 @@ void HalfSumRows(const UCHAR* pucUpper, const UCHAR* pucLower, UCHAR* pucOut, SI
                                           _mm_and_si128(_mm_srli_epi16(b, 1), vMask));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pucOut + i), vSum);
     }
+    return i;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
+
+// Odd destination rows average the even rows around them, 16 bytes a step.
+void HalfSumRows(const UCHAR* pucUpper, const UCHAR* pucLower, UCHAR* pucOut, SIZE_T cbRow)
+{
+    SIZE_T i = CpuHasSse2() ? HalfSumRowsSse2(pucUpper, pucLower, pucOut, cbRow) : 0;
     for (; i < cbRow; ++i) {
         pucOut[i] = HalfSum(pucUpper[i], pucLower[i]);
     }
@@ -65,7 +83,10 @@ void ScaleRow(const UCHAR* pucSource, UCHAR* pucOut, ULONG ulWidth, bool bLastRo
     const ULONG ulWordPixels = bLastRow ? (ulWidth >= 1 ? ulWidth - 1 : 0) : ulWidth;
     // The rule reads up to one pixel past the row (into the next row, or just
     // past the last one), and no further.
-    ULONG i = CpuHasAvx2() ? ScaleRowAvx2(pucSource, pucOut, ulWidth + 1) : 0;
+    ULONG i = 0;
+    if constexpr (kAvx2Compiled) {
+        i = CpuHasAvx2() ? ScaleRowAvx2(pucSource, pucOut, ulWidth + 1) : 0;
+    }
     for (; i + 1 < ulWordPixels; ++i) {
         const ULONGLONG x = Load64(pucSource + 3 * static_cast<SIZE_T>(i));
         const ULONGLONG h = (x >> 1) & ullHalfMask;
@@ -187,7 +208,10 @@ bool CImageHelpers::SubSampleBuffer(const UCHAR* pucPicture, UCHAR* pucReduced, 
         const UCHAR* pucUpper = pucPicture + 2 * r * cbSourceRow;
         const UCHAR* pucLower = pucUpper + cbSourceRow;
         UCHAR* pucOut = pucReduced + r * 3 * cOutPixels;
-        SIZE_T i = bAvx2 ? SubSampleRowAvx2(pucUpper, pucLower, pucOut, static_cast<ULONG>(cOutPixels)) : 0;
+        SIZE_T i = 0;
+        if constexpr (kAvx2Compiled) {
+            i = bAvx2 ? SubSampleRowAvx2(pucUpper, pucLower, pucOut, static_cast<ULONG>(cOutPixels)) : 0;
+        }
         for (; i < cOutPixels; ++i) {
             const UCHAR* a = pucUpper + 6 * i;
             const UCHAR* b = pucLower + 6 * i;

@@ -9,9 +9,12 @@
 // double-precision rule; and U, V of the left pixel of each pair.
 void LumaRowAvx2(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount);
 void ChromaRowAvx2(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount);
+void LumaRowSsse3(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount);
+void ChromaRowSsse3(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount);
 
 // The G byte of ulCount pixels (a multiple of 16).
 void GreenRowAvx2(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount);
+void GreenRowSsse3(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount);
 
 // Smooths row pucRow (rows above and below at +-ulWidth) from column 1 on, in
 // steps of 16 while the step stays left of the last column; returns the first

@@ -23,6 +23,12 @@ void CopyEdgeRows(SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight)
            psSmooth + static_cast<SIZE_T>(ulHeight - 2) * ulWidth, cbRow);
 }
 
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
+
 inline __m128i RowSum(const UCHAR* p)
 {
     const __m128i vZero = _mm_setzero_si128();
@@ -30,6 +36,36 @@ inline __m128i RowSum(const UCHAR* p)
     const __m128i vMid = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), vZero);
     const __m128i vRight = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1)), vZero);
     return _mm_add_epi16(_mm_add_epi16(vLeft, vRight), _mm_add_epi16(vMid, vMid));
+}
+
+// Eight columns per step from column c while a step ends left of the last
+// column; returns the first column not done.
+ULONG SmoothRowSse2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth, ULONG c)
+{
+    for (; c + 9 <= ulWidth; c += 8) {
+        const __m128i vMid = RowSum(pucRow + c);
+        __m128i vSum = _mm_add_epi16(RowSum(pucRow - ulWidth + c), RowSum(pucRow + ulWidth + c));
+        vSum = _mm_add_epi16(vSum, _mm_add_epi16(vMid, vMid));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(psRow + c), _mm_srli_epi16(vSum, 4));
+    }
+    return c;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
+
+ULONG SmoothRowVector(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth)
+{
+    ULONG c = 1;
+    if constexpr (kAvx2Compiled) {
+        if (CpuHasAvx2()) {
+            c = SmoothRowAvx2(pucRow, psRow, ulWidth);
+        }
+    }
+    return CpuHasSse2() ? SmoothRowSse2(pucRow, psRow, ulWidth, c) : c;
 }
 
 } // namespace
@@ -41,9 +77,17 @@ bool CImageHelpers::BGRtoY(const UCHAR* pucPicture, UCHAR* pucPlane, ULONG ulWid
     }
     const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
     SIZE_T i = 0;
-    if (CpuHasAvx2() && cPixels >= 16) {
-        i = cPixels & ~static_cast<SIZE_T>(15);
-        GreenRowAvx2(pucPicture, pucPlane, static_cast<ULONG>(i));
+    if (cPixels >= 16) {
+        if constexpr (kAvx2Compiled) {
+            if (CpuHasAvx2()) {
+                i = cPixels & ~static_cast<SIZE_T>(15);
+                GreenRowAvx2(pucPicture, pucPlane, static_cast<ULONG>(i));
+            }
+        }
+        if (i == 0 && CpuHasSsse3()) {
+            i = cPixels & ~static_cast<SIZE_T>(15);
+            GreenRowSsse3(pucPicture, pucPlane, static_cast<ULONG>(i));
+        }
     }
     for (; i < cPixels; ++i) {
         pucPlane[i] = pucPicture[3 * i + 1];
@@ -73,19 +117,12 @@ void CImageHelpers::SmoothBuffer(const UCHAR* pucPlane, SHORT* psSmooth, ULONG u
         memset(psSmooth, 0, static_cast<SIZE_T>(ulWidth) * ulHeight * sizeof(SHORT));
         return;
     }
-    const bool bAvx2 = CpuHasAvx2();
     for (ULONG r = 1; r + 1 < ulHeight; ++r) {
         const UCHAR* pucRow = pucPlane + static_cast<SIZE_T>(r) * ulWidth;
         SHORT* psRow = psSmooth + static_cast<SIZE_T>(r) * ulWidth;
         psRow[0] = 0;
         psRow[ulWidth - 1] = 0;
-        ULONG c = bAvx2 ? SmoothRowAvx2(pucRow, psRow, ulWidth) : 1;
-        for (; c + 9 <= ulWidth; c += 8) {
-            const __m128i vMid = RowSum(pucRow + c);
-            __m128i vSum = _mm_add_epi16(RowSum(pucRow - ulWidth + c), RowSum(pucRow + ulWidth + c));
-            vSum = _mm_add_epi16(vSum, _mm_add_epi16(vMid, vMid));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(psRow + c), _mm_srli_epi16(vSum, 4));
-        }
+        ULONG c = SmoothRowVector(pucRow, psRow, ulWidth);
         for (; c + 1 < ulWidth; ++c) {
             psRow[c] = static_cast<SHORT>(SmoothAt(pucRow + c, ulWidth));
         }

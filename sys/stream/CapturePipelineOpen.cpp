@@ -3,6 +3,7 @@
 // camera's first exposure and the orientation check. A failure releases
 // everything made so far.
 #include "ae/CAe.h"
+#include "runtime/FloatingPointState.h"
 #include "control/ParameterGate.h"
 #include "control/RegistrySettings.h"
 #include "decoder/FrameDecoder.h"
@@ -142,9 +143,11 @@ bool SetUpEffects(StreamContext* Stream)
     return Stream->Effects->Setup(&output, &overlay, &mask, Stream->EffectsWork, &workBytes) == VE_SUCCESS;
 }
 
+// The set-up builds the processors' tables: one floating-point bracket.
 bool BuildProcessingChain(StreamContext* Stream, const DeviceContext* Device)
 {
-    return AllocateFrameBuffers(Stream) && CreateProcessors(Stream) &&
+    CFloatingPointState floatingPoint;
+    return floatingPoint.Saved() && AllocateFrameBuffers(Stream) && CreateProcessors(Stream) &&
            Stream->Decoder->Open(Stream->RawWidth, Stream->RawHeight, 8) && OpenImageProcess(Stream, Device) &&
            OpenAutoExposure(Stream, Device) && SetUpEffects(Stream);
 }

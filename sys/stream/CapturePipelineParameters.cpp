@@ -2,6 +2,7 @@
 // stored tuning and the current user settings when the settings' checksum
 // held, otherwise from the built-in tuning.
 #include "control/PropertyRequest.h"
+#include "runtime/FloatingPointState.h"
 #include "stream/CapturePipeline.h"
 
 namespace {
@@ -213,6 +214,10 @@ bool OutputSizeCode(ULONG Width, ULONG Height, PUCHAR Code)
 
 bool InvertMirrorAndFlip(CImageProcess* ImageProcess)
 {
+    CFloatingPointState floatingPoint;
+    if (!floatingPoint.Saved()) {
+        return false;
+    }
     tagIpParameters parameters;
     if (!ImageProcess->GetParameters(&parameters)) {
         return false;

@@ -5,6 +5,7 @@
 #include "control/RegistrySettings.h"
 #include "decoder/FrameDecoder.h"
 #include "effects/VideoEffects.h"
+#include "runtime/FloatingPointState.h"
 #include "stream/CapturePipeline.h"
 #include "stream/OverlayFrames.h"
 #include "usb/CCameraRegisters.h"
@@ -114,13 +115,20 @@ bool ProcessRawFrame(StreamContext* Stream, DeviceContext* Device, ULONG Length,
         }
         Stream->RegistersOwed = FALSE;
     }
-    FollowOrientation(Stream, Device, FrameNumber);
-    if (!FrameUsable(Stream, Length)) {
-        return true;
-    }
     bool decoded = false;
     tagIpOutput ipOutput;
-    *Delivered = RunChain(Stream, Device, Length, &decoded, &ipOutput);
+    {
+        // One bracket per frame; a state that cannot be saved drops the frame.
+        CFloatingPointState floatingPoint;
+        if (!floatingPoint.Saved()) {
+            return true;
+        }
+        FollowOrientation(Stream, Device, FrameNumber);
+        if (!FrameUsable(Stream, Length)) {
+            return true;
+        }
+        *Delivered = RunChain(Stream, Device, Length, &decoded, &ipOutput);
+    }
     if (ProgramFrameResults(Stream, Device, decoded, ipOutput, *Delivered && ipOutput.bChanged != 0)) {
         return true;
     }

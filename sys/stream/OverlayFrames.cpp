@@ -2,6 +2,7 @@
 // checked outside the lock, then picture, its I420 form and mask replaced
 // together under the overlay lock.
 #include "stream/OverlayFrames.h"
+#include "runtime/FloatingPointState.h"
 
 #include "effects/VideoEffects.h"
 #include "stream/OverlayBitmap.h"
@@ -39,7 +40,9 @@ VOID ConvertPictureToI420(StreamContext* Stream)
     VE_PICTURE source = {sizeof(VE_PICTURE), Stream->OverlayBuffers[OverlayPicture], OVERLAY_PICTURE_BYTES, 0};
     VE_PICTURE destination = {sizeof(VE_PICTURE), Stream->OverlayBuffers[OverlayPictureI420], OVERLAY_I420_BYTES,
                               0};
-    if (Stream->Effects == nullptr || Stream->Effects->ConvertBgrToI420(&source, &destination) != VE_SUCCESS) {
+    CFloatingPointState floatingPoint;
+    if (Stream->Effects == nullptr || !floatingPoint.Saved() ||
+        Stream->Effects->ConvertBgrToI420(&source, &destination) != VE_SUCCESS) {
         memset(Stream->OverlayBuffers[OverlayPictureI420], 0, Stream->OverlayBufferSizes[OverlayPictureI420]);
     }
 }

@@ -3,6 +3,7 @@
 // RawFrameLock (always taken inside CollectLock, never the other way), and
 // the reader that copies out the newest one.
 #include "usb/CUsbCamera.h"
+#include "runtime/FloatingPointState.h"
 #include "usb/FrameCollector.h"
 #include "usb/SpinLockByIrql.h"
 
@@ -37,13 +38,21 @@ VOID CUsbCamera::CollectTransfer(tagTransferContext* context)
     tagFrameCollector collector = {CollectBuffer, CollectWrite, CollectBuffer + FrameBufferBytes,
                                    MarkerSkipBytes, CollectLength, CollectState, FrameOpen,
                                    HandOverFrame, this};
+    // One bracket per transfer for the SIMD marker search; without a saved
+    // state the plain collector does the same work.
+    CFloatingPointState floatingPoint;
     for (ULONG i = 0; i < VIDEO_PACKETS_PER_TRANSFER; ++i) {
         const USBD_ISO_PACKET_DESCRIPTOR& packet = transfer.IsoPacket[i];
         if (packet.Offset >= VIDEO_DATA_BYTES) {
             continue;
         }
         const ULONG room = VIDEO_DATA_BYTES - packet.Offset;
-        CollectPacket(&collector, context->pData + packet.Offset, packet.Length < room ? packet.Length : room);
+        const ULONG length = packet.Length < room ? packet.Length : room;
+        if (floatingPoint.Saved()) {
+            CollectPacket(&collector, context->pData + packet.Offset, length);
+        } else {
+            CollectPacketReference(&collector, context->pData + packet.Offset, length);
+        }
     }
     CutLongFrame(&collector, RAW_FRAME_CUT_BYTES);
     CollectWrite = collector.pWrite;

@@ -4,6 +4,8 @@
 // followed by any other byte is body either way, so the search skips it;
 // bright raw lines are full of such FF bytes.
 #include "usb/FrameCollectorSteps.h"
+#include "platform/KernelFloatingPoint.h"
+#include "platform/CpuFeatures.h"
 
 #include <emmintrin.h>
 
@@ -30,9 +32,15 @@ UCHAR MarkerByte(tagFrameCollector* Collector, UCHAR State, UCHAR Byte)
     return COLLECT_SEARCH;
 }
 
-// The first FF followed by another FF, or a last byte FF that the next
-// packet may continue; End when there is none.
-const UCHAR* FindMarkerStart(const UCHAR* Data, const UCHAR* End)
+} // namespace
+
+KORVAL_SSE2_BEGIN
+
+namespace {
+
+// Sixteen bytes a step while 17 remain: the first FF FF pair, or where the
+// steps stopped.
+const UCHAR* FindPairSse2(const UCHAR* Data, const UCHAR* End)
 {
     const __m128i ff = _mm_set1_epi8(static_cast<char>(0xFF));
     while (End - Data > 16) {
@@ -43,6 +51,22 @@ const UCHAR* FindMarkerStart(const UCHAR* Data, const UCHAR* End)
             return Data + __builtin_ctz(static_cast<unsigned>(pairs));
         }
         Data += 16;
+    }
+    return Data;
+}
+
+} // namespace
+
+KORVAL_SSE2_END
+
+namespace {
+
+// The first FF followed by another FF, or a last byte FF that the next
+// packet may continue; End when there is none.
+const UCHAR* FindMarkerStart(const UCHAR* Data, const UCHAR* End)
+{
+    if (CpuHasSse2()) {
+        Data = FindPairSse2(Data, End);
     }
     for (; Data < End; ++Data) {
         if (Data[0] == 0xFF && (Data + 1 == End || Data[1] == 0xFF)) {
@@ -99,6 +123,7 @@ const UCHAR* BlindRun(tagFrameCollector* Collector, const UCHAR* Data, const UCH
 
 VOID CollectPacket(tagFrameCollector* Collector, const UCHAR* Data, ULONG Length)
 {
+    KorvalVerifyFloatingPointState("CollectPacket");
     const UCHAR* end = Data + Length;
     while (Data < end) {
         const UCHAR state = Collector->ucState;

@@ -10,6 +10,7 @@
 #include "driver/StreamFormats.h"
 #include "host/kernel/platform.h"
 #include "host/streamclass/stream_class.h"
+#include "platform/CpuFeatures.h"
 #include "tools/korval/cli.h"
 #include "tools/korval/command_line.h"
 #include "tools/korval/json_writer.h"
@@ -54,6 +55,10 @@ void printRegistration(const HW_INITIALIZATION_DATA& record, std::ostream& out)
         << "  BufferAlignment          " << record.BufferAlignment << "\n"
         << "  TurnOffSynchronization   " << (record.TurnOffSynchronization ? "TRUE" : "FALSE") << "\n"
         << "  WdmLevel                 " << WdmLevel << "\n";
+    const CPU_FEATURES features = CpuDetectedFeatures();
+    out << "  pixel path               " << CpuPathName(CpuCurrentPath()) << " (processor: SSE2 "
+        << yesNo(features.Sse2) << ", SSSE3 " << yesNo(features.Ssse3) << ", AVX2 with YMM state "
+        << yesNo(features.Avx2) << ")\n";
 }
 
 void printFormats(const host::StreamClassDevice& device, std::ostream& out)

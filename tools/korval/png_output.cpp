@@ -1,3 +1,4 @@
+#include "runtime/FloatingPointState.h"
 #include "tools/korval/png_output.h"
 
 #include "control/I420ToBgr.h"
@@ -36,6 +37,7 @@ std::vector<std::uint8_t> rgbFromI420(std::span<const std::uint8_t> i420, int wi
         return {};
     }
     std::vector<std::uint8_t> bgr(pixels * 3);
+    CFloatingPointState floatingPoint; // the driver's conversion runs inside a saved state
     I420ToBgrBottomUp(i420.data(), bgr.data(), static_cast<ULONG>(width), static_cast<ULONG>(height));
     return rgbFromBottomUpBgr(bgr, width, height);
 }

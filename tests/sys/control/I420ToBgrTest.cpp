@@ -1,6 +1,7 @@
 #include "control/I420ToBgr.h"
 
 #include "SnapshotMachine.h"
+#include "support/floating_point_scope.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@ constexpr std::uint8_t kGuard = 0xA5;
 // they must agree. Returns the picture.
 Bytes convert(const Bytes& source, ULONG width, ULONG height)
 {
+    korval::testing::FloatingPointScope floatingPoint; // as the snapshot thread's bracket
     const std::size_t bytes = std::size_t{3} * width * height;
     Bytes fast(bytes + 64, kGuard);
     Bytes reference(bytes + 64, kGuard);
@@ -81,6 +83,7 @@ TEST(I420ToBgr, OddSizesStayInsideThePlanes)
 
 TEST(I420ToBgr, RefusesNullPointersAndWritesNothingForZeroSizes)
 {
+    korval::testing::FloatingPointScope floatingPoint;
     Bytes picture(12, kGuard);
     const Bytes source(6, 128);
     EXPECT_FALSE(I420ToBgrBottomUp(nullptr, picture.data(), 2, 2));

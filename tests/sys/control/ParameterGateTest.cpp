@@ -48,6 +48,7 @@ TEST_F(PropertyTest, SetsFromManyThreadsInterleaveWithFrameProcessing)
         output.pBuffer = frame.data();
         while (!stop.load()) {
             AcquireParameterGate(context_);
+            korval::testing::FloatingPointScope floatingPoint; // the pipeline's per-frame bracket
             EXPECT_TRUE(context_->Stream->ImageProcess->Process(input, &output));
             tagAeParameters parameters{};
             context_->Stream->AutoExposure->GetParameters(&parameters);
@@ -55,6 +56,10 @@ TEST_F(PropertyTest, SetsFromManyThreadsInterleaveWithFrameProcessing)
             ++frames;
         }
     });
+    // The changes must overlap frames, also on the slower plain pixel path.
+    while (frames.load() == 0) {
+        std::this_thread::yield();
+    }
     std::vector<std::thread> clients;
     for (int t = 0; t < 3; ++t) {
         clients.emplace_back([&, t] {

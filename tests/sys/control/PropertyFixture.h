@@ -5,6 +5,7 @@
 // CaptureOpen set. Overlay bitmaps live in a machine directory of the test.
 #pragma once
 
+#include "support/floating_point_scope.h"
 #include "ae/CAe.h"
 #include "control/RegistrySettings.h"
 #include "driver/AdapterHandlers.h"
@@ -156,6 +157,7 @@ protected:
         context_->Stream = stream;
         stream->ImageProcess = new CImageProcess;
         stream->AutoExposure = new CAe;
+        korval::testing::FloatingPointScope floatingPoint; // as the pipeline's set-up bracket
         ASSERT_TRUE(stream->ImageProcess->Open(352, 288, 0, IP_FORMAT_BGR24, IP_OUTPUT_CIF, 0, ip));
         tagAeOutput output{};
         ASSERT_TRUE(stream->AutoExposure->Open(352, 288, false, 0, ae, &output));

@@ -173,6 +173,7 @@ TEST_F(OverlayApply, FrameNumberZeroAndUnusablePicturesDeliverTheSource)
     Bytes shortDestination(source.size() - 1, 0x5A);
     EXPECT_FALSE(apply(source, shortDestination));
     EXPECT_TRUE(shortDestination == Bytes(source.size() - 1, 0x5A));
+    korval::testing::FloatingPointScope floatingPoint;
     EXPECT_FALSE(ApplyOverlayFrame(nullptr, 0, destination.data(), static_cast<ULONG>(destination.size()),
                                    device_.get()));
     EXPECT_FALSE(ApplyOverlayFrame(source.data(), 1, destination.data(), 1, nullptr));

@@ -1,3 +1,4 @@
+#include "support/floating_point_scope.h"
 #include "PipelineHarness.h"
 
 #include "control/ParameterGate.h"
@@ -280,6 +281,7 @@ TEST_F(PipelineTest, ParameterChangesUnderTheGateLandBetweenFrames)
             tagIpParameters parameters;
             if (stream_->ImageProcess->GetParameters(&parameters)) {
                 parameters.bMirror = parameters.bMirror ? 0 : 1;
+                korval::testing::FloatingPointScope floatingPoint; // as a property handler's bracket
                 stream_->ImageProcess->SetParameters(parameters);
                 ++changes;
             }

@@ -4,6 +4,7 @@
 // written into the machine's C: drive and named in the registry.
 #pragma once
 
+#include "support/floating_point_scope.h"
 #include "driver/Driver.h"
 #include "effects/EffectKernels.h"
 #include "effects/VideoEffects.h"
@@ -155,6 +156,7 @@ protected:
         VE_IMAGE_DESCRIPTION overlay = {24, OVERLAY_WIDTH, OVERLAY_HEIGHT, 24, format, OVERLAY_PICTURE_BYTES};
         VE_IMAGE_DESCRIPTION mask = {24, OVERLAY_WIDTH, OVERLAY_HEIGHT, 8, VE_FORMAT_BGR24, OVERLAY_MASK_BYTES};
         ULONG bytes = 0;
+        korval::testing::FloatingPointScope floatingPoint; // as the pipeline's set-up bracket
         ASSERT_EQ(stream->Effects->Setup(&output, &overlay, &mask, nullptr, &bytes), VE_SUCCESS);
         stream->EffectsWork = static_cast<PUCHAR>(KorvalAllocate(bytes));
         ASSERT_NE(stream->EffectsWork, nullptr);
@@ -211,6 +213,7 @@ protected:
     // Blends the current frame over source; the destination starts as `fill`.
     BOOLEAN apply(Bytes& source, Bytes& destination)
     {
+        korval::testing::FloatingPointScope floatingPoint; // the pipeline's per-frame bracket
         return ApplyOverlayFrame(source.data(), static_cast<ULONG>(source.size()), destination.data(),
                                  static_cast<ULONG>(destination.size()), device_.get());
     }

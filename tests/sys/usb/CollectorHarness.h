@@ -2,6 +2,7 @@
 // over, so tests can feed hand-made or random packets to either version.
 #pragma once
 
+#include "support/floating_point_scope.h"
 #include "usb/FrameCollector.h"
 
 #include <cstdint>
@@ -56,6 +57,7 @@ private:
         static_cast<CollectorUnderTest*>(context)->frames_.emplace_back(frame, frame + length);
     }
 
+    FloatingPointScope floatingPoint_; // as the video completion routine's bracket
     Bytes buffer_;
     Feed feed_;
     tagFrameCollector collector_{};

@@ -1,0 +1,42 @@
+// Test helpers of the kernel run time: a saved floating-point state for the
+// scope (what the driver's brackets give its processing classes), and a
+// lowered pixel path for the scope.
+#pragma once
+
+#include "platform/CpuFeatures.h"
+#include "platform/KernelFloatingPoint.h"
+
+#include <cstdlib>
+
+namespace korval::testing {
+
+class FloatingPointScope {
+public:
+    FloatingPointScope()
+    {
+        if (KeSaveFloatingPointState(&save_) < 0) {
+            std::abort();
+        }
+    }
+    ~FloatingPointScope() { KeRestoreFloatingPointState(&save_); }
+    FloatingPointScope(const FloatingPointScope&) = delete;
+    FloatingPointScope& operator=(const FloatingPointScope&) = delete;
+
+private:
+    KFLOATING_SAVE save_{};
+};
+
+class ForcedCpuPath {
+public:
+    explicit ForcedCpuPath(CPU_PATH limit) : path_(CpuFeaturesLimit(limit)) {}
+    ~ForcedCpuPath() { CpuFeaturesLimit(CpuPathAvx2); }
+    ForcedCpuPath(const ForcedCpuPath&) = delete;
+    ForcedCpuPath& operator=(const ForcedCpuPath&) = delete;
+
+    CPU_PATH path() const { return path_; }
+
+private:
+    CPU_PATH path_;
+};
+
+} // namespace korval::testing

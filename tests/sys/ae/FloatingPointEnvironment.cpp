@@ -1,0 +1,2 @@
+// The processing classes run inside the driver's floating-point bracket.
+#include "support/floating_point_environment.h"

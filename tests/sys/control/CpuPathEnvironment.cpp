@@ -1,0 +1,2 @@
+// The pixel path KORVAL_CPU_PATH chooses.
+#include "support/cpu_path_environment.h"
