@@ -6,6 +6,7 @@
 #include "decoder/FrameDecoder.h"
 #include "effects/VideoEffects.h"
 #include "host/kernel/platform.h"
+#include "runtime/FloatingPointState.h"
 #include "stream/CapturePipeline.h"
 #include "tools/korval/camera_properties.h"
 #include "tools/korval/capture_options.h"
@@ -208,6 +209,8 @@ int developFrames(const ProcessArguments& given, std::ostream& out, std::ostream
     ValidateSettings(device.get());
     int written = 0;
     {
+        // The pipeline's classes run only inside a saved floating-point state, as in the driver.
+        CFloatingPointState floatingPoint;
         Developer developer(*device, *options);
         auto sink = FrameSink::open(*options, out, error);
         if (!sink || !developer.open(error)) {

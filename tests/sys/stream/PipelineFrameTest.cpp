@@ -228,7 +228,10 @@ TEST_F(PipelineTest, ManualGainsReachTheCameraHeldToTheRegisterRange)
         tagIpParameters ip;
         ASSERT_TRUE(stream_->ImageProcess->GetParameters(&ip));
         ip.bAwb = 0;
-        ASSERT_TRUE(stream_->ImageProcess->SetParameters(ip));
+        {
+            korval::testing::FloatingPointScope floatingPoint; // as a property handler's bracket
+            ASSERT_TRUE(stream_->ImageProcess->SetParameters(ip));
+        }
         for (int i = 0; i < 2; ++i) {
             ReadRequest read = request();
             ASSERT_EQ(fillNext(read), STATUS_SUCCESS);
