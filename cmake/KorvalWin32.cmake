@@ -14,14 +14,19 @@ list(FILTER korval_sys_sources EXCLUDE REGEX "Avx2\\.cpp$")
 
 set(KORVAL_SYS_COMPILE_OPTIONS
   -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics
-  -Wall -Wextra -Werror -ffp-contract=off -march=i686)
+  -Wall -Wextra -Werror -ffp-contract=off -march=i686
+  # The x86 kernel stack is 12 KB, shared with the stream class and the USB
+  # stack below us at DISPATCH_LEVEL: no frame of ours may take a third of it.
+  -Wframe-larger-than=4096)
 
-# Known gap pending the kernel run-time work: these pixel loops still use SSE2
-# intrinsics outside per-function target attributes, so their files build with
-# -msse2 for now (scalar floating point stays on the x87, -mfpmath=387).
-set(korval_sys_pending_sse2 ${korval_sys_sources})
-list(FILTER korval_sys_pending_sse2 INCLUDE REGEX "/sys/(imageprocess|effects)/|/(FrameCollector|I420ToBgr)\\.cpp$")
-set_source_files_properties(${korval_sys_pending_sse2} PROPERTIES COMPILE_OPTIONS "-msse2;-mfpmath=387")
+# Floating point and SIMD only where they run inside a saved floating-point
+# state: the control paths are built so that they cannot touch those registers.
+# The pixel paths keep the x87 for scalar code (the plain path runs on any x86)
+# and enter SSE2 only in their own target regions.
+set(korval_sys_integer_only ${korval_sys_sources})
+list(FILTER korval_sys_integer_only INCLUDE REGEX "/sys/(driver|stream|usb|control|decoder)/|/CpuFeatures\.cpp$")
+list(FILTER korval_sys_integer_only EXCLUDE REGEX "/(FrameCollector|I420ToBgr)\.cpp$")
+set_source_files_properties(${korval_sys_integer_only} PROPERTIES COMPILE_OPTIONS "-mgeneral-regs-only")
 
 add_library(korval_sys_objects OBJECT ${korval_sys_sources})
 target_compile_definitions(korval_sys_objects PUBLIC KORVAL_WIN32 _X86_=1 i386=1 STD_CALL)

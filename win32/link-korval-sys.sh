@@ -11,6 +11,6 @@ if ! "$cxx" -o "$out" "$@" -Wl,--noinhibit-exec >"$log" 2>&1; then
     cat "$log" >&2
     exit 1
 fi
-grep -oE "undefined reference to \`[^']+'" "$log" | sed -E "s/^undefined reference to \`(.*)'$/\1/" |
-    sort -u >"${out%.sys}.unresolved"
+{ grep -oE "undefined reference to \`[^']+'" "$log" || true; } |
+    sed -E "s/^undefined reference to \`(.*)'$/\1/" | sort -u >"${out%.sys}.unresolved"
 grep -v "undefined reference" "$log" | grep -iE "warning|error" >&2 || true

@@ -37,6 +37,13 @@ bool OsSavesYmm()
     return (ulLow & 0x6) == 0x6;
 }
 
+// cpuid by hand: the DDK's intrinsic headers declare a __cpuid of their own
+// that hides the compiler's macro of the same name.
+VOID Cpuid(unsigned uLeaf, unsigned uSubLeaf, unsigned& a, unsigned& b, unsigned& c, unsigned& d)
+{
+    __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(uLeaf), "c"(uSubLeaf));
+}
+
 UCHAR DetectFeatures()
 {
     unsigned a = 0, b = 0, c = 0, d = 0;
@@ -45,7 +52,7 @@ UCHAR DetectFeatures()
     if (uMaxLeaf < 1) {
         return 0;
     }
-    __cpuid(1, a, b, c, d);
+    Cpuid(1, 0, a, b, c, d);
     UCHAR ucFeatures = 0;
     if (d & bit_SSE2) {
         ucFeatures |= 1;
@@ -55,7 +62,7 @@ UCHAR DetectFeatures()
     }
     const bool bAvxUsable = (c & bit_OSXSAVE) != 0 && (c & bit_AVX) != 0 && OsSavesYmm();
     if (bAvxUsable && uMaxLeaf >= 7) {
-        __cpuid_count(7, 0, a, b, c, d);
+        Cpuid(7, 0, a, b, c, d);
         if (b & bit_AVX2) {
             ucFeatures |= 4;
         }

@@ -9,16 +9,6 @@
 
 #include "platform/RingZeroFiles.h"
 
-// Known gap pending the kernel run-time work: a 64-bit move into the low half
-// of an SSE2 register, which the compiler offers only to x64 code.
-#if defined(__SSE2__) && !defined(__x86_64__)
-#include <emmintrin.h>
-inline __m128i _mm_cvtsi64_si128(long long value)
-{
-    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&value));
-}
-#endif
-
 // Routines newer than the WDM levels the driver claims: calls go through
 // platform/win32/LateKernelRoutines.cpp, which finds them at run time.
 extern "C" VOID NTAPI KorvalIoReuseIrp(PIRP Irp, NTSTATUS Status);
