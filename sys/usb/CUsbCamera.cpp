@@ -20,7 +20,7 @@ VOID InitializeLockedUlong(tagLockedUlong* Value)
 CUsbCamera::CUsbCamera()
     : MarkerSkipBytes(0), PipeHandle{}, PipeMaxPacket{}, Device(nullptr), FramePixels(0),
       FrameTimeout(0), BusPower(USB_BUS_POWER_UNREAD), Width(0), Height(0), FrameBytes2(0),
-      FrameBytes3(0), BitsPerSample(0), CurrentAlternate(0), RequestLock{}, RequestIrp(nullptr),
+      FrameBytes3(0), BitsPerSample(0), CurrentAlternate(0), RequestLock{}, RequestIrp(nullptr), AbortIrp(nullptr), AbortUrb(nullptr),
       DeviceDescriptor{}, InterfaceDescriptor{}, EndpointDescriptor{}, ConfigDescriptor(nullptr),
       ConfigurationHandle(nullptr), RequestTimeout(USB_REQUEST_TIMEOUT), RawFrameLock(0),
       FrameBuffer{}, FrameLength{}, FrameBufferBytes(0), NewestFrame(0), FrameNumber(0),

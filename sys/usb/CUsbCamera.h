@@ -86,6 +86,9 @@ public:
     UCHAR CurrentAlternate;
     KSEMAPHORE RequestLock;
     PIRP RequestIrp;
+    // Reserved at Open for the pipe aborts, so that a stop never needs pool.
+    PIRP AbortIrp;
+    PURB AbortUrb;
     USB_DEVICE_DESCRIPTOR DeviceDescriptor;
     PUSB_INTERFACE_DESCRIPTOR InterfaceDescriptor[USB_ALTERNATE_SETTING_COUNT];
     PUSB_ENDPOINT_DESCRIPTOR EndpointDescriptor[USB_ALTERNATE_SETTING_COUNT][USB_MAX_ENDPOINTS];
@@ -171,5 +174,6 @@ private:
     VOID FreeConfigDescriptor();
     VOID StorePipes(const USBD_INTERFACE_INFORMATION& information, UCHAR alternate);
     bool PipeRequest(USHORT function, ULONG pipe, bool ownIrp);
+    bool AbortPipe(ULONG pipe, bool checkDeviceState);
     bool IsConfigured();
 };
