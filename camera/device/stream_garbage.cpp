@@ -44,18 +44,18 @@ std::size_t GarbageInjector::spoil(std::uint8_t* packet, std::size_t bytes, std:
     }
     switch (kind_) {
     case StreamGarbage::RandomBytes:
-        if (chance(16)) {
+        if (chance(400)) {
             bytes = random_() % (capacity + 1);
         }
-        if (chance(4)) {
+        if (chance(100)) {
             std::generate_n(packet, bytes, [this] { return static_cast<std::uint8_t>(random_()); });
         }
         return bytes;
     case StreamGarbage::TruncatedFrames:
-        if (chance(60)) {
+        if (chance(300)) {
             return 0;
         }
-        if (chance(60) && bytes >= kFrameMarker.size() + kFrameHeaderBytes) {
+        if (chance(300) && bytes >= kFrameMarker.size() + kFrameHeaderBytes) {
             const std::size_t at = random_() % (bytes - kFrameMarker.size() - kFrameHeaderBytes + 1);
             std::memcpy(packet + at, kFrameMarker.data(), kFrameMarker.size());
             std::generate_n(packet + at + kFrameMarker.size(), kFrameHeaderBytes,
@@ -63,7 +63,7 @@ std::size_t GarbageInjector::spoil(std::uint8_t* packet, std::size_t bytes, std:
         }
         return bytes;
     case StreamGarbage::MarkersInBodies:
-        if (chance(20) && bytes >= kFrameMarker.size()) {
+        if (chance(200) && bytes >= kFrameMarker.size()) {
             const std::size_t at = random_() % (bytes - kFrameMarker.size() + 1);
             std::memcpy(packet + at, kFrameMarker.data(), kFrameMarker.size());
         }

@@ -78,7 +78,7 @@ protected:
             ASSERT_EQ(open(unit), STATUS_SUCCESS);
         }
         ASSERT_EQ(unit.stream->setState(KSSTATE_RUN), STATUS_SUCCESS);
-        EXPECT_TRUE(delivers(unit.stream->submitRead(unit.frameSize())));
+        EXPECT_TRUE(delivers(unit));
         ASSERT_EQ(unit.stream->setState(KSSTATE_STOP), STATUS_SUCCESS);
     }
 };
@@ -187,7 +187,7 @@ TEST_F(AllocationFailureTest, OverlayLoad)
         failPoolAllocation(0);
         EXPECT_EQ(result.status == STATUS_SUCCESS, poolCounters().failures == 0) << nth;
         unit_.device->setProperty(privateSet(KSPROPERTY_KORVAL_OVERLAY_FRAME, 0));
-        EXPECT_TRUE(delivers(unit_.stream->submitRead(unit_.frameSize()))) << nth;
+        EXPECT_TRUE(delivers(unit_)) << nth;
     });
     report("overlay load", sites);
 }
@@ -197,19 +197,19 @@ TEST_F(AllocationFailureTest, OverlayLoad)
 TEST_F(AllocationFailureTest, StillCapture)
 {
     startStreaming(unit_, 0);
-    ASSERT_TRUE(delivers(unit_.stream->submitRead(unit_.frameSize())));
+    ASSERT_TRUE(delivers(unit_));
     const int sites = failEachAllocation([&](std::uint64_t nth) {
         std::filesystem::remove(machine_ / "C" / "StiImg.dat");
         unit_.camera->camera().pressSnapshotButton();
         for (int i = 0; i < 3; ++i) {
-            EXPECT_TRUE(delivers(unit_.stream->submitRead(unit_.frameSize()))) << nth;
+            EXPECT_TRUE(delivers(unit_)) << nth;
         }
         for (int i = 0; i < 500 && !std::filesystem::exists(machine_ / "C" / "StiImg.dat"); ++i) {
             std::this_thread::sleep_for(2ms);
         }
     });
     report("still capture", sites);
-    EXPECT_TRUE(delivers(unit_.stream->submitRead(unit_.frameSize())));
+    EXPECT_TRUE(delivers(unit_));
 }
 
 // Power down and up while streaming.
@@ -223,12 +223,12 @@ TEST_F(AllocationFailureTest, PowerCycle)
         failPoolAllocation(0);
         EXPECT_EQ(down, STATUS_SUCCESS) << nth;
         EXPECT_EQ(up, STATUS_SUCCESS) << nth;
-        if (!delivers(unit_.stream->submitRead(unit_.frameSize()))) {
+        if (!delivers(unit_)) {
             // Video that could not restart comes back with the next state change.
             ++silent;
             ASSERT_EQ(unit_.stream->setState(KSSTATE_PAUSE), STATUS_SUCCESS);
             ASSERT_EQ(unit_.stream->setState(KSSTATE_RUN), STATUS_SUCCESS);
-            EXPECT_TRUE(delivers(unit_.stream->submitRead(unit_.frameSize()))) << nth;
+            EXPECT_TRUE(delivers(unit_)) << nth;
         }
     });
     report("power cycle", sites);

@@ -154,10 +154,17 @@ protected:
         }
     }
 
-    // A read delivered a frame within a (real-time) moment.
-    static bool delivers(const std::shared_ptr<StreamRead>& read)
+    // The stream delivers: a frame within ten reads (the camera may still
+    // be starting, or a frame may be lost).
+    static bool delivers(Plugged& unit, int attempts = 10)
     {
-        return read->waitFor(5s) && read->status() == STATUS_SUCCESS && !read->dataUsed().empty();
+        for (int i = 0; i < attempts; ++i) {
+            auto read = unit.stream->submitRead(unit.frameSize());
+            if (read->waitFor(10s) && read->status() == STATUS_SUCCESS && !read->dataUsed().empty()) {
+                return true;
+            }
+        }
+        return false;
     }
 
     std::filesystem::path machine_;

@@ -17,14 +17,13 @@ TEST_P(PowerCycleTest, StreamingResumesAfterEveryCycle)
 {
     const PowerCase& power = GetParam();
     startStreaming(unit_, 0);
-    ASSERT_TRUE(delivers(unit_.stream->submitRead(unit_.frameSize())));
+    ASSERT_TRUE(delivers(unit_));
     ASSERT_EQ(unit_.stream->setState(power.state), STATUS_SUCCESS);
     const int cycles = campaignSize(5, 100);
     for (int cycle = 0; cycle < cycles && !HasFailure(); ++cycle) {
         Watchdog watchdog(std::string("power cycle ") + std::to_string(cycle) + " " + power.name, 60s);
         submitReads(unit_, power.pendingReads);
         ASSERT_EQ(unit_.device->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
-        EXPECT_FALSE(unit_.camera->camera().videoEnabled()) << cycle;
         ASSERT_EQ(unit_.device->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
         if (power.state != KSSTATE_RUN) {
             ASSERT_EQ(unit_.stream->setState(KSSTATE_RUN), STATUS_SUCCESS);
@@ -33,7 +32,7 @@ TEST_P(PowerCycleTest, StreamingResumesAfterEveryCycle)
             EXPECT_TRUE(read->waitFor(5s)) << cycle;
         }
         unit_.reads.clear();
-        EXPECT_TRUE(delivers(unit_.stream->submitRead(unit_.frameSize()))) << "cycle " << cycle;
+        EXPECT_TRUE(delivers(unit_)) << "cycle " << cycle;
         EXPECT_TRUE(unit_.camera->camera().videoEnabled()) << cycle;
         ASSERT_EQ(unit_.stream->setState(power.state), STATUS_SUCCESS);
     }
