@@ -4,7 +4,7 @@
 # camera and tool sources (llvm-14). New inputs that reached coverage are
 # kept, minimised, under fuzz/corpus/<name> when KEEP=1.
 #   scripts/fuzz-campaign.sh BUILD_DIR SECONDS_PER_TARGET
-# BUILD_DIR is a clang build with -DKORVAL_FUZZERS=ON and
+# ONLY="a b" limits the run to those targets. BUILD_DIR is a clang build with -DKORVAL_FUZZERS=ON and
 # -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping".
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +17,7 @@ sources_of() {
     case $1 in
         capture_options) echo tools/korval/capture_options.cpp ;;
         data_intersection) echo sys/driver/DataIntersection.cpp sys/driver/StreamFormats.cpp ;;
-        device_properties) echo sys/control/*Propert*.cpp sys/control/*Live*.cpp ;;
+        device_properties) echo sys/control/*Properties.cpp sys/control/PropertySettings.cpp sys/control/*Live.cpp ;;
         frame_decoder) echo sys/decoder/*.cpp ;;
         isoch_stream) echo sys/usb/FrameCollector.cpp sys/usb/CUsbCameraFrames.cpp ;;
         overlay_bitmap) echo sys/stream/Overlay*.cpp ;;
@@ -33,11 +33,12 @@ printf '%-20s %12s %18s\n' target executions 'lines covered'
 for target in "$build"/fuzz_*; do
     [[ -x $target ]] || continue
     name=${target##*/fuzz_}
+    [[ -n ${ONLY:-} && " $ONLY " != *" $name "* ]] && continue
     work=$out/$name
     rm -rf "$work" && mkdir -p "$work/corpus"
     seeds=()
     [[ -d fuzz/corpus/$name ]] && seeds=(fuzz/corpus/"$name")
-    LLVM_PROFILE_FILE=$work/run.profraw "$target" -jobs=1 -workers=1 -max_total_time="$seconds" \
+    LLVM_PROFILE_FILE=$work/run.profraw "$target" -max_total_time="$seconds" \
         -print_final_stats=1 "$work/corpus" "${seeds[@]}" > "$work/log" 2>&1 || true
     runs=$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$' || echo 0)
     # Coverage of everything the run kept (seeds and new inputs).

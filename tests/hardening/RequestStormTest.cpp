@@ -7,6 +7,7 @@
 #include "hardening/RequestMix.h"
 
 #include <atomic>
+#include <cstring>
 #include <shared_mutex>
 #include <thread>
 
@@ -82,9 +83,11 @@ protected:
             reads.push_back(unit_.stream->submitRead(unit_.context().Stream->FrameSize + random() % 2));
             reads.back()->waitFor(std::chrono::milliseconds(random() % 10));
         } else if (op < 9) {
-            static const KSSTATE kStates[] = {KSSTATE_STOP, KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN,
-                                              static_cast<KSSTATE>(7)};
-            unit_.stream->setState(kStates[random() % 5]);
+            // Also a state beyond the enumeration, as a number in the SRB.
+            const std::uint32_t state = random() % 5 == 4 ? 7 : random() % 4;
+            unit_.stream->sendControl(SRB_SET_STREAM_STATE, [state](HW_STREAM_REQUEST_BLOCK& srb) {
+                std::memcpy(&srb.CommandData.StreamState, &state, sizeof(state));
+            });
         } else {
             KSSTATE state;
             unit_.stream->getState(&state);
