@@ -44,9 +44,11 @@ for target in "$build"/fuzz_*; do
     # Coverage of everything the run kept (seeds and new inputs).
     LLVM_PROFILE_FILE=$work/replay.profraw "$target" -runs=0 "$work/corpus" "${seeds[@]}" > /dev/null 2>&1 || true
     llvm-profdata-14 merge -sparse "$work"/*.profraw -o "$work/merged.profdata"
-    # shellcheck disable=SC2046
-    lines=$(llvm-cov-14 report "$target" -instr-profile="$work/merged.profdata" $(sources_of "$name") |
-        awk '/^TOTAL/ {printf "%d/%d (%s)", $8 - $9, $8, $10}')
+    # The per-file rows of the sources the target exists for, summed.
+    pattern=$(sources_of "$name" | sed 's/\./\\./g; s/\*/[^\/]*/g; s/ /$|/g; s/$/$/')
+    lines=$(llvm-cov-14 report "$target" -instr-profile="$work/merged.profdata" |
+        awk -v pattern="$pattern" '$1 ~ pattern {total += $8; missed += $9}
+            END {if (total) printf "%d/%d (%.1f%%)", total - missed, total, 100 * (total - missed) / total}')
     printf '%-20s %12s %18s\n' "$name" "$runs" "$lines"
     if [[ ${KEEP:-0} == 1 ]]; then
         mkdir -p "fuzz/corpus/$name"
