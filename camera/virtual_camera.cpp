@@ -132,7 +132,12 @@ std::size_t VirtualCamera::isochronousIn(std::uint8_t endpoint, std::uint8_t* bu
     if (endpoint != kVideoEndpointAddress || !streaming()) {
         return 0;
     }
-    return video_.takePacket(buffer, std::min<std::size_t>(capacity, videoPacketSize(alternate_)));
+    const std::size_t packetCapacity = std::min<std::size_t>(capacity, videoPacketSize(alternate_));
+    if (garbage_.inventsPacket()) {
+        return garbage_.invent(buffer, packetCapacity);
+    }
+    const std::size_t bytes = video_.takePacket(buffer, packetCapacity);
+    return garbage_.spoil(buffer, bytes, packetCapacity);
 }
 
 std::optional<std::size_t> VirtualCamera::interruptIn(std::uint8_t endpoint, std::uint8_t* buffer,
@@ -190,6 +195,12 @@ void VirtualCamera::corruptNextMarker()
 {
     std::lock_guard lock(mutex_);
     video_.corruptNextMarker();
+}
+
+void VirtualCamera::setStreamGarbage(StreamGarbage kind, std::uint32_t seed)
+{
+    std::lock_guard lock(mutex_);
+    garbage_.set(kind, seed);
 }
 
 void VirtualCamera::shortenNextRegisterRead()

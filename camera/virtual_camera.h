@@ -7,6 +7,7 @@
 
 #include "camera/device/descriptors.h"
 #include "camera/device/register_file.h"
+#include "camera/device/stream_garbage.h"
 #include "camera/device/video_stream.h"
 #include "camera/sensor/sensor.h"
 #include "host/usb/usb_device.h"
@@ -59,6 +60,8 @@ public:
     void spoilNextFrame();
     void corruptNextMarker();
     void shortenNextRegisterRead(); // answers 1 byte instead of 2
+    // Garbage in the isochronous stream until set back to None.
+    void setStreamGarbage(StreamGarbage kind, std::uint32_t seed = 1);
 
     // Observation
     std::uint8_t writtenRegister(unsigned address) const;
@@ -86,6 +89,7 @@ private:
     std::uint8_t alternate_ = 0;
     int buttonReports_ = 0;
     bool shortRead_ = false;
+    GarbageInjector garbage_;
 };
 
 } // namespace korval::camera

@@ -29,7 +29,7 @@ configure_and_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COM
     -DCMAKE_C_COMPILER=clang-14 -DKORVAL_SANITIZE=address -DKORVAL_BENCHMARKS=OFF -DKORVAL_FUZZERS=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
-scripts/fuzz.sh build/asan 20
+scripts/fuzz.sh build/asan 12
 
 echo "== thread sanitizer (concurrent code)"
 configure_and_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \

@@ -15,7 +15,24 @@ namespace {
 struct Block {
     std::size_t bytes;
     std::uint32_t tag;
+    std::size_t allocated; // with the guard bytes behind the block
 };
+
+// The bytes between a block's end and its allocation's end carry this
+// pattern, checked when the block is freed, as a special pool would catch a
+// write past the end.
+constexpr std::uint8_t kGuardByte = 0xA7;
+
+bool guardIntact(const void* block, const Block& info)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(block);
+    for (std::size_t i = info.bytes; i < info.allocated; ++i) {
+        if (bytes[i] != kGuardByte) {
+            return false;
+        }
+    }
+    return true;
+}
 
 struct PoolState {
     std::mutex mutex;
@@ -104,13 +121,15 @@ extern "C" PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE, SIZE_T NumberOfBytes, UL
         return nullptr;
     }
     // 16-byte alignment as the 64-bit pool gives; a zero-byte request still gets a block.
-    void* block = std::aligned_alloc(16, ((NumberOfBytes + 15) / 16) * 16 + 16);
+    const std::size_t allocated = ((NumberOfBytes + 15) / 16) * 16 + 16;
+    void* block = std::aligned_alloc(16, allocated);
     if (block == nullptr) {
         ++counters.failures;
         ++pool.total.failures;
         return nullptr;
     }
-    pool.blocks[block] = {NumberOfBytes, Tag};
+    std::memset(static_cast<std::uint8_t*>(block) + NumberOfBytes, korval::host::kGuardByte, allocated - NumberOfBytes);
+    pool.blocks[block] = {NumberOfBytes, Tag, allocated};
     for (auto* c : {&counters, &pool.total}) {
         ++c->allocations;
         ++c->outstandingBlocks;
@@ -132,6 +151,13 @@ void freeBlock(PVOID P, bool checkTag, ULONG Tag)
     if (checkTag && found->second.tag != Tag) {
         lock.unlock();
         korval::host::bugCheck("freeing pool with a tag other than its own");
+    }
+    if (!korval::host::guardIntact(P, found->second)) {
+        const std::string rule = "pool block overrun: written past the end of a block of " +
+                                 std::to_string(found->second.bytes) + " bytes, tag " +
+                                 korval::host::tagText(found->second.tag);
+        lock.unlock();
+        korval::host::bugCheck(rule);
     }
     auto& counters = pool.byTag[found->second.tag];
     for (auto* c : {&counters, &pool.total}) {

@@ -101,7 +101,15 @@ bool StreamContext::PipelineClose(DeviceContext* device)
         AcquireParameterGate(device);
     }
     ReleasePipeline(this);
-    ClearSizes(this);
+    if (device != nullptr) {
+        // The snapshot thread reads the frame size under the still-image lock.
+        KIRQL oldIrql;
+        KeAcquireSpinLock(&device->StillImageLock, &oldIrql);
+        ClearSizes(this);
+        KeReleaseSpinLock(&device->StillImageLock, oldIrql);
+    } else {
+        ClearSizes(this);
+    }
     ClearTimesAndCounters(this);
     if (device != nullptr) {
         ReleaseParameterGate(device);

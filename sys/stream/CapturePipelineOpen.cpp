@@ -186,7 +186,11 @@ bool StreamContext::PipelineOpen(ULONG rawWidth, ULONG rawHeight, ULONG outWidth
     DropCount = 0;
     ButtonPending = FALSE;
     RegistersOwed = FALSE;
+    // The snapshot thread reads the frame size under the still-image lock.
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&device->StillImageLock, &oldIrql);
     ComputeSizes(this, rawWidth, rawHeight, outWidth, outHeight);
+    KeReleaseSpinLock(&device->StillImageLock, oldIrql);
     FrameDuration = frameDuration;
     AcquireParameterGate(device);
     const bool built = BuildProcessingChain(this, device) && ProgramFirstExposure(this, device) &&

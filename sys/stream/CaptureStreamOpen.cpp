@@ -2,6 +2,7 @@
 // camera and builds the processing chain. A refused format changes nothing;
 // a later failure releases the chain and puts the USB side back as a close
 // would, so the snapshot button keeps working and the bus keeps its bandwidth.
+#include "control/ParameterGate.h"
 #include "control/RegistrySettings.h"
 #include "control/StillStatus.h"
 #include "driver/AdapterHandlers.h"
@@ -100,14 +101,19 @@ bool PrepareDevice(DeviceContext* Device, tagOpenProgress* Progress)
     CTransportHold hold(usb);
     usb->StopStatus();
     Progress->bStatusStopped = true;
+    // Property requests read and write the same current values at any time.
+    AcquireParameterGate(Device);
     LoadSettings(Device);
+    ReleaseParameterGate(Device);
     if (!SelectCaptureAlternate(Device)) {
         return false;
     }
     Progress->bAlternateSelected = true;
     usb->StartStatus();
     Progress->bStatusStopped = false;
+    AcquireParameterGate(Device);
     Device->SettingsValid = ValidateSettings(Device);
+    ReleaseParameterGate(Device);
     // The stored table is A_0..A_8, the first slots of the settings.
     const bool programmed = Device->Camera->ProgramCaptureOpen(Device->SettingsValid, Device->Settings);
     Progress->bIndicatorOpen = programmed;

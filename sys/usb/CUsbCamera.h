@@ -100,6 +100,9 @@ public:
     KSEMAPHORE RequestLock;
     PIRP RequestIrp;
     URB VendorUrb;  // the one record of every vendor request, used under RequestLock
+    // Reserved at Open for the pipe aborts, so that a stop never needs pool.
+    PIRP AbortIrp;
+    PURB AbortUrb;
     USB_DEVICE_DESCRIPTOR DeviceDescriptor;
     PUSB_INTERFACE_DESCRIPTOR InterfaceDescriptor[USB_ALTERNATE_SETTING_COUNT];
     PUSB_ENDPOINT_DESCRIPTOR EndpointDescriptor[USB_ALTERNATE_SETTING_COUNT][USB_MAX_ENDPOINTS];
@@ -190,6 +193,7 @@ private:
     VOID FreeConfigDescriptor();
     VOID StorePipes(const USBD_INTERFACE_INFORMATION& information, UCHAR alternate);
     bool PipeRequest(USHORT function, ULONG pipe, bool ownIrp);
+    bool AbortPipe(ULONG pipe, bool checkDeviceState);
     bool IsConfigured();
 };
 

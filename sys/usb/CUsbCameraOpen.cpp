@@ -50,7 +50,9 @@ bool CUsbCamera::Open(ULONG width, ULONG height, ULONG bitsPerSample, LONGLONG t
         return false;
     }
     RequestIrp = IoAllocateIrp(device->PhysicalDeviceObject->StackSize, FALSE);
-    bool ok = RequestIrp != nullptr && AllocateFrameBuffers();
+    AbortIrp = IoAllocateIrp(device->PhysicalDeviceObject->StackSize, FALSE);
+    AbortUrb = static_cast<PURB>(KorvalAllocate(sizeof(struct _URB_PIPE_REQUEST)));
+    bool ok = RequestIrp != nullptr && AbortIrp != nullptr && AbortUrb != nullptr && AllocateFrameBuffers();
     if (ok) {
         ResetFrameHandOver();
         ok = CreateTransferContexts() && Configure();

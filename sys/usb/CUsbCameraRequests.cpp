@@ -26,15 +26,15 @@ bool CUsbCamera::PipeRequest(USHORT function, ULONG pipe, bool ownIrp)
 }
 
 // Stopping the status channel also runs during removal and power-down, when
-// SubmitUrbWait would refuse: hence its own IRP.
+// SubmitUrbWait would refuse.
 bool CUsbCamera::AbortStatusPipe()
 {
-    return PipeRequest(URB_FUNCTION_ABORT_PIPE, USB_STATUS_PIPE, true);
+    return AbortPipe(USB_STATUS_PIPE, false);
 }
 
 bool CUsbCamera::AbortVideoPipe()
 {
-    return PipeRequest(URB_FUNCTION_ABORT_PIPE, USB_VIDEO_PIPE, false);
+    return AbortPipe(USB_VIDEO_PIPE, true);
 }
 
 bool CUsbCamera::ResetStatusPipe()

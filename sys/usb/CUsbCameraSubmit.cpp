@@ -5,6 +5,8 @@
 #include "driver/Driver.h"
 #include "usb/CUsbCamera.h"
 
+#include <cstring>
+
 namespace {
 
 VOID AcquireRequestLock(PKSEMAPHORE Lock)
@@ -88,14 +90,44 @@ bool CUsbCamera::SubmitUrbWaitOwnIrp(PURB urb, ULONG ioctl)
     return result;
 }
 
-// Waits for a synchronous request in progress before the IRP goes.
+// A stop waits until its transfers are back, which only the abort brings
+// about: the abort goes out on the URB and IRP reserved at Open, never on
+// pool that may be gone. The status channel's abort also runs during removal
+// and power-down, hence checkDeviceState.
+bool CUsbCamera::AbortPipe(ULONG pipe, bool checkDeviceState)
+{
+    if (!IsConfigured() || PipeHandle[pipe] == nullptr) {
+        return false;
+    }
+    AcquireRequestLock(&RequestLock);
+    bool result = false;
+    if (AbortIrp != nullptr && AbortUrb != nullptr) {
+        constexpr ULONG urbBytes = sizeof(struct _URB_PIPE_REQUEST);
+        memset(AbortUrb, 0, urbBytes);
+        AbortUrb->UrbHeader.Length = urbBytes;
+        AbortUrb->UrbHeader.Function = URB_FUNCTION_ABORT_PIPE;
+        AbortUrb->UrbPipeRequest.PipeHandle = PipeHandle[pipe];
+        IoReuseIrp(AbortIrp, STATUS_SUCCESS);
+        result = SendAndWait(AbortIrp, AbortUrb, IOCTL_INTERNAL_USB_SUBMIT_URB, checkDeviceState) &&
+                 USBD_SUCCESS(AbortUrb->UrbHeader.Status);
+    }
+    ReleaseRequestLock(&RequestLock);
+    return result;
+}
+
+// Waits for a synchronous request in progress before the IRPs go.
 VOID CUsbCamera::FreeRequestIrp()
 {
     AcquireRequestLock(&RequestLock);
-    PIRP irp = RequestIrp;
+    PIRP irps[2] = {RequestIrp, AbortIrp};
     RequestIrp = nullptr;
+    AbortIrp = nullptr;
+    KorvalFree(AbortUrb);
+    AbortUrb = nullptr;
     ReleaseRequestLock(&RequestLock);
-    if (irp != nullptr) {
-        IoFreeIrp(irp);
+    for (PIRP irp : irps) {
+        if (irp != nullptr) {
+            IoFreeIrp(irp);
+        }
     }
 }

@@ -53,6 +53,13 @@ TEST(PoolDeathTest, VerifierCatchesDoubleFreeAndLeak)
             ExFreePoolWithTag(block, 0x676E7257u);
         },
         "tag other than its own");
+    EXPECT_DEATH(
+        {
+            auto* block = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, 20, kTag));
+            block[20] = 0;
+            ExFreePool(block);
+        },
+        "pool block overrun: written past the end of a block of 20 bytes, tag Wdm");
 }
 
 TEST(CrtRand, FollowsTheRuntimeSequenceFromStateOne)

@@ -1,0 +1,188 @@
+// The whole stack for the campaigns: the driver loaded once per test on a
+// machine of its own, and any number of devices plugged in and removed over
+// the test's life, each a virtual camera on its own bus. The platform clock
+// runs accelerated, so frame waits and time-outs pass quickly without the
+// tests stepping the clock; every removal runs the verifier's pool check.
+#pragma once
+
+#include "hardening/Campaign.h"
+
+#include "driver/DeviceContext.h"
+#include "driver/DevicePropertySets.h"
+#include "driver/Driver.h"
+#include "driver/PoolAllocator.h"
+#include "driver/StreamFormats.h"
+#include "stream/StreamContext.h"
+
+#include "camera/camera_on_bus.h"
+#include "host/kernel/platform.h"
+#include "host/kernel/pool.h"
+#include "host/streamclass/stream_class.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace korval::hardening {
+
+using namespace korval::host;
+using namespace std::chrono_literals;
+
+inline const char* const kParameters = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
+inline const char* const kStatusKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL";
+
+// One plugged-in camera and its device; the stream when open.
+struct Plugged {
+    std::unique_ptr<camera::CameraOnBus> camera;
+    std::unique_ptr<StreamClassDevice> device;
+    std::unique_ptr<StreamClassStream> stream;
+    std::shared_ptr<MasterClock> clock;
+    std::vector<std::shared_ptr<StreamRead>> reads;
+
+    DeviceContext& context() const { return *static_cast<DeviceContext*>(device->deviceExtension()); }
+    UsbBus& bus() const { return camera->bus(); }
+    ULONG frameSize() const { return context().Stream->FrameSize; }
+};
+
+class HardeningTest : public ::testing::Test {
+protected:
+    // Sanitizer builds run slower: a faster clock would let the driver's
+    // frame waits expire before the camera has produced a frame.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+    static constexpr double kClockScale = 2.0;
+#else
+    static constexpr double kClockScale = 8.0;
+#endif
+#else
+    static constexpr double kClockScale = 8.0;
+#endif
+
+    void SetUp() override
+    {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        machine_ = std::filesystem::temp_directory_path() /
+                   ("korval-hardening-" + std::to_string(::getpid()) + "-" + test->name());
+        std::filesystem::remove_all(machine_);
+        std::filesystem::create_directories(machine_ / "C" / "frames");
+        platform_ = std::make_unique<Platform>(PlatformOptions{machine_, ClockMode::Scaled, kClockScale});
+        platform_->registry().createKey(kParameters);
+        platform_->registry().createKey(kStatusKey);
+        preset(64, 0x00432105); // all five sizes
+        preset(111, 1);         // full bandwidth
+        savedWdmLevel_ = WdmLevel;
+        ASSERT_EQ(DriverEntry(&driverObject_, &registryPath_), STATUS_SUCCESS);
+        WdmLevel = 4;
+    }
+
+    void TearDown() override
+    {
+        if (unit_.device) {
+            removeDevice(unit_);
+        }
+        unloadDriver(&driverObject_);
+        WdmLevel = savedWdmLevel_;
+        platform_.reset();
+        std::filesystem::remove_all(machine_);
+    }
+
+    void preset(int index, std::uint32_t value)
+    {
+        platform_->registry().setValue(kParameters, "A_" + std::to_string(index), RegistryValue::dword(value));
+    }
+
+    // Plugs a camera in and adds its device (not started).
+    void plugIn(Plugged& unit, camera::CameraOptions options = {})
+    {
+        unit.camera = std::make_unique<camera::CameraOnBus>(options);
+        DeviceOptions deviceOptions;
+        deviceOptions.patience = 20s;
+        unit.device = StreamClassDevice::add(&driverObject_, unit.camera->deviceObject(), nullptr, deviceOptions);
+    }
+
+    // Removal as Plug and Play does it: pending reads must all have been
+    // completed by then (the class's verifier names any still pending) and no
+    // pool may remain.
+    void removeDevice(Plugged& unit)
+    {
+        unit.device->remove();
+        for (const auto& read : unit.reads) {
+            EXPECT_TRUE(read->completed());
+        }
+        unit.reads.clear();
+        unit.stream.reset();
+        unit.device.reset();
+        unit.camera.reset();
+        EXPECT_EQ(poolCounters().outstandingBlocks, 0u);
+    }
+
+    FormatBytes format(Plugged& unit, LONG width, bool i420)
+    {
+        for (const auto& range : unit.device->streamFormats(0)) {
+            const auto video = range.as<KS_DATARANGE_VIDEO>();
+            if (video.VideoInfoHeader.bmiHeader.biWidth == width &&
+                (video.VideoInfoHeader.bmiHeader.biCompression == CAPTURE_COMPRESSION_I420) == i420) {
+                return unit.device->dataIntersection(0, range).format;
+            }
+        }
+        ADD_FAILURE() << "format not offered: " << width;
+        return {};
+    }
+
+    NTSTATUS open(Plugged& unit, LONG width = 176, bool i420 = true)
+    {
+        NTSTATUS status = STATUS_UNSUCCESSFUL;
+        unit.stream = unit.device->openStream(0, format(unit, width, i420), &status);
+        if (unit.stream) {
+            unit.clock = MasterClock::create();
+            unit.stream->setMasterClock(unit.clock);
+        }
+        return status;
+    }
+
+    // Started, opened and running, with `reads` reads in flight.
+    void startStreaming(Plugged& unit, int reads, LONG width = 176, bool i420 = true)
+    {
+        plugIn(unit);
+        ASSERT_EQ(unit.device->start(), STATUS_SUCCESS);
+        ASSERT_EQ(open(unit, width, i420), STATUS_SUCCESS);
+        ASSERT_EQ(unit.stream->setState(KSSTATE_RUN), STATUS_SUCCESS);
+        submitReads(unit, reads);
+    }
+
+    void submitReads(Plugged& unit, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            unit.reads.push_back(unit.stream->submitRead(unit.frameSize()));
+        }
+    }
+
+    // The stream delivers: a frame within ten reads (the camera may still
+    // be starting, or a frame may be lost).
+    static bool delivers(Plugged& unit, int attempts = 10)
+    {
+        for (int i = 0; i < attempts; ++i) {
+            auto read = unit.stream->submitRead(unit.frameSize());
+            if (read->waitFor(10s) && read->status() == STATUS_SUCCESS && !read->dataUsed().empty()) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::filesystem::path machine_;
+    std::unique_ptr<Platform> platform_;
+    ULONG savedWdmLevel_ = 0;
+    DRIVER_OBJECT driverObject_{};
+    UNICODE_STRING registryPath_{};
+    Plugged unit_;
+};
+
+} // namespace korval::hardening
