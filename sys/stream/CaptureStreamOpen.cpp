@@ -74,7 +74,7 @@ struct tagOpenProgress {
     bool bIndicatorOpen;
 };
 
-VOID UndoUsbChanges(DeviceContext* Device, const tagOpenProgress& Progress)
+VOID UndoUsbChangesGated(DeviceContext* Device, const tagOpenProgress& Progress)
 {
     CUsbCamera* usb = Device->Usb;
     CTransportHold hold(usb);
@@ -92,32 +92,45 @@ VOID UndoUsbChanges(DeviceContext* Device, const tagOpenProgress& Progress)
     }
 }
 
+// Gate first, then the transport lock, like every other path.
+VOID UndoUsbChanges(DeviceContext* Device, const tagOpenProgress& Progress)
+{
+    AcquireParameterGate(Device);
+    UndoUsbChangesGated(Device, Progress);
+    ReleaseParameterGate(Device);
+}
+
 // Steps 5 to 9: settings, bandwidth, status channel and camera registers.
 // The whole under the transport lock: a power change in the middle would
 // restart the status channel or program the camera behind the open's back.
-bool PrepareDevice(DeviceContext* Device, tagOpenProgress* Progress)
+// Under the parameter gate too, taken first as everywhere: property requests
+// read and write the same current values, and the camera's register shadow.
+bool PrepareDeviceGated(DeviceContext* Device, tagOpenProgress* Progress)
 {
     CUsbCamera* usb = Device->Usb;
     CTransportHold hold(usb);
     usb->StopStatus();
     Progress->bStatusStopped = true;
-    // Property requests read and write the same current values at any time.
-    AcquireParameterGate(Device);
     LoadSettings(Device);
-    ReleaseParameterGate(Device);
     if (!SelectCaptureAlternate(Device)) {
         return false;
     }
     Progress->bAlternateSelected = true;
     usb->StartStatus();
     Progress->bStatusStopped = false;
-    AcquireParameterGate(Device);
     Device->SettingsValid = ValidateSettings(Device);
-    ReleaseParameterGate(Device);
     // The stored table is A_0..A_8, the first slots of the settings.
     const bool programmed = Device->Camera->ProgramCaptureOpen(Device->SettingsValid, Device->Settings);
     Progress->bIndicatorOpen = programmed;
     return programmed;
+}
+
+bool PrepareDevice(DeviceContext* Device, tagOpenProgress* Progress)
+{
+    AcquireParameterGate(Device);
+    const bool prepared = PrepareDeviceGated(Device, Progress);
+    ReleaseParameterGate(Device);
+    return prepared;
 }
 
 NTSTATUS FailOpen(DeviceContext* Device, const tagOpenProgress& Progress)
