@@ -7,6 +7,7 @@
 // Input: two bytes for the cut, two for the packet size, two for the skip
 // point, then packets, each a length byte (scaled to the packet size) and
 // its bytes.
+#include "runtime/FloatingPointState.h"
 #include "usb/FrameCollector.h"
 
 #include <algorithm>
@@ -64,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ULONG packetBytes = 1 + word(data + 2) % 1023;
     const std::size_t capacity = cut + kPacketsPerTransfer * packetBytes;
     const ULONG skip = word(data + 4) % static_cast<ULONG>(capacity + 16);
+    CFloatingPointState floatingPoint; // as the video completion routine's bracket
     Collected fast(capacity, skip, CollectPacket);
     Collected reference(capacity, skip, CollectPacketReference);
     std::size_t at = 6;
