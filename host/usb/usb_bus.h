@@ -86,6 +86,9 @@ private:
         std::uint32_t packet = 0;     // isochronous progress
         std::uint64_t dueFrame = 0;   // delayed control request
         bool noAnswer = false;
+        // Its cancel routine took it over while the bus was finishing it:
+        // the bus leaves it alone until that routine completes it.
+        bool cancelling = false;
         std::size_t traceIndex = 0;
         USBD_STATUS status = USBD_STATUS_SUCCESS; // delayed control request's result
         NTSTATUS ntStatus = STATUS_SUCCESS;
@@ -127,6 +130,7 @@ private:
     int pipeFromHandle(USBD_PIPE_HANDLE handle) const;
     void takeAllPending(int pipe, USBD_STATUS status, NTSTATUS ntStatus);
     bool detachPending(std::list<Pending>::iterator it);
+    std::list<Pending>::iterator oldestServiced(int pipe);
 
     void processFrame();
     void serviceIsochronous(int pipe);

@@ -34,13 +34,21 @@ void UsbBus::processFrame()
     frameRan_.notify_all();
 }
 
+// The transfer of the pipe that the bus serves next: the oldest one that is
+// answered and not being cancelled. Lock held.
+std::list<UsbBus::Pending>::iterator UsbBus::oldestServiced(int pipe)
+{
+    return std::find_if(pending_.begin(), pending_.end(), [pipe](const Pending& pending) {
+        return pending.pipe == pipe && !pending.noAnswer && !pending.cancelling;
+    });
+}
+
 // The packet of this frame goes into the oldest waiting transfer of the pipe;
 // with none waiting, the device's data of the frame is lost.
 void UsbBus::serviceIsochronous(int pipe)
 {
     const Pipe& target = pipes_[static_cast<std::size_t>(pipe)];
-    auto it = std::find_if(pending_.begin(), pending_.end(),
-                           [pipe](const Pending& pending) { return pending.pipe == pipe && !pending.noAnswer; });
+    auto it = oldestServiced(pipe);
     if (it == pending_.end()) {
         device_.isochronousIn(target.address, nullptr, target.maxPacket);
         return;
@@ -79,8 +87,7 @@ void UsbBus::serviceInterrupt(int pipe)
     if (frame_ % interval != 0) {
         return;
     }
-    auto it = std::find_if(pending_.begin(), pending_.end(),
-                           [pipe](const Pending& pending) { return pending.pipe == pipe && !pending.noAnswer; });
+    auto it = oldestServiced(pipe);
     if (it == pending_.end()) {
         return;
     }
@@ -102,7 +109,7 @@ void UsbBus::serviceDelayedControl()
 {
     for (auto it = pending_.begin(); it != pending_.end();) {
         auto current = it++;
-        if (current->pipe < 0 && !current->noAnswer && current->dueFrame <= frame_) {
+        if (current->pipe < 0 && !current->noAnswer && !current->cancelling && current->dueFrame <= frame_) {
             finish(current, current->status, current->ntStatus);
         }
     }
