@@ -92,6 +92,11 @@ private:
         std::size_t traceIndex = 0;
         USBD_STATUS status = USBD_STATUS_SUCCESS; // delayed control request's result
         NTSTATUS ntStatus = STATUS_SUCCESS;
+        // An isochronous transfer's buffer and packet table as submitted: the
+        // driver may not change them while the bus owns the URB.
+        PVOID buffer = nullptr;
+        ULONG bufferLength = 0;
+        std::vector<ULONG> offsets;
     };
     struct Completion {
         PIRP irp;
@@ -131,6 +136,9 @@ private:
     void takeAllPending(int pipe, USBD_STATUS status, NTSTATUS ntStatus);
     bool detachPending(std::list<Pending>::iterator it);
     std::list<Pending>::iterator oldestServiced(int pipe);
+
+    static void keepLayout(Pending& pending);
+    static void checkLayout(const Pending& pending);
 
     void processFrame();
     void serviceIsochronous(int pipe);

@@ -4,6 +4,8 @@
 #include "host/usb/usb_bus.h"
 #include "host/usb/usb_status.h"
 
+#include "host/kernel/bug_check.h"
+
 #include <algorithm>
 
 namespace korval::host {
@@ -34,6 +36,33 @@ void UsbBus::processFrame()
     frameRan_.notify_all();
 }
 
+void UsbBus::keepLayout(Pending& pending)
+{
+    const auto& iso = pending.urb->UrbIsochronousTransfer;
+    pending.buffer = iso.TransferBuffer;
+    pending.bufferLength = iso.TransferBufferLength;
+    pending.offsets.resize(iso.NumberOfPackets);
+    for (ULONG i = 0; i < iso.NumberOfPackets; ++i) {
+        pending.offsets[i] = iso.IsoPacket[i].Offset;
+    }
+}
+
+// The host controller works from the URB the driver gave it: a driver that
+// refills or re-aims it before it comes back corrupts memory on the real
+// platform, so the verifier stops it here.
+void UsbBus::checkLayout(const Pending& pending)
+{
+    const auto& iso = pending.urb->UrbIsochronousTransfer;
+    bool same = iso.TransferBuffer == pending.buffer && iso.TransferBufferLength == pending.bufferLength &&
+                iso.NumberOfPackets == pending.offsets.size();
+    for (std::size_t i = 0; same && i < pending.offsets.size(); ++i) {
+        same = iso.IsoPacket[i].Offset == pending.offsets[i];
+    }
+    if (!same) {
+        bugCheck("an isochronous URB's buffer or packet table was changed while the USB stack owns it");
+    }
+}
+
 // The transfer of the pipe that the bus serves next: the oldest one that is
 // answered and not being cancelled. Lock held.
 std::list<UsbBus::Pending>::iterator UsbBus::oldestServiced(int pipe)
@@ -53,6 +82,7 @@ void UsbBus::serviceIsochronous(int pipe)
         device_.isochronousIn(target.address, nullptr, target.maxPacket);
         return;
     }
+    checkLayout(*it);
     auto& iso = it->urb->UrbIsochronousTransfer;
     USBD_ISO_PACKET_DESCRIPTOR& packet = iso.IsoPacket[it->packet];
     const ULONG end = it->packet + 1 < iso.NumberOfPackets ? iso.IsoPacket[it->packet + 1].Offset

@@ -202,6 +202,33 @@ TEST_F(UsbBusTest, ATransferWhoseCancelIsUnderwayIsLeftToItsCancelRoutine)
     }
 }
 
+TEST_F(UsbBusTest, VerifierStopsADriverThatRewritesAPendingIsochronousUrb)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    configureAt(8);
+    const ULONG packetBytes = driver_->pipe(4).MaximumPacketSize;
+    std::vector<std::uint64_t> storage((GET_ISO_URB_SIZE(2) + 7) / 8, 0);
+    std::vector<std::uint8_t> data(2 * packetBytes);
+    auto* urb = reinterpret_cast<PURB>(storage.data());
+    auto& iso = urb->UrbIsochronousTransfer;
+    iso.Hdr.Function = URB_FUNCTION_ISOCH_TRANSFER;
+    iso.Hdr.Length = static_cast<USHORT>(GET_ISO_URB_SIZE(2));
+    iso.PipeHandle = driver_->pipe(4).PipeHandle;
+    iso.TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_START_ISO_TRANSFER_ASAP;
+    iso.TransferBuffer = data.data();
+    iso.TransferBufferLength = static_cast<ULONG>(data.size());
+    iso.NumberOfPackets = 2;
+    iso.IsoPacket[1].Offset = packetBytes;
+    const auto result = driver_->submit(urb, std::chrono::milliseconds(2000), [&](PIRP irp) {
+        bus_->runFrames(1);
+        iso.IsoPacket[1].Offset = 0; // a refill of a URB the bus still holds
+        EXPECT_DEATH(bus_->runFrames(1), "changed while the USB stack owns it");
+        iso.IsoPacket[1].Offset = packetBytes;
+        IoCancelIrp(irp);
+    });
+    EXPECT_EQ(result.status, STATUS_CANCELLED);
+}
+
 TEST_F(UsbBusTest, AbortEndsAnUnansweredTransferOfThePipe)
 {
     configureAt(8);
