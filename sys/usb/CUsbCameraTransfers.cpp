@@ -3,9 +3,10 @@
 //
 // A transfer counts as in flight from its submission until it is back for
 // good: a completion that queues the resubmission DPC leaves it counted, and
-// the DPC releases it when it does not send again. So a stop that finds the
-// count at 0 knows that no DPC is about to send, and a stop that has to wait
-// is woken only when the last transfer is really back.
+// the DPC releases it when it does not send again; whoever sends also holds
+// the count until it is done with the IRP. So a stop that finds the count at
+// 0 knows that no DPC is about to send or still refers to an IRP, and a stop
+// that has to wait is woken only when the last transfer is really back.
 #include "usb/CUsbCamera.h"
 #include "usb/TransferCounter.h"
 
