@@ -241,10 +241,16 @@ VOID NTAPI UsbBus::cancelRoutine(PDEVICE_OBJECT device, PIRP irp)
 }
 
 // Takes the request out of cancellation's reach; false when its cancel
-// routine is already running (that routine then completes it).
+// routine is already running: that routine completes it, and until then the
+// bus neither moves data into it nor hands it back, as a host controller
+// drops a request from its schedule once cancellation owns it.
 bool UsbBus::detachPending(std::list<Pending>::iterator it)
 {
-    return IoSetCancelRoutine(it->irp, nullptr) != nullptr;
+    if (IoSetCancelRoutine(it->irp, nullptr) != nullptr) {
+        return true;
+    }
+    it->cancelling = true;
+    return false;
 }
 
 // Aborts every pending request of a pipe (-1: of every pipe). Lock held.

@@ -86,9 +86,17 @@ private:
         std::uint32_t packet = 0;     // isochronous progress
         std::uint64_t dueFrame = 0;   // delayed control request
         bool noAnswer = false;
+        // Its cancel routine took it over while the bus was finishing it:
+        // the bus leaves it alone until that routine completes it.
+        bool cancelling = false;
         std::size_t traceIndex = 0;
         USBD_STATUS status = USBD_STATUS_SUCCESS; // delayed control request's result
         NTSTATUS ntStatus = STATUS_SUCCESS;
+        // An isochronous transfer's buffer and packet table as submitted: the
+        // driver may not change them while the bus owns the URB.
+        PVOID buffer = nullptr;
+        ULONG bufferLength = 0;
+        std::vector<ULONG> offsets;
     };
     struct Completion {
         PIRP irp;
@@ -127,6 +135,10 @@ private:
     int pipeFromHandle(USBD_PIPE_HANDLE handle) const;
     void takeAllPending(int pipe, USBD_STATUS status, NTSTATUS ntStatus);
     bool detachPending(std::list<Pending>::iterator it);
+    std::list<Pending>::iterator oldestServiced(int pipe);
+
+    static void keepLayout(Pending& pending);
+    static void checkLayout(const Pending& pending);
 
     void processFrame();
     void serviceIsochronous(int pipe);

@@ -377,7 +377,11 @@ UsbBus::Outcome UsbBus::handleTransfer(PIRP irp, PURB urb, std::size_t traceInde
             return {false, USBD_STATUS_ENDPOINT_HALTED, STATUS_UNSUCCESSFUL};
         }
     }
-    return queueTransfer(irp, urb, pipe, traceIndex, false);
+    const Outcome queued = queueTransfer(irp, urb, pipe, traceIndex, false);
+    if (isochronous && !pending_.empty() && pending_.back().irp == irp) {
+        keepLayout(pending_.back());
+    }
+    return queued;
 }
 
 } // namespace korval::host

@@ -4,6 +4,8 @@
 #include "host/usb/usb_bus.h"
 #include "host/usb/usb_status.h"
 
+#include "host/kernel/bug_check.h"
+
 #include <algorithm>
 
 namespace korval::host {
@@ -34,17 +36,53 @@ void UsbBus::processFrame()
     frameRan_.notify_all();
 }
 
+void UsbBus::keepLayout(Pending& pending)
+{
+    const auto& iso = pending.urb->UrbIsochronousTransfer;
+    pending.buffer = iso.TransferBuffer;
+    pending.bufferLength = iso.TransferBufferLength;
+    pending.offsets.resize(iso.NumberOfPackets);
+    for (ULONG i = 0; i < iso.NumberOfPackets; ++i) {
+        pending.offsets[i] = iso.IsoPacket[i].Offset;
+    }
+}
+
+// The host controller works from the URB the driver gave it: a driver that
+// refills or re-aims it before it comes back corrupts memory on the real
+// platform, so the verifier stops it here.
+void UsbBus::checkLayout(const Pending& pending)
+{
+    const auto& iso = pending.urb->UrbIsochronousTransfer;
+    bool same = iso.TransferBuffer == pending.buffer && iso.TransferBufferLength == pending.bufferLength &&
+                iso.NumberOfPackets == pending.offsets.size();
+    for (std::size_t i = 0; same && i < pending.offsets.size(); ++i) {
+        same = iso.IsoPacket[i].Offset == pending.offsets[i];
+    }
+    if (!same) {
+        bugCheck("an isochronous URB's buffer or packet table was changed while the USB stack owns it");
+    }
+}
+
+// The transfer of the pipe that the bus serves next: the oldest one that is
+// answered and not being cancelled. Lock held.
+std::list<UsbBus::Pending>::iterator UsbBus::oldestServiced(int pipe)
+{
+    return std::find_if(pending_.begin(), pending_.end(), [pipe](const Pending& pending) {
+        return pending.pipe == pipe && !pending.noAnswer && !pending.cancelling;
+    });
+}
+
 // The packet of this frame goes into the oldest waiting transfer of the pipe;
 // with none waiting, the device's data of the frame is lost.
 void UsbBus::serviceIsochronous(int pipe)
 {
     const Pipe& target = pipes_[static_cast<std::size_t>(pipe)];
-    auto it = std::find_if(pending_.begin(), pending_.end(),
-                           [pipe](const Pending& pending) { return pending.pipe == pipe && !pending.noAnswer; });
+    auto it = oldestServiced(pipe);
     if (it == pending_.end()) {
         device_.isochronousIn(target.address, nullptr, target.maxPacket);
         return;
     }
+    checkLayout(*it);
     auto& iso = it->urb->UrbIsochronousTransfer;
     USBD_ISO_PACKET_DESCRIPTOR& packet = iso.IsoPacket[it->packet];
     const ULONG end = it->packet + 1 < iso.NumberOfPackets ? iso.IsoPacket[it->packet + 1].Offset
@@ -79,8 +117,7 @@ void UsbBus::serviceInterrupt(int pipe)
     if (frame_ % interval != 0) {
         return;
     }
-    auto it = std::find_if(pending_.begin(), pending_.end(),
-                           [pipe](const Pending& pending) { return pending.pipe == pipe && !pending.noAnswer; });
+    auto it = oldestServiced(pipe);
     if (it == pending_.end()) {
         return;
     }
@@ -102,7 +139,7 @@ void UsbBus::serviceDelayedControl()
 {
     for (auto it = pending_.begin(); it != pending_.end();) {
         auto current = it++;
-        if (current->pipe < 0 && !current->noAnswer && current->dueFrame <= frame_) {
+        if (current->pipe < 0 && !current->noAnswer && !current->cancelling && current->dueFrame <= frame_) {
             finish(current, current->status, current->ntStatus);
         }
     }

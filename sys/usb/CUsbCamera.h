@@ -154,7 +154,7 @@ private:
     VOID PrepareTransferIrp(tagTransferContext* context, PIO_COMPLETION_ROUTINE routine);
     VOID PrepareStatusTransfer();
     VOID PrepareVideoTransfer(tagTransferContext* context);
-    VOID SendTransfer(tagTransferContext* context, tagLockedFlag* running);
+    VOID SendTransfer(tagTransferContext* context, tagLockedFlag* running, tagLockedUlong* inFlight, PKEVENT drained);
     VOID Resubmit(tagTransferContext* context, tagLockedFlag* running, tagLockedUlong* inFlight, PKEVENT drained);
     static NTSTATUS FinishTransfer(PIRP irp, PVOID context, bool (CUsbCamera::*completed)(tagTransferContext*, PIRP),
                                    tagLockedUlong CUsbCamera::*inFlight, KEVENT CUsbCamera::*drained);

@@ -43,7 +43,7 @@ bool CUsbCamera::StartStatus()
     }
     WriteLockedFlag(&StatusRunning, TRUE);
     AddInFlight(&StatusInFlight, &StatusDrained);
-    SendTransfer(StatusContext, &StatusRunning);
+    SendTransfer(StatusContext, &StatusRunning, &StatusInFlight, &StatusDrained);
     WriteLockedFlag(&StatusStarted, TRUE);
     KeClearEvent(&ThreadStop);
     StartSnapshotThread();

@@ -3,9 +3,10 @@
 //
 // A transfer counts as in flight from its submission until it is back for
 // good: a completion that queues the resubmission DPC leaves it counted, and
-// the DPC releases it when it does not send again. So a stop that finds the
-// count at 0 knows that no DPC is about to send, and a stop that has to wait
-// is woken only when the last transfer is really back.
+// the DPC releases it when it does not send again; whoever sends also holds
+// the count until it is done with the IRP. So a stop that finds the count at
+// 0 knows that no DPC is about to send or still refers to an IRP, and a stop
+// that has to wait is woken only when the last transfer is really back.
 #include "usb/CUsbCamera.h"
 #include "usb/TransferCounter.h"
 
@@ -30,13 +31,20 @@ VOID CUsbCamera::PrepareTransferIrp(tagTransferContext* context, PIO_COMPLETION_
 // A stop may clear the running flag between the caller's check and the
 // send, and its pipe abort may come before the IRP reaches the lower driver:
 // checked again after the send, the transfer is cancelled here instead.
-VOID CUsbCamera::SendTransfer(tagTransferContext* context, tagLockedFlag* running)
+// Once sent, the IRP may come back at once; the sender holds the count until
+// it no longer refers to the IRP, so that a stop cannot find nothing in
+// flight and let the next start reuse and send the IRP while this check
+// still cancels it.
+VOID CUsbCamera::SendTransfer(tagTransferContext* context, tagLockedFlag* running, tagLockedUlong* inFlight,
+                              PKEVENT drained)
 {
+    AddInFlight(inFlight, drained);
     context->ucInFlight = 1;
     IofCallDriver(Device->PhysicalDeviceObject, context->pIrp);
     if (!ReadLockedFlag(running)) {
         IoCancelIrp(context->pIrp);
     }
+    ReleaseInFlight(inFlight, drained);
 }
 
 VOID CUsbCamera::Resubmit(tagTransferContext* context, tagLockedFlag* running, tagLockedUlong* inFlight,
@@ -46,7 +54,7 @@ VOID CUsbCamera::Resubmit(tagTransferContext* context, tagLockedFlag* running, t
         ReleaseInFlight(inFlight, drained);
         return;
     }
-    SendTransfer(context, running);
+    SendTransfer(context, running, inFlight, drained);
 }
 
 // What both completion routines share: the transfer's owner, the in-flight

@@ -43,7 +43,7 @@ bool CUsbCamera::StartVideo()
     WriteLockedFlag(&VideoRunning, TRUE);
     for (tagTransferContext* context : VideoContext) {
         AddInFlight(&VideoInFlight, &VideoDrained);
-        SendTransfer(context, &VideoRunning);
+        SendTransfer(context, &VideoRunning, &VideoInFlight, &VideoDrained);
     }
     WriteLockedFlag(&VideoStarted, TRUE);
     return true;

@@ -152,6 +152,83 @@ TEST_F(UsbBusTest, CancellingAnUnansweredRequestCompletesItAsCancelled)
     EXPECT_EQ(bus_->pendingRequests(), 0U);
 }
 
+// IoCancelIrp takes the cancel routine and then runs it. A canceller held up
+// between the two (preempted, or waiting for the bus) leaves the transfer to
+// that routine: the bus, finishing or aborting it meanwhile, must not go on
+// moving packets into it, past the end of its packet table.
+TEST_F(UsbBusTest, ATransferWhoseCancelIsUnderwayIsLeftToItsCancelRoutine)
+{
+    configureAt(8);
+    ASSERT_TRUE(driver_->writeRegister(0x40, 1));
+    constexpr ULONG kPackets = 2;
+    constexpr ULONG kRoom = 6; // packet entries the record has room for
+    constexpr ULONG kUntouched = 0xBAD;
+    const ULONG packetBytes = driver_->pipe(4).MaximumPacketSize;
+    for (const bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "abort" : "last packet");
+        std::vector<std::uint64_t> storage((GET_ISO_URB_SIZE(kRoom) + 7) / 8, 0);
+        std::vector<std::uint8_t> data(kPackets * packetBytes);
+        auto* urb = reinterpret_cast<PURB>(storage.data());
+        auto& iso = urb->UrbIsochronousTransfer;
+        iso.Hdr.Function = URB_FUNCTION_ISOCH_TRANSFER;
+        iso.Hdr.Length = static_cast<USHORT>(GET_ISO_URB_SIZE(kPackets));
+        iso.PipeHandle = driver_->pipe(4).PipeHandle;
+        iso.TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_START_ISO_TRANSFER_ASAP;
+        iso.TransferBuffer = data.data();
+        iso.TransferBufferLength = static_cast<ULONG>(data.size());
+        iso.NumberOfPackets = kPackets;
+        for (ULONG i = 0; i < kRoom; ++i) {
+            iso.IsoPacket[i].Offset = i < kPackets ? i * packetBytes : 0;
+            iso.IsoPacket[i].Length = i < kPackets ? 0 : kUntouched;
+        }
+        const auto result = driver_->submit(urb, std::chrono::milliseconds(2000), [&](PIRP irp) {
+            bus_->runFrames(1);
+            __atomic_store_n(&irp->Cancel, TRUE, __ATOMIC_RELEASE);
+            const PDRIVER_CANCEL routine = IoSetCancelRoutine(irp, nullptr);
+            ASSERT_NE(routine, nullptr);
+            if (abort) {
+                EXPECT_EQ(driver_->pipeRequest(URB_FUNCTION_ABORT_PIPE, 4), USBD_STATUS_SUCCESS);
+            }
+            bus_->runFrames(4);
+            for (ULONG i = kPackets; i < kRoom; ++i) {
+                EXPECT_EQ(iso.IsoPacket[i].Length, kUntouched) << "packet entry " << i;
+            }
+            IoAcquireCancelSpinLock(&irp->CancelIrql);
+            routine(bus_->deviceObject(), irp); // releases the cancel spin lock
+        });
+        EXPECT_TRUE(result.completed);
+        EXPECT_EQ(result.status, STATUS_CANCELLED);
+        EXPECT_EQ(bus_->pendingRequests(), 0U);
+    }
+}
+
+TEST_F(UsbBusTest, VerifierStopsADriverThatRewritesAPendingIsochronousUrb)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    configureAt(8);
+    const ULONG packetBytes = driver_->pipe(4).MaximumPacketSize;
+    std::vector<std::uint64_t> storage((GET_ISO_URB_SIZE(2) + 7) / 8, 0);
+    std::vector<std::uint8_t> data(2 * packetBytes);
+    auto* urb = reinterpret_cast<PURB>(storage.data());
+    auto& iso = urb->UrbIsochronousTransfer;
+    iso.Hdr.Function = URB_FUNCTION_ISOCH_TRANSFER;
+    iso.Hdr.Length = static_cast<USHORT>(GET_ISO_URB_SIZE(2));
+    iso.PipeHandle = driver_->pipe(4).PipeHandle;
+    iso.TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_START_ISO_TRANSFER_ASAP;
+    iso.TransferBuffer = data.data();
+    iso.TransferBufferLength = static_cast<ULONG>(data.size());
+    iso.NumberOfPackets = 2;
+    iso.IsoPacket[1].Offset = packetBytes;
+    const auto result = driver_->submit(urb, std::chrono::milliseconds(2000), [&](PIRP irp) {
+        bus_->runFrames(1);
+        iso.IsoPacket[1].Offset = 0; // a refill of a URB the bus still holds
+        EXPECT_DEATH(bus_->runFrames(1), "changed while the USB stack owns it");
+        iso.IsoPacket[1].Offset = packetBytes;
+        IoCancelIrp(irp);
+    });
+    EXPECT_EQ(result.status, STATUS_CANCELLED);
+}
+
 TEST_F(UsbBusTest, AbortEndsAnUnansweredTransferOfThePipe)
 {
     configureAt(8);
