@@ -165,10 +165,15 @@ protected:
     }
 
     // The stream delivers: a frame within ten reads (the camera may still
-    // be starting, or a frame may be lost).
-    static bool delivers(Plugged& unit, int attempts = 10)
+    // be starting, or a frame may be lost), and by default within at least
+    // three real seconds: on the scaled clock ten reads last well under one,
+    // and on a loaded machine the transfers' resubmission then falls so far
+    // behind the bus that no whole frame arrives in that time.
+    static bool delivers(Plugged& unit, int attempts = 10,
+                         std::chrono::steady_clock::duration atLeast = std::chrono::seconds(3))
     {
-        for (int i = 0; i < attempts; ++i) {
+        const auto until = std::chrono::steady_clock::now() + atLeast;
+        for (int i = 0; i < attempts || std::chrono::steady_clock::now() < until; ++i) {
             auto read = unit.stream->submitRead(unit.frameSize());
             if (read->waitFor(10s) && read->status() == STATUS_SUCCESS && !read->dataUsed().empty()) {
                 return true;

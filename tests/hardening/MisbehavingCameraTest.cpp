@@ -42,7 +42,7 @@ TEST_P(StreamGarbageTest, FramesAreDroppedOrRepairedAndStreamingRecovers)
     // (in the slower sanitizer builds) not come back at all, with the camera
     // left at 3 frames per second. That fault is still open.
     int toRecover = 0;
-    while (toRecover < 60 && !delivers(unit_, 1)) {
+    while (toRecover < 60 && !delivers(unit_, 1, 0s)) {
         ++toRecover;
     }
     RecordProperty("readsToRecover", toRecover);
