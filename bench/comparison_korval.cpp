@@ -15,7 +15,6 @@
 #include "sys/imageprocess/ChartFrame.h"
 
 #include <cstring>
-#include <random>
 
 namespace korval::bench {
 namespace {
@@ -74,13 +73,7 @@ struct Demosaic {
 
 Bytes makeSensorFrame()
 {
-    Bytes bayer = testing::chartBayer(kWidth, kHeight);
-    std::mt19937 random(3);
-    for (auto& sample : bayer) {
-        const int value = sample + static_cast<int>(random() % 7) - 3;
-        sample = static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
-    }
-    return bayer;
+    return testing::noisyChartBayer(kWidth, kHeight);
 }
 
 Bytes makeSensorPicture()

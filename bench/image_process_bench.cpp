@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <vector>
 
 namespace {
@@ -33,17 +32,9 @@ struct Helpers : CImageProcess {
     using CImageProcess::SubSampleBuffer;
 };
 
-// A chart with sensor-like noise, so that the defect scan and coring see
-// realistic data rather than perfectly flat patches.
 Bytes noisyChart()
 {
-    Bytes bayer = korval::testing::chartBayer(kWidth, kHeight);
-    std::mt19937 random(3);
-    for (auto& sample : bayer) {
-        const int value = sample + static_cast<int>(random() % 7) - 3;
-        sample = static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
-    }
-    return bayer;
+    return korval::testing::noisyChartBayer(kWidth, kHeight);
 }
 
 Bytes renderedPicture()

@@ -5,6 +5,7 @@
 #include "imageprocess/CImageProcess.h"
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace korval::testing {
@@ -85,6 +86,19 @@ inline tagIpParameters defaultIpParameters()
         p.sGamma.asCurve[i] = {curve[i][0], curve[i][1]};
     }
     return p;
+}
+
+// The chart with sensor-like noise (±3, seeded), so that the defect scan and
+// coring see realistic data rather than perfectly flat patches.
+inline std::vector<std::uint8_t> noisyChartBayer(int width, int height)
+{
+    std::vector<std::uint8_t> bayer = chartBayer(width, height);
+    std::mt19937 random(3);
+    for (auto& sample : bayer) {
+        const int value = sample + static_cast<int>(random() % 7) - 3;
+        sample = static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+    }
+    return bayer;
 }
 
 } // namespace korval::testing
