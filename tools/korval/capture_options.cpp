@@ -68,12 +68,8 @@ bool parseSize(const std::string& value, CaptureOptions& options, std::string& e
     if (value.empty()) {
         return true;
     }
-    for (const auto& size : kSizes) {
-        if (value == size.text) {
-            options.width = size.width;
-            options.height = size.height;
-            return true;
-        }
+    if (parseFrameSize(value, options.width, options.height)) {
+        return true;
     }
     error = "--size: '" + value + "' is not one of 640x480, 352x288, 320x240, 176x144, 160x120";
     return false;
@@ -152,6 +148,18 @@ bool chooseOutput(CaptureOptions& options, bool outputGiven, std::string& error)
 }
 
 } // namespace
+
+bool parseFrameSize(const std::string& text, int& width, int& height)
+{
+    for (const auto& size : kSizes) {
+        if (text == size.text) {
+            width = size.width;
+            height = size.height;
+            return true;
+        }
+    }
+    return false;
+}
 
 const char* const kCaptureDescription =
     "Plugs the virtual camera in, opens the driver's capture stream and writes N frames (default 30) as a Y4M "

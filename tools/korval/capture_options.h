@@ -48,6 +48,9 @@ struct CaptureArguments {
 // Declares the options of 'korval capture' on `app`, bound to `arguments`.
 void declareCaptureOptions(CLI::App& app, CaptureArguments& arguments);
 // Checks them; nothing with `error` naming the option or value at fault.
+// "640x480" → 640, 480; false for a size the driver does not offer.
+bool parseFrameSize(const std::string& text, int& width, int& height);
+
 std::optional<CaptureOptions> checkCaptureOptions(const CaptureArguments& arguments, std::string& error);
 
 // The options, or nothing with `error` naming the option or value at fault.

@@ -7,15 +7,6 @@
 namespace korval::tools::serve {
 namespace {
 
-struct FrameSize {
-    const char* text;
-    int width;
-    int height;
-};
-constexpr FrameSize kSizes[] = {
-    {"640x480", 640, 480}, {"352x288", 352, 288}, {"320x240", 320, 240}, {"176x144", 176, 144}, {"160x120", 160, 120},
-};
-
 bool isIpLiteral(const std::string& text)
 {
     unsigned char address[16];
@@ -84,18 +75,6 @@ const char* const kServeUsage =
     "with the live picture, every camera property, the effects and overlay frames, the\n"
     "snapshot button and its still, until Ctrl-C. Port 8080 by default (0: any free port);\n"
     "only 127.0.0.1 and ::1 unless --listen ADDR names another address.\n";
-
-bool parseFrameSize(const std::string& text, int& width, int& height)
-{
-    for (const auto& size : kSizes) {
-        if (text == size.text) {
-            width = size.width;
-            height = size.height;
-            return true;
-        }
-    }
-    return false;
-}
 
 std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& args, std::string& error)
 {

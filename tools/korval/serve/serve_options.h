@@ -1,6 +1,8 @@
 // The options of 'korval serve', parsed and checked before anything starts.
 #pragma once
 
+#include "tools/korval/capture_options.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,9 +23,6 @@ struct ServeOptions {
 
 // The options, or nothing with `error` naming the option or value at fault.
 std::optional<ServeOptions> parseServeOptions(const std::vector<std::string>& args, std::string& error);
-
-// "640x480" → 640, 480; false for a size the driver does not offer.
-bool parseFrameSize(const std::string& text, int& width, int& height);
 
 extern const char* const kServeUsage;
 
