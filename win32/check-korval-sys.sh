@@ -7,6 +7,10 @@
 #   runtime OBJDIR MAP GAPS     no static constructors, __cxa_*, __cpu_model or
 #                               global operator new/delete in the driver's objects,
 #                               and no constructor section linked in from a library
+#   lean IMAGE MAP              no symbol table in the image (the map beside it has
+#                               the symbols) and no AVX instruction: the image has no
+#                               AVX2 path, so such code could only be dead weight or
+#                               an invalid-opcode trap on older processors
 set -euo pipefail
 objdump=i686-w64-mingw32-objdump
 nm=i686-w64-mingw32-nm
@@ -90,6 +94,26 @@ check_runtime() {
     done <<<"$linked"
 }
 
+# The COFF header's PointerToSymbolTable and NumberOfSymbols, after the PE signature.
+coff_symbol_table() {
+    local image=$1 lfanew
+    lfanew=$(od -An -tu4 -j60 -N4 "$image" | tr -d ' ')
+    od -An -tu4 -j$((lfanew + 12)) -N8 "$image" | awk '{ print $1, $2 }'
+}
+
+check_lean() {
+    local image=$1 map=$2 table avx named
+    table=$(coff_symbol_table "$image")
+    [[ $table == "0 0" ]] || fail "the image carries a symbol table (pointer, count: $table); link it with --strip-all"
+    [[ -s $map ]] || fail "no map file $map beside the image"
+    grep -qE '[[:space:]]_?DriverEntry@8$' "$map" || fail "the map $map does not name DriverEntry@8"
+    avx=$($objdump -d --no-show-raw-insn "$image" | grep -E '%ymm|^ +[0-9a-f]+:[[:space:]]+v[a-z0-9]+ .*%xmm' || true)
+    [[ -z $avx ]] || fail "AVX instructions in the image ($(wc -l <<<"$avx")), the first: $(head -3 <<<"$avx")"
+    named=$(grep -oE '[A-Za-z_0-9]*(AwbSumGreyAvx2|VeSketchBlocksAvx2|VeAvx2)[A-Za-z_0-9@]*' "$map" | sort -u || true)
+    [[ -z $named ]] || fail "AVX2 code linked into the image: $(tr '\n' ' ' <<<"$named")"
+    echo "symbol table: none; map: $(wc -l <"$map") lines; AVX instructions: none"
+}
+
 mode=$1
 shift
 case $mode in
@@ -97,7 +121,8 @@ pe) check_pe "$@" ;;
 imports) check_imports "$@" ;;
 undefined) check_undefined "$@" ;;
 runtime) check_runtime "$@" ;;
-*) echo "usage: $0 pe|imports|undefined|runtime ..." >&2; exit 2 ;;
+lean) check_lean "$@" ;;
+*) echo "usage: $0 pe|imports|undefined|runtime|lean ..." >&2; exit 2 ;;
 esac
 ((failed == 0)) && echo "ok: $mode"
 exit $failed

@@ -7,8 +7,8 @@
 // total T = E × G.
 #pragma once
 
-#include "ae/AeRecords.h"
-#include "driver/PoolAllocator.h"
+#include "base/AeRecords.h"
+#include "base/PoolAllocator.h"
 
 class KORVAL_EXPORT CAe : public CPoolObject {
 public:
@@ -59,6 +59,8 @@ protected:
     void CompareGainAndCount(const tagAeInput& input, tagAeOutput* output);
     ULONG Exposure1024() const;
     bool Finish(tagAeOutput* output);
+    double ManualExposure() const;
+    void HoldManualExposure(bool rowChanged, const tagAeInput& input, tagAeOutput* output);
 
     bool m_bIsOpen;
     bool m_bParametersChanged;

@@ -60,7 +60,8 @@ bool CAe::Process(tagAeInput input, tagAeOutput* output)
         return false;
     }
     CopyCurrentValues(input, output);
-    if (m_sParameters.ucEnable == 0 || m_ulFrameCount < m_ucWarmupFrames) {
+    const bool manual = m_sParameters.ucEnable == 0 && m_sParameters.ucManualExposure != 0;
+    if ((m_sParameters.ucEnable == 0 && !manual) || m_ulFrameCount < m_ucWarmupFrames) {
         return Finish(output);
     }
     const bool lost = input.ulDroppedLines == m_ulHeight;
@@ -76,6 +77,11 @@ bool CAe::Process(tagAeInput input, tagAeOutput* output)
         rowChanged = true;
     }
 
+    if (manual) {
+        HoldManualExposure(rowChanged, input, output);
+        CompareGainAndCount(input, output);
+        return Finish(output);
+    }
     double newExposure = m_dExposure;
     switch (StepBrightness(input.ucLuma, rowChanged, lost, &newExposure, output)) {
     case BRIGHTNESS_FINISH:
@@ -92,6 +98,31 @@ bool CAe::Process(tagAeInput input, tagAeOutput* output)
     }
     CompareGainAndCount(input, output);
     return Finish(output);
+}
+
+// Manual exposure: the value is the exposure time in milliseconds, at the
+// base gain; 0 is the shortest exposure the camera takes. Counted in flicker
+// periods like every exposure here.
+double CAe::ManualExposure() const
+{
+    const double least = 1.0 / m_sParameters.usMinExposureDivisor;
+    const double periods = m_sParameters.ucTargetLuma * 2.0 * m_sParameters.ucMainsFrequency / 1000.0;
+    return periods < least ? least : periods;
+}
+
+// With auto exposure off and a manual exposure set, the bandwidth steps still
+// choose the timing row; the brightness loop is replaced by the fixed exposure,
+// which also picks the fastest row long enough to hold it.
+void CAe::HoldManualExposure(bool rowChanged, const tagAeInput& input, tagAeOutput* output)
+{
+    const double exposure = ManualExposure();
+    SetGain(output, m_usBaseGain);
+    m_dTotal = exposure * m_dGainB;
+    if (exposure != m_dExposure || rowChanged || m_bParametersChanged) {
+        m_bParametersChanged = false;
+        FitRowToExposure(exposure, true, input.usRateValue);
+        ApplyTiming(exposure, input, output);
+    }
 }
 
 // Frames that compress well enough, on enough consecutive frames, and whose

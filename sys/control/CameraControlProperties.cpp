@@ -1,6 +1,8 @@
-// PROPSETID_VIDCAP_CAMERACONTROL: exposure only. Its value is the brightness
-// target of auto exposure, its flags switch auto exposure on (1) or off.
+// PROPSETID_VIDCAP_CAMERACONTROL: exposure only. Its flags switch auto
+// exposure on (1) or to manual (2). With auto exposure the value is the
+// brightness target; manual, it is the exposure time in milliseconds.
 #include "control/PropertyRequest.h"
+#include "stream/CapturePipeline.h"
 
 namespace {
 
@@ -18,8 +20,9 @@ NTSTATUS CheckExposureRequest(tagPropertyRequest* Request)
 
 VOID ApplyExposure(DeviceContext* Device, tagAeParameters* Parameters)
 {
-    Parameters->ucTargetLuma = static_cast<UCHAR>(Device->CurExposure);
+    Parameters->ucTargetLuma = AeTargetLuma(Device);
     Parameters->ucEnable = Device->CurExposureFlags == KSPROPERTY_CAMERACONTROL_FLAGS_AUTO ? 1 : 0;
+    Parameters->ucManualExposure = Device->CurExposureFlags == KSPROPERTY_CAMERACONTROL_FLAGS_MANUAL ? 1 : 0;
 }
 
 } // namespace

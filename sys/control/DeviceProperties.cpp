@@ -2,10 +2,10 @@
 // request, find its set by GUID and hand it to that set's handler. Each request
 // runs whole under the device's parameter gate, so it sees the stream either
 // open or closed throughout and never overlaps a frame's processing.
-#include "control/ParameterGate.h"
+#include "base/ParameterGate.h"
 #include "control/PropertyRequest.h"
-#include "driver/AdapterHandlers.h"
-#include "driver/DevicePropertySets.h"
+#include "control/DeviceProperties.h"
+#include "control/DevicePropertySets.h"
 
 namespace {
 
@@ -67,6 +67,9 @@ NTSTATUS HandleDeviceProperty(PHW_STREAM_REQUEST_BLOCK Srb, BOOLEAN IsSet)
     PPROPERTY_HANDLER handler = FindHandler(request.pProperty->Set, IsSet);
     if (handler == nullptr) {
         return STATUS_NOT_SUPPORTED;
+    }
+    if (IsSet && !PropertyValueAccepted(&request)) {
+        return STATUS_INVALID_PARAMETER;
     }
     AcquireParameterGate(request.pDevice);
     request.bCaptureOpen = GetCaptureOpen(request.pDevice);

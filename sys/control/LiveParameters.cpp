@@ -9,13 +9,6 @@
 
 namespace {
 
-constexpr LONGLONG LARGEST_BRIGHTNESS_WORD = 510;
-
-LONGLONG Low16(ULONG Value)
-{
-    return static_cast<LONGLONG>(Value & 0xFFFF);
-}
-
 CImageProcess* StreamImageProcess(DeviceContext* Device)
 {
     return Device->Stream != nullptr ? Device->Stream->ImageProcess : nullptr;
@@ -74,23 +67,4 @@ VOID ChangeAeParameters(DeviceContext* Device, PAE_CHANGE Change)
         Change(Device, &parameters);
         WriteAeParameters(Device, parameters);
     }
-}
-
-// Manual white balance: the gains weighted as luma (1/4, 1/2, 1/4, by shifts)
-// against 1.0, scaled by the exposure target, move the brightness. In both
-// white-balance modes the word is held to the tone stage's 0..510: below 0 the
-// 16-bit word would wrap round to the brightest setting, and a brightness
-// beyond the range gives the brightest word, never its low 16 bits.
-USHORT BrightnessWord(const DeviceContext* Device, BOOLEAN AutoWhiteBalance)
-{
-    LONGLONG word = Device->CurBrightness;
-    if (!AutoWhiteBalance) {
-        const LONGLONG gainLuma = (Low16(Device->CurGain3) >> 2) + (Low16(Device->CurGain2) >> 1) +
-                                  (Low16(Device->CurGain1) >> 2) - static_cast<LONGLONG>(NEUTRAL_GAIN);
-        word += gainLuma * Low16(Device->CurExposure) / 64;
-    }
-    if (word < 0) {
-        return 0;
-    }
-    return static_cast<USHORT>(word > LARGEST_BRIGHTNESS_WORD ? LARGEST_BRIGHTNESS_WORD : word);
 }

@@ -1,6 +1,6 @@
 #include "control/PrivateLive.h"
 #include "control/PropertyRequest.h"
-#include "driver/DevicePropertySets.h"
+#include "control/DevicePropertySets.h"
 #include "stream/OverlayFrames.h"
 #include "stream/StreamContext.h"
 

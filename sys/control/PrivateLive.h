@@ -3,7 +3,7 @@
 // overlay frame where the value drives one. Called with the parameter gate held.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 NTSTATUS SetPrivateLive(DeviceContext* Device, ULONG Id, ULONG Value);
 

@@ -3,7 +3,7 @@
 // them; closed: the user settings in the registry.
 #include "control/PrivateLive.h"
 #include "control/PropertyRequest.h"
-#include "driver/DevicePropertySets.h"
+#include "control/DevicePropertySets.h"
 
 namespace {
 

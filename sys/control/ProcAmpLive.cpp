@@ -1,9 +1,9 @@
 #include "control/ProcAmpLive.h"
 #include "control/PropertyRequest.h"
+#include "stream/CapturePipeline.h"
 
 namespace {
 
-constexpr ULONG WHITE_BALANCE_USER_GAINS = 10000;
 constexpr UCHAR METER_PERCENT_WIDE = 75;
 constexpr UCHAR METER_PERCENT_NARROW = 25;
 
@@ -82,6 +82,22 @@ VOID SetColorEnable(DeviceContext* Device, ULONG Value, ULONG Flags)
     ChangeImageParameters(Device, ApplySaturation);
 }
 
+VOID ApplyAeTarget(DeviceContext* Device, tagAeParameters* Parameters)
+{
+    Parameters->ucTargetLuma = AeTargetLuma(Device);
+}
+
+// The black point stretches the picture after auto exposure has metered it:
+// the exposure target moves with it, so that the stretch spreads the picture
+// around its usual brightness instead of crushing it into black.
+VOID SetContrast(DeviceContext* Device, ULONG Value, ULONG Flags)
+{
+    Device->CurContrast = Value;
+    Device->CurContrastFlags = Flags;
+    ChangeImageParameters(Device, ApplyContrast);
+    ChangeAeParameters(Device, ApplyAeTarget);
+}
+
 VOID SetWhiteBalance(DeviceContext* Device, ULONG Value, ULONG Flags)
 {
     Device->CurWhiteBalance = Value;
@@ -103,7 +119,6 @@ struct tagPlainItem {
 const tagPlainItem PlainItems[] = {
     {KSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, &DeviceContext::CurBrightness, &DeviceContext::CurBrightnessFlags,
      ApplyBrightness},
-    {KSPROPERTY_VIDEOPROCAMP_CONTRAST, &DeviceContext::CurContrast, &DeviceContext::CurContrastFlags, ApplyContrast},
     {KSPROPERTY_VIDEOPROCAMP_HUE, &DeviceContext::CurHue, &DeviceContext::CurHueFlags, ApplyHue},
     {KSPROPERTY_VIDEOPROCAMP_SHARPNESS, &DeviceContext::CurSharpness, &DeviceContext::CurSharpnessFlags,
      ApplySharpness},
@@ -114,31 +129,13 @@ const tagPlainItem PlainItems[] = {
 
 } // namespace
 
-VOID SelectWhiteBalanceGains(DeviceContext* Device, ULONG Value)
-{
-    ULONG gains[3];
-    switch (Value) {
-    case 0: gains[0] = 128; gains[1] = 180; gains[2] = 300; break;
-    case 1: gains[0] = 140; gains[1] = 128; gains[2] = 150; break;
-    case 2: gains[0] = 128; gains[1] = 130; gains[2] = 220; break;
-    case WHITE_BALANCE_USER_GAINS:
-        gains[0] = Device->ManualGain1;
-        gains[1] = NEUTRAL_GAIN;
-        gains[2] = Device->ManualGain3;
-        break;
-    default: return;
-    }
-    Device->CurGain1 = gains[0];
-    Device->CurGain2 = gains[1];
-    Device->CurGain3 = gains[2];
-}
-
 VOID SetProcAmpLive(DeviceContext* Device, ULONG Id, ULONG Value, ULONG Flags)
 {
     switch (Id) {
     case KSPROPERTY_VIDEOPROCAMP_SATURATION: SetSaturation(Device, Value, Flags); return;
     case KSPROPERTY_VIDEOPROCAMP_COLORENABLE: SetColorEnable(Device, Value, Flags); return;
     case KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE: SetWhiteBalance(Device, Value, Flags); return;
+    case KSPROPERTY_VIDEOPROCAMP_CONTRAST: SetContrast(Device, Value, Flags); return;
     default: break;
     }
     for (const tagPlainItem& item : PlainItems) {

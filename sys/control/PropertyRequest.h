@@ -3,9 +3,10 @@
 // running stream's parameter records).
 #pragma once
 
-#include "ae/AeRecords.h"
-#include "driver/DeviceContext.h"
+#include "base/AeRecords.h"
+#include "base/DeviceContext.h"
 #include "imageprocess/CImageProcess.h"
+#include "settings/PictureSettings.h"
 
 // One SRB_GET/SET_DEVICE_PROPERTY, checked and decoded by DeviceProperties.cpp.
 struct tagPropertyRequest {
@@ -26,12 +27,16 @@ constexpr ULONG PRIVATE_PROPERTY_BYTES = 32;
 // Values the handlers put in answers and records.
 constexpr ULONG PROPERTY_FLAGS_AUTO = 1;    // KSPROPERTY_VIDEOPROCAMP_FLAGS_AUTO
 constexpr ULONG PROPERTY_FLAGS_MANUAL = 2;  // KSPROPERTY_VIDEOPROCAMP_FLAGS_MANUAL
-constexpr ULONG NEUTRAL_GAIN = 128;         // 1.0 in the gain fixed point
 
 // The data buffer is checked against the record the property needs: an empty
 // buffer asks for the size (STATUS_BUFFER_OVERFLOW with the size), a short one
 // is refused with STATUS_BUFFER_TOO_SMALL.
 NTSTATUS CheckPropertyData(tagPropertyRequest* Request, ULONG Required);
+
+// FALSE for a set whose value would be taken and do nothing: an effect number
+// beyond the last effect, a manual white balance outside 0..2 and 2000..10000. The request is
+// refused with STATUS_INVALID_PARAMETER and changes nothing.
+BOOLEAN PropertyValueAccepted(const tagPropertyRequest* Request);
 
 // Closed stream: a user setting read again from its registry value, low 16
 // bits. A failing read gives STATUS_INVALID_PARAMETER.
@@ -54,10 +59,6 @@ typedef VOID (*PIMAGE_CHANGE)(DeviceContext* Device, tagIpParameters* Parameters
 typedef VOID (*PAE_CHANGE)(DeviceContext* Device, tagAeParameters* Parameters);
 VOID ChangeImageParameters(DeviceContext* Device, PIMAGE_CHANGE Change);
 VOID ChangeAeParameters(DeviceContext* Device, PAE_CHANGE Change);
-
-// The brightness word of the tone stage for the current brightness: with
-// manual white balance the manual gains and the exposure target shift it.
-USHORT BrightnessWord(const DeviceContext* Device, BOOLEAN AutoWhiteBalance);
 
 NTSTATUS GetProcAmpProperty(tagPropertyRequest* Request);
 NTSTATUS SetProcAmpProperty(tagPropertyRequest* Request);

@@ -1,7 +1,7 @@
 // The user settings behind the properties while the capture stream is closed:
 // one registry value each, the setting in its low 16 bits.
 #include "control/PropertyRequest.h"
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 
 NTSTATUS ReadUserSetting(DeviceContext* Device, ULONG Index, PULONG Value)
 {

@@ -1,7 +1,7 @@
 #include "control/SnapshotRequests.h"
 
 #include "control/StillImageFile.h"
-#include "control/StillStatus.h"
+#include "settings/StillStatus.h"
 
 VOID ServeButtonPress(DeviceContext* Device, PULONG Status)
 {

@@ -3,7 +3,7 @@
 // stands in for a missing value and holds the word last written.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 // A press: the still when a capture stream is open, otherwise bit 0 for the
 // service; "StatusReport" and its copy are written either way.

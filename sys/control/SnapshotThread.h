@@ -13,7 +13,7 @@
 // (DeviceContext.SnapshotThread) to be sure the thread has gone.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 constexpr LONGLONG SNAPSHOT_POLL_INTERVAL = -6000000; // 0.6 s, relative
 

@@ -5,7 +5,7 @@
 #include "runtime/FloatingPointState.h"
 
 #include "control/I420ToBgr.h"
-#include "driver/Driver.h"
+#include "base/WdmLevel.h"
 #include "stream/StreamContext.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // newest delivered frame as bottom-up BGR24.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 constexpr ULONG STILL_HEADER_BYTES = 32;
 constexpr ULONG STILL_BUFFER_BYTES = 640 * 480 * 3; // StillImageBuffer and StillBgrBuffer

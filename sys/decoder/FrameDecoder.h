@@ -2,8 +2,8 @@
 // per line, how it was coded and how many bytes it took.
 #pragma once
 
-#include "decoder/DecompressionRecords.h"
-#include "driver/PoolAllocator.h"
+#include "base/DecompressionRecords.h"
+#include "base/PoolAllocator.h"
 
 // What the next 13 bits of a coded line decode to: one or two pixels, each
 // either a step from the pixel two to the left (keep 0xFF, add the step) or an

@@ -1,7 +1,7 @@
 // The adapter dispatcher and the routines the stream class calls back. Every
 // adapter SRB is completed before the dispatcher returns.
 #include "driver/AdapterHandlers.h"
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "driver/Driver.h"
 
 namespace {
@@ -63,12 +63,4 @@ NTSTATUS SurpriseRemoval(PHW_STREAM_REQUEST_BLOCK Srb)
     KeSetEvent(&device->DeviceStopEvent, 0, FALSE);
     SetDevicePresent(device, FALSE);
     return STATUS_SUCCESS;
-}
-
-NTSTATUS NTAPI SyncRequestComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context)
-{
-    (void)DeviceObject;
-    (void)Irp;
-    KeSetEvent(static_cast<PKEVENT>(Context), 0, FALSE);
-    return STATUS_MORE_PROCESSING_REQUIRED;
 }

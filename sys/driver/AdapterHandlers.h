@@ -1,14 +1,13 @@
-// Handlers of the adapter SRBs. Each returns the NT status that the dispatcher
-// stores in the SRB before completing it; none pends the SRB.
+// Handlers of the adapter SRBs; the capture stream's open and close and the
+// device properties come from their subsystems. Each returns the NT status
+// that the dispatcher stores in the SRB before completing it; none pends it.
 #pragma once
 
+#include "control/DeviceProperties.h"
 #include "platform/Platform.h"
+#include "stream/CaptureStream.h"
 
 NTSTATUS GetStreamInfo(PHW_STREAM_REQUEST_BLOCK Srb);
-NTSTATUS OpenCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb);
-NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb);
-NTSTATUS GetDeviceProperty(PHW_STREAM_REQUEST_BLOCK Srb);
-NTSTATUS SetDeviceProperty(PHW_STREAM_REQUEST_BLOCK Srb);
 NTSTATUS InitializeDevice(PHW_STREAM_REQUEST_BLOCK Srb);
 NTSTATUS ChangePowerState(PHW_STREAM_REQUEST_BLOCK Srb);
 NTSTATUS UninitializeDevice(PHW_STREAM_REQUEST_BLOCK Srb);

@@ -3,7 +3,7 @@
 // the answer keeps the client's own video-info header, with its frame
 // interval clamped to what the camera can do.
 #include "driver/AdapterHandlers.h"
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
 
 #include <cstring>
 
@@ -27,7 +27,8 @@ bool IsSameRange(const KS_DATARANGE_VIDEO& Entry, const KSDATARANGE* Proposed)
            Entry.MemoryAllocationFlags == video->MemoryAllocationFlags &&
            std::memcmp(&Entry.ConfigCaps, &video->ConfigCaps, sizeof(Entry.ConfigCaps)) == 0 &&
            Entry.VideoInfoHeader.bmiHeader.biWidth == video->VideoInfoHeader.bmiHeader.biWidth &&
-           Entry.VideoInfoHeader.bmiHeader.biHeight == video->VideoInfoHeader.bmiHeader.biHeight;
+           Entry.VideoInfoHeader.bmiHeader.biHeight == video->VideoInfoHeader.bmiHeader.biHeight &&
+           IsSamePixelLayout(Entry.VideoInfoHeader.bmiHeader, video->VideoInfoHeader.bmiHeader);
 }
 
 const KS_DATARANGE_VIDEO* FindOfferedRange(const KSDATARANGE* Proposed)

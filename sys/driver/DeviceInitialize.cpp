@@ -1,11 +1,12 @@
 // SRB_INITIALIZE_DEVICE: the device's objects and still buffers are created
 // and its state set to powered, present and idle. Nothing touches the camera
 // yet; that waits for initialization complete.
+#include "control/SnapshotThread.h"
 #include "control/StillImageFile.h"
-#include "control/StillStatus.h"
+#include "settings/StillStatus.h"
 #include "driver/AdapterHandlers.h"
 #include "driver/DeviceLifecycle.h"
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 #include "driver/StreamInformation.h"
 #include "stream/StreamContext.h"
 #include "usb/CCameraRegisters.h"
@@ -30,6 +31,7 @@ bool CreateDeviceObjects(DeviceContext* Device)
     if (Device->Usb == nullptr) {
         return false;
     }
+    Device->Usb->SnapshotRoutine = SnapshotThread;
     Device->Camera = new CCameraRegisters;
     if (Device->Camera == nullptr) {
         return false;

@@ -2,7 +2,7 @@
 // (initialize, initialization complete, power change, uninitialize).
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 // Destroys the device's objects and still buffers, in the order stream record,
 // camera registers, USB transport, still buffers, and nulls the fields. The

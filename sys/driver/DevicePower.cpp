@@ -2,10 +2,11 @@
 // the indicator off, while the capture stream is open); returning to D0
 // starts them again and reprograms the camera, which lost its registers, so
 // a running stream resumes without a new state request.
-#include "control/ParameterGate.h"
+#include "base/ParameterGate.h"
 #include "driver/AdapterHandlers.h"
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "stream/CaptureStream.h"
+#include "stream/StreamContext.h"
 #include "usb/CCameraRegisters.h"
 #include "usb/CUsbCamera.h"
 
@@ -44,7 +45,11 @@ VOID PowerUp(DeviceContext* Device)
     }
     Device->Usb->StartStatus();
     const BOOLEAN captureOpen = GetCaptureOpen(Device);
-    Device->Camera->ProgramPowerUp(captureOpen);
+    // A camera that did not take its registers (lost at power-down) gets the
+    // whole image again with the stream's next read.
+    if (!Device->Camera->ProgramPowerUp(captureOpen) && captureOpen && Device->Stream != nullptr) {
+        Device->Stream->RegistersOwed = TRUE;
+    }
     if (captureOpen && CaptureRunning(Device)) {
         Device->Usb->StartVideo();
     }

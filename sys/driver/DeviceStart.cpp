@@ -3,7 +3,7 @@
 // the driver key names the device for the still-image service, and the
 // still-image device interface is registered and enabled.
 #include "driver/AdapterHandlers.h"
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "usb/CCameraRegisters.h"
 #include "usb/CUsbCamera.h"
 
@@ -16,8 +16,10 @@ constexpr LONGLONG FRAME_TIMEOUT = 5000000; // 0.5 s
 
 const WCHAR CREATE_FILE_NAME_VALUE[] = KTEXT("CreateFileName");
 WCHAR CREATE_FILE_NAME_DATA[] = KTEXT("USB 1.1");
-// The seven characters, without a terminator.
-constexpr ULONG CREATE_FILE_NAME_BYTES = 7 * sizeof(WCHAR);
+// The seven characters and their terminator: a REG_SZ without one is read
+// past its end by a reader that trusts the string to end.
+constexpr ULONG CREATE_FILE_NAME_BYTES = sizeof(CREATE_FILE_NAME_DATA);
+static_assert(CREATE_FILE_NAME_BYTES == 8 * sizeof(WCHAR));
 
 bool ConfigureCamera(DeviceContext* Device)
 {

@@ -1,4 +1,4 @@
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "stream/SrbQueue.h"
 
 #include <cstring>

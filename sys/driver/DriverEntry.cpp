@@ -3,13 +3,11 @@
 // allocation.
 #include "driver/Driver.h"
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "platform/CpuFeatures.h"
 #include "stream/SrbQueue.h"
 
 #include <cstring>
-
-ULONG WdmLevel = 0;
 
 namespace {
 

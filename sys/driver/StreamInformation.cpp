@@ -1,10 +1,10 @@
 #include "driver/StreamInformation.h"
 
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 #include "driver/AdapterHandlers.h"
-#include "driver/DevicePropertySets.h"
+#include "control/DevicePropertySets.h"
 #include "driver/Driver.h"
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
 
 #include <cstring>
 
@@ -71,6 +71,20 @@ const HW_STREAM_INFORMATION CaptureStreamInformation = {
     .Reserved = {},
 };
 
+// A device installed by hand, or whose Parameters key was lost, still starts:
+// it offers what a fresh installation offers and says so in the debug log.
+NTSTATUS ReadFormatSelection(DeviceContext* Device)
+{
+    const NTSTATUS status = ReadSetting(Device, SETTING_FORMAT_SELECTION);
+    if (status != STATUS_OBJECT_NAME_NOT_FOUND && status != STATUS_OBJECT_PATH_NOT_FOUND) {
+        return status;
+    }
+    DbgPrint("korval: no Parameters key (0x%08X); offering the built-in formats 0x%08X\n",
+             static_cast<unsigned>(status), static_cast<unsigned>(CAPTURE_DEFAULT_FORMAT_SELECTION));
+    Device->Settings[SETTING_FORMAT_SELECTION] = CAPTURE_DEFAULT_FORMAT_SELECTION;
+    return STATUS_SUCCESS;
+}
+
 // Every answer re-reads "A_64", so a changed selection shows at the next start.
 NTSTATUS GetStreamInfo(PHW_STREAM_REQUEST_BLOCK Srb)
 {
@@ -82,7 +96,7 @@ NTSTATUS GetStreamInfo(PHW_STREAM_REQUEST_BLOCK Srb)
     if (device == nullptr || descriptor == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
-    NTSTATUS status = ReadSetting(device, SETTING_FORMAT_SELECTION);
+    NTSTATUS status = ReadFormatSelection(device);
     if (!NT_SUCCESS(status)) {
         return status;
     }

@@ -4,7 +4,7 @@
 // caller allocates after the first set-up call, so no operation allocates.
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 #include "platform/Platform.h"
 
 // One image description of the set-up call.

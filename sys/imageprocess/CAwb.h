@@ -3,7 +3,7 @@
 // blue digital gains part of the way towards equal R, G and B sums.
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 #include "imageprocess/IpStageParameters.h"
 
 class CAwb : public CPoolObject {

@@ -1,5 +1,6 @@
 // The grey-sample sums of the white-balance measurement: the plain per-block
-// loop and an AVX2 version eight blocks at a time. Every summand is a sample
+// loop and an AVX2 version eight blocks at a time (CAwbSumsAvx2.cpp, host build
+// only: the Windows image has no AVX2 path). Every summand is a sample
 // times gain / 128, a multiple of 1/128 far below 2^53, so the sums are exact
 // in any order and both versions give the same doubles (for up to 2^20 blocks,
 // which AwbSumsExactInAnyOrder checks).

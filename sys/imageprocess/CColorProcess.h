@@ -4,7 +4,7 @@
 // space), all in 16-bit fixed point.
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 #include "imageprocess/IpStageParameters.h"
 
 class CColorProcess : public CPoolObject {

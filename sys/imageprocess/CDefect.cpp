@@ -75,6 +75,19 @@ unsigned DefectActiveLanesSse2(const UCHAR* p, const UCHAR* pucConfidence, LONG_
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(vMarked, _mm_and_si128(vFlat, vStandsOut))));
 }
 
+unsigned DefectCandidateLanesSse2(const UCHAR* p, const UCHAR* pucConfidence, const tagDefectThresholds& sThresholds)
+{
+    const __m128i x = Load16(p);
+    const __m128i vLeft = Load16(p - 2);
+    const __m128i vRight = Load16(p + 2);
+    const __m128i vHot = _mm_subs_epu8(_mm_subs_epu8(x, _mm_max_epu8(vLeft, vRight)),
+                                       _mm_set1_epi8(static_cast<char>(sThresholds.ucHot)));
+    const __m128i vCold = _mm_subs_epu8(_mm_subs_epu8(_mm_min_epu8(vLeft, vRight), x),
+                                        _mm_set1_epi8(static_cast<char>(sThresholds.ucCold)));
+    const __m128i vAny = _mm_or_si128(_mm_or_si128(vHot, vCold), Load16(pucConfidence));
+    return 0xFFFFu & ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(vAny, _mm_setzero_si128())));
+}
+
 KORVAL_SSE2_END
 
 namespace {
@@ -89,6 +102,17 @@ unsigned ActiveLanes(ULONG ulBlock, const UCHAR* p, const UCHAR* pucConfidence, 
         }
     }
     return DefectActiveLanesSse2(p, pucConfidence, lStride, sThresholds);
+}
+
+unsigned CandidateLanes(ULONG ulBlock, const UCHAR* p, const UCHAR* pucConfidence,
+                        const tagDefectThresholds& sThresholds)
+{
+    if constexpr (kAvx2Compiled) {
+        if (ulBlock == 32) {
+            return DefectCandidateLanesAvx2(p, pucConfidence, sThresholds);
+        }
+    }
+    return DefectCandidateLanesSse2(p, pucConfidence, sThresholds);
 }
 
 } // namespace
@@ -232,11 +256,10 @@ bool CDefect::Process(UCHAR* pBayer, UCHAR ucFrameRate, ULONG ulExposure, tagIpD
     const ULONG ulRows = RowsToScan(ucFrameRate, ulExposure);
     for (ULONG i = 0; i < ulRows; ++i) {
         const ULONG ulRow = (m_ulNextScanRow + i) % m_ulHeight;
-        const bool bInterior = ulRow >= 2 && ulRow < m_ulHeightLimit && !m_bReferenceScan;
-        if (bInterior) {
-            ScanInteriorRow(pBayer, ulRow);
-        } else {
+        if (m_bReferenceScan) {
             ScanRow(pBayer, ulRow);
+        } else {
+            ScanRowFiltered(pBayer, ulRow);
         }
     }
     m_ulNextScanRow = (m_ulNextScanRow + ulRows) % m_ulHeight;
@@ -298,54 +321,39 @@ void CDefect::ScanRow(const UCHAR* pBayer, ULONG ulRow)
     }
 }
 
-// The plain path's filter, pixel by pixel from column 2: a pixel that is not
-// remembered and stands out from neither side of its first ring neighbour is
-// one the full rule leaves alone. Returns the first column not done.
-ULONG CDefect::ScanInteriorPlain(const UCHAR* pBayer, ULONG ulRow)
+// A pixel that is not remembered and stands out from neither side of one
+// horizontal neighbour can be neither hot nor cold: the full rule leaves it alone.
+bool CDefect::MayChange(const UCHAR* pucRow, const UCHAR* pucConfidence, ULONG ulColumn) const
 {
-    const LONG_PTR w = m_ulWidth;
-    const UCHAR* pucRow = pBayer + ulRow * w;
-    const UCHAR* pucConfidence = m_pucConfidence + ulRow * w;
-    const LONG_PTR lFirst = kRingRow[0] * w + kRingColumn[0];
-    const int lHot = m_sParameters.ucHotMargin;
-    const int lCold = m_sParameters.ucColdMargin;
-    ULONG c = 2;
-    for (; c < m_ulWidthLimit; ++c) {
-        const int x = pucRow[c];
-        const int n = pucRow[static_cast<LONG_PTR>(c) + lFirst];
-        if (pucConfidence[c] != 0 || x > n + lHot || x + lCold < n) {
-            ScanPixel(pBayer, ulRow, c);
-        }
+    if (pucConfidence[ulColumn] != 0) {
+        return true;
     }
-    return c;
+    const int x = pucRow[ulColumn];
+    const int n = ulColumn >= 2 ? pucRow[ulColumn - 2] : pucRow[ulColumn + 2];
+    return x > n + m_sParameters.ucHotMargin || x + m_sParameters.ucColdMargin < n;
 }
 
-// Interior pixels in blocks of 16 or 32: a pixel can change state only when
-// it is flat and stands out, or already has confidence; only those take the
-// full per-pixel rule, in column order, so the lists come out as in ScanRow.
-void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
+// Columns 2 .. width - 3 in blocks of 16 or 32: the row-only test drops the
+// pixels that cannot stand out; in interior rows the ring test thins the rest.
+// What remains takes the full rule in column order, so the lists come out as
+// in ScanRow. The last block is moved left to end at the last such column;
+// lanes already scanned by the block before it are masked off.
+ULONG CDefect::ScanBlocks(const UCHAR* pBayer, ULONG ulRow, ULONG ulBlock)
 {
-    m_pulHotCount[ulRow] = 0;
-    m_pulColdCount[ulRow] = 0;
     const LONG_PTR w = m_ulWidth;
     const UCHAR* pucRow = pBayer + ulRow * w;
     const UCHAR* pucConfidence = m_pucConfidence + ulRow * w;
     const tagDefectThresholds sThresholds = {m_ucFlatThreshold, m_sParameters.ucHotMargin,
                                              m_sParameters.ucColdMargin};
-    const ULONG ulBlock = CpuHasAvx2() ? 32 : CpuHasSse2() ? 16 : 0;
-    ULONG c = 0;
-    for (; c < 2; ++c) {
-        ScanPixel(pBayer, ulRow, c);
-    }
-    if (ulBlock == 0) {
-        c = ScanInteriorPlain(pBayer, ulRow);
-    }
-    // The last block is moved left to end at the last interior column; lanes
-    // already scanned by the block before it are masked off.
-    while (ulBlock != 0 && c < m_ulWidthLimit && m_ulWidthLimit >= 2 + ulBlock) {
+    const bool bInterior = ulRow >= 2 && ulRow < m_ulHeightLimit;
+    ULONG c = 2;
+    while (c < m_ulWidthLimit && m_ulWidthLimit >= 2 + ulBlock) {
         const ULONG ulStart = c + ulBlock <= m_ulWidthLimit ? c : m_ulWidthLimit - ulBlock;
-        unsigned uActive = ActiveLanes(ulBlock, pucRow + ulStart, pucConfidence + ulStart, w, sThresholds);
+        unsigned uActive = CandidateLanes(ulBlock, pucRow + ulStart, pucConfidence + ulStart, sThresholds);
         uActive &= ~0u << (c - ulStart);
+        if (uActive != 0 && bInterior) {
+            uActive &= ActiveLanes(ulBlock, pucRow + ulStart, pucConfidence + ulStart, w, sThresholds);
+        }
         while (uActive != 0) {
             const int k = __builtin_ctz(uActive);
             uActive &= uActive - 1;
@@ -353,8 +361,30 @@ void CDefect::ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow)
         }
         c = ulStart + ulBlock;
     }
+    return c;
+}
+
+// The same state as ScanRow, with the pixels that cannot change skipped.
+void CDefect::ScanRowFiltered(const UCHAR* pBayer, ULONG ulRow)
+{
+    m_pulHotCount[ulRow] = 0;
+    m_pulColdCount[ulRow] = 0;
+    const UCHAR* pucRow = pBayer + ulRow * m_ulWidth;
+    const UCHAR* pucConfidence = m_pucConfidence + ulRow * m_ulWidth;
+    const ULONG ulBlock = CpuHasAvx2() ? 32 : CpuHasSse2() ? 16 : 0;
+    ULONG c = 0;
+    for (; c < 2; ++c) {
+        if (MayChange(pucRow, pucConfidence, c)) {
+            ScanPixel(pBayer, ulRow, c);
+        }
+    }
+    if (ulBlock != 0) {
+        c = ScanBlocks(pBayer, ulRow, ulBlock);
+    }
     for (; c < m_ulWidth; ++c) {
-        ScanPixel(pBayer, ulRow, c);
+        if (MayChange(pucRow, pucConfidence, c)) {
+            ScanPixel(pBayer, ulRow, c);
+        }
     }
 }
 

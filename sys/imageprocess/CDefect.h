@@ -3,7 +3,7 @@
 // replaces every remembered pixel by the mean of its same-colour neighbours.
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 
 #pragma pack(push, 1)
 struct tagIpDefectParameters {
@@ -47,8 +47,9 @@ private:
     ULONG RowsToScan(UCHAR ucFrameRate, ULONG ulExposure);
     void RemarkListed();
     void ScanRow(const UCHAR* pBayer, ULONG ulRow);
-    void ScanInteriorRow(const UCHAR* pBayer, ULONG ulRow);
-    ULONG ScanInteriorPlain(const UCHAR* pBayer, ULONG ulRow);
+    void ScanRowFiltered(const UCHAR* pBayer, ULONG ulRow);
+    ULONG ScanBlocks(const UCHAR* pBayer, ULONG ulRow, ULONG ulBlock);
+    bool MayChange(const UCHAR* pucRow, const UCHAR* pucConfidence, ULONG ulColumn) const;
     void ScanPixel(const UCHAR* pBayer, ULONG ulRow, ULONG ulColumn);
     void CorrectListed(UCHAR* pBayer) const;
     UCHAR ClassOf(ULONG ulRow, ULONG ulColumn) const;

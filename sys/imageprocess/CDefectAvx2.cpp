@@ -49,3 +49,17 @@ KORVAL_AVX2 unsigned DefectActiveLanesAvx2(const UCHAR* p, const UCHAR* pucConfi
     const __m256i vActive = _mm256_or_si256(vMarked, _mm256_and_si256(vFlat, vStandsOut));
     return static_cast<unsigned>(_mm256_movemask_epi8(vActive));
 }
+
+KORVAL_AVX2 unsigned DefectCandidateLanesAvx2(const UCHAR* p, const UCHAR* pucConfidence,
+                                              const tagDefectThresholds& sThresholds)
+{
+    const __m256i x = Load32(p);
+    const __m256i vLeft = Load32(p - 2);
+    const __m256i vRight = Load32(p + 2);
+    const __m256i vHot = _mm256_subs_epu8(_mm256_subs_epu8(x, _mm256_max_epu8(vLeft, vRight)),
+                                          _mm256_set1_epi8(static_cast<char>(sThresholds.ucHot)));
+    const __m256i vCold = _mm256_subs_epu8(_mm256_subs_epu8(_mm256_min_epu8(vLeft, vRight), x),
+                                           _mm256_set1_epi8(static_cast<char>(sThresholds.ucCold)));
+    const __m256i vAny = _mm256_or_si256(_mm256_or_si256(vHot, vCold), Load32(pucConfidence));
+    return ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(vAny, _mm256_setzero_si256())));
+}

@@ -4,7 +4,7 @@
 // is mapped through one of them.
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 #include "imageprocess/IpStageParameters.h"
 
 class CGamma : public CPoolObject {

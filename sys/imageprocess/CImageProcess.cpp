@@ -22,6 +22,18 @@ constexpr ULONG kCifHeight = 288;
 // ScaleBuffer reads one pixel past its source rows.
 constexpr SIZE_T kPackedSlack = 16;
 
+// The enlargement blends each row's last pixel with the next row's first (and,
+// on the last rows, with what lies past the picture), a wrong-coloured right
+// edge: the last column repeats the one before, the row's last frame pixel.
+void RepeatLastColumn(PUCHAR pucPicture, ULONG ulWidth, ULONG ulHeight)
+{
+    const SIZE_T cbRow = 3 * static_cast<SIZE_T>(ulWidth);
+    for (ULONG r = 0; r < ulHeight; ++r) {
+        PUCHAR pucRow = pucPicture + r * cbRow;
+        memcpy(pucRow + cbRow - 3, pucRow + cbRow - 6, 3);
+    }
+}
+
 template <typename T>
 void DeleteStage(T*& pStage)
 {
@@ -517,17 +529,23 @@ bool CImageProcess::WriteOutput(PUCHAR pBuffer)
     case IP_OUTPUT_VGA:
         CropColorBuffer(m_pImageBuffer, m_pPackedBuffer, m_ulWidth, m_ulHeight, kCropWidth, kCropHeight);
         ScaleBuffer(m_pPackedBuffer, pDestination, kCropWidth, kCropHeight);
+        RepeatLastColumn(pDestination, 2 * kCropWidth, 2 * kCropHeight);
         break;
     case IP_OUTPUT_CIF:
-        memcpy(pDestination, m_pImageBuffer, 3 * kCifWidth * kCifHeight);
-        ColorBufferBorder(pDestination, kCifWidth, kCifHeight);
+        // I420 converts the picture where it is, which the next frame rebuilds anyway.
+        if (bI420) {
+            pDestination = m_pImageBuffer;
+        } else {
+            memcpy(pDestination, m_pImageBuffer, 3 * kCifWidth * kCifHeight);
+        }
+        ColorBufferEdgeRepeat(pDestination, kCifWidth, kCifHeight);
         break;
     case IP_OUTPUT_QVGA:
         CropColorBuffer(m_pImageBuffer, pDestination, m_ulWidth, m_ulHeight, kCropWidth, kCropHeight);
         break;
     case IP_OUTPUT_QCIF:
         SubSampleBuffer(m_pImageBuffer, pDestination, m_ulWidth, m_ulHeight);
-        ColorBufferBorder(pDestination, kCifWidth / 2, kCifHeight / 2);
+        ColorBufferEdgeRepeat(pDestination, kCifWidth / 2, kCifHeight / 2);
         break;
     default:
         CropColorBuffer(m_pImageBuffer, m_pPackedBuffer, m_ulWidth, m_ulHeight, kCropWidth, kCropHeight);
@@ -535,7 +553,7 @@ bool CImageProcess::WriteOutput(PUCHAR pBuffer)
         break;
     }
     if (bI420) {
-        return BGR24toI420(m_pOutputColorBuffer, pBuffer, m_ulOutWidth, m_ulOutHeight);
+        return BGR24toI420(pDestination, pBuffer, m_ulOutWidth, m_ulOutHeight);
     }
     return true;
 }

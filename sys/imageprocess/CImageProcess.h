@@ -3,7 +3,7 @@
 // allocated at Open; Process allocates nothing.
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 #include "imageprocess/CDefect.h"
 #include "imageprocess/ImageHelpers.h"
 #include "imageprocess/IpStageParameters.h"

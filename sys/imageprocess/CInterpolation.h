@@ -3,7 +3,7 @@
 // packed 4B4G4R layout (groups of 8 pixels: even B, G, R then odd B, G, R).
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 
 // Bayer phase of the top-left 2 x 2 cell.
 enum {

@@ -2,7 +2,7 @@
 // mirrored left-right and flipped top-bottom.
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 
 class CRearrange : public CPoolObject {
 public:

@@ -2,7 +2,7 @@
 // to every colour channel of a BGR24 picture.
 #pragma once
 
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 
 class CSharpness : public CPoolObject {
 public:

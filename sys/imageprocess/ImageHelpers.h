@@ -1,5 +1,5 @@
 // Picture helpers of the image pipeline: luma extraction, 3 x 3 smoothing,
-// crops, 2x enlargement and reduction, the black border and the BGR24/I420
+// crops, 2x enlargement and reduction, the black border, the repeated edge and the BGR24/I420
 // converters. They are protected members of CImageProcess (through this base);
 // each hot loop keeps a plain *Reference twin that tests compare against.
 #pragma once
@@ -16,6 +16,7 @@ protected:
     static bool CropColorBuffer(const UCHAR* pucPicture, UCHAR* pucCrop, ULONG ulWidth, ULONG ulHeight,
                                 ULONG ulCropWidth, ULONG ulCropHeight);
     static bool ColorBufferBorder(UCHAR* pucPicture, ULONG ulWidth, ULONG ulHeight);
+    static bool ColorBufferEdgeRepeat(UCHAR* pucPicture, ULONG ulWidth, ULONG ulHeight);
     static bool ScaleBuffer(const UCHAR* pucPicture, UCHAR* pucScaled, ULONG ulWidth, ULONG ulHeight);
     static bool SubSampleBuffer(const UCHAR* pucPicture, UCHAR* pucReduced, ULONG ulWidth, ULONG ulHeight);
     static bool BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG ulWidth, ULONG ulHeight);

@@ -136,6 +136,29 @@ bool CImageHelpers::ColorBufferBorder(UCHAR* pucPicture, ULONG ulWidth, ULONG ul
     return true;
 }
 
+// The demosaic's outermost rows and columns read the unwritten frame of the
+// padded mosaic and come out wrong; instead of blacking them, each takes the
+// nearest inner pixel (columns first, so the corners take the inner corner).
+// Every inner pixel stays as it is.
+bool CImageHelpers::ColorBufferEdgeRepeat(UCHAR* pucPicture, ULONG ulWidth, ULONG ulHeight)
+{
+    if (pucPicture == nullptr) {
+        return false;
+    }
+    if (ulWidth < 3 || ulHeight < 3) {
+        return true;
+    }
+    const SIZE_T cbRow = 3 * static_cast<SIZE_T>(ulWidth);
+    for (ULONG r = 1; r + 1 < ulHeight; ++r) {
+        UCHAR* pucRow = pucPicture + r * cbRow;
+        memcpy(pucRow, pucRow + 3, 3);
+        memcpy(pucRow + cbRow - 3, pucRow + cbRow - 6, 3);
+    }
+    memcpy(pucPicture, pucPicture + cbRow, cbRow);
+    memcpy(pucPicture + (ulHeight - 1) * cbRow, pucPicture + (ulHeight - 2) * cbRow, cbRow);
+    return true;
+}
+
 void CImageHelpers::ScaleBufferReference(const UCHAR* pucPicture, UCHAR* pucScaled, ULONG ulWidth,
                                          ULONG ulHeight)
 {

@@ -9,7 +9,8 @@
 //
 // The Windows build compiles AVX2 out (the kernels it targets do not save the
 // YMM registers of kernel code): every AVX2 call sits behind
-// `if constexpr (kAvx2Compiled)`, so no AVX2 symbol is referenced there.
+// `if constexpr (kAvx2Compiled)`, so no AVX2 symbol is referenced there. The
+// 32-bit Linux build, which runs beside the image, leaves it out as well.
 #pragma once
 
 #include "platform/NtTypes.h"
@@ -20,7 +21,7 @@ typedef enum _CPU_PATH : UCHAR {
     CpuPathAvx2 = 2,  // 256-bit integer SIMD (host build only)
 } CPU_PATH;
 
-#if defined(KORVAL_WIN32) || !(defined(__x86_64__) || defined(__i386__))
+#if defined(KORVAL_WIN32) || !defined(__x86_64__)
 inline constexpr bool kAvx2Compiled = false;
 #else
 inline constexpr bool kAvx2Compiled = true;

@@ -30,8 +30,10 @@ typedef struct _KFLOATING_SAVE {
 } KFLOATING_SAVE, *PKFLOATING_SAVE;
 static_assert(sizeof(KFLOATING_SAVE) == 32);
 
+extern "C" {
 NTSTATUS NTAPI KeSaveFloatingPointState(PKFLOATING_SAVE FloatSave);
 NTSTATUS NTAPI KeRestoreFloatingPointState(PKFLOATING_SAVE FloatSave);
+}
 
 // The verifier's check at the entry of a floating-point or SIMD path: stops
 // with a bug check naming Function when the thread holds no saved state.

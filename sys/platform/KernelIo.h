@@ -111,6 +111,51 @@ typedef struct _DRIVER_EXTENSION {
     UNICODE_STRING ServiceKeyName;
 } DRIVER_EXTENSION, *PDRIVER_EXTENSION;
 
+typedef struct _KDEVICE_QUEUE_ENTRY {
+    LIST_ENTRY DeviceListEntry;
+    ULONG SortKey;
+    BOOLEAN Inserted;
+} KDEVICE_QUEUE_ENTRY, *PKDEVICE_QUEUE_ENTRY;
+
+typedef struct _KDEVICE_QUEUE {
+    CSHORT Type;
+    CSHORT Size;
+    LIST_ENTRY DeviceListHead;
+    KSPIN_LOCK Lock;
+    BOOLEAN Busy;
+} KDEVICE_QUEUE, *PKDEVICE_QUEUE;
+
+typedef struct _WAIT_CONTEXT_BLOCK {
+    KDEVICE_QUEUE_ENTRY WaitQueueEntry;
+    PVOID DeviceRoutine;
+    PVOID DeviceContext;
+    ULONG NumberOfMapRegisters;
+    PVOID DeviceObject;
+    PVOID CurrentIrp;
+    PKDPC BufferChainingDpc;
+} WAIT_CONTEXT_BLOCK, *PWAIT_CONTEXT_BLOCK;
+
+// The kernel's asynchronous procedure call record: only its size matters here,
+// as one arm of the IRP's tail.
+typedef struct _KAPC {
+    UCHAR Type;
+    UCHAR SpareByte0;
+    UCHAR Size;
+    UCHAR SpareByte1;
+    ULONG SpareLong0;
+    PVOID Thread;
+    LIST_ENTRY ApcListEntry;
+    PVOID KernelRoutine;
+    PVOID RundownRoutine;
+    PVOID NormalRoutine;
+    PVOID NormalContext;
+    PVOID SystemArgument1;
+    PVOID SystemArgument2;
+    CCHAR ApcStateIndex;
+    KPROCESSOR_MODE ApcMode;
+    BOOLEAN Inserted;
+} KAPC, *PKAPC;
+
 typedef struct _DEVICE_OBJECT {
     CSHORT Type;
     USHORT Size;
@@ -126,9 +171,18 @@ typedef struct _DEVICE_OBJECT {
     PVOID DeviceExtension;
     DEVICE_TYPE DeviceType;
     CCHAR StackSize;
+    union {
+        LIST_ENTRY ListEntry;
+        WAIT_CONTEXT_BLOCK Wcb;
+    } Queue;
     ULONG AlignmentRequirement;
+    KDEVICE_QUEUE DeviceQueue;
     KDPC Dpc;
+    ULONG ActiveThreadCount;
+    PVOID SecurityDescriptor;
     KEVENT DeviceLock;
+    USHORT SectorSize;
+    USHORT Spare1;
     PVOID DeviceObjectExtension;
     PVOID Reserved;
 } DEVICE_OBJECT, *PDEVICE_OBJECT;
@@ -157,6 +211,10 @@ typedef struct _DRIVER_OBJECT {
 #define KORVAL_POINTER_ALIGNMENT
 #endif
 
+// Packed to 4 on 32-bit x86, as the I/O manager lays it out there.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#pragma pack(push, 4)
+#endif
 typedef struct _IO_STACK_LOCATION {
     UCHAR MajorFunction;
     UCHAR MinorFunction;
@@ -197,6 +255,9 @@ typedef struct _IO_STACK_LOCATION {
     PIO_COMPLETION_ROUTINE CompletionRoutine;
     PVOID Context;
 } IO_STACK_LOCATION, *PIO_STACK_LOCATION;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#pragma pack(pop)
+#endif
 
 typedef struct _IRP {
     CSHORT Type;
@@ -232,6 +293,7 @@ typedef struct _IRP {
     union {
         struct {
             union {
+                KDEVICE_QUEUE_ENTRY DeviceQueueEntry;
                 PVOID DriverContext[4];
             };
             PETHREAD Thread;
@@ -243,6 +305,7 @@ typedef struct _IRP {
             };
             PVOID OriginalFileObject;
         } Overlay;
+        KAPC Apc;
         PVOID CompletionKey;
     } Tail;
 } IRP, *PIRP;

@@ -176,6 +176,9 @@ NTSTATUS NTAPI KeDelayExecutionThread(KPROCESSOR_MODE WaitMode, BOOLEAN Alertabl
 VOID NTAPI KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID DeferredContext);
 BOOLEAN NTAPI KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2);
 BOOLEAN NTAPI KeRemoveQueueDpc(PRKDPC Dpc);
+VOID NTAPI KeSetTargetProcessorDpc(PRKDPC Dpc, CCHAR Number);
+// The emulated machine runs every DPC on one queue: one processor.
+extern CCHAR KeNumberProcessors;
 VOID NTAPI KeFlushQueuedDpcs(void);
 
 // Time

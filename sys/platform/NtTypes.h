@@ -13,9 +13,18 @@
 #if defined(_WIN32) && !defined(_WIN64)
 #define NTAPI __stdcall
 #define FASTCALL __fastcall
+#define KORVAL_IMAGE_ENTRY
+#elif defined(__i386__)
+// The 32-bit build runs the Windows image itself: every routine it may call or
+// be called through keeps the Windows x86 convention, and realigns the stack,
+// of which Windows promises only 4 bytes (the host's SSE code needs 16).
+#define KORVAL_IMAGE_ENTRY __attribute__((force_align_arg_pointer))
+#define NTAPI __attribute__((stdcall, force_align_arg_pointer))
+#define FASTCALL __attribute__((fastcall, force_align_arg_pointer))
 #else
 #define NTAPI
 #define FASTCALL
+#define KORVAL_IMAGE_ENTRY
 #endif
 #endif
 
@@ -27,8 +36,9 @@ typedef int16_t SHORT;
 typedef uint16_t USHORT;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
-typedef int64_t LONGLONG;
-typedef uint64_t ULONGLONG;
+// 8-aligned inside records, as on Windows x86 (Linux i386 aligns them to 4).
+typedef int64_t __attribute__((aligned(8))) LONGLONG;
+typedef uint64_t __attribute__((aligned(8))) ULONGLONG;
 typedef uint8_t BOOLEAN;
 typedef int32_t BOOL;
 typedef int32_t NTSTATUS;

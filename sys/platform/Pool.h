@@ -16,7 +16,7 @@ extern "C" {
 PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag);
 VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG Tag);
 VOID NTAPI ExFreePool(PVOID P);
-ULONG DbgPrint(PCSTR Format, ...);
+ULONG KORVAL_IMAGE_ENTRY DbgPrint(PCSTR Format, ...);
 }
 
 // The kernel's exported rand: the C runtime generator (state 1 at start), never

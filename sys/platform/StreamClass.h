@@ -27,7 +27,7 @@ typedef struct _ADAPTER_OBJECT* PADAPTER_OBJECT;
 #if defined(_WIN32)
 #define STREAMCDECL __cdecl
 #else
-#define STREAMCDECL
+#define STREAMCDECL KORVAL_IMAGE_ENTRY
 #endif
 
 #ifndef KORVAL_INTERFACE_TYPE_DECLARED

@@ -3,8 +3,8 @@
 // owns the stream's open, close or data queue.
 #pragma once
 
-#include "ae/AeRecords.h"
-#include "driver/DeviceContext.h"
+#include "base/AeRecords.h"
+#include "base/DeviceContext.h"
 #include "imageprocess/CImageProcess.h"
 #include "stream/StreamContext.h"
 
@@ -24,6 +24,11 @@ VOID BuildImageParameters(const DeviceContext* Device, tagIpParameters* Paramete
 VOID BuildAeParameters(const DeviceContext* Device, USHORT PacketSize, tagAeParameters* Parameters);
 // The fastest auto-exposure timing row the frame rate allows (0 = fastest).
 USHORT MinimumTimingRow(ULONG FramesPerSecond);
+// What auto exposure aims at: the exposure value, raised where a contrast
+// (the tone stage's black point) will stretch the picture after metering, so
+// that the stretched picture, not the metered one, lands on the target.
+// With manual exposure the value is the exposure time and goes as it is.
+UCHAR AeTargetLuma(const DeviceContext* Device);
 // Output size code of CImageProcess; false for a size it does not make.
 bool OutputSizeCode(ULONG Width, ULONG Height, PUCHAR Code);
 

@@ -6,7 +6,7 @@
 // writes back, and the table slots they would land in hold tuning and
 // register data that the next open reads when a registry value is missing.
 #include "ae/CAe.h"
-#include "control/ParameterGate.h"
+#include "base/ParameterGate.h"
 #include "decoder/FrameDecoder.h"
 #include "effects/VideoEffects.h"
 #include "stream/CaptureStream.h"

@@ -1,10 +1,11 @@
 // One read request: the newest camera frame, processed, copied into the
 // request's buffer with the snapshot-button bit, and stamped. Runs only on
 // the draining thread of the data queue, at PASSIVE_LEVEL.
-#include "control/ParameterGate.h"
-#include "control/StillStatus.h"
+#include "base/ParameterGate.h"
+#include "settings/StillStatus.h"
 #include "stream/CaptureStream.h"
 #include "stream/CapturePipeline.h"
+#include "usb/CCameraRegisters.h"
 #include "usb/CUsbCamera.h"
 
 #include <cstring>
@@ -79,6 +80,15 @@ VOID MarkButtonBit(StreamContext* Stream, PKSSTREAM_HEADER Header)
 // Steps from the frame read to the buffer copy; false: the request fails.
 bool CaptureFrame(StreamContext* Stream, DeviceContext* Device, PKSSTREAM_HEADER Header, bool* NotDelivered)
 {
+    // Before the frame wait: a camera that lost its video enable with the rest
+    // sends no frame whose processing could write it again.
+    if (Stream->RegistersOwed) {
+        if (!Device->Camera->WriteAllRegisters()) {
+            *NotDelivered = true;
+            return true;
+        }
+        Stream->RegistersOwed = FALSE;
+    }
     ULONG length = Stream->RawFrameSize;
     ULONGLONG frameNumber = 0;
     if (!Device->Usb->ReadFrame(Stream->RawFrame, &length, &frameNumber)) {

@@ -4,8 +4,8 @@
 // everything made so far.
 #include "ae/CAe.h"
 #include "runtime/FloatingPointState.h"
-#include "control/ParameterGate.h"
-#include "control/RegistrySettings.h"
+#include "base/ParameterGate.h"
+#include "settings/RegistrySettings.h"
 #include "decoder/FrameDecoder.h"
 #include "effects/VideoEffects.h"
 #include "stream/CaptureStream.h"

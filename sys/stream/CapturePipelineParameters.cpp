@@ -1,8 +1,8 @@
 // The processing objects' parameter records at stream open: built from the
 // stored tuning and the current user settings when the settings' checksum
 // held, otherwise from the built-in tuning.
-#include "control/PropertyRequest.h"
 #include "runtime/FloatingPointState.h"
+#include "settings/PictureSettings.h"
 #include "stream/CapturePipeline.h"
 
 namespace {
@@ -141,13 +141,14 @@ VOID StoredAeParameters(const DeviceContext* Device, tagAeParameters* Parameters
 {
     *Parameters = {};
     Parameters->ucEnable = IsOne(Device->CurExposureFlags);
+    Parameters->ucManualExposure = Device->CurExposureFlags == KSPROPERTY_CAMERACONTROL_FLAGS_MANUAL ? 1 : 0;
     Parameters->ucLongExposure = SettingByte(Device, 10, 1);
     Parameters->ucAlternateTable = SettingByte(Device, 10, 2);
     Parameters->ucFractionalExposure = static_cast<UCHAR>(Device->CurFractionalExposure);
     Parameters->ucStepBoost = SettingByte(Device, 11, 0);
     Parameters->ucTolerance = SettingByte(Device, 11, 2);
     Parameters->ucUnused = SettingByte(Device, 11, 3);
-    Parameters->ucTargetLuma = static_cast<UCHAR>(Device->CurExposure);
+    Parameters->ucTargetLuma = AeTargetLuma(Device);
     // Auto exposure cannot work with a mains frequency of 0 (an endless
     // flicker period): a stored 0 takes the default rather than making the
     // stream unopenable.
@@ -182,6 +183,25 @@ VOID BuildAeParameters(const DeviceContext* Device, USHORT PacketSize, tagAePara
     Parameters->usMidGain = AE_MID_GAIN;
     Parameters->usBaseGain = AE_BASE_GAIN;
     Parameters->usMinRow = MinimumTimingRow(Device->CurFrameRate);
+}
+
+// Up to the built-in tuning's black point the stretch only takes away the
+// sensor's dark level, which the exposure target already allows for.
+constexpr ULONG TUNED_BLACK_POINT = 5;
+
+UCHAR AeTargetLuma(const DeviceContext* Device)
+{
+    const ULONG target = Device->CurExposure & 0xFF;
+    const ULONG blackPoint = Device->CurContrast & 0xFFFF;
+    if (Device->CurExposureFlags != KSPROPERTY_CAMERACONTROL_FLAGS_AUTO || blackPoint <= TUNED_BLACK_POINT) {
+        return static_cast<UCHAR>(target);
+    }
+    if (blackPoint >= 255) {
+        return 255;
+    }
+    // The stretch maps level L to (L - T) x 255 / (255 - T); the target's
+    // level before it is T + target x (255 - T) / 255.
+    return static_cast<UCHAR>(blackPoint + target * (255 - blackPoint) / 255);
 }
 
 // A frame rate of 0 has no interval; it is taken as the fastest rate.

@@ -2,7 +2,7 @@
 // decode, auto exposure, image processing, effect and overlay, and the
 // camera's new values. The caller holds the parameter gate.
 #include "ae/CAe.h"
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 #include "decoder/FrameDecoder.h"
 #include "effects/VideoEffects.h"
 #include "runtime/FloatingPointState.h"
@@ -103,18 +103,13 @@ bool FrameUsable(const StreamContext* Stream, ULONG Length)
 } // namespace
 
 // A failed register write is not taken for a removal (the Plug and Play
-// manager reports one): the frame is not delivered, and the next frame writes
-// the whole register image before its own changes, until the camera takes it.
+// manager reports one): the frame is not delivered, and the next read writes
+// the whole register image before it waits for a frame, until the camera
+// takes it.
 bool ProcessRawFrame(StreamContext* Stream, DeviceContext* Device, ULONG Length, ULONGLONG FrameNumber,
                      bool* Delivered)
 {
     *Delivered = false;
-    if (Stream->RegistersOwed) {
-        if (!Device->Camera->WriteAllRegisters()) {
-            return false;
-        }
-        Stream->RegistersOwed = FALSE;
-    }
     bool decoded = false;
     tagIpOutput ipOutput;
     {

@@ -3,7 +3,7 @@
 // and what those share (state changes, stream properties, black frames).
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "stream/StreamContext.h"
 
 constexpr ULONG CAPTURE_STREAM_NUMBER = 0;
@@ -14,6 +14,10 @@ constexpr UCHAR CAPTURE_FULL_BANDWIDTH_ALTERNATE = 8;
 constexpr ULONG MARKER_SKIP_BYTES_LARGE = 25000;
 constexpr ULONG MARKER_SKIP_BYTES_SMALL = 6500;
 constexpr UCHAR I420_BLACK_CHROMA = 0x80;
+
+// SRB_OPEN_STREAM and SRB_CLOSE_STREAM of the capture pin.
+NTSTATUS OpenCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb);
+NTSTATUS CloseCaptureStream(PHW_STREAM_REQUEST_BLOCK Srb);
 
 VOID STREAMAPI CaptureReceiveDataPacket(PHW_STREAM_REQUEST_BLOCK Srb);
 VOID STREAMAPI CaptureReceiveControlPacket(PHW_STREAM_REQUEST_BLOCK Srb);

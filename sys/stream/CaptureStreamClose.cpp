@@ -2,9 +2,8 @@
 // bandwidth back, puts the camera's indicator in its closed state and keeps
 // the user's settings. The stream is released even when the device is gone,
 // so that a later open is not refused; only the camera is left alone then.
-#include "control/ParameterGate.h"
-#include "control/RegistrySettings.h"
-#include "driver/AdapterHandlers.h"
+#include "base/ParameterGate.h"
+#include "settings/RegistrySettings.h"
 #include "stream/CaptureStream.h"
 #include "usb/CCameraRegisters.h"
 #include "usb/CUsbCamera.h"

@@ -1,7 +1,7 @@
 // The capture stream's control entry point: state, stream properties, the
 // master clock and format proposals, one request at a time through the
 // control queue.
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
 #include "stream/CaptureStream.h"
 #include "stream/SrbQueue.h"
 

@@ -2,11 +2,10 @@
 // camera and builds the processing chain. A refused format changes nothing;
 // a later failure releases the chain and puts the USB side back as a close
 // would, so the snapshot button keeps working and the bus keeps its bandwidth.
-#include "control/ParameterGate.h"
-#include "control/RegistrySettings.h"
-#include "control/StillStatus.h"
-#include "driver/AdapterHandlers.h"
-#include "driver/StreamFormats.h"
+#include "base/ParameterGate.h"
+#include "settings/RegistrySettings.h"
+#include "settings/StillStatus.h"
+#include "stream/StreamFormats.h"
 #include "stream/CaptureStream.h"
 #include "stream/OverlayFrames.h"
 #include "usb/CCameraRegisters.h"

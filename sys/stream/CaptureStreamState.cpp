@@ -1,6 +1,6 @@
 // The capture stream's states: stop, acquire, pause and run, with video
 // transfers running exactly in run, and the answer to a state query.
-#include "control/ParameterGate.h"
+#include "base/ParameterGate.h"
 #include "stream/CaptureStream.h"
 #include "stream/SrbQueue.h"
 #include "usb/CCameraRegisters.h"
@@ -123,8 +123,12 @@ NTSTATUS SetCaptureState(DeviceContext* Device, ULONG Requested)
     }
     default: return STATUS_NOT_IMPLEMENTED;
     }
+    // A stop marks the state at once but its read in progress may still be
+    // counting its frame, under the gate: the reset waits for that read.
+    AcquireParameterGate(Device);
     ResetCountersAfterStop(stream, previous);
     WriteCaptureState(stream, static_cast<UCHAR>(Requested));
+    ReleaseParameterGate(Device);
     return STATUS_SUCCESS;
 }
 

@@ -1,6 +1,6 @@
 #include "stream/OverlayFileNames.h"
 
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 
 #include <cstring>
 

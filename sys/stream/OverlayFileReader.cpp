@@ -1,6 +1,6 @@
 #include "stream/OverlayFileReader.h"
 
-#include "driver/Driver.h"
+#include "base/WdmLevel.h"
 #include "stream/OverlayFileNames.h"
 
 namespace {

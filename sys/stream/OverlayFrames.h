@@ -3,7 +3,7 @@
 // picture. The stream context owns the five buffers from open to close.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "stream/StreamContext.h"
 
 // Indices into StreamContext::OverlayBuffers and OverlayBufferSizes.

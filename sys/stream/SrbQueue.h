@@ -4,7 +4,7 @@
 // each SRB lives in the SRB's per-request extension.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 // The per-request extension of every SRB: a list link and the owning SRB.
 struct tagSrbLink {

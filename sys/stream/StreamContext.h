@@ -3,9 +3,9 @@
 // fills it at each open and its teardown empties it at each close.
 #pragma once
 
-#include "ae/AeRecords.h"
-#include "decoder/DecompressionRecords.h"
-#include "driver/PoolAllocator.h"
+#include "base/AeRecords.h"
+#include "base/DecompressionRecords.h"
+#include "base/PoolAllocator.h"
 #include "platform/Platform.h"
 
 class CImageProcess;

@@ -7,9 +7,9 @@
 // are refused while the device's RegistersReady flag is clear.
 #pragma once
 
-#include "ae/AeRecords.h"
-#include "driver/DeviceContext.h"
-#include "driver/PoolAllocator.h"
+#include "base/AeRecords.h"
+#include "base/DeviceContext.h"
+#include "base/PoolAllocator.h"
 #include "platform/Platform.h"
 
 class CUsbCamera;

@@ -26,7 +26,7 @@ CUsbCamera::CUsbCamera()
       ConfigurationHandle(nullptr), RequestTimeout(USB_REQUEST_TIMEOUT), RawFrameLock(0),
       FrameBuffer{}, FrameLength{}, FrameBufferBytes(0), NewestFrame(0), FrameNumber(0),
       FrameReady{}, CollectLock(0), CollectBuffer(nullptr), CollectWrite(nullptr),
-      CollectLength(0), CollectState(0), FrameOpen(0), ButtonEvent{}, StatusEvent{},
+      CollectLength(0), CollectState(0), FrameOpen(0), FrameCut(0), ButtonEvent{}, StatusEvent{},
       StatusDrained{}, VideoDrained{}, ThreadStop{}, StatusContext(nullptr), StatusInFlight{},
       VideoInFlight{}, VideoContext{}, StatusStarted{}, StatusRunning{}, VideoStarted{},
       VideoRunning{}, TransportGate{}, TransportOwner(nullptr), TransportDepth(0)

@@ -7,8 +7,8 @@
 // them. Operations return false on any failure and log nothing.
 #pragma once
 
-#include "driver/DeviceContext.h"
-#include "driver/PoolAllocator.h"
+#include "base/DeviceContext.h"
+#include "base/PoolAllocator.h"
 #include "platform/Platform.h"
 #include "usb/TransferContext.h"
 
@@ -126,11 +126,15 @@ public:
     ULONG CollectLength;
     UCHAR CollectState;
     UCHAR FrameOpen;
+    UCHAR FrameCut;
 
     // The transfers
     KEVENT ButtonEvent, StatusEvent;
     KEVENT StatusDrained, VideoDrained;
     KEVENT ThreadStop;
+    // The snapshot thread StartStatus starts with the DeviceContext as its
+    // context, given by whoever creates the camera; none when null.
+    PKSTART_ROUTINE SnapshotRoutine = nullptr;
     tagTransferContext* StatusContext;
     tagLockedUlong StatusInFlight, VideoInFlight;
     tagTransferContext* VideoContext[VIDEO_TRANSFER_COUNT];

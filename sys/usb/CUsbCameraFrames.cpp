@@ -16,6 +16,7 @@ VOID CUsbCamera::ResetCollector()
     CollectLength = 0;
     CollectState = COLLECT_SEARCH;
     FrameOpen = 0;
+    FrameCut = 0;
 }
 
 VOID CUsbCamera::ResetRawFrames()
@@ -37,7 +38,7 @@ VOID CUsbCamera::CollectTransfer(tagTransferContext* context)
     CSpinLockByIrql lock(&CollectLock);
     tagFrameCollector collector = {CollectBuffer, CollectWrite, CollectBuffer + FrameBufferBytes,
                                    MarkerSkipBytes, CollectLength, CollectState, FrameOpen,
-                                   HandOverFrame, this};
+                                   HandOverFrame, this, FrameCut};
     // One bracket per transfer for the SIMD marker search; without a saved
     // state the plain collector does the same work.
     CFloatingPointState floatingPoint;
@@ -59,6 +60,7 @@ VOID CUsbCamera::CollectTransfer(tagTransferContext* context)
     CollectLength = collector.ulLength;
     CollectState = collector.ucState;
     FrameOpen = collector.ucFrameOpen;
+    FrameCut = collector.ucFrameCut;
 }
 
 VOID CUsbCamera::HandOverFrame(PVOID context, const UCHAR* frame, ULONG length)

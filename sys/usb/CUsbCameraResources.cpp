@@ -31,6 +31,7 @@ VOID CUsbCamera::FreeFrameBuffers()
     CollectLength = 0;
     CollectState = 0;
     FrameOpen = 0;
+    FrameCut = 0;
     for (ULONG i = 0; i < RAW_FRAME_COUNT; ++i) {
         KorvalFree(FrameBuffer[i]);
         FrameBuffer[i] = nullptr;
@@ -51,6 +52,7 @@ VOID CUsbCamera::ResetFrameHandOver()
     CollectLength = 0;
     CollectState = 0;
     FrameOpen = 0;
+    FrameCut = 0;
 }
 
 tagTransferContext* CUsbCamera::CreateTransferContext(UCHAR index, ULONG urbBytes, ULONG dataBytes,

@@ -1,7 +1,6 @@
 // The status channel: one interrupt transfer kept in flight on pipe 2, each
 // completed report taken as a press of the snapshot button, and the snapshot
 // thread that serves the presses.
-#include "control/SnapshotThread.h"
 #include "usb/CUsbCamera.h"
 #include "usb/TransferCounter.h"
 
@@ -67,7 +66,8 @@ VOID CUsbCamera::StopStatus()
 VOID CUsbCamera::StartSnapshotThread()
 {
     HANDLE handle = nullptr;
-    if (!NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, SnapshotThread,
+    if (SnapshotRoutine == nullptr ||
+        !NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, SnapshotRoutine,
                                          Device))) {
         return;
     }

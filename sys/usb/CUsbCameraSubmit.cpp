@@ -2,8 +2,8 @@
 // down with IOCTL_INTERNAL_USB_SUBMIT_URB and waited for up to RequestTimeout;
 // a request the lower driver does not answer in time is cancelled. Callers
 // judge the request by the URB's own status.
-#include "driver/Driver.h"
 #include "usb/CUsbCamera.h"
+#include "usb/SyncRequest.h"
 
 #include <cstring>
 

@@ -99,8 +99,7 @@ const UCHAR* HeaderRun(tagFrameCollector* Collector, const UCHAR* Data, const UC
     Data += count;
     if (Data < End) {
         EmitByte(Collector, *Data++);
-        EndFrame(Collector);
-        Collector->ucState = COLLECT_BLIND_COPY;
+        EndFrameAtHeader(Collector);
     }
     return Data;
 }
@@ -147,5 +146,6 @@ VOID CutLongFrame(tagFrameCollector* Collector, ULONG CutBytes)
     if (written >= CutBytes) {
         Collector->ulLength = written;
         Collector->ucState = COLLECT_HEADER_LAST;
+        Collector->ucFrameCut = 1;
     }
 }

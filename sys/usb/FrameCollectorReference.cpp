@@ -37,8 +37,7 @@ VOID CollectPacketReference(tagFrameCollector* Collector, const UCHAR* Data, ULO
             Collector->ucState = static_cast<UCHAR>(state + 1);
         } else if (state == COLLECT_HEADER_LAST) {
             EmitByte(Collector, Data[i++]);
-            EndFrame(Collector);
-            Collector->ucState = COLLECT_BLIND_COPY;
+            EndFrameAtHeader(Collector);
         } else if (state == COLLECT_BLIND_COPY) {
             const ULONG rest = Length - i;
             const ULONG room = BlindCopyRoom(Collector);

@@ -42,6 +42,23 @@ inline VOID EndFrame(tagFrameCollector* Collector)
     Collector->ucFrameOpen = 1;
 }
 
+// The tenth header byte is stored: the frame ends here. A blind copy follows a
+// real header only. After a cut frame the bytes that follow are no frame's
+// start, and copying them blind would skip the real marker; with a cut frame
+// as long as a camera frame that repeats frame after frame, so the search
+// starts at once and the next marker only opens a frame.
+inline VOID EndFrameAtHeader(tagFrameCollector* Collector)
+{
+    EndFrame(Collector);
+    if (Collector->ucFrameCut) {
+        Collector->ucFrameCut = 0;
+        Collector->ucFrameOpen = 0;
+        Collector->ucState = COLLECT_SEARCH;
+    } else {
+        Collector->ucState = COLLECT_BLIND_COPY;
+    }
+}
+
 // Room left for the blind copy: up to the skip point, never past the buffer.
 inline ULONG BlindCopyRoom(const tagFrameCollector* Collector)
 {

@@ -4,7 +4,7 @@
 // different processors.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 // Count 0, event cleared: the state before the first submission.
 VOID ResetInFlight(tagLockedUlong* Count, PKEVENT Drained);

@@ -69,7 +69,7 @@ protected:
         }
         static const LONG kWidths[] = {160, 176, 320, 352, 640};
         NTSTATUS status = STATUS_UNSUCCESSFUL;
-        unit_.stream = unit_.device->openStream(0, format(unit_, kWidths[random() % 5], random() % 2 == 0), &status);
+        openFormat(unit_, format(unit_, kWidths[random() % 5], random() % 2 == 0), &status);
     }
 
     void streamRequest(std::mt19937& random, std::vector<std::shared_ptr<StreamRead>>& reads)
@@ -80,7 +80,7 @@ protected:
         }
         const unsigned op = random() % 10;
         if (op < 5) {
-            reads.push_back(unit_.stream->submitRead(unit_.context().Stream->FrameSize + random() % 2));
+            reads.push_back(unit_.stream->submitRead(unit_.frameSize() + random() % 2));
             reads.back()->waitFor(std::chrono::milliseconds(random() % 10));
         } else if (op < 9) {
             // Also a state beyond the enumeration, as a number in the SRB.
@@ -120,12 +120,39 @@ protected:
                 unit_.stream.reset();
             }
         }
-        // Usable afterwards: powered, opened, streaming.
+        // Usable afterwards: powered, opened, streaming. The storm's valid
+        // sets may have left no bandwidth chosen (full bandwidth off and
+        // alternate setting 0), which every open refuses until the user
+        // picks some; no other refusal is acceptable.
         ASSERT_EQ(unit_.device->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
-        ASSERT_EQ(open(unit_), STATUS_SUCCESS);
+        if (const NTSTATUS status = open(unit_); status != STATUS_SUCCESS) {
+            EXPECT_EQ(status, STATUS_INVALID_PARAMETER);
+            ASSERT_TRUE(noBandwidthChosen()) << "open refused with bandwidth chosen";
+            ASSERT_EQ(setPrivate(KSPROPERTY_KORVAL_FULL_BANDWIDTH, 1), STATUS_SUCCESS);
+            ASSERT_EQ(open(unit_), STATUS_SUCCESS);
+        }
         ASSERT_EQ(unit_.stream->setState(KSSTATE_RUN), STATUS_SUCCESS);
         EXPECT_TRUE(delivers(unit_));
         RecordProperty("seconds", static_cast<int>(seconds.count()));
+    }
+
+    PropertyResult privateProperty(ULONG id, ULONG flags, ULONG value = 0)
+    {
+        tagKorvalProperty record{};
+        record.ulValue = value;
+        return flags == KSPROPERTY_TYPE_SET
+                   ? unit_.device->setProperty(PropertyRequest::make(PROPSETID_KORVAL_CAMERA, id, flags, record))
+                   : unit_.device->getProperty(PropertyRequest::make(PROPSETID_KORVAL_CAMERA, id, flags, record));
+    }
+
+    NTSTATUS setPrivate(ULONG id, ULONG value) { return privateProperty(id, KSPROPERTY_TYPE_SET, value).status; }
+
+    bool noBandwidthChosen()
+    {
+        const auto full = privateProperty(KSPROPERTY_KORVAL_FULL_BANDWIDTH, KSPROPERTY_TYPE_GET);
+        const auto alternate = privateProperty(KSPROPERTY_KORVAL_ALTERNATE_SETTING, KSPROPERTY_TYPE_GET);
+        return full.status == STATUS_SUCCESS && alternate.status == STATUS_SUCCESS &&
+               full.as<tagKorvalProperty>().ulValue != 1 && (alternate.as<tagKorvalProperty>().ulValue & 0xFF) == 0;
     }
 
     bool withPower_ = false;

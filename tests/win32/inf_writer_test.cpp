@@ -11,19 +11,45 @@
 namespace korval::tools {
 namespace {
 
-std::map<int, std::uint32_t> parametersIn(const std::string& inf)
+struct ParameterLine {
+    std::uint32_t value;
+    bool keepsExisting; // FLG_ADDREG_NOCLOBBER
+};
+
+std::map<int, ParameterLine> parameterLinesIn(const std::string& inf)
 {
     static const std::regex line(
-        R"re(^HKLM,"System\\CurrentControlSet\\Services\\KORVAL\\Parameters",A_(\d+),0x00010003,0x([0-9A-F]{8})$)re");
-    std::map<int, std::uint32_t> values;
+        R"re(^HKLM,"System\\CurrentControlSet\\Services\\KORVAL\\Parameters",A_(\d+),0x0001000([13]),0x([0-9A-F]{8})$)re");
+    std::map<int, ParameterLine> values;
     std::istringstream in(inf);
     for (std::string text; std::getline(in, text);) {
         std::smatch match;
         if (std::regex_match(text, match, line)) {
-            EXPECT_TRUE(values.emplace(std::stoi(match[1]), std::stoul(match[2], nullptr, 16)).second) << text;
+            const ParameterLine parsed{static_cast<std::uint32_t>(std::stoul(match[3], nullptr, 16)), match[2] == "3"};
+            EXPECT_TRUE(values.emplace(std::stoi(match[1]), parsed).second) << text;
         }
     }
     return values;
+}
+
+std::map<int, std::uint32_t> parametersIn(const std::string& inf)
+{
+    std::map<int, std::uint32_t> values;
+    for (const auto& [index, line] : parameterLinesIn(inf)) {
+        values[index] = line.value;
+    }
+    return values;
+}
+
+// What Windows' AddReg does with the INF over a machine's Parameters key.
+std::map<int, std::uint32_t> installOver(std::map<int, std::uint32_t> machine, const std::string& inf)
+{
+    for (const auto& [index, line] : parameterLinesIn(inf)) {
+        if (!line.keepsExisting || !machine.contains(index)) {
+            machine[index] = line.value;
+        }
+    }
+    return machine;
 }
 
 TEST(KorvalInf, HoldsExactlyTheRegistryDefaults)
@@ -45,12 +71,35 @@ TEST(KorvalInf, WritesWhateverTheTableHolds)
     EXPECT_EQ(parametersIn(makeKorvalInf({})), (std::map<int, std::uint32_t>{}));
 }
 
+TEST(KorvalInf, AnUpgradeBringsTheNewTuningTableAndKeepsTheUsersSettings)
+{
+    // A machine installed from an older table, whose user then changed the
+    // brightness (A_77) and the offered sizes (A_64).
+    std::map<int, std::uint32_t> machine;
+    for (int index = 0; index <= 51; ++index) {
+        machine[index] = 0x11111111;
+    }
+    machine[65] = 0x22222222;
+    machine[64] = 0x00000101;
+    machine[77] = 90;
+    const std::string inf = makeKorvalInf(registryDefaults());
+    const auto upgraded = installOver(machine, inf);
+    const auto fresh = parametersIn(inf);
+    for (int index = 0; index <= 51; ++index) {
+        EXPECT_EQ(upgraded.at(index), fresh.at(index)) << "A_" << index;
+    }
+    EXPECT_EQ(upgraded.at(65), fresh.at(65)) << "the checksum comes with its table";
+    EXPECT_EQ(upgraded.at(64), 0x00000101u);
+    EXPECT_EQ(upgraded.at(77), 90u);
+    EXPECT_EQ(upgraded.at(79), fresh.at(79)) << "a setting the machine lacked is added";
+}
+
 TEST(KorvalInf, InstallsTheServiceForTheCamera)
 {
     const std::string inf = makeKorvalInf(registryDefaults());
     for (const char* expected : {"AddService=KORVAL,0x00000002,Korval.Service", "ServiceBinary=%12%\\korval.sys",
                                  "ServiceType=1", "%DeviceDesc%=Korval.Install,USB\\VID_4B56&PID_0110",
-                                 "AddInterface={65E8773D-8F56-11D0-A3B9-00A0C9223196}"}) {
+                                 "AddInterface={65E8773D-8F56-11D0-A3B9-00A0C9223196}", "\nCatalogFile=korval.cat\n"}) {
         EXPECT_NE(inf.find(expected), std::string::npos) << expected;
     }
 }

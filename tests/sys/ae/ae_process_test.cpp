@@ -54,6 +54,33 @@ TEST(AeProcess, DisabledClosedOrWithoutOutputChangesNothing)
     EXPECT_EQ(out.usGain, 77);
 }
 
+// Auto exposure off with a manual exposure: the value is the exposure time in
+// milliseconds, held whatever the picture's brightness, at the base gain, on
+// the fastest row long enough for it.
+TEST(AeProcess, ManualExposureHoldsTheTimeItIsGiven)
+{
+    const struct {
+        UCHAR milliseconds;
+        double periods; // at 60 Hz: 120 flicker periods a second
+        USHORT row;
+    } cases[] = {{0, 1.0 / 32, 0}, {25, 3.0, 0}, {50, 6.0, 1}, {100, 12.0, 5}, {255, 30.6, 6}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.milliseconds));
+        tagAeParameters p = defaultParameters();
+        p.ucEnable = 0;
+        p.ucManualExposure = 1;
+        p.ucTargetLuma = c.milliseconds;
+        OpenedAe h(p);
+        h.warmUp();
+        for (UCHAR luma : {0, 250, 100}) {
+            ASSERT_TRUE(h.frame(luma));
+            EXPECT_NEAR(h.ae.exposure(), c.periods, 1e-9);
+            EXPECT_EQ(h.ae.row(), c.row);
+            EXPECT_EQ(h.out.usGain, 4);
+        }
+    }
+}
+
 TEST(AeProcess, BrightnessStepsFromATotalOfEight)
 {
     struct Case {

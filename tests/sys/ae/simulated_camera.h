@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ae/AeRecords.h"
+#include "base/AeRecords.h"
 
 namespace korval::testing {
 

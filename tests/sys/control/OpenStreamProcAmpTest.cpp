@@ -103,14 +103,74 @@ TEST_F(PropertyTest, ManualWhiteBalancePresetsShiftTheBrightnessByTheGains)
     EXPECT_EQ((Triple{context_->CurGain1, context_->CurGain2, context_->CurGain3}), (Triple{96, 128, 64}));
     // 16 + 64 + 24 - 128 = -24; -24 x 100 / 64 = -37 (towards zero).
     EXPECT_EQ(ip().sGamma.usBrightness, 255 - 37);
-    ASSERT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, 7, 2), STATUS_SUCCESS);
+    ASSERT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, 7, 2), STATUS_INVALID_PARAMETER);
     EXPECT_EQ((Triple{context_->CurGain1, context_->CurGain2, context_->CurGain3}), (Triple{96, 128, 64}))
-        << "no preset: gains kept";
+        << "neither a preset nor a colour temperature: refused, gains kept";
 
     ASSERT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, 7, 1), STATUS_SUCCESS);
     EXPECT_EQ(ip().bAwb, 1);
     EXPECT_EQ(ip().sGamma.usBrightness, 255);
     EXPECT_EQ(procAmp(KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE), (Triple{7, 1, 1}));
+}
+
+// Every other manual value is a colour temperature: warm light takes less red
+// and more blue gain, between the table's rows by mired, green neutral.
+TEST_F(PropertyTest, ManualWhiteBalanceByColourTemperatureSetsTheGains)
+{
+    openCapture();
+    const struct {
+        LONG kelvin;
+        Triple gains;
+    } cases[] = {{2000, {105, 128, 222}}, {2850, {129, 128, 207}}, {5000, {166, 128, 168}},
+                 {6500, {178, 128, 152}}, {9999, {192, 128, 133}}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, c.kelvin, 2), STATUS_SUCCESS) << c.kelvin;
+        EXPECT_EQ((Triple{context_->CurGain1, context_->CurGain2, context_->CurGain3}), c.gains) << c.kelvin;
+        EXPECT_EQ(ip().bAwb, 0);
+    }
+}
+
+TEST_F(PropertyTest, ContrastMovesTheExposureTargetWithTheBlackPoint)
+{
+    preset(95, 1);
+    preset(97, 100);
+    openCapture();
+    const struct {
+        LONG contrast;
+        int target;
+    } cases[] = {{0, 100}, {5, 100}, {128, 128 + 100 * 127 / 255}, {200, 221}, {255, 255}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_CONTRAST, c.contrast), STATUS_SUCCESS);
+        EXPECT_EQ(ip().sGamma.usBlackPoint, c.contrast);
+        EXPECT_EQ(ae().ucTargetLuma, c.target) << c.contrast;
+    }
+    ASSERT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_CONTRAST, 128), STATUS_SUCCESS);
+    ASSERT_EQ(setExposure(60, 1), STATUS_SUCCESS);
+    EXPECT_EQ(ae().ucTargetLuma, 128 + 60 * 127 / 255) << "a new target is stretched as well";
+    ASSERT_EQ(setExposure(60, 2), STATUS_SUCCESS);
+    EXPECT_EQ(ae().ucTargetLuma, 60) << "manual exposure: a time, not a level";
+}
+
+// An effect number that names no effect and a manual white balance that is
+// no preset, user gains or colour temperature would be taken and do nothing:
+// refused, open and closed alike, leaving everything as it was.
+TEST_F(PropertyTest, ValuesThatWouldDoNothingAreRefused)
+{
+    for (bool open : {false, true}) {
+        if (open) {
+            openCapture();
+            ASSERT_EQ(setPrivate(KSPROPERTY_KORVAL_EFFECT, 15), STATUS_SUCCESS);
+        }
+        for (ULONG effect : {16u, 255u, 0x10003u}) {
+            EXPECT_EQ(setPrivate(KSPROPERTY_KORVAL_EFFECT, effect), STATUS_INVALID_PARAMETER) << effect;
+        }
+        for (LONG value : {3, 1999, -1, 10001}) {
+            EXPECT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, value, 2), STATUS_INVALID_PARAMETER) << value;
+        }
+        EXPECT_EQ(setProcAmp(KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, 1999, 1), STATUS_SUCCESS) << "auto: any value";
+    }
+    EXPECT_EQ(context_->CurEffect, 15u);
+    EXPECT_EQ(context_->CurWhiteBalanceFlags, 1u);
 }
 
 TEST_F(PropertyTest, BrightnessShiftBelowZeroHoldsAtTheDarkestWord)
@@ -160,9 +220,11 @@ TEST_F(PropertyTest, OpenExposureSetsTheTargetAndSwitchesAutoExposure)
     ASSERT_EQ(setExposure(0x1A0, 2), STATUS_SUCCESS);
     EXPECT_EQ(ae().ucTargetLuma, 0xA0) << "low byte";
     EXPECT_EQ(ae().ucEnable, 0);
+    EXPECT_EQ(ae().ucManualExposure, 1) << "manual: the value is the exposure time";
     ASSERT_EQ(setExposure(90, 1), STATUS_SUCCESS);
     EXPECT_EQ(ae().ucTargetLuma, 90);
     EXPECT_EQ(ae().ucEnable, 1);
+    EXPECT_EQ(ae().ucManualExposure, 0);
     EXPECT_EQ(context_->CurExposure, 90u);
     EXPECT_EQ(context_->CurExposureFlags, 1u);
     EXPECT_FALSE(stored(97).has_value());

@@ -2,7 +2,7 @@
 // change out of a frame's processing and serializes the requests themselves.
 #include "PropertyFixture.h"
 
-#include "control/ParameterGate.h"
+#include "base/ParameterGate.h"
 
 #include <atomic>
 #include <chrono>

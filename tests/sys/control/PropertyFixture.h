@@ -7,9 +7,9 @@
 
 #include "support/floating_point_scope.h"
 #include "ae/CAe.h"
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 #include "driver/AdapterHandlers.h"
-#include "driver/DevicePropertySets.h"
+#include "control/DevicePropertySets.h"
 #include "driver/Driver.h"
 #include "imageprocess/CImageProcess.h"
 #include "stream/OverlayFrames.h"

@@ -1,4 +1,4 @@
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 
 #include "host/kernel/irql.h"
 #include "host/kernel/platform.h"
@@ -108,6 +108,27 @@ TEST_F(RegistrySettingsTest, ColourDisabledAtLoadMovesTheSaturationAside)
     LoadSettings(device_.get());
     EXPECT_EQ(device_->CurSaturation, 0u);
     EXPECT_EQ(device_->SavedSaturation, 150u);
+}
+
+// A stored manual colour temperature acts from the open on; the presets and
+// the user's gains (10000) keep the stored gains, as does auto white balance.
+TEST_F(RegistrySettingsTest, StoredColourTemperatureSetsTheGainsAtLoad)
+{
+    const struct {
+        ULONG flags, value, red, green, blue;
+    } cases[] = {{2, 2850, 129, 128, 207}, {2, 10000, 100, 110, 120}, {2, 1, 100, 110, 120}, {1, 2850, 100, 110, 120}};
+    for (const auto& c : cases) {
+        preset("A_91", c.flags);
+        preset("A_127", c.value);
+        preset("A_119", 100);
+        preset("A_121", 110);
+        preset("A_123", 120);
+        LoadSettings(device_.get());
+        EXPECT_EQ(device_->CurGain1, c.red) << c.flags << " " << c.value;
+        EXPECT_EQ(device_->CurGain2, c.green) << c.flags << " " << c.value;
+        EXPECT_EQ(device_->CurGain3, c.blue) << c.flags << " " << c.value;
+        EXPECT_EQ(device_->ManualGain1, 100u) << "the user's own gains stay aside";
+    }
 }
 
 TEST_F(RegistrySettingsTest, MissingKeyIsNotAnErrorAndKeepsEverySlot)

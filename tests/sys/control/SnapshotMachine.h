@@ -5,9 +5,10 @@
 // service's installation leaves them.
 #pragma once
 
+#include "control/SnapshotThread.h"
 #include "control/StillImageFile.h"
 #include "driver/Driver.h"
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 #include "stream/StreamContext.h"
 #include "usb/CUsbCamera.h"
 
@@ -82,6 +83,9 @@ protected:
     {
         device_->Usb = new CUsbCamera;
         device_->Stream = new StreamContext;
+        if (device_->Usb != nullptr) {
+            device_->Usb->SnapshotRoutine = SnapshotThread;
+        }
         device_->StillImageBuffer = static_cast<PUCHAR>(KorvalAllocate(STILL_BUFFER_BYTES));
         device_->StillBgrBuffer = static_cast<PUCHAR>(KorvalAllocate(STILL_BUFFER_BYTES));
         ASSERT_NE(device_->Usb, nullptr);

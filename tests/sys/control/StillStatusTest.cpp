@@ -1,5 +1,5 @@
 #include "control/SnapshotRequests.h"
-#include "control/StillStatus.h"
+#include "settings/StillStatus.h"
 
 #include "SnapshotMachine.h"
 

@@ -1,6 +1,6 @@
 #include "tests/sys/driver/CaptureAdapterFixture.h"
 
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
 
 #include <array>
 #include <functional>
@@ -87,17 +87,14 @@ TEST_F(DataIntersectionTest, ImageSizeComesFromTheBitmapHeaderWithRowsPaddedToWo
     EXPECT_EQ(format.VideoInfoHeader.bmiHeader.biSizeImage, 76032u);
     EXPECT_EQ(format.DataFormat.SampleSize, 76032u);
 
-    // The client's bit count is used as given: 176 pixels of 1 bit are 22 bytes, padded to 24.
+    // A bit count other than the subtype's describes other pixels: no size
+    // is made up for it (1 bit, or one far beyond any real one).
     KS_DATARANGE_VIDEO oneBit = rangeOf(3);
     oneBit.VideoInfoHeader.bmiHeader.biBitCount = 1;
-    format = intersect(oneBit).format.as<KS_DATAFORMAT_VIDEOINFOHEADER>();
-    EXPECT_EQ(format.VideoInfoHeader.bmiHeader.biSizeImage, 24u * 144u);
-
-    // A bit count far beyond any real one still gives a size, not an overflow.
+    EXPECT_EQ(intersect(oneBit).status, STATUS_NO_MATCH);
     KS_DATARANGE_VIDEO huge = rangeOf(0);
     huge.VideoInfoHeader.bmiHeader.biBitCount = 0xFFFF;
-    format = intersect(huge).format.as<KS_DATAFORMAT_VIDEOINFOHEADER>();
-    EXPECT_EQ(format.VideoInfoHeader.bmiHeader.biSizeImage, 5242800u * 480u);
+    EXPECT_EQ(intersect(huge).status, STATUS_NO_MATCH);
 }
 
 TEST_F(DataIntersectionTest, FrameIntervalIsClampedInTheProposedRangeAndTheAnswer)
@@ -168,6 +165,13 @@ TEST_F(DataIntersectionTest, RangesThatDifferFromEveryOfferedOneDoNotMatch)
         {"biHeight", [](auto& r) { r.VideoInfoHeader.bmiHeader.biHeight = -288; }},
         {"SubFormat", [](auto& r) { r.DataRange.SubFormat = MEDIASUBTYPE_RGB24; }},
         {"FormatSize", [](auto& r) { r.DataRange.FormatSize = 300; }},
+        // The bitmap header must name the subtype's own pixels.
+        {"biCompression 0 under I420", [](auto& r) { r.VideoInfoHeader.bmiHeader.biCompression = KS_BI_RGB; }},
+        {"biBitCount 24 under I420", [](auto& r) { r.VideoInfoHeader.bmiHeader.biBitCount = 24; }},
+        {"biCompression I420 under RGB24", [](auto& r) {
+             r = rangeOf(1);
+             r.VideoInfoHeader.bmiHeader.biCompression = CAPTURE_COMPRESSION_I420;
+         }},
     };
     for (const Change& change : changes) {
         KS_DATARANGE_VIDEO range = rangeOf(6);

@@ -1,4 +1,4 @@
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "driver/Driver.h"
 
 #include "host/kernel/irql.h"

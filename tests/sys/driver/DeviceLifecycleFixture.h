@@ -5,9 +5,9 @@
 #pragma once
 
 #include "driver/AdapterHandlers.h"
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "driver/Driver.h"
-#include "driver/PoolAllocator.h"
+#include "base/PoolAllocator.h"
 #include "usb/CUsbCamera.h"
 
 #include "camera/camera_on_bus.h"

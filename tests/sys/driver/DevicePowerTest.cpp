@@ -20,6 +20,34 @@ protected:
     }
 
     ULONG powerState() { return GetDevicePowerState(&context()); }
+
+    // Open and running at full bandwidth (the highest alternate setting).
+    std::unique_ptr<host::StreamClassStream> runningStream()
+    {
+        platform_.registry().setValue(kParametersKey, "A_111", host::RegistryValue::dword(1));
+        const auto formats = device_->streamFormats(0);
+        EXPECT_FALSE(formats.empty());
+        NTSTATUS status = STATUS_UNSUCCESSFUL;
+        auto stream = device_->openStream(0, device_->dataIntersection(0, formats[0]).format, &status);
+        EXPECT_EQ(status, STATUS_SUCCESS);
+        for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
+            EXPECT_EQ(stream->setState(state), STATUS_SUCCESS);
+        }
+        return stream;
+    }
+
+    // A read, filled once the bus has run.
+    void expectFrame(host::StreamClassStream& stream)
+    {
+        auto read = stream.submitRead(context().Stream->FrameSize);
+        for (int ms = 0; ms < 3000 && !read->completed(); ++ms) {
+            host::systemClock().advance(host::Clock::kTicksPerMillisecond);
+            read->waitFor(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(read->completed());
+        EXPECT_EQ(read->status(), STATUS_SUCCESS);
+        EXPECT_EQ(read->dataUsed().size(), context().Stream->FrameSize);
+    }
 };
 
 TEST_F(DevicePowerTest, DownStopsTheStatusChannelAndUpRestartsItAndReprogramsTheIdleCamera)
@@ -104,16 +132,8 @@ TEST_F(DevicePowerTest, OpenStreamIsReprogrammedWholeWithItsIndicatorOnPowerUp)
 
 TEST_F(DevicePowerTest, RunningStreamResumesVideoAfterPowerUpWithoutAStateRequest)
 {
-    // Full bandwidth, so the stream starts at the highest alternate setting.
-    platform_.registry().setValue(kParametersKey, "A_111", host::RegistryValue::dword(1));
-    const auto formats = device_->streamFormats(0);
-    ASSERT_FALSE(formats.empty());
-    NTSTATUS status = STATUS_UNSUCCESSFUL;
-    auto stream = device_->openStream(0, device_->dataIntersection(0, formats[0]).format, &status);
-    ASSERT_EQ(status, STATUS_SUCCESS);
-    for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
-        ASSERT_EQ(stream->setState(state), STATUS_SUCCESS);
-    }
+    auto stream = runningStream();
+    ASSERT_FALSE(HasFailure());
     CUsbCamera& usb = *context().Usb;
     ASSERT_TRUE(ReadLockedFlag(&usb.VideoStarted));
     const UCHAR alternate = usb.CurrentAlternate;
@@ -137,16 +157,31 @@ TEST_F(DevicePowerTest, RunningStreamResumesVideoAfterPowerUpWithoutAStateReques
         isochronous += entry.function == URB_FUNCTION_ISOCH_TRANSFER ? 1 : 0;
     }
     EXPECT_EQ(isochronous, 3u);
+    expectFrame(*stream);
+    ASSERT_EQ(stream->setState(KSSTATE_STOP), STATUS_SUCCESS);
+    EXPECT_EQ(stream->close(), STATUS_SUCCESS);
+}
 
-    // Frames flow again: a read is filled once the bus has run.
-    auto read = stream->submitRead(context().Stream->FrameSize);
-    for (int ms = 0; ms < 3000 && !read->completed(); ++ms) {
-        host::systemClock().advance(host::Clock::kTicksPerMillisecond);
-        read->waitFor(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(read->completed());
-    EXPECT_EQ(read->status(), STATUS_SUCCESS);
-    EXPECT_EQ(read->dataUsed().size(), context().Stream->FrameSize);
+// A camera that lost its registers at power-down and did not take them at
+// power-up (video enable among them: no frame would come) gets the whole
+// image again with the next read, once it answers.
+TEST_F(DevicePowerTest, PowerUpTheCameraDidNotTakeIsWrittenAgainByTheNextRead)
+{
+    auto stream = runningStream();
+    ASSERT_FALSE(HasFailure());
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
+    host::UrbFault fault;
+    fault.function = URB_FUNCTION_VENDOR_INTERFACE;
+    fault.times = -1;
+    bus().addFault(fault);
+    ASSERT_EQ(device_->setPowerState(PowerDeviceD0), STATUS_SUCCESS);
+    bus().clearFaults();
+    bus().clearTrace();
+    expectFrame(*stream);
+    const std::vector<std::uint16_t> blocks = {0x02, 0x0A, 0x12, 0x40, 0x48};
+    const auto starts = blockWriteStarts();
+    ASSERT_GE(starts.size(), blocks.size());
+    EXPECT_EQ(std::vector<std::uint16_t>(starts.begin(), starts.begin() + 5), blocks);
     ASSERT_EQ(stream->setState(KSSTATE_STOP), STATUS_SUCCESS);
     EXPECT_EQ(stream->close(), STATUS_SUCCESS);
 }

@@ -51,11 +51,11 @@ TEST_F(DeviceLifecycleTest, StartCreatesObjectsConfiguresTheCameraAndRegistersTh
     EXPECT_TRUE(statusStarted());
     EXPECT_TRUE(snapshotThreadStarted());
 
-    // "CreateFileName" = "USB 1.1" without a terminator.
+    // "CreateFileName" = "USB 1.1" with its terminator.
     const auto name = createFileName();
     ASSERT_TRUE(name.has_value());
     EXPECT_EQ(name->type, std::uint32_t(REG_SZ));
-    const std::vector<std::uint8_t> usb11 = {'U', 0, 'S', 0, 'B', 0, ' ', 0, '1', 0, '.', 0, '1', 0};
+    const std::vector<std::uint8_t> usb11 = {'U', 0, 'S', 0, 'B', 0, ' ', 0, '1', 0, '.', 0, '1', 0, 0, 0};
     EXPECT_EQ(name->data, usb11);
 
     // The image interface, registered on the physical device and enabled.

@@ -1,5 +1,5 @@
 #include "driver/AdapterHandlers.h"
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "driver/Driver.h"
 #include "stream/SrbQueue.h"
 

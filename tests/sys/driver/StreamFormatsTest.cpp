@@ -1,4 +1,4 @@
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
 
 #include <gtest/gtest.h>
 
@@ -198,7 +198,6 @@ TEST(IsOfferedCaptureFormat, ComparesTypesAndTheBitmapSizesOnly)
     ASSERT_EQ(SelectCaptureFormats(0x00432105), STATUS_SUCCESS);
     KS_DATAFORMAT_VIDEOINFOHEADER format = FormatOf(6);
     format.VideoInfoHeader.AvgTimePerFrame = 1000000;
-    format.VideoInfoHeader.bmiHeader.biBitCount = 16;
     format.VideoInfoHeader.rcTarget = RECT{0, 0, 352, 288};
     EXPECT_TRUE(IsOfferedCaptureFormat(AsFormat(format))) << "other header fields are the client's";
 
@@ -208,6 +207,9 @@ TEST(IsOfferedCaptureFormat, ComparesTypesAndTheBitmapSizesOnly)
     };
     const Change changes[] = {
         {"biSizeImage", [](auto& f) { f.VideoInfoHeader.bmiHeader.biSizeImage += 1; }},
+        {"biBitCount", [](auto& f) { f.VideoInfoHeader.bmiHeader.biBitCount = 16; }},
+        {"biCompression", [](auto& f) { f.VideoInfoHeader.bmiHeader.biCompression = KS_BI_RGB; }},
+        {"SampleSize", [](auto& f) { f.DataFormat.SampleSize = 304128; }},
         {"biWidth", [](auto& f) { f.VideoInfoHeader.bmiHeader.biWidth = 320; }},
         {"biHeight", [](auto& f) { f.VideoInfoHeader.bmiHeader.biHeight = -288; }},
         {"SubFormat", [](auto& f) { f.DataFormat.SubFormat = MEDIASUBTYPE_RGB24; }},

@@ -1,10 +1,11 @@
 #include "tests/sys/driver/CaptureAdapterFixture.h"
 
-#include "control/RegistrySettings.h"
-#include "driver/DeviceContext.h"
-#include "driver/DevicePropertySets.h"
-#include "driver/StreamFormats.h"
+#include "settings/RegistrySettings.h"
+#include "base/DeviceContext.h"
+#include "control/DevicePropertySets.h"
+#include "stream/StreamFormats.h"
 
+#include "host/kernel/debug_print.h"
 #include "host/streamclass/class_state.h"
 
 namespace {
@@ -126,9 +127,16 @@ TEST_F(StreamInformationTest, InvalidSelectionsFailWithInvalidParameter)
     }
 }
 
+TEST_F(StreamInformationTest, WithoutTheParametersKeyTheBuiltInFormatsAreOfferedAndLogged)
+{
+    korval::host::clearDebugLines();
+    ASSERT_EQ(getStreamInfo().status, STATUS_SUCCESS) << "no Parameters key at all";
+    EXPECT_EQ(answeredInformation().NumberOfFormatArrayEntries, 10u);
+    EXPECT_NE(korval::host::debugText().find("no Parameters key"), std::string::npos);
+}
+
 TEST_F(StreamInformationTest, WithoutASelectionTheZeroSlotIsInvalid)
 {
-    EXPECT_FALSE(NT_SUCCESS(getStreamInfo().status)) << "no Parameters key at all";
     platform_.registry().createKey(kParameters);
     EXPECT_EQ(getStreamInfo().status, STATUS_INVALID_PARAMETER) << "fresh device, no \"A_64\"";
 }

@@ -296,6 +296,12 @@ TEST(CDefect, PreFiltersAgreeLaneForLane)
         const unsigned low = DefectActiveLanesSse2(&bayer[offset], &confidence[offset], w, thresholds);
         const unsigned high = DefectActiveLanesSse2(&bayer[offset + 16], &confidence[offset + 16], w, thresholds);
         ASSERT_EQ(wide, low | high << 16) << round;
+        // The row-only test must keep every lane the ring test keeps.
+        const unsigned candidates = DefectCandidateLanesAvx2(&bayer[offset], &confidence[offset], thresholds);
+        ASSERT_EQ(candidates, DefectCandidateLanesSse2(&bayer[offset], &confidence[offset], thresholds) |
+                                  DefectCandidateLanesSse2(&bayer[offset + 16], &confidence[offset + 16], thresholds)
+                                      << 16) << round;
+        ASSERT_EQ(wide & ~candidates, 0u) << round;
     }
 }
 

@@ -37,7 +37,7 @@ std::vector<EntryPoint> entryPoints()
         {"CollectPacket",
          [] {
              tagFrameCollector collector = {bytes, bytes, bytes + sizeof(bytes), 0, 0, COLLECT_SEARCH, 0, nullptr,
-                                            nullptr};
+                                            nullptr, 0};
              CollectPacket(&collector, bytes, 0);
          }},
     };

@@ -4,10 +4,10 @@
 // read waits for real camera frames (or the half-second frame time-out).
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "driver/Driver.h"
-#include "driver/PoolAllocator.h"
-#include "driver/StreamFormats.h"
+#include "base/PoolAllocator.h"
+#include "stream/StreamFormats.h"
 #include "stream/CaptureStream.h"
 #include "stream/StreamContext.h"
 #include "usb/CUsbCamera.h"
@@ -124,6 +124,22 @@ protected:
     camera::VirtualCamera& camera() { return camera_->camera(); }
     bool videoStarted() { return ReadLockedFlag(&usb().VideoStarted); }
     ULONG frameSize() { return stream().FrameSize; }
+
+    // The first read that carries a frame. A read without one is the
+    // driver's answer to a half second without a camera frame, which a busy
+    // machine gives at any time; only a stream that never delivers runs
+    // out of attempts (20 s of frame waits).
+    std::shared_ptr<StreamRead> readDelivered(int attempts = 40)
+    {
+        std::shared_ptr<StreamRead> read;
+        for (int i = 0; i < attempts; ++i) {
+            read = stream_->submitRead(frameSize());
+            if (read->status() != STATUS_SUCCESS || read->header().DataUsed != 0) {
+                break;
+            }
+        }
+        return read;
+    }
 
     // Reads waiting in the driver's data queue behind a running drain.
     std::size_t queuedReads()

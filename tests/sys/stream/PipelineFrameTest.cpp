@@ -1,7 +1,7 @@
 #include "support/floating_point_scope.h"
 #include "PipelineHarness.h"
 
-#include "control/ParameterGate.h"
+#include "base/ParameterGate.h"
 #include "effects/VideoEffects.h"
 
 #include <algorithm>

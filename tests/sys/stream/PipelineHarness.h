@@ -6,7 +6,7 @@
 
 #include "tests/sys/usb/IsochStreamHarness.h"
 
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 #include "stream/CapturePipeline.h"
 #include "stream/CaptureStream.h"
 #include "stream/StreamContext.h"

@@ -38,7 +38,7 @@ public:
         : buffer_(capacity), feed_(feed)
     {
         collector_ = {buffer_.data(), buffer_.data(), buffer_.data() + capacity, skipBytes, 0,
-                      COLLECT_SEARCH, 0, &CollectorUnderTest::record, this};
+                      COLLECT_SEARCH, 0, &CollectorUnderTest::record, this, 0};
     }
     CollectorUnderTest(const CollectorUnderTest&) = delete;
     CollectorUnderTest& operator=(const CollectorUnderTest&) = delete;

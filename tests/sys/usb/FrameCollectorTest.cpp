@@ -142,8 +142,25 @@ TEST_P(FrameCollectorTest, LongFrameIsCutAfterTheTransferAtTheNextByte)
     ASSERT_EQ(collector.frames().size(), 1u);
     EXPECT_EQ(collector.frames()[0].size(), 311u);
     EXPECT_EQ(collector.frames()[0].back(), 0x77);
-    // The next frame starts with the last ten bytes of the cut one, then blind copy.
+    // The bytes after the cut are searched at once (no header came).
     EXPECT_EQ(collector.pending(), (Bytes(9, 0x56) + Bytes{0x77, 0x78}));
+    EXPECT_EQ(collector.state().ucState, COLLECT_SEARCH);
+}
+
+// A cut lands anywhere in a camera frame: a blind copy after it would lose a
+// marker in the skip window, and the stream would be cut frame after frame.
+TEST_P(FrameCollectorTest, AfterACutTheNextMarkerIsFoundAndOnlyOpensAFrame)
+{
+    auto collector = make(4096, 100);
+    collector.packet(markerBytes() + headerBytes(0) + Bytes(300, 0x55));
+    collector.cut(300);
+    collector.packet(Bytes(20, 0x56) + markerBytes() + headerBytes(0x40) + Bytes(120, 0x57));
+    ASSERT_EQ(collector.frames().size(), 1u); // the cut frame
+    EXPECT_EQ(collector.pending(), headerBytes(0x40) + Bytes(120, 0x57));
+    collector.cut(300); // the frame is short: not cut
+    collector.packet(markerBytes() + headerBytes(0x60));
+    ASSERT_EQ(collector.frames().size(), 2u);
+    EXPECT_EQ(collector.frames()[1], headerBytes(0x40) + Bytes(120, 0x57) + headerBytes(0x60));
 }
 
 TEST_P(FrameCollectorTest, EmptyPacketsChangeNothing)

@@ -4,6 +4,7 @@
 // a CUsbCamera from the pool.
 #pragma once
 
+#include "control/SnapshotThread.h"
 #include "usb/CUsbCamera.h"
 
 #include "UrbSpy.h"
@@ -48,6 +49,7 @@ protected:
         device_->RealPhysicalDeviceObject = camera_->deviceObject();
         usb_ = new CUsbCamera;
         ASSERT_NE(usb_, nullptr);
+        usb_->SnapshotRoutine = SnapshotThread;
         device_->Usb = usb_;
     }
 

@@ -2,7 +2,7 @@
 // object's .layout section: compiled once against our declarations and once
 // against the DDK (KORVAL_WIN32) for i686, the two texts must be identical.
 // Nothing runs: the text is made at compile time and read with objcopy.
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 #include "platform/Platform.h"
 
 #include <array>

@@ -15,7 +15,7 @@
 // for this gate.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 VOID AcquireParameterGate(DeviceContext* Device);
 VOID ReleaseParameterGate(DeviceContext* Device);

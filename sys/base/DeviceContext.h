@@ -94,7 +94,7 @@ struct DeviceContext {
     ULONG CurOverlayFrame;
     ULONG CurFrameRate;
 
-    // The parameter gate of control/ParameterGate.h. All zero means not yet
+    // The parameter gate of base/ParameterGate.h. All zero means not yet
     // set up: the gate sets itself up on first use.
     KSPIN_LOCK ParameterGateLock;
     BOOLEAN ParameterGateReady;

@@ -4,7 +4,7 @@
 // All of it runs at PASSIVE_LEVEL.
 #pragma once
 
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 extern const WCHAR SETTINGS_KEY_PATH[]; // \Registry\Machine\...\Services\KORVAL\Parameters
 

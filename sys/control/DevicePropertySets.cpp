@@ -2,7 +2,7 @@
 // minidriver does not handle KS property IRPs itself: an item's handler
 // fields only mark a direction as supported (the platform's convention is the
 // value TRUE), and the class turns every request into a device property SRB.
-#include "driver/DevicePropertySets.h"
+#include "control/DevicePropertySets.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Locked accessors of the DeviceContext flags.
-#include "driver/DeviceContext.h"
+#include "base/DeviceContext.h"
 
 namespace {
 

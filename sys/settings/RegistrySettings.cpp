@@ -1,4 +1,5 @@
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
+#include "settings/PictureSettings.h"
 
 #include <cstring>
 
@@ -51,6 +52,13 @@ VOID DeriveCurrentValues(DeviceContext* Device)
     Device->ManualGain1 = Device->CurGain1;
     Device->ManualGain2 = Device->CurGain2;
     Device->ManualGain3 = Device->CurGain3;
+    // A manual white balance stored as a colour temperature takes its gains
+    // from the temperature, as a live set does; the presets and the user's
+    // gains come as stored.
+    if (Device->CurWhiteBalanceFlags == KSPROPERTY_VIDEOPROCAMP_FLAGS_MANUAL &&
+        Device->CurWhiteBalance >= WHITE_BALANCE_LOWEST_KELVIN && Device->CurWhiteBalance < WHITE_BALANCE_USER_GAINS) {
+        SelectWhiteBalanceGains(Device, Device->CurWhiteBalance);
+    }
     if (Device->CurColorEnable == 0) {
         Device->SavedSaturation = Device->CurSaturation;
         Device->CurSaturation = 0;

@@ -1,4 +1,4 @@
-#include "control/ParameterGate.h"
+#include "base/ParameterGate.h"
 
 namespace {
 

@@ -34,6 +34,10 @@ enum KSPROPERTY_KORVAL_CAMERA {
     KSPROPERTY_KORVAL_FRAME_RATE = 22,
 };
 
+// The last effect number there is (1..15; 0 is none). The item publishes a
+// byte range, but only these numbers are taken.
+constexpr ULONG KORVAL_LAST_EFFECT = 15;
+
 // The property data of every private item: the request's KSPROPERTY and one
 // 32-bit value.
 struct tagKorvalProperty {

@@ -1,4 +1,4 @@
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
 
 namespace {
 
@@ -111,7 +111,8 @@ bool IsSameFormat(const KS_DATARANGE_VIDEO& Entry, const KSDATAFORMAT* Format)
     const KS_BITMAPINFOHEADER& asked = VideoInfoOf(Format).bmiHeader;
     return Entry.DataRange.MajorFormat == Format->MajorFormat && Entry.DataRange.SubFormat == Format->SubFormat &&
            Entry.DataRange.Specifier == Format->Specifier && offered.biWidth == asked.biWidth &&
-           offered.biHeight == asked.biHeight && offered.biSizeImage == asked.biSizeImage;
+           offered.biHeight == asked.biHeight && offered.biSizeImage == asked.biSizeImage &&
+           Entry.DataRange.SampleSize == Format->SampleSize && IsSamePixelLayout(offered, asked);
 }
 
 } // namespace
@@ -145,6 +146,11 @@ NTSTATUS SelectCaptureFormats(ULONG Selection)
         SelectedFormatCount = 2 * sizes;
     }
     return STATUS_SUCCESS;
+}
+
+bool IsSamePixelLayout(const KS_BITMAPINFOHEADER& Offered, const KS_BITMAPINFOHEADER& Asked)
+{
+    return Offered.biCompression == Asked.biCompression && Offered.biBitCount == Asked.biBitCount;
 }
 
 BOOLEAN IsOfferedCaptureFormat(const KSDATAFORMAT* Format)

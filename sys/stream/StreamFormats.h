@@ -23,6 +23,9 @@ extern PKSDATAFORMAT CaptureFormatList[CAPTURE_FORMAT_TABLE_SIZE];
 
 ULONG CaptureFormatCount();
 
+// What a fresh installation offers: all five sizes, 352x288 first.
+constexpr ULONG CAPTURE_DEFAULT_FORMAT_SELECTION = 0x00432105;
+
 // Rebuilds the list from an "A_64" value: bits 0-7 the number n of frame
 // sizes (1 to 5), then one 4-bit resolution index per list position from
 // bit 8 on. An invalid value (n outside 1..5, or an index above 4 among the
@@ -30,8 +33,14 @@ ULONG CaptureFormatCount();
 // never holds a count without entries behind it.
 NTSTATUS SelectCaptureFormats(ULONG Selection);
 
+// The subtype names the pixels once more in the bitmap header: a header whose
+// compression or bit count is not the entry's describes another format, and
+// the frames would not be what the subtype and sizes promise.
+bool IsSamePixelLayout(const KS_BITMAPINFOHEADER& Offered, const KS_BITMAPINFOHEADER& Asked);
+
 // Whether a format may open the capture stream (or be proposed to it): one
-// of the offered entries has its major type, subtype and specifier, and its
-// video-info header's width, height and image size. A format too short to
-// carry a video-info header is never offered.
+// of the offered entries has its major type, subtype, specifier and sample
+// size, and its video-info header's width, height, image size, compression
+// and bit count. A format too short to carry a video-info header is never
+// offered.
 BOOLEAN IsOfferedCaptureFormat(const KSDATAFORMAT* Format);

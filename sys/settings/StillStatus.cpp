@@ -1,6 +1,6 @@
-#include "control/StillStatus.h"
+#include "settings/StillStatus.h"
 
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 
 const WCHAR STILL_STATUS_KEY_PATH[] =
     KTEXT("\\Registry\\MACHINE\\SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL");

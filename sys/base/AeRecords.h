@@ -2,7 +2,7 @@
 // to auto exposure: its parameters, one frame's input and the values it answers.
 #pragma once
 
-#include "decoder/DecompressionRecords.h"
+#include "base/DecompressionRecords.h"
 #include "platform/NtTypes.h"
 
 // Parameters, copied whole by GetParameters and SetParameters.
@@ -16,7 +16,7 @@ typedef struct tagAeParameters {
     UCHAR ucTolerance;          // half width of the brightness band
     UCHAR ucUnused;             // carried for the settings, not read by auto exposure
     UCHAR ucMainsFrequency;     // Hz; the flicker period is half a mains period
-    UCHAR ucReserved;
+    UCHAR ucManualExposure;     // with ucEnable 0: hold the exposure at ucTargetLuma milliseconds
     USHORT usFifoBytes;         // camera buffer allowance of the line-by-line bandwidth test
     USHORT usPacketSize;        // bytes per isochronous packet
     USHORT usMaxExposure;       // longest exposure, in flicker periods, without long exposure

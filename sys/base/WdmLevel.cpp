@@ -1,0 +1,3 @@
+#include "base/WdmLevel.h"
+
+ULONG WdmLevel = 0;
