@@ -2,6 +2,11 @@
 // refused with a message naming what is wrong; nothing else happens.
 //
 // Input: the arguments, separated by NUL bytes.
+//
+// The command's App is declared once and cleared between inputs, as the
+// declaration costs far more than a parse; the arguments it binds are reset
+// to their defaults for each input. What follows the parse is the tool's own
+// path (parseCaptureOptions does the same three steps on a fresh App).
 #include "tools/korval/capture_options.h"
 
 #include <cstddef>
@@ -10,7 +15,9 @@
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+namespace {
+
+std::vector<std::string> splitArguments(const std::uint8_t* data, std::size_t size)
 {
     std::vector<std::string> args;
     if (size > 0) {
@@ -23,9 +30,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             args.back().push_back(static_cast<char>(data[i]));
         }
     }
+    return args;
+}
+
+struct DeclaredCapture {
+    CLI::App app{korval::tools::kCaptureDescription, "capture"};
+    korval::tools::CaptureArguments given;
+    DeclaredCapture() { korval::tools::declareCaptureOptions(app, given); }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static DeclaredCapture* const declared = new DeclaredCapture;
+    declared->given = korval::tools::CaptureArguments{};
+    declared->app.clear();
     std::string error;
-    const auto options = korval::tools::parseCaptureOptions(args, error);
-    if (!options && error.empty()) {
+    bool refused = false;
+    switch (korval::tools::parseCommandLine(declared->app, splitArguments(data, size), error)) {
+    case korval::tools::ParseOutcome::Help: return 0;
+    case korval::tools::ParseOutcome::Error: refused = true; break;
+    case korval::tools::ParseOutcome::Run: refused = !korval::tools::checkCaptureOptions(declared->given, error); break;
+    }
+    if (refused && error.empty()) {
         std::abort(); // refused without saying why
     }
     return 0;

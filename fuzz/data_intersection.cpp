@@ -8,7 +8,7 @@
 // output buffer size (modulo 320), then either the patches, 3 bytes each
 // (2 bytes offset modulo 296, 1 byte value), or the range's own bytes.
 #include "driver/AdapterHandlers.h"
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -25,7 +25,7 @@ struct Collected {
         : buffer(capacity), feed(feed)
     {
         collector = {buffer.data(), buffer.data(), buffer.data() + capacity, skip, 0, COLLECT_SEARCH, 0,
-                     &Collected::record, this};
+                     &Collected::record, this, 0};
     }
     static VOID record(PVOID context, const UCHAR* frame, ULONG length)
     {
@@ -48,7 +48,7 @@ void compare(const Collected& fast, const Collected& reference)
     const auto& a = fast.collector;
     const auto& b = reference.collector;
     if (a.pWrite > a.pEnd || a.pWrite - a.pBuffer != b.pWrite - b.pBuffer || a.ucState != b.ucState ||
-        a.ucFrameOpen != b.ucFrameOpen || a.ulLength != b.ulLength || fast.frames != reference.frames ||
+        a.ucFrameOpen != b.ucFrameOpen || a.ucFrameCut != b.ucFrameCut || a.ulLength != b.ulLength || fast.frames != reference.frames ||
         !std::equal(a.pBuffer, a.pWrite, b.pBuffer)) {
         std::abort();
     }

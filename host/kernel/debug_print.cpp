@@ -62,7 +62,7 @@ void appendDebugLine(std::string text)
 
 } // namespace korval::host
 
-extern "C" ULONG DbgPrint(PCSTR Format, ...)
+extern "C" ULONG KORVAL_IMAGE_ENTRY DbgPrint(PCSTR Format, ...)
 {
     va_list args;
     va_start(args, Format);

@@ -38,6 +38,13 @@ NTSTATUS NTAPI KeSaveFloatingPointState(PKFLOATING_SAVE FloatSave)
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     *FloatSave = KFLOATING_SAVE{};
+#if defined(__i386__)
+    // The caller's x87 control word comes back with the restore, whatever the
+    // bracket set inside (the driver sets double precision there).
+    USHORT control = 0;
+    __asm__ volatile("fnstcw %0" : "=m"(control));
+    FloatSave->ControlWord = control;
+#endif
     FloatSave->Spare1 = korval::host::kSavedMark;
     FloatSave->Cr0NpxState = irql;
     threadState.saves[threadState.depth++] = FloatSave;
@@ -55,6 +62,10 @@ NTSTATUS NTAPI KeRestoreFloatingPointState(PKFLOATING_SAVE FloatSave)
     if (FloatSave->Cr0NpxState != korval::host::currentIrql()) {
         bugCheck("KeRestoreFloatingPointState at another IRQL than the save");
     }
+#if defined(__i386__)
+    const USHORT control = static_cast<USHORT>(FloatSave->ControlWord);
+    __asm__ volatile("fldcw %0" : : "m"(control));
+#endif
     FloatSave->Spare1 = 0;
     --threadState.depth;
     return STATUS_SUCCESS;

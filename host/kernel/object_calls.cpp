@@ -119,6 +119,20 @@ extern "C" BOOLEAN NTAPI KeRemoveQueueDpc(PRKDPC Dpc)
     return Platform::current().state().dpcs.remove(Dpc) ? TRUE : FALSE;
 }
 
+extern "C" {
+CCHAR KeNumberProcessors = 1;
+}
+
+// Every DPC runs on the one emulated processor's queue; the target is kept as
+// Windows keeps it, above the processor numbers.
+extern "C" VOID NTAPI KeSetTargetProcessorDpc(PRKDPC Dpc, CCHAR Number)
+{
+    if (Number < 0 || Number >= KeNumberProcessors) {
+        bugCheck("KeSetTargetProcessorDpc for a processor the machine does not have");
+    }
+    Dpc->Number = static_cast<USHORT>(32 + Number);
+}
+
 extern "C" VOID NTAPI KeFlushQueuedDpcs(void)
 {
     requireIrqlAtMost(PASSIVE_LEVEL, "KeFlushQueuedDpcs");

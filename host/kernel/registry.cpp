@@ -14,6 +14,31 @@ bool startsWithFolded(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && foldCase(text.substr(0, prefix.size())) == foldCase(prefix);
 }
 
+std::string shortened(std::string_view path)
+{
+    return path.size() <= 80 ? std::string(path) : std::string(path.substr(0, 80)) + "...";
+}
+
+// The levels below HKEY_LOCAL_MACHINE ("\\A\\B"): none empty, each a name the
+// file can hold, no more of them than Windows allows.
+void requireWindowsKeyPath(std::string_view levels)
+{
+    std::size_t depth = 0;
+    for (std::size_t at = 0; at < levels.size(); ++depth) {
+        const std::size_t end = std::min(levels.find('\\', at + 1), levels.size());
+        const std::string_view name = levels.substr(at + 1, end - at - 1);
+        if (name.empty()) {
+            throw std::invalid_argument("empty key name in: HKEY_LOCAL_MACHINE" + shortened(levels));
+        }
+        requireWritableName(name, kMaxKeyNameLength, "key name");
+        at = end;
+    }
+    if (depth > kMaxKeyDepth) {
+        throw std::invalid_argument("key HKEY_LOCAL_MACHINE" + shortened(levels) + " is " + std::to_string(depth) +
+                                    " levels deep; Windows allows " + std::to_string(kMaxKeyDepth));
+    }
+}
+
 } // namespace
 
 RegistryValue RegistryValue::dword(std::uint32_t value)
@@ -69,15 +94,13 @@ std::string Registry::canonicalKey(std::string_view path)
             break;
         }
         if (root == "HKLM") {
-            throw std::invalid_argument("not a key of HKEY_LOCAL_MACHINE: " + std::string(path));
+            throw std::invalid_argument("not a key of HKEY_LOCAL_MACHINE: " + shortened(path));
         }
     }
     while (!rest.empty() && rest.back() == '\\') {
         rest.remove_suffix(1);
     }
-    if (rest.find("\\\\") != std::string_view::npos) {
-        throw std::invalid_argument("empty key name in: " + std::string(path));
-    }
+    requireWindowsKeyPath(rest);
     return std::string(kMachineRoot) + std::string(rest);
 }
 
@@ -132,6 +155,7 @@ void Registry::deleteKey(std::string_view path)
 
 void Registry::setValue(std::string_view key, std::string_view name, RegistryValue value)
 {
+    requireWritableName(name, kMaxValueNameLength, "value name");
     std::lock_guard lock(mutex_);
     Key& target = ensureKey(canonicalKey(key));
     const auto [position, added] = target.positions.try_emplace(fold(name), target.values.size());

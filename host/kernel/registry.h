@@ -3,6 +3,9 @@
 // persisted as a "Windows Registry Editor Version 5.00" text file.
 #pragma once
 
+#include "host/kernel/registry_file.h"
+#include "host/kernel/registry_value.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -15,19 +18,6 @@
 #include <vector>
 
 namespace korval::host {
-
-struct RegistryValue {
-    std::uint32_t type = 0; // REG_SZ 1, REG_BINARY 3, REG_DWORD 4 ...
-    std::vector<std::uint8_t> data;
-
-    static RegistryValue dword(std::uint32_t value);
-    static RegistryValue string(std::string_view utf8); // REG_SZ with its terminator
-    static RegistryValue binary(std::vector<std::uint8_t> bytes);
-
-    std::optional<std::uint32_t> asDword() const;  // REG_DWORD of 4 bytes only
-    std::optional<std::string> asString() const;   // REG_SZ / REG_EXPAND_SZ as UTF-8
-    bool operator==(const RegistryValue&) const = default;
-};
 
 // A registry file that cannot be read: the message names the file and line.
 class RegistryFormatError : public std::runtime_error {
@@ -53,13 +43,19 @@ public:
     // Values whose key must already exist (the driver's writes): false when it does not.
     bool setExistingValue(std::string_view key, std::string_view name, RegistryValue value);
 
+    // The whole registry in the canonical form: keys sorted, values in the
+    // order they were created, keys that only lead to others left implicit.
     std::string exportText() const;
-    void importText(std::string_view text, std::string_view sourceName); // throws RegistryFormatError
+    // Replaces the contents with a registry file's; throws RegistryFormatError
+    // naming the line for anything it would not write back exactly.
+    void importText(std::string_view text, std::string_view sourceName);
 
-    // With a file, every change is written to it at once (temporary file, flush, rename),
-    // in the encoding the file had (UTF-16 with its byte-order mark stays UTF-16).
+    // With a file, every change is written to it at once (temporary file, flush, rename).
+    // The file read is written back byte for byte but for the values that changed:
+    // its encoding, line ends, comments and layout stay.
     void attachFile(std::filesystem::path file); // loads it when present
     void save() const;                           // throws std::runtime_error naming the file
+    std::string fileText() const;                // the bytes save() writes
     const std::filesystem::path& file() const { return file_; }
 
 private:
@@ -68,16 +64,32 @@ private:
         std::vector<std::pair<std::string, RegistryValue>> values;
         std::unordered_map<std::string, std::size_t> positions; // folded name -> index in values
     };
+    struct Rendered {
+        std::string bytes;
+        RegistryDocument document; // of those bytes
+    };
     static std::string fold(std::string_view text);
     void changed() const;
     Key* findKey(std::string_view canonical);
     const Key* findKey(std::string_view canonical) const;
     Key& ensureKey(const std::string& canonical);
+    bool sameContents(const Registry& other) const;
+    bool impliedByASubkey(const std::string& folded) const; // no values, and a subkey names it
+
+    // registry_file_reader.cpp: fills this empty registry from a file's bytes.
+    RegistryDocument parseFile(std::string_view bytes, std::string_view sourceName);
+    // registry_file_writer.cpp: the file's lines with what changed since they were read.
+    std::string renderDocument(const RegistryDocument& document) const;
+    // The bytes with a block for each key that reading them would not create
+    // (one left without values or subkeys when the lines that made it went).
+    std::string withMissingKeys(std::string bytes, const Registry& reread, const RegistryDocument& document) const;
+    std::string keyBlock(const Key& key) const; // a blank line, "[name]", its values; LF line ends
+    Rendered render() const;
 
     mutable std::recursive_mutex mutex_;
     std::map<std::string, Key> keys_; // by folded canonical path
     std::filesystem::path file_;
-    bool utf16File_ = false;
+    mutable std::optional<RegistryDocument> document_; // of the file as last read or written
 };
 
 } // namespace korval::host

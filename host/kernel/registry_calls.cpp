@@ -71,13 +71,16 @@ std::optional<std::string> keyFromAttributes(POBJECT_ATTRIBUTES attributes)
     }
 }
 
-// Runs a registry change for a kernel call: a registry file that cannot be
-// written fails the call instead of throwing through driver code.
+// Runs a registry change for a kernel call: a name past Windows' limits is an
+// invalid parameter, and a registry file that cannot be written fails the call
+// instead of throwing through driver code.
 template <class Change>
 NTSTATUS guarded(Change change)
 {
     try {
         return change();
+    } catch (const std::invalid_argument&) {
+        return STATUS_INVALID_PARAMETER;
     } catch (const std::exception&) {
         return STATUS_UNSUCCESSFUL;
     }

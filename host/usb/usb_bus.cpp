@@ -79,6 +79,14 @@ bool UsbBus::plugged() const
     return plugged_;
 }
 
+std::size_t UsbBus::pendingOn(std::uint8_t endpoint) const
+{
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(pending_.begin(), pending_.end(), [&](const Pending& pending) {
+        return pending.pipe >= 0 && pipes_[static_cast<std::size_t>(pending.pipe)].address == endpoint;
+    }));
+}
+
 bool UsbBus::configured() const
 {
     std::lock_guard lock(mutex_);
@@ -179,6 +187,7 @@ NTSTATUS UsbBus::submit(PIRP irp)
     {
         std::lock_guard lock(mutex_);
         traceIndex = record(urb);
+        tapSubmitted(traceIndex, urb);
         if (!plugged_) {
             outcome = {false, USBD_STATUS_DEVICE_GONE, kDeviceGoneStatus};
         } else {
@@ -187,6 +196,7 @@ NTSTATUS UsbBus::submit(PIRP irp)
         if (!outcome.pended) {
             urb->UrbHeader.Status = outcome.status;
             recordResult(traceIndex, urb, outcome.status, outcome.ntStatus, true);
+            tapCompleted(traceIndex, urb, outcome.status);
         }
     }
     completeCollected();
@@ -286,6 +296,7 @@ void UsbBus::completeCollected()
             completion.urb->UrbHeader.Status = completion.status;
             recordResult(completion.traceIndex, completion.urb, completion.status,
                          completion.ntStatus, false);
+            tapCompleted(completion.traceIndex, completion.urb, completion.status);
         }
     }
     for (const Completion& completion : batch) {

@@ -11,6 +11,7 @@
 // clock on the bus's own thread, or are run by the test (manual pacing).
 #pragma once
 
+#include "host/usb/bus_tap.h"
 #include "host/usb/urb_trace.h"
 #include "host/usb/usb_device.h"
 #include "platform/Kernel.h"
@@ -23,6 +24,7 @@
 #include <list>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace korval::host {
@@ -65,8 +67,14 @@ public:
     std::vector<UrbTraceEntry> trace() const;
     void clearTrace();
     std::size_t pendingRequests() const;
+    // Transfers waiting on the open pipe of this endpoint address.
+    std::size_t pendingOn(std::uint8_t endpoint) const;
     bool configured() const;
     std::uint8_t currentAlternate() const;
+
+    // Listeners that see every transfer on the wire (until removed).
+    void addTap(BusTap* tap);
+    void removeTap(BusTap* tap);
 
 private:
     struct Pipe {
@@ -153,6 +161,14 @@ private:
     void recordResult(std::size_t traceIndex, PURB urb, USBD_STATUS status, NTSTATUS ntStatus,
                       bool atOnce);
 
+    struct TappedUrb {
+        TransferType type = TransferType::Control;
+        std::uint8_t endpoint = 0;
+    };
+    void tapSubmitted(std::size_t traceIndex, PURB urb);
+    void tapCompleted(std::size_t traceIndex, PURB urb, USBD_STATUS status);
+    void publish(const TransferEvent& event);
+
     void busThread(std::stop_token stop);
 
     UsbDevice& device_;
@@ -179,6 +195,8 @@ private:
     USBD_STATUS packetErrorStatus_ = USBD_STATUS_CRC;
     std::deque<UrbTraceEntry> trace_; // the newest kTraceLimit URBs
     std::uint64_t traceSequence_ = 0;
+    std::vector<BusTap*> taps_;
+    std::unordered_map<std::size_t, TappedUrb> tapped_; // submitted to a tap, not yet completed
 
     std::jthread thread_;
 };

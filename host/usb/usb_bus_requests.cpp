@@ -3,6 +3,7 @@
 // and class requests, and the queueing of bulk, interrupt and isochronous
 // transfers. Every field the driver supplies is checked before it is used.
 #include "host/usb/usb_bus.h"
+#include "host/usb/setup_packets.h"
 #include "host/usb/usb_status.h"
 
 #include <algorithm>
@@ -13,21 +14,6 @@ namespace korval::host {
 namespace {
 
 constexpr std::uint32_t kMaxIsoPackets = 255;
-
-bool isVendorOrClass(USHORT function)
-{
-    return (function >= URB_FUNCTION_VENDOR_DEVICE && function <= URB_FUNCTION_CLASS_ENDPOINT);
-}
-
-std::uint8_t requestTypeFor(USHORT function, ULONG transferFlags)
-{
-    const std::uint8_t direction = (transferFlags & USBD_TRANSFER_DIRECTION) != 0 ? 0x80 : 0x00;
-    const bool vendor = function <= URB_FUNCTION_VENDOR_ENDPOINT;
-    const std::uint8_t type = vendor ? 0x40 : 0x20;
-    const std::uint8_t recipient =
-        static_cast<std::uint8_t>((function - (vendor ? URB_FUNCTION_VENDOR_DEVICE : URB_FUNCTION_CLASS_DEVICE)));
-    return static_cast<std::uint8_t>(direction | type | recipient);
-}
 
 // The packet table fits the record and every packet starts inside the
 // buffer, in ascending order.

@@ -232,6 +232,22 @@ TEST_F(RegistryTest, UnwritableRegistryFileFailsTheWriteInsteadOfThrowingThrough
     EXPECT_THROW(platform_->registry().setValue(kParameters, "A_2", RegistryValue::dword(2)), std::runtime_error);
 }
 
+TEST_F(RegistryTest, ValueNamesPastWindowsLimitAreInvalidAndNeverReachTheFile)
+{
+    platform_->registry().createKey(kParameters);
+    ULONG value = 1;
+    const std::u16string longName(16384, u'v');
+    EXPECT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, kParametersPath, reinterpret_cast<PCWSTR>(longName.c_str()),
+                                    REG_DWORD, &value, 4),
+              STATUS_INVALID_PARAMETER);
+    const WCHAR broken[] = {u'a', u'\n', u'b', 0};
+    EXPECT_EQ(RtlWriteRegistryValue(RTL_REGISTRY_ABSOLUTE, kParametersPath, broken, REG_DWORD, &value, 4),
+              STATUS_INVALID_PARAMETER);
+    EXPECT_TRUE(platform_->registry().valueNames(kParameters).empty());
+    Registry reread;
+    EXPECT_NO_THROW(reread.importText(fileText(machine_ / Platform::kRegistryFileName), "saved"));
+}
+
 TEST_F(RegistryTest, LongBinaryValuesWrapAndReadBack)
 {
     std::vector<std::uint8_t> bytes(200);
@@ -357,7 +373,7 @@ TEST_F(RegistryTest, QueryRoutineSeesEveryValueOfAKey)
     platform_->registry().setValue(kParameters, "KVDSN", RegistryValue::dword(2));
     std::vector<std::pair<std::string, ULONG>> seen;
     RTL_QUERY_REGISTRY_TABLE table[2] = {};
-    table[0].QueryRoutine = [](PWSTR name, ULONG, PVOID data, ULONG, PVOID context, PVOID) -> NTSTATUS {
+    table[0].QueryRoutine = [](PWSTR name, ULONG, PVOID data, ULONG, PVOID context, PVOID) NTAPI -> NTSTATUS {
         auto* list = static_cast<std::vector<std::pair<std::string, ULONG>>*>(context);
         std::string narrow;
         for (PWSTR c = name; *c != 0; ++c) {
