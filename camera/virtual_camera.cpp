@@ -167,6 +167,12 @@ void VirtualCamera::setSensorOptions(const SensorOptions& options)
     sensor_.setOptions(options);
 }
 
+SensorOptions VirtualCamera::sensorOptions() const
+{
+    std::lock_guard lock(mutex_);
+    return sensor_.options();
+}
+
 void VirtualCamera::setOrientation(std::uint8_t value)
 {
     std::lock_guard lock(mutex_);

@@ -50,6 +50,7 @@ public:
     // Scene and sensor
     void setScene(std::unique_ptr<Scene> scene);
     void setSensorOptions(const SensorOptions& options);
+    SensorOptions sensorOptions() const;
     void setOrientation(std::uint8_t value);
 
     // The snapshot button: each press is one 2-byte report on the status pipe.

@@ -2,7 +2,9 @@
 // sensor by area averaging over source pixels, converted to linear light.
 #include "camera/sensor/scene.h"
 
+#if !defined(KORVAL_NO_LIBPNG)
 #include <png.h>
+#endif
 
 #include <algorithm>
 
@@ -15,6 +17,13 @@ struct RgbPicture {
     std::vector<std::uint8_t> rgb;
 };
 
+#if defined(KORVAL_NO_LIBPNG)
+bool readPng(const std::string& path, RgbPicture&, std::string& error)
+{
+    error = "cannot read PNG '" + path + "': this 32-bit build has no PNG reader";
+    return false;
+}
+#else
 bool readPng(const std::string& path, RgbPicture& picture, std::string& error)
 {
     png_image image{};
@@ -39,6 +48,7 @@ bool readPng(const std::string& path, RgbPicture& picture, std::string& error)
     }
     return true;
 }
+#endif
 
 class PictureScene final : public Scene {
 public:

@@ -61,23 +61,37 @@ public:
     }
 };
 
+} // namespace
+
+ChartPatchBox chartPatchBox(int patch)
+{
+    const int chartW = kSensorWidth * 2 / 3;
+    const int chartH = kSensorHeight * 2 / 3;
+    const int cellW = chartW / 6;
+    const int cellH = chartH / 4;
+    const int gap = std::max(2, cellW / 10);
+    const int left = (kSensorWidth - 6 * cellW) / 2 + patch % 6 * cellW;
+    const int top = (kSensorHeight - 4 * cellH) / 2 + patch / 6 * cellH;
+    return {left + gap, top + gap, left + cellW - gap, top + cellH - gap};
+}
+
+namespace {
+
 class ColourChart final : public Scene {
 public:
     void render(double, LinearImage& out) const override
     {
-        const float surround[3] = {0.03F, 0.03F, 0.03F};
+        // The chart lies on a light grey card, as charts are photographed, so
+        // that exposure and white balance meter a neutral surround.
+        const float surround[3] = {kChartSurround, kChartSurround, kChartSurround};
         fill(out, 0, 0, out.width, out.height, surround);
-        const int cellW = out.width / 6;
-        const int cellH = out.height / 4;
-        const int gap = std::max(2, cellW / 10);
         for (int patch = 0; patch < 24; ++patch) {
-            const int col = patch % 6;
-            const int row = patch / 6;
             const float rgb[3] = {linearFromSrgb(kColourChartSrgb[patch][0]),
                                   linearFromSrgb(kColourChartSrgb[patch][1]),
                                   linearFromSrgb(kColourChartSrgb[patch][2])};
-            fill(out, col * cellW + gap, row * cellH + gap, (col + 1) * cellW - gap,
-                 (row + 1) * cellH - gap, rgb);
+            const ChartPatchBox box = chartPatchBox(patch);
+            fill(out, box.x0 * out.width / kSensorWidth, box.y0 * out.height / kSensorHeight,
+                 box.x1 * out.width / kSensorWidth, box.y1 * out.height / kSensorHeight, rgb);
         }
     }
 };

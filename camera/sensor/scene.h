@@ -38,13 +38,22 @@ float linearFromSrgb(std::uint8_t value);
 std::unique_ptr<Scene> makeFlatScene(float red, float green, float blue);
 std::unique_ptr<Scene> makeColourBars();
 // The 24 patches of the common colour checker chart, in its 6 × 4 layout, with
-// the published sRGB reference values, on a dark grey surround.
+// the published sRGB reference values, on a grey card of kChartSurround.
 std::unique_ptr<Scene> makeColourChart();
+// Where a chart patch (0..23) lies on the sensor. The chart covers the middle
+// two thirds of the picture's width and height, on a card that shows all
+// round it, as a chart is photographed: the card's neutral samples, not the
+// warm patches that white balance also takes for greys, set the balance.
+struct ChartPatchBox {
+    int x0, y0, x1, y1; // x1, y1 exclusive
+};
+ChartPatchBox chartPatchBox(int patch);
 // Diagonal colour stripes and a bright disc that travel across the picture.
 std::unique_ptr<Scene> makeMovingPattern();
 // Any PNG, scaled to fill the sensor. Returns null and sets error on failure.
 std::unique_ptr<Scene> loadPngScene(const std::string& path, std::string& error);
 
+constexpr float kChartSurround = 0.25F; // linear reflectance of the card around the patches
 // The 24 chart patches (sRGB), row by row from the top left.
 extern const std::uint8_t kColourChartSrgb[24][3];
 

@@ -42,6 +42,7 @@ double SensorTiming::exposureSeconds(const SensorSettings& s)
 Sensor::Sensor(SensorOptions options) : options_(options)
 {
     seedNoise();
+    buildTransfer();
     radiance_.rgb.assign(static_cast<std::size_t>(kSensorWidth) * kSensorHeight * 3, 0.0F);
     placeDefects();
 }
@@ -56,7 +57,32 @@ void Sensor::setOptions(const SensorOptions& options)
 {
     options_ = options;
     seedNoise();
+    buildTransfer();
     placeDefects();
+}
+
+void Sensor::buildTransfer()
+{
+    transfer_.clear();
+    if (options_.transferGamma == 1.0) {
+        return;
+    }
+    transfer_.resize(256 * kTransferSteps + 2);
+    for (std::size_t i = 0; i < transfer_.size(); ++i) {
+        const double signal = static_cast<double>(i) / kTransferSteps;
+        transfer_[i] = static_cast<float>(255.0 * std::pow(signal / 255.0, options_.transferGamma));
+    }
+}
+
+double Sensor::transfer(double signal) const
+{
+    if (transfer_.empty()) {
+        return signal;
+    }
+    const double at = std::clamp(signal, 0.0, 256.0) * kTransferSteps;
+    const auto below = static_cast<std::size_t>(at);
+    const double part = at - static_cast<double>(below);
+    return transfer_[below] + part * (transfer_[below + 1] - transfer_[below]);
 }
 
 void Sensor::seedNoise()
@@ -68,8 +94,10 @@ void Sensor::seedNoise()
     for (float& sample : noiseTable_) {
         sample = unit(draw);
     }
-    noiseState_ = options_.seed == 0 ? 0x9E3779B9U : options_.seed;
+    restartNoise();
 }
+
+void Sensor::restartNoise() { noiseState_ = options_.seed == 0 ? 0x9E3779B9U : options_.seed; }
 
 float Sensor::nextNoise()
 {
@@ -105,6 +133,18 @@ double Sensor::flickerFactor(double start, double duration) const
     return 1.0 + options_.flickerDepth * mean;
 }
 
+// The light's power in the band of a site's filter, relative to the scene's
+// own white: each filter's response scales with the light it passes.
+double Sensor::lightOnSite(int colour) const
+{
+    const auto& filter = options_.response[static_cast<std::size_t>(colour)];
+    const double white = filter[0] + filter[1] + filter[2];
+    if (white <= 0.0) {
+        return 0.0;
+    }
+    return (filter[0] * options_.light[0] + filter[1] * options_.light[1] + filter[2] * options_.light[2]) / white;
+}
+
 void Sensor::render(const SensorSettings& settings, double frameStartSeconds,
                     std::vector<std::uint8_t>& bayer)
 {
@@ -113,11 +153,15 @@ void Sensor::render(const SensorSettings& settings, double frameStartSeconds,
         scene_->render(frameStartSeconds, radiance_);
         radianceValid_ = true;
     }
+    if (options_.fixedPatternNoise) {
+        restartNoise();
+    }
     const double exposure = SensorTiming::exposureSeconds(settings);
     const double lineTime = SensorTiming::lineSeconds(settings);
+    const ColourResponse& response = options_.response;
     std::array<double, 3> scale{};
     for (int c = 0; c < 3; ++c) {
-        scale[c] = options_.sensitivity * options_.colourCast[c] * exposure *
+        scale[c] = options_.sensitivity * lightOnSite(c) * options_.colourCast[c] * exposure *
                    (1.0 + settings.gain / 10.0) * (1.0 + settings.gainIndex[c] / 8.0);
         if (options_.applyDigitalGains) {
             scale[c] *= settings.digitalGain[c] / 128.0;
@@ -128,7 +172,9 @@ void Sensor::render(const SensorSettings& settings, double frameStartSeconds,
         std::uint8_t* row = bayer.data() + static_cast<std::size_t>(y) * kSensorWidth;
         for (int x = 0; x < kSensorWidth; ++x) {
             const int c = colourAt(x, y);
-            double value = radiance_.pixel(x, y)[c] * scale[c] * light;
+            const float* scene = radiance_.pixel(x, y);
+            const double seen = scene[0] * response[c][0] + scene[1] * response[c][1] + scene[2] * response[c][2];
+            double value = transfer(seen * scale[c] * light) + options_.blackLevel;
             if (options_.noiseSigma > 0.0) {
                 value += options_.noiseSigma * nextNoise();
             }

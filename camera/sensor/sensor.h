@@ -1,8 +1,13 @@
 // The image sensor: renders the scene into a 352 × 288 Bayer mosaic (B G / G R)
-// through the exposure and gains that the registers give. A value is
-// radiance × colour cast × sensitivity × exposure time × mains flicker
-// × analogue gain (1 + g / 10) × colour gain (1 + index / 8), plus noise,
-// rounded and clipped to 0..255; defect pixels stick at 255 (hot) or 0 (cold).
+// through the exposure and gains that the registers give. A site of colour c
+// sees Σ response[c][j] × radiance[j] (colour filters pass some of their
+// neighbours' light, as real ones do) times the light's power in its filter's
+// band (Σ response[c][j] × light[j] / Σ response[c][j]); the signal is that
+// × colour cast × sensitivity × exposure time × mains flicker × analogue gain
+// (1 + g / 10) × colour gain (1 + index / 8), put through the on-chip transfer
+// 255 × (signal / 255)^gamma, plus the black level and noise, rounded and
+// clipped to 0..255; defect pixels stick at 255 (hot) or 0 (cold). The
+// defaults are an ideal sensor: no overlap, no black level, linear.
 #pragma once
 
 #include "camera/device/register_file.h"
@@ -20,10 +25,19 @@ constexpr double kMasterClockHz = 12000000.0;
 // Sensor lines that carry picture; the rest of a frame is blanking.
 constexpr int kMinimumFrameLines = kSensorHeight + 5;
 
+using ColourResponse = std::array<std::array<double, 3>, 3>; // [site colour][scene R G B]
+
 struct SensorOptions {
+    ColourResponse response = {{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}};
+    std::array<double, 3> light = {1.0, 1.0, 1.0}; // the light's white, linear R G B (scene white = 1)
+    double transferGamma = 1.0;                 // on-chip transfer exponent (1: linear)
+    double blackLevel = 0.0;                    // dark level, in output steps
     double sensitivity = 3000.0;                // value per unit radiance per second at gain 1
     std::array<double, 3> colourCast = {1.0, 1.0, 1.0}; // R, G, B
     double noiseSigma = 0.0;                    // Gaussian read noise, in output steps
+    // The noise is the pixels' own (fixed pattern): the same in every frame, so
+    // that the same light gives the same frame whenever the camera renders it.
+    bool fixedPatternNoise = false;
     std::uint32_t seed = 1;
     int hotPixels = 0;
     int coldPixels = 0;
@@ -61,8 +75,12 @@ public:
 private:
     void placeDefects();
     void seedNoise();
+    void restartNoise();
     float nextNoise();
     double flickerFactor(double start, double duration) const;
+    double lightOnSite(int colour) const;
+    void buildTransfer();
+    double transfer(double signal) const;
 
     SensorOptions options_;
     std::unique_ptr<Scene> scene_;
@@ -74,6 +92,10 @@ private:
     std::vector<float> noiseTable_;
     std::uint32_t noiseState_ = 1;
     std::vector<std::pair<int, std::uint8_t>> defects_; // pixel index, stuck value
+    // The transfer curve at kTransferSteps points per output step, for signals
+    // 0..256 (a power per pixel would cost more than the rest of the frame).
+    static constexpr int kTransferSteps = 16;
+    std::vector<float> transfer_;
 };
 
 } // namespace korval::camera

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 namespace korval::camera {
 namespace {
@@ -20,14 +21,23 @@ TEST(Scenes, ColourChartPatchesCarryTheReferenceColoursInLinearLight)
 {
     LinearImage image = blank();
     makeColourChart()->render(0.0, image);
-    const int cellW = image.width / 6;
-    const int cellH = image.height / 4;
     for (int patch = 0; patch < 24; ++patch) {
-        const float* centre = image.pixel((patch % 6) * cellW + cellW / 2, (patch / 6) * cellH + cellH / 2);
-        for (int c = 0; c < 3; ++c) {
-            EXPECT_FLOAT_EQ(centre[c], linearFromSrgb(kColourChartSrgb[patch][c])) << "patch " << patch;
+        const ChartPatchBox box = chartPatchBox(patch);
+        for (const auto& [x, y] : {std::pair{box.x0, box.y0}, std::pair{box.x1 - 1, box.y1 - 1}}) {
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_FLOAT_EQ(image.pixel(x, y)[c], linearFromSrgb(kColourChartSrgb[patch][c])) << "patch " << patch;
+            }
         }
     }
+    // The card shows all round the chart: past every patch's outer edge.
+    const ChartPatchBox first = chartPatchBox(0);
+    const ChartPatchBox last = chartPatchBox(23);
+    for (const auto& [x, y] : {std::pair{first.x0 - 1, first.y0}, std::pair{first.x0, first.y0 - 1},
+                              std::pair{last.x1, last.y1 - 1}, std::pair{last.x1 - 1, last.y1}}) {
+        EXPECT_FLOAT_EQ(image.pixel(x, y)[1], kChartSurround) << x << "," << y;
+    }
+    EXPECT_GT(first.x0, image.width / 8);
+    EXPECT_GT(first.y0, image.height / 8);
     EXPECT_NEAR(linearFromSrgb(255), 1.0F, 1e-6F);
     EXPECT_NEAR(linearFromSrgb(188), 0.5F, 0.01F);
     EXPECT_EQ(linearFromSrgb(0), 0.0F);
