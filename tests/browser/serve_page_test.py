@@ -1,12 +1,16 @@
 #!/usr/bin/python3
 """korval serve in headless Chromium: the live picture changes, the brightness
-slider raises its mean, the negative effect inverts it, the snapshot button
-shows a still; saves a screenshot of the page. Exits 77 (skipped) only when
-Chromium or its driver is not installed; Selenium missing beside them fails."""
+slider raises its mean, the negative effect inverts it, a restart at another
+size keeps the settings, Defaults gives the fresh start's picture, a second
+page follows the first, the snapshot button shows a still, and a stopped
+server (SIGTERM while a client dribbles a request) is shown and reconnected;
+saves a screenshot of the page. Exits 77 (skipped) only when Chromium or its
+driver is not installed; Selenium missing beside them fails."""
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -41,25 +45,29 @@ def fail(message):
     raise AssertionError(message)
 
 
-def wait_until(what, condition, timeout=15.0):
+def wait_until(what, condition, timeout=15.0, state=None):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = condition()
         if value:
             return value
         time.sleep(0.2)
-    fail("timed out waiting until " + what)
+    fail("timed out waiting until " + what + (" (" + state() + ")" if state else ""))
 
 
 def settled_mean(sample, condition, what="the picture settles"):
-    """The mean once three reads in a row agree and meet the condition."""
+    """The mean once three looks a second apart agree (auto exposure has settled) and meet the condition."""
     means = []
+    last = [0.0]
 
     def settled():
+        if time.monotonic() - last[0] < 1.0:
+            return False
+        last[0] = time.monotonic()
         means.append(sample()["mean"])
         recent = means[-3:]
-        return len(recent) == 3 and max(recent) - min(recent) < 4 and condition(recent[-1]) and recent[-1]
-    wait_until(what, settled, timeout=30)
+        return len(recent) == 3 and max(recent) - min(recent) < 3 and condition(recent[-1]) and recent[-1]
+    wait_until(what, settled, timeout=40)
     return means[-1]
 
 
@@ -68,8 +76,8 @@ def distribution_distance(a, b):
     return sum(abs(x - y) for x, y in zip(sorted(a), sorted(b))) / len(a)
 
 
-def start_server(korval, machine):
-    server = subprocess.Popen([korval, "serve", "--port", "0", "--scene", "moving", "--machine", machine],
+def start_server(korval, machine, port=0):
+    server = subprocess.Popen([korval, "serve", "--port", str(port), "--scene", "moving", "--machine", machine],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     line = server.stdout.readline()
     match = re.match(r"serving (http://127\.0\.0\.1:\d+/)", line)
@@ -79,13 +87,13 @@ def start_server(korval, machine):
     return server, match.group(1)
 
 
-def stop_server(server):
-    server.send_signal(signal.SIGINT)
+def stop_server(server, stop_signal=signal.SIGINT):
+    server.send_signal(stop_signal)
     try:
         output, _ = server.communicate(timeout=20)
     except subprocess.TimeoutExpired:
         server.kill()
-        fail("korval serve did not stop on Ctrl-C")
+        fail("korval serve did not stop on signal %d" % stop_signal)
     if server.returncode != 0 or "stopped: stream closed" not in output:
         fail("korval serve stopped badly (%d): %s" % (server.returncode, output))
 
@@ -120,12 +128,15 @@ def check_page(browser, url, screenshot):
                lambda: abs(sample()["mean"] - (255 - bright)) < 15)
     negative = sample()["thumb"]
 
+    check_restart_keeps_settings(browser, sample, bright)
+
     browser.find_element(By.ID, "defaults").click()
-    # The published defaults (contrast, sharpness, mirror) need not be the stored ones the picture
-    # started with, so the test asks for the brightness back and the inversion gone, not the same mean.
     wait_until("the defaults button restores the picture",
                lambda: (now := sample())["mean"] < bright - 10 and
                distribution_distance(now["thumb"], upright) < distribution_distance(now["thumb"], negative))
+    restored = settled_mean(sample, lambda mean: True, "the defaults' picture settles")
+    if abs(restored - before) > 6:
+        fail("Defaults gave a picture of mean %.1f, a fresh start %.1f" % (restored, before))
 
     browser.find_element(By.ID, "snapshot").click()
     wait_until("the snapshot shows a still", lambda: browser.execute_script(
@@ -139,8 +150,77 @@ def check_page(browser, url, screenshot):
     errors = [entry["message"] for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
     if errors:
         fail("the page logged errors: %s" % errors)
-    print("live picture changes; mean %.1f -> %.1f with brightness, negative inverts it; still shown" %
-          (before, bright))
+    print("live picture changes; mean %.1f -> %.1f with brightness, negative inverts it; defaults %.1f; "
+          "still shown" % (before, bright, restored))
+
+
+def selected(browser, name):
+    return browser.find_element(By.ID, "property-" + name).get_attribute("value")
+
+
+def check_restart_keeps_settings(browser, sample, bright):
+    """Another size restarts the stream: the negative effect and the brightness stay, in the picture and on the page."""
+    Select(browser.find_element(By.ID, "size")).select_by_value("176x144")
+    wait_until("the stream restarts at 176x144", lambda: browser.execute_script(
+        "return document.getElementById('live').naturalWidth") == 176)
+    wait_until("the restarted picture is still the negative", lambda: abs(sample()["mean"] - (255 - bright)) < 25)
+    if selected(browser, "effect") != "1":
+        fail("after the restart the page shows effect %s, not the negative" % selected(browser, "effect"))
+    if int(browser.find_element(By.ID, "property-brightness").get_attribute("value")) <= 255:
+        fail("after the restart the page shows the brightness back at its default")
+    Select(browser.find_element(By.ID, "size")).select_by_value("352x288")
+    wait_until("the stream restarts at 352x288", lambda: browser.execute_script(
+        "return document.getElementById('live').naturalWidth") == 352)
+
+
+def check_pages_in_step(browser, url):
+    """A change in a second page shows in the first without reloading it."""
+    first = browser.current_window_handle
+    browser.switch_to.new_window("window")
+    browser.get(url)
+    WebDriverWait(browser, 20).until(lambda b: b.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+    Select(browser.find_element(By.ID, "property-effect")).select_by_value("12")  # sepia
+    second = browser.current_window_handle
+    browser.switch_to.window(first)
+    wait_until("the first page shows the second page's change", lambda: selected(browser, "effect") == "12")
+    Select(browser.find_element(By.ID, "property-effect")).select_by_value("0")
+    browser.switch_to.window(second)
+    wait_until("the second page shows the first page's change", lambda: selected(browser, "effect") == "0")
+    browser.close()
+    browser.switch_to.window(first)
+
+
+def dribble(url):
+    """A client that has sent part of a request and keeps the connection open."""
+    host, port = re.match(r"http://([^:/]+):(\d+)/", url).groups()
+    client = socket.create_connection((host, int(port)))
+    client.sendall(b"GET /api/state HTTP/1.1\r\nHo")
+    return client
+
+
+def check_stopped_server_shown(browser, servers, korval, machine, url, output):
+    """SIGTERM stops the server though a client dribbles; the page says the camera is gone, and comes back with it."""
+    errors = [entry["message"] for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
+    if errors:
+        fail("the page logged errors: %s" % errors)
+    slow = dribble(url)
+    stop_server(servers[-1], signal.SIGTERM)
+    slow.close()
+    body = lambda: browser.find_element(By.TAG_NAME, "body")
+    message = lambda: browser.find_element(By.ID, "message").text
+    stopped = time.monotonic()
+    # The page learns it from its event stream's end at once; the bound is for a hang.
+    wait_until("the page says the camera is gone", lambda: body().get_attribute("data-camera") == "gone" and
+               "gone" in message(), timeout=60,
+               state=lambda: "data-camera %s, message %r" % (body().get_attribute("data-camera"), message()))
+    print("the page said the camera is gone %.1f s after the server stopped" % (time.monotonic() - stopped))
+    browser.save_screenshot(os.path.join(output, "serve-gone.png"))
+    port = int(re.search(r":(\d+)/", url).group(1))
+    servers.append(start_server(korval, machine, port)[0])
+    wait_until("the page reconnects", lambda: body().get_attribute("data-camera") == "here", timeout=30)
+    sample = lambda: browser.execute_script(SAMPLE_PICTURE)
+    first = wait_until("the live picture is back", sample)
+    wait_until("the live picture moves again", lambda: (now := sample()) and now["thumb"] != first["thumb"])
 
 
 def main():
@@ -165,15 +245,19 @@ def main():
     screenshot = os.path.join(output, "serve.png")
     machine = tempfile.mkdtemp(prefix="korval-browser-")
     server, url = start_server(korval, machine)
+    servers = [server]
     try:
         browser = open_browser()
         try:
             check_page(browser, url, screenshot)
+            check_pages_in_step(browser, url)
+            check_stopped_server_shown(browser, servers, korval, machine, url, output)
         finally:
             browser.quit()
     finally:
-        if server.poll() is None:
-            stop_server(server)
+        for running in servers:
+            if running.poll() is None:
+                stop_server(running)
         shutil.rmtree(machine, ignore_errors=True)
     print("screenshot: " + screenshot)
     return 0

@@ -5,25 +5,26 @@
 
 #include "platform/CpuFeatures.h"
 #include "platform/KernelFloatingPoint.h"
+#include "runtime/FloatingPointState.h"
 
 #include <cstdlib>
 
 namespace korval::testing {
 
+// The driver's own bracket, which on 32-bit x86 also sets the x87 to double precision.
 class FloatingPointScope {
 public:
     FloatingPointScope()
     {
-        if (KeSaveFloatingPointState(&save_) < 0) {
+        if (!state_.Saved()) {
             std::abort();
         }
     }
-    ~FloatingPointScope() { KeRestoreFloatingPointState(&save_); }
     FloatingPointScope(const FloatingPointScope&) = delete;
     FloatingPointScope& operator=(const FloatingPointScope&) = delete;
 
 private:
-    KFLOATING_SAVE save_{};
+    CFloatingPointState state_;
 };
 
 class ForcedCpuPath {

@@ -2,7 +2,11 @@
 // under "pictures/" in the test's working directory (the build folder).
 #pragma once
 
+#if defined(KORVAL_NO_LIBPNG)
+#include "tools/korval/stored_png.h"
+#else
 #include <png.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +26,12 @@ inline std::string writeRgbPng(const std::string& name, int width, int height,
     if (file == nullptr) {
         return {};
     }
+#if defined(KORVAL_NO_LIBPNG)
+    const std::vector<std::uint8_t> png = korval::tools::encodeStoredPng(width, height, rgb.data());
+    const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    std::fclose(file);
+    return written ? path : std::string();
+#else
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
@@ -40,6 +50,7 @@ inline std::string writeRgbPng(const std::string& name, int width, int height,
     png_destroy_write_struct(&png, &info);
     std::fclose(file);
     return path;
+#endif
 }
 
 // A bottom-up BGR24 frame (the driver's RGB24 layout) as a PNG.

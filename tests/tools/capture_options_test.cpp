@@ -36,6 +36,11 @@ TEST(CaptureOptionsTest, DefaultsAndEveryOption)
     EXPECT_EQ(all->outputKind, OutputKind::PngPattern);
     EXPECT_EQ(all->machine, "m");
     EXPECT_EQ(all->clock, korval::host::ClockMode::Real);
+    EXPECT_EQ(defaults->sensor, korval::camera::SensorModel::Real);
+    auto lit = parseCaptureOptions({"--light", "2850K", "--sensor", "ideal"}, error);
+    ASSERT_TRUE(lit) << error;
+    EXPECT_EQ(lit->lightKelvin, 2850.0);
+    EXPECT_EQ(lit->sensor, korval::camera::SensorModel::Ideal);
 
     auto rgb = parseCaptureOptions({"--format", "rgb24"}, error);
     ASSERT_TRUE(rgb);
@@ -55,6 +60,8 @@ TEST(CaptureOptionsTest, EachErrorNamesTheOptionAndValue)
     EXPECT_NE(errorOf({"--format", "yuy2"}).find("--format: 'yuy2'"), std::string::npos);
     EXPECT_NE(errorOf({"--scene", "sky"}).find("--scene: 'sky'"), std::string::npos);
     EXPECT_NE(errorOf({"--clock", "slow"}).find("--clock: 'slow'"), std::string::npos);
+    EXPECT_NE(errorOf({"--light", "1500K"}).find("--light: '1500K'"), std::string::npos);
+    EXPECT_NE(errorOf({"--sensor", "cmos"}).find("--sensor: 'cmos'"), std::string::npos);
     EXPECT_NE(errorOf({"--output", "x.avi"}).find("--output: 'x.avi'"), std::string::npos);
     EXPECT_NE(errorOf({"--format", "rgb24", "--output", "x.y4m"}).find("I420 only"), std::string::npos);
     EXPECT_NE(errorOf({"--bogus"}).find("unknown option '--bogus'"), std::string::npos);

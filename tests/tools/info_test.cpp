@@ -36,7 +36,7 @@ TEST(KorvalInfo, ShowsTheStartedDeviceWithItsCameraAndStillInterface)
              "    640x480 I420   460800 bytes\n",
              "configured               yes, alternate setting 0\n",
              "idle 0x0F=0x00 0x11=0x30 0x41=0x00\n",
-             "status channel           running, snapshot thread started\n",
+             "status channel           running (an interrupt transfer waits on endpoint 0x83: yes)\n",
              "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F} enabled\n",
              "driver key CreateFileName \"USB 1.1\"\n",
              "adapter SRB_DEVICE_METHOD: 0xC0000002\n",

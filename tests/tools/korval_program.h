@@ -51,9 +51,16 @@ public:
     // Waits until standard error holds `text` (or `seconds` pass).
     bool waitForError(const std::string& text, int seconds)
     {
+        return waitUntil([&] { return read(errFile()).find(text) != std::string::npos; }, seconds);
+    }
+
+    // Waits until `happened` holds (or `seconds` pass, a bound for a hung program only).
+    template <typename Predicate>
+    static bool waitUntil(Predicate happened, int seconds)
+    {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < end) {
-            if (read(errFile()).find(text) != std::string::npos) {
+            if (happened()) {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -31,6 +36,40 @@ TEST(PngOutputTest, FramePathsFromPatterns)
     EXPECT_EQ(framePath("shot%d.png", 12), "shot12.png");
     EXPECT_EQ(framePath("dir.d/shot.png", 3), "dir.d/shot_0003.png");
     EXPECT_EQ(framePath("a%s%n%x.png", 1), "a%s%n%x_0001.png") << "other conversions stay plain text";
+}
+
+
+// A disk that fills up while a picture is written (here a file size limit,
+// which fails the write as a full disk does) leaves no partial PNG behind.
+TEST(PngOutputTest, FailedWriteLeavesNoPartialFile)
+{
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("korval-png-limit-" + std::to_string(::getpid()) + ".png"))
+                                 .string();
+    std::vector<std::uint8_t> noise(160 * 120 * 3);
+    std::uint32_t state = 2463534242u;
+    for (auto& sample : noise) { // xorshift: nothing for the compressor to find
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        sample = static_cast<std::uint8_t>(state);
+    }
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit limit{}, saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    limit = saved;
+    limit.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::string error;
+    const bool written = writeRgbPngFile(path, 160, 120, noise, error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_FALSE(written);
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(path)) << "a partial PNG was left";
+    std::filesystem::remove(path);
 }
 
 } // namespace

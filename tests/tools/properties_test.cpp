@@ -44,6 +44,10 @@ TEST_F(PropertiesTest, RefusalsNameThePropertyAndValue)
     EXPECT_EQ(run({"properties", "--set", "gain-2=12x"}), 2);
     EXPECT_NE(err_.str().find("'12x'"), std::string::npos) << err_.str();
     EXPECT_EQ(run({"properties", "--set", "mirror=auto"}), 2) << "mirror has no automatic mode";
+    EXPECT_EQ(run({"properties", "--set", "effect=16"}), 2) << "there are 15 effects";
+    EXPECT_NE(err_.str().find("effect: '16' is not a value from 0 to 15"), std::string::npos) << err_.str();
+    EXPECT_EQ(run({"capture", "--fps", "35"}), 2) << "beyond the camera's fastest timing";
+    EXPECT_NE(err_.str().find("--fps: 35 frames/s is beyond the camera"), std::string::npos) << err_.str();
     EXPECT_EQ(run({"properties", "--set", "zoom=3"}), 2);
     EXPECT_NE(err_.str().find("unknown property 'zoom'"), std::string::npos) << err_.str();
     EXPECT_EQ(run({"properties", "--set", "contrast"}), 2);

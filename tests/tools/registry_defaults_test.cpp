@@ -1,6 +1,6 @@
 // The installed tuning table reproduces the driver's built-in picture and
 // camera programming, so that a valid table changes nothing by itself.
-#include "control/RegistrySettings.h"
+#include "settings/RegistrySettings.h"
 #include "host/kernel/platform.h"
 #include "stream/CapturePipeline.h"
 #include "tools/korval/registry_defaults.h"

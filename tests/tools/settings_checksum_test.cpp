@@ -56,7 +56,7 @@ TEST_F(SettingsChecksumTest, ReportsWritesAndThenAcceptsTheChecksum)
 
 TEST_F(SettingsChecksumTest, NamesTheFileOrArgumentAtFault)
 {
-    EXPECT_EQ(run({"settings-checksum", (dir_ / "absent.reg").string()}), 2);
+    EXPECT_EQ(run({"settings-checksum", (dir_ / "absent.reg").string()}), 3) << "a file that cannot be read";
     EXPECT_NE(err_.str().find("absent.reg"), std::string::npos);
 
     const fs::path broken = writeFile("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\nnonsense\n");

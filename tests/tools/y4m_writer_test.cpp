@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <sstream>
 #include <vector>
 
@@ -57,6 +59,40 @@ TEST(Y4mWriterTest, MeasuredRatePlaysAsLongAsTheCaptureTook)
     ASSERT_TRUE(writer.rewriteRate({25, 2}));
     EXPECT_EQ(out.str().substr(0, 29), "YUV4MPEG2 W4 H2 F25:2        ");
     EXPECT_EQ(out.str().size(), korval::tools::y4mHeader(4, 2).size() + 6 + 12) << "the header keeps its length";
+}
+
+// Raw files carry any 64-bit stamps: impossible ones give the nominal rate,
+// possible ones an exact or nearly exact rate whose terms a Y4M reader parses.
+TEST(Y4mWriterTest, MeasuredRateFromAnyStampsStaysInRange)
+{
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    struct Case {
+        std::int64_t frames, first, last;
+        double expected; // frames a second; 30 for the nominal rate
+    };
+    const Case cases[] = {
+        {2, kMin, kMax, 30},        {2, kMax, kMin, 30},
+        {kMax, 0, kMax, 30},        {kMax, kMax - 1, kMax, 30},
+        {kMin, 0, 10, 30},          {2, -1, 333333, 30},
+        {3, 0, 1, 30},              {2, 0, kMax, 30},
+        {1002, 0, 1000000, 30},     {2, 0, 36000010000, 30},
+        {31, 0, 10000000, 30},      {1001, 0, 1000000, 10000},
+        {2, 0, 36000000000, 1.0 / 3600}, {2, kMax - 333333, kMax, 1e4 / 333},
+        {1000000000, 0, kMax, 999999999e4 / 9223372036854776.0},
+    };
+    for (const Case& c : cases) {
+        const auto rate = korval::tools::measuredRate(c.frames, c.first, c.last);
+        const std::string where = std::to_string(c.frames) + " frames " + std::to_string(c.first) + ".." +
+                                  std::to_string(c.last);
+        EXPECT_GE(rate.numerator, 1u) << where;
+        EXPECT_GE(rate.denominator, 1u) << where;
+        EXPECT_LE(rate.numerator, 0x7FFFFFFFu) << where;
+        EXPECT_LE(rate.denominator, 0x7FFFFFFFu) << where;
+        const double fps = static_cast<double>(rate.numerator) / static_cast<double>(rate.denominator);
+        EXPECT_NEAR(fps / c.expected, 1.0, 1e-5) << where << ": " << rate.numerator << ":" << rate.denominator;
+        EXPECT_EQ(korval::tools::y4mHeader(4, 2, rate).size(), korval::tools::y4mHeader(4, 2).size()) << where;
+    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "tools/korval/camera_properties.h"
 
-#include "driver/DevicePropertySets.h"
+#include "control/DevicePropertySets.h"
 
 #include <charconv>
 
@@ -140,6 +140,12 @@ std::optional<PropertyValue> parsePropertyValue(host::StreamClassDevice& device,
     std::string range;
     if (auto description = device.describeProperty(property.set, property.id)) {
         accepted = onPublishedRange(*description, value, range) && accepted;
+    }
+    // The effect item publishes a byte, but only the effects there are are taken.
+    if (property.set == PROPSETID_KORVAL_CAMERA && property.id == KSPROPERTY_KORVAL_EFFECT) {
+        range = "from 0 to ";
+        range += std::to_string(KORVAL_LAST_EFFECT);
+        accepted = accepted && value >= 0 && value <= static_cast<LONG>(KORVAL_LAST_EFFECT);
     }
     if (!accepted) {
         error = "--set " + std::string(property.name) + ": '" + text + "' is not a value" +

@@ -2,20 +2,27 @@
 // stream as a capture application would (format from the offered ranges, a
 // master clock, stop → acquire → pause → run), applies --set through the
 // property requests, reads frames with two requests in flight and writes them
-// out, then stops and closes the stream. Ctrl-C finishes the frame in hand
-// and ends the capture as if it had reached its count, with exit status 130.
-#include "driver/DeviceContext.h"
-#include "driver/StreamFormats.h"
+// out, then stops and closes the stream. Ctrl-C (or SIGTERM, SIGHUP, SIGPIPE)
+// finishes the frame in hand and ends the capture as if it had reached its
+// count, with exit status 130.
+#include "stream/StreamFormats.h"
 #include "tools/korval/camera_properties.h"
 #include "tools/korval/capture_options.h"
 #include "tools/korval/cli.h"
 #include "tools/korval/frame_sink.h"
 #include "tools/korval/json_writer.h"
 #include "tools/korval/png_output.h"
-#include "tools/korval/raw_frames.h"
+#include "tools/korval/capture_source.h"
+#include "tools/korval/frame_pacer.h"
+#include "tools/korval/raw_recorder.h"
+#include "host/usb/usbmon_pcap.h"
 #include "tools/korval/machine_session.h"
+#include "tools/korval/output_files.h"
 #include "tools/korval/registry_defaults.h"
+#include "tools/korval/sample_overlays.h"
+#include "tools/korval/stop_signals.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -27,6 +34,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <unistd.h>
 
 namespace korval::tools {
 namespace {
@@ -35,44 +43,29 @@ namespace {
 // before the camera counts as silent.
 constexpr int kMaxEmptyReadsInARow = 40;
 constexpr std::size_t kReadsInFlight = 2;
+// A PNG sequence's pictures looked for before the capture (all of a counted
+// capture's; a capture without a count is checked this far).
+constexpr int kMostPicturesChecked = 100000;
 
-std::atomic<bool> interruptRequested{false};
-
-extern "C" void onInterrupt(int)
+// Ctrl-C, SIGTERM, SIGHUP or SIGPIPE asked the capture to end (stop_signals.h).
+bool interruptRequested()
 {
-    interruptRequested.store(true);
+    return stopRequested();
 }
 
-// Ctrl-C asks the capture to end; a second one kills the program as usual.
-class InterruptGuard {
-public:
-    InterruptGuard()
-    {
-        interruptRequested.store(false);
-        struct sigaction action {};
-        action.sa_handler = onInterrupt;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~InterruptGuard()
-    {
-        sigaction(SIGINT, &previous_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-    }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-private:
-    struct sigaction previous_ {};
-    struct sigaction previousTerm_ {};
-};
+// The progress line rewrites itself with '\r', which only a terminal shows as
+// one line; in a log or a pipe it would be a heap of fragments.
+bool progressShown(const CaptureOptions& options)
+{
+    return !options.quiet && ::isatty(STDERR_FILENO) == 1;
+}
 
 struct CaptureTally {
     int frames = 0;
     int emptyReads = 0;
-    std::int64_t dropped = 0;
+    std::int64_t dropped = 0;     // the driver's count: stream frame times without a new picture
+    std::int64_t cameraFrames = -1; // frames the camera sent meanwhile (-1: not known, a replay)
+    std::int64_t delivered = 0;     // frames the driver delivered, warm-up frames included
     std::int64_t firstTime = -1;
     std::int64_t lastTime = 0;
 };
@@ -126,8 +119,12 @@ std::optional<host::FormatBytes> chooseFormat(host::StreamClassDevice& device, c
 }
 
 // The camera values in force: exposure, sensor gain and the digital gains R G B.
-std::string cameraValues(const camera::VirtualCamera& camera)
+std::string cameraValues(const camera::VirtualCamera* virtualCamera)
 {
+    if (virtualCamera == nullptr) {
+        return "camera replayed";
+    }
+    const camera::VirtualCamera& camera = *virtualCamera;
     char text[64];
     std::snprintf(text, sizeof(text), "exposure %u, gain %u, white balance %u/%u/%u", camera.writtenRegister(0x08),
                   camera.writtenRegister(0x0E), camera.writtenRegister(0x0B), camera.writtenRegister(0x0C),
@@ -138,8 +135,9 @@ std::string cameraValues(const camera::VirtualCamera& camera)
 class CaptureRun {
 public:
     CaptureRun(host::StreamClassStream& stream, FrameSink& sink, const CaptureOptions& options,
-               const camera::VirtualCamera& camera, std::ostream& err)
-        : stream_(stream), sink_(sink), options_(options), camera_(camera), err_(err)
+               const camera::VirtualCamera* camera, std::ostream& err)
+        : stream_(stream), sink_(sink), options_(options), camera_(camera), err_(err),
+          showProgress_(progressShown(options))
     {
     }
 
@@ -148,9 +146,9 @@ public:
     bool run(std::string& error)
     {
         int emptyInARow = 0;
-        while (tally_.frames < options_.frames && !durationReached() && !interruptRequested.load()) {
-            // With --raw one request at a time, so the pipeline's raw frame is the delivered one's.
-            while (reads_.size() < (options_.raw.empty() ? kReadsInFlight : 1)) {
+        while (tally_.frames < options_.frames && !durationReached() && !interruptRequested() &&
+               !sourceEnded_()) {
+            while (reads_.size() < kReadsInFlight) {
                 reads_.push_back(stream_.submitRead(frameBytes()));
             }
             auto read = reads_.front();
@@ -160,9 +158,15 @@ public:
                 error = "a read request failed with " + statusName(read->status());
                 return false;
             }
+            bool took = !read->dataUsed().empty();
+            if (!readBack_(*read, took, error)) {
+                fileFailed_ = true;
+                return false;
+            }
             if (read->dataUsed().empty()) {
                 ++tally_.emptyReads;
-                if (++emptyInARow >= kMaxEmptyReadsInARow) {
+                emptyInARow = took ? 0 : emptyInARow + 1;
+                if (emptyInARow >= kMaxEmptyReadsInARow) {
                     error = "the camera delivered no frame in " + std::to_string(emptyInARow) + " requests";
                     return false;
                 }
@@ -174,6 +178,7 @@ public:
                 continue;
             }
             if (!keep(*read, error)) {
+                fileFailed_ = true;
                 return false;
             }
             if (tally_.frames == options_.snapshotAt) {
@@ -185,8 +190,15 @@ public:
 
     // Called once the frame numbered --snapshot-at is written.
     std::function<void()> pressButton_ = [] {};
-    // Called for every frame written, with its time: --raw keeps the raw frame.
-    std::function<bool(std::int64_t, std::string&)> keepRaw_ = [](std::int64_t, std::string&) { return true; };
+    // Called for every read that comes back well, before it is judged: the
+    // pacer lets the clock run on and --raw keeps the frame the read took.
+    // Sets `took` when the read took a frame from the camera; false with `error`.
+    std::function<bool(const host::StreamRead&, bool&, std::string&)> readBack_ =
+        [](const host::StreamRead&, bool&, std::string&) { return true; };
+    // The source has nothing more to send (a recording played out).
+    std::function<bool()> sourceEnded_ = [] { return false; };
+    // Sees every frame once it is written.
+    std::function<void(std::span<const std::uint8_t>)> frameKept_ = [](std::span<const std::uint8_t>) {};
 
     // Lets the requests still in flight finish, so that the stop that follows
     // does not meet a frame in progress.
@@ -199,6 +211,8 @@ public:
     }
 
     const CaptureTally& tally() const { return tally_; }
+    // The failure was a file's (the output or --raw), not the driver's.
+    bool fileFailed() const { return fileFailed_; }
 
 private:
     bool durationReached() const
@@ -219,9 +233,7 @@ private:
         if (!sink_.write(read.dataUsed(), time, error)) {
             return false;
         }
-        if (!keepRaw_(time, error)) {
-            return false;
-        }
+        frameKept_(read.dataUsed());
         ++tally_.frames;
         if (tally_.firstTime < 0) {
             tally_.firstTime = time;
@@ -229,8 +241,9 @@ private:
         tally_.lastTime = time;
         if (const KS_FRAME_INFO* info = read.frameInfo()) {
             tally_.dropped = info->DropCount;
+            tally_.delivered = static_cast<std::int64_t>(info->PictureNumber - info->DropCount);
         }
-        if (!options_.quiet) {
+        if (showProgress_) {
             err_ << "\rcapturing: frame " << tally_.frames;
             if (options_.duration <= 0) {
                 err_ << "/" << options_.frames;
@@ -244,11 +257,13 @@ private:
     host::StreamClassStream& stream_;
     FrameSink& sink_;
     const CaptureOptions& options_;
-    const camera::VirtualCamera& camera_;
+    const camera::VirtualCamera* camera_;
     std::ostream& err_;
+    bool showProgress_;
     std::deque<std::shared_ptr<host::StreamRead>> reads_;
     CaptureTally tally_;
     int skipped_ = 0;
+    bool fileFailed_ = false;
 };
 
 bool startStream(host::StreamClassStream& stream, std::string& error)
@@ -268,26 +283,51 @@ bool startStream(host::StreamClassStream& stream, std::string& error)
     return true;
 }
 
-// Each --set through the property requests of the open stream.
-bool applyLiveSets(host::StreamClassDevice& device, const CaptureOptions& options, std::string& error)
+// The stream will show an overlay frame: one is stored or set. A machine
+// without frames of its own then gets the sample frames, as the page does.
+bool usesOverlayFrame(const CaptureOptions& options, const host::Registry& registry)
+{
+    const auto stored = registry.value(kParametersKey, "A_131");
+    if (stored && stored->asDword().value_or(0) != 0) {
+        return true;
+    }
+    return std::any_of(options.sets.begin(), options.sets.end(),
+                       [](const std::string& set) { return set.rfind("overlay-frame=", 0) == 0 && set != "overlay-frame=0"; });
+}
+
+// Where the driver looks for overlay frame files, for a frame it could not load.
+std::string overlayFrameHint(const std::string& set)
+{
+    if (set.rfind("overlay-frame=", 0) != 0) {
+        return "";
+    }
+    return "; the driver loads frame N from the folder named by \"PATH\" under Parameters\\Frame in the "
+           "machine's registry (C:\\Frames is DIR/C/Frames), as the stem in \"FN000N\" followed by p3.bmp "
+           "(352x288, 24 bits) and m3.bmp (352x288, 8 bits)";
+}
+
+// Each --set through the property requests of the open stream: kExitOk, or
+// kExitUsage for a name or value the driver does not publish, kExitFailure
+// for one it refuses, with `error`.
+int applyLiveSets(host::StreamClassDevice& device, const CaptureOptions& options, std::string& error)
 {
     for (const std::string& set : options.sets) {
         const std::string name = set.substr(0, set.find('='));
         const CameraProperty* property = findCameraProperty(name);
         if (property == nullptr) {
             error = "--set: unknown property '" + name + "' (see 'korval properties')";
-            return false;
+            return kExitUsage;
         }
         auto value = parsePropertyValue(device, *property, set.substr(set.find('=') + 1), error);
         if (!value) {
-            return false;
+            return kExitUsage;
         }
         if (NTSTATUS status = setCameraProperty(device, *property, *value); status != STATUS_SUCCESS) {
-            error = "the driver refused " + set + ": " + statusName(status);
-            return false;
+            error = "the driver refused " + set + ": " + statusName(status) + overlayFrameHint(set);
+            return kExitFailure;
         }
     }
-    return true;
+    return kExitOk;
 }
 
 // What in the machine's registry most likely made the stream refuse to open.
@@ -331,6 +371,11 @@ public:
     bool keep(std::string& error)
     {
         if (!pressed_) {
+            if (options_.snapshotAt > 0 && !interruptRequested()) {
+                error = "the capture ended before frame " + std::to_string(options_.snapshotAt) +
+                        " (--snapshot-at): no still was taken";
+                return false;
+            }
             return true;
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -345,6 +390,7 @@ public:
     }
 
     const std::string& path() const { return path_; }
+    bool fileFailed() const { return fileFailed_; }
 
 private:
     bool written() const
@@ -371,29 +417,39 @@ private:
             error = "the still file '" + file.string() + "' is shorter than its picture";
             return false;
         }
-        path_ = stillPath();
-        return writeRgbPngFile(path_, width, height, rgb, error);
-    }
-
-    std::string stillPath() const
-    {
-        if (!options_.stillOutput.empty()) {
-            return options_.stillOutput;
-        }
-        if (options_.output == "-" || options_.outputKind != OutputKind::Y4m) {
-            return "still.png";
-        }
-        return options_.output.substr(0, options_.output.size() - 4) + "-still.png";
+        path_ = stillPath(options_);
+        fileFailed_ = !writeRgbPngFile(path_, width, height, rgb, error);
+        return !fileFailed_;
     }
 
     MachineSession& session_;
     const CaptureOptions& options_;
     bool pressed_ = false;
+    bool fileFailed_ = false;
     std::string path_;
 };
 
+// What "dropped" counts: the driver stamps frames on the stream's clock at 30
+// frames a second; a frame time that passes without a new picture from the
+// camera counts as dropped, whether the camera never took that frame (it runs
+// slower) or a frame it sent was lost (overwritten before a request came,
+// unusable or not decodable).
+std::string droppedText(const CaptureTally& tally)
+{
+    std::string text = "  dropped " + std::to_string(tally.dropped) +
+                       ": frame times of the stream's 30 frames/s without a new picture";
+    if (tally.cameraFrames >= 0) {
+        const std::int64_t lost = std::max<std::int64_t>(tally.cameraFrames - tally.delivered, 0);
+        const std::int64_t untaken = std::max<std::int64_t>(tally.dropped - lost, 0);
+        text += ": " + std::to_string(untaken) + " the camera never took (it ran slower), " + std::to_string(lost) +
+                " it sent and were lost (overwritten before a request came, unusable or damaged); the camera sent " +
+                std::to_string(tally.cameraFrames) + " frames";
+    }
+    return text;
+}
+
 void printSummary(const CaptureTally& tally, const CaptureOptions& options, const FrameSink& sink,
-                  const camera::VirtualCamera& camera, const Still& still, std::ostream& out)
+                  const camera::VirtualCamera* camera, const Still& still, std::ostream& out)
 {
     const FrameRate rate = sink.rate();
     if (options.json) {
@@ -407,18 +463,24 @@ void printSummary(const CaptureTally& tally, const CaptureOptions& options, cons
         json.field("rate", static_cast<double>(rate.numerator) / static_cast<double>(rate.denominator));
         json.field("y4m_rate", std::to_string(rate.numerator) + ":" + std::to_string(rate.denominator));
         json.field("dropped", static_cast<long>(tally.dropped));
+        if (tally.cameraFrames >= 0) {
+            json.field("camera_frames", static_cast<long>(tally.cameraFrames));
+            json.field("lost", static_cast<long>(std::max<std::int64_t>(tally.cameraFrames - tally.delivered, 0)));
+        }
         json.field("empty_requests", static_cast<long>(tally.emptyReads));
         json.field("first_time", static_cast<double>(std::max<std::int64_t>(tally.firstTime, 0)) / 1e7);
         json.field("last_time", static_cast<double>(tally.lastTime) / 1e7);
-        json.field("exposure", static_cast<long>(camera.writtenRegister(0x08)));
-        json.field("gain", static_cast<long>(camera.writtenRegister(0x0E)));
-        json.field("white_balance", std::to_string(camera.writtenRegister(0x0B)) + "/" +
-                                        std::to_string(camera.writtenRegister(0x0C)) + "/" +
-                                        std::to_string(camera.writtenRegister(0x0D)));
+        if (camera != nullptr) {
+            json.field("exposure", static_cast<long>(camera->writtenRegister(0x08)));
+            json.field("gain", static_cast<long>(camera->writtenRegister(0x0E)));
+            json.field("white_balance", std::to_string(camera->writtenRegister(0x0B)) + "/" +
+                                            std::to_string(camera->writtenRegister(0x0C)) + "/" +
+                                            std::to_string(camera->writtenRegister(0x0D)));
+        }
         if (!still.path().empty()) {
             json.field("still", still.path());
         }
-        json.field("interrupted", interruptRequested.load());
+        json.field("interrupted", interruptRequested());
         json.endObject();
         out << "\n";
         return;
@@ -428,84 +490,210 @@ void printSummary(const CaptureTally& tally, const CaptureOptions& options, cons
         << "  " << rateText(rate) << " (Y4M rate " << rate.numerator << ":" << rate.denominator << "), dropped "
         << tally.dropped << ", empty requests " << tally.emptyReads << ", time stamps "
         << seconds(tally.firstTime < 0 ? 0 : tally.firstTime) << " to " << seconds(tally.lastTime) << "\n"
-        << "  " << cameraValues(camera) << "\n";
+        << "  " << cameraValues(camera) << "\n"
+        << droppedText(tally) << "\n";
     if (!still.path().empty()) {
         out << "  still " << still.path() << "\n";
     }
 }
 
-// Runs the open stream; false with `error` on a failure.
-bool captureFrames(MachineSession& session, host::StreamClassStream& stream, FrameSink& sink, Still& still,
-                   const CaptureOptions& options, CaptureTally& tally, std::ostream& err, std::string& error)
+// Runs the open stream: kExitOk, or the exit code of the failure with `error`.
+int captureFrames(MachineSession& session, host::StreamClassStream& stream, FrameSink& sink, Still& still,
+                  const CaptureOptions& options, CaptureSource& source, CaptureTally& tally, std::ostream& err,
+                  std::string& error)
 {
-    CaptureRun run(stream, sink, options, session.camera(), err);
+    CaptureRun run(stream, sink, options, session.virtualCamera(), err);
     run.pressButton_ = [&still] { still.press(); };
-    RawFrameWriter raw;
-    if (!options.raw.empty()) {
-        if (!raw.open(options.raw, error)) {
+    run.sourceEnded_ = [&source] { return source.ended && source.ended(); };
+    if (source.frameKept) {
+        run.frameKept_ = source.frameKept;
+    }
+    RawRecorder* raw = source.raw.get();
+    std::uint64_t taken = 0;
+    run.readBack_ = [&, raw](const host::StreamRead& read, bool& took, std::string& failure) {
+        if (source.pacer) {
+            took = source.pacer->readCompleted();
+        }
+        if (took && raw != nullptr && !raw->taken(read.header().PresentationTime.Time, failure)) {
             return false;
         }
-        auto& device = *static_cast<DeviceContext*>(session.device().deviceExtension());
-        run.keepRaw_ = [&raw, &device](std::int64_t time, std::string& failure) {
-            return raw.keepProcessed(device, time, failure);
-        };
+        if (took && source.frameTaken) {
+            source.frameTaken(taken, !read.dataUsed().empty());
+        }
+        taken += took ? 1 : 0;
+        return true;
+    };
+    const camera::VirtualCamera* camera = session.virtualCamera();
+    const std::uint64_t sentBefore = camera != nullptr ? camera->framesStarted() : 0;
+    int code = applyLiveSets(session.device(), options, error);
+    if (code == kExitOk && !(startStream(stream, error) && run.run(error))) {
+        code = run.fileFailed() ? kExitFile : kExitFailure;
     }
-    const bool captured = applyLiveSets(session.device(), options, error) && startStream(stream, error) &&
-                          run.run(error);
+    const std::int64_t cameraFrames =
+        camera != nullptr ? static_cast<std::int64_t>(camera->framesStarted() - sentBefore) : -1;
+    if (source.pacer) {
+        source.pacer->setLockstep(false);
+    }
     run.drain();
-    if (!options.quiet) {
+    if (progressShown(options)) {
         err << "\n";
     }
-    const bool kept = captured && still.keep(error);
+    if (code == kExitOk && !still.keep(error)) {
+        code = still.fileFailed() ? kExitFile : kExitFailure;
+    }
     stream.setState(KSSTATE_STOP);
     stream.close();
     tally = run.tally();
-    return kept && sink.finish(error) && (options.raw.empty() || raw.finish(error));
+    tally.cameraFrames = cameraFrames;
+    if (code == kExitOk && !(sink.finish(error) && (raw == nullptr || raw->finish(error)))) {
+        code = kExitFile;
+    }
+    return code;
 }
 
-int capture(const CaptureOptions& options, std::ostream& out, std::ostream& err)
+// Every file the capture will write, as the user named it.
+std::vector<NamedFile> filesToWrite(const CaptureOptions& options, const CaptureSource& source)
 {
+    std::vector<NamedFile> files;
+    if (!source.input.empty()) {
+        files.push_back({"the input", source.input, false});
+    }
+    if (options.outputKind == OutputKind::Y4m && options.output != "-") {
+        files.push_back({"--output", options.output});
+    }
+    if (options.outputKind == OutputKind::PngPattern) {
+        const int pictures = std::min(options.frames, kMostPicturesChecked);
+        for (int index = 0; index < pictures; ++index) {
+            files.push_back({"--output", framePath(options.output, index)});
+        }
+    }
+    if (options.snapshotAt > 0) {
+        files.push_back({options.outputKind == OutputKind::None ? "--output" : "the still", stillPath(options)});
+    }
+    if (!options.raw.empty()) {
+        files.push_back({"--raw", options.raw});
+    }
+    if (!options.usbTrace.empty()) {
+        files.push_back({"--usb-trace", options.usbTrace});
+    }
+    return files;
+}
+
+} // namespace
+
+int captureFrom(const CaptureOptions& options, CaptureSource& source, std::ostream& out, std::ostream& err)
+{
+    const std::string command = "korval " + source.command + ": ";
+    // From here on a stop signal ends the capture keeping what it has, and
+    // ends a wait for the machine directory.
+    StopSignalGuard stopSignals;
     std::string error;
-    auto scene = makeScene(options.scene, error);
-    auto sink = scene ? FrameSink::open(options, out, error) : nullptr;
+    bool clash = false;
+    if (!checkOutputFiles(filesToWrite(options, source), options.overwrite, clash, error)) {
+        err << command << error << "\n";
+        return clash ? kExitUsage : kExitFile;
+    }
+    std::unique_ptr<camera::Scene> scene;
+    if (!source.device) {
+        scene = makeScene(options.scene, error);
+    }
+    auto sink = scene || source.device ? FrameSink::open(options, out, error) : nullptr;
     if (!sink) {
-        err << "korval capture: " << error << "\n";
+        err << command << error << "\n";
         return kExitFile;
+    }
+    if (!options.raw.empty()) {
+        source.raw = std::make_unique<RawRecorder>();
+        if (!source.raw->open(options.raw, error)) {
+            err << command << error << "\n";
+            return kExitFile;
+        }
+    }
+    host::UsbmonPcapWriter trace;
+    if (!options.usbTrace.empty()) {
+        if (!trace.open(options.usbTrace, error)) {
+            err << command << error << "\n";
+            return kExitFile;
+        }
+        source.taps.push_back(&trace);
+    }
+    // Raw frames and traces are taken in lockstep, so that every frame on the
+    // wire is developed and a replay of them gives the same pictures.
+    if ((source.raw || !options.usbTrace.empty()) && !source.pacer) {
+        source.pacer = std::make_unique<FramePacer>();
+    }
+    if (source.pacer && source.raw) {
+        source.pacer->onFrame([raw = source.raw.get()](std::vector<std::uint8_t>&& frame) {
+            raw->frameOnBus(std::move(frame));
+        });
     }
     SessionOptions sessionOptions{options.machine, options.clock, {}};
     sessionOptions.wait = options.wait;
     sessionOptions.messages = &err;
-    MachineSession session(sessionOptions);
-    session.camera().setScene(std::move(scene));
+    sessionOptions.device = source.device;
+    sessionOptions.taps = source.taps;
+    sessionOptions.pacer = source.pacer.get();
+    auto owned = std::make_unique<MachineSession>(sessionOptions);
+    MachineSession& session = *owned;
+    if (scene) {
+        session.camera().setSensorOptions(
+            camera::sensorOptionsFor(options.sensor, options.lightKelvin, session.camera().sensorOptions()));
+        session.camera().setScene(std::move(scene));
+    }
+    if (usesOverlayFrame(options, session.platform().registry()) &&
+        !installSampleOverlays(session.platform().registry(), session.machineDirectory())) {
+        err << command << "warning: the sample overlay frames could not be written to '"
+            << (session.machineDirectory() / "C" / "Frames").string() << "'\n";
+    }
     auto format = chooseFormat(session.device(), options);
     if (!format) {
-        err << "korval capture: the driver does not offer " << options.width << "x" << options.height << " "
+        err << command << "the driver does not offer " << options.width << "x" << options.height << " "
             << (options.i420 ? "I420" : "RGB24") << " (see \"A_64\" in the machine's registry, 'korval formats')\n";
         return kExitFailure;
     }
     NTSTATUS status = STATUS_UNSUCCESSFUL;
     auto stream = session.device().openStream(0, *format, &status);
     if (!stream) {
-        err << "korval capture: the capture stream did not open: " << statusName(status) << "; likely cause: "
+        err << command << "the capture stream did not open: " << statusName(status) << "; likely cause: "
             << likelyOpenFailureCause(session.platform().registry()) << "\n";
         return kExitFailure;
     }
-    InterruptGuard guard;
     CaptureTally tally;
     Still still(session, options);
-    if (!captureFrames(session, *stream, *sink, still, options, tally, err, error)) {
-        err << "korval capture: " << error << "\n";
-        return kExitFailure;
+    if (const int code = captureFrames(session, *stream, *sink, still, options, source, tally, err, error);
+        code != kExitOk) {
+        err << command << error << "\n";
+        return code;
     }
-    // With '-o -' the video owns standard output.
-    if (!options.quiet || options.json) {
-        printSummary(tally, options, *sink, session.camera(), still, options.output == "-" ? err : out);
+
+    int exitCode = kExitOk;
+    if (source.summary) {
+        exitCode = source.summary(*sink, interruptRequested());
+    } else if (!options.quiet || options.json) {
+        // With '-o -' the video owns standard output.
+        printSummary(tally, options, *sink, session.virtualCamera(), still, options.output == "-" ? err : out);
     }
-    if (interruptRequested.load()) {
-        err << "interrupted\n";
+    // The trace ends with the device's removal.
+    stream.reset();
+    owned.reset();
+    if (!options.usbTrace.empty() && !trace.close(error)) {
+        err << command << error << "\n";
+        return kExitFile;
+    }
+    if (interruptRequested() && !source.summary) {
+        err << "interrupted by " << stopSignalName() << "\n";
         return kExitInterrupted;
     }
-    return kExitOk;
+    return exitCode;
+}
+
+namespace {
+
+int capture(const CaptureOptions& options, const char* command, std::ostream& out, std::ostream& err)
+{
+    CaptureSource source;
+    source.command = command;
+    return captureFrom(options, source, out, err);
 }
 
 int checkedCapture(const CaptureArguments& given, std::ostream& out, std::ostream& err, bool snapshot)
@@ -524,7 +712,7 @@ int checkedCapture(const CaptureArguments& given, std::ostream& out, std::ostrea
         options->frames = 1;
         options->snapshotAt = 1;
     }
-    return capture(*options, out, err);
+    return capture(*options, snapshot ? "snapshot" : "capture", out, err);
 }
 
 } // namespace
@@ -550,13 +738,17 @@ CommandRunner defineSnapshot(CLI::App& app)
     app.add_option("-s,--size", given->size, "640x480, 352x288 (default), 320x240, 176x144 or 160x120")
         ->option_text("WxH");
     app.add_option("--scene", given->scene, "bars (default), chart, moving or a PNG picture")->option_text("SCENE");
+    declareSensorOptions(app, *given);
     app.add_option("--skip", given->skip, "warm-up frames before the press (default 10)")->option_text("N");
     app.add_option("--set", given->sets, "set a camera property once the stream is open (repeatable)")
         ->option_text("NAME=VALUE")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--machine", given->machine, "keep the emulated machine in DIR")->option_text("DIR");
+    app.add_option("--usb-trace", given->usbTrace, "also write every USB transfer as pcap (usbmon, for Wireshark)")
+        ->option_text("FILE.pcap");
     app.add_flag("--no-wait", given->noWait, "refuse at once when another korval uses the machine directory");
     app.add_option("--clock", given->clock, "fast (default) or real")->option_text("CLOCK");
+    app.add_flag("-y,--overwrite", given->overwrite, "replace the still if it exists already");
     app.add_flag("-q,--quiet", given->quiet, "no progress line");
     app.add_flag("--json", given->json, "the summary as JSON");
     return [given](std::ostream& out, std::ostream& err) {

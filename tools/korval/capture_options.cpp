@@ -1,5 +1,7 @@
 #include "tools/korval/capture_options.h"
 
+#include "camera/sensor/illuminant.h"
+
 #include <charconv>
 
 namespace korval::tools {
@@ -99,6 +101,39 @@ bool parseChoices(const CaptureArguments& given, CaptureOptions& options, std::s
     return true;
 }
 
+} // namespace
+
+bool parseSensorOptions(const CaptureArguments& given, CaptureOptions& options, std::string& error)
+{
+    if (!given.light.empty()) {
+        const auto kelvin = camera::parseLightKelvin(given.light);
+        if (!kelvin) {
+            error = "--light: '" + given.light + "' is not a colour temperature from 2000K to 10000K";
+            return false;
+        }
+        options.lightKelvin = *kelvin;
+    }
+    if (!given.sensor.empty()) {
+        const auto model = camera::parseSensorModel(given.sensor);
+        if (!model) {
+            error = "--sensor: '" + given.sensor + "' is neither real nor ideal";
+            return false;
+        }
+        options.sensor = *model;
+    }
+    return true;
+}
+
+void declareSensorOptions(CLI::App& app, CaptureArguments& given)
+{
+    app.add_option("--light", given.light, "colour temperature of the light on the scene, 2000K..10000K (default 6500K)")
+        ->option_text("KELVIN");
+    app.add_option("--sensor", given.sensor, "real (default: overlapping filters, black level, noise) or ideal")
+        ->option_text("MODEL");
+}
+
+namespace {
+
 bool parseSets(const CaptureArguments& given, CaptureOptions& options, std::string& error)
 {
     for (const std::string& set : given.sets) {
@@ -109,8 +144,18 @@ bool parseSets(const CaptureArguments& given, CaptureOptions& options, std::stri
         options.sets.push_back(set);
     }
     if (!given.fps.empty()) {
+        // The camera's fastest timing (clock divider 3) gives 30 frames a
+        // second; a larger rate would be accepted by the driver and never seen.
+        constexpr int kFastestCameraRate = 30;
         int fps = 0;
         if (!parseCount("--fps", given.fps, 1, 255, fps, error)) {
+            return false;
+        }
+        if (fps > kFastestCameraRate) {
+            error = "--fps: " + given.fps + " frames/s is beyond the camera: its fastest timing delivers " +
+                    std::to_string(kFastestCameraRate) +
+                    " frames/s, and less with a smaller USB bandwidth (--set alternate-setting), with the long "
+                    "exposures of a dim scene, or when the picture compresses badly";
             return false;
         }
         options.sets.push_back("frame-rate=" + given.fps);
@@ -167,7 +212,11 @@ const char* const kCaptureDescription =
     "progress and summary on standard error. The Y4M header carries the frame rate measured over the capture, so "
     "the video plays as long as the capture took, and XCOLORRANGE=FULL (the driver's I420 is full range). Auto "
     "exposure needs about 50 frames to settle from a dark start: --skip 50 leaves them out. The file is written "
-    "beside OUTPUT and put in place only when the capture ends well or is interrupted with Ctrl-C (exit 130).";
+    "beside OUTPUT and put in place only when the capture ends well or is interrupted with Ctrl-C, SIGTERM or "
+    "SIGHUP (exit 130). An output that exists already is refused before anything is written unless -y is given. "
+    "\"dropped\" in the progress and summary counts the stream's frame times (30 frames/s) that brought no new "
+    "picture: mostly frames the camera never took because it runs slower (long exposures, USB bandwidth), plus "
+    "frames it sent that were lost; the summary tells the two apart.";
 
 void declareCaptureOptions(CLI::App& app, CaptureArguments& given)
 {
@@ -180,24 +229,41 @@ void declareCaptureOptions(CLI::App& app, CaptureArguments& given)
     app.add_option("-s,--size", given.size, "640x480, 352x288 (default), 320x240, 176x144 or 160x120")
         ->option_text("WxH");
     app.add_option("--scene", given.scene, "bars (default), chart, moving or a PNG picture")->option_text("SCENE");
+    declareSensorOptions(app, given);
     app.add_option("-o,--output", given.output, "FILE.y4m, PATTERN.png or - for standard output")
         ->option_text("OUTPUT");
     app.add_option("--set", given.sets, "set a camera property once the stream is open (repeatable)")
         ->option_text("NAME=VALUE")
         ->take_last()
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("--fps", given.fps, "frames per second the auto exposure may reach (--set frame-rate=N)")
+    app.add_option("--fps", given.fps,
+                   "the fastest rate auto exposure may choose, 1 to 30 frames/s (--set frame-rate=N); the camera "
+                   "runs slower when the scene needs a longer exposure or the USB bandwidth is short")
         ->option_text("N");
     app.add_option("--snapshot-at", given.snapshotAt, "press the snapshot button at frame N; the still is a PNG")
         ->option_text("N");
     app.add_option("--raw", given.raw, "also keep the camera's raw frames as received, for 'korval process'")
         ->option_text("FILE");
+    app.add_option("--usb-trace", given.usbTrace, "also write every USB transfer as pcap (usbmon, for Wireshark)")
+        ->option_text("FILE.pcap");
     app.add_option("--machine", given.machine, "keep the emulated machine (registry.reg, C: drive) in DIR")
         ->option_text("DIR");
     app.add_flag("--no-wait", given.noWait, "refuse at once when another korval uses the machine directory");
     app.add_option("--clock", given.clock, "fast (default, faster than real time) or real")->option_text("CLOCK");
+    app.add_flag("-y,--overwrite", given.overwrite, "replace output files that exist already");
     app.add_flag("-q,--quiet", given.quiet, "no progress line");
     app.add_flag("--json", given.json, "the summary as JSON");
+}
+
+std::string stillPath(const CaptureOptions& options)
+{
+    if (!options.stillOutput.empty()) {
+        return options.stillOutput;
+    }
+    if (options.output == "-" || options.outputKind != OutputKind::Y4m) {
+        return "still.png";
+    }
+    return options.output.substr(0, options.output.size() - 4) + "-still.png";
 }
 
 std::optional<CaptureOptions> checkCaptureOptions(const CaptureArguments& given, std::string& error)
@@ -208,7 +274,12 @@ std::optional<CaptureOptions> checkCaptureOptions(const CaptureArguments& given,
         !parseCount("--skip", given.skip, 0, kMaxFrames, options.skip, error) ||
         !parseCount("--snapshot-at", given.snapshotAt, 1, kMaxFrames, options.snapshotAt, error) ||
         !parseSize(given.size, options, error) || !parseChoices(given, options, error) ||
-        !parseSets(given, options, error)) {
+        !parseSensorOptions(given, options, error) || !parseSets(given, options, error)) {
+        return std::nullopt;
+    }
+    if (options.snapshotAt > options.frames) {
+        error = "--snapshot-at: frame " + given.snapshotAt + " is after the last frame captured (-n " + given.frames +
+                "): no still would be taken";
         return std::nullopt;
     }
     if (given.outputGiven()) {
@@ -216,9 +287,11 @@ std::optional<CaptureOptions> checkCaptureOptions(const CaptureArguments& given,
     }
     options.machine = given.machine;
     options.raw = given.raw;
+    options.usbTrace = given.usbTrace;
     options.wait = !given.noWait;
     options.quiet = given.quiet;
     options.json = given.json;
+    options.overwrite = given.overwrite;
     if (!chooseOutput(options, given.outputGiven(), error)) {
         return std::nullopt;
     }

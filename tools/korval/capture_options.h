@@ -2,6 +2,7 @@
 // command's CLI11 App and checked before anything starts.
 #pragma once
 
+#include "camera/sensor/sensor_model.h"
 #include "host/kernel/clock.h"
 #include "tools/korval/command_line.h"
 
@@ -22,6 +23,8 @@ struct CaptureOptions {
     int width = 352;
     int height = 288;
     std::string scene = "bars"; // bars, chart, moving or a PNG file
+    double lightKelvin = 6500;  // colour temperature of the light on the scene
+    camera::SensorModel sensor = camera::SensorModel::Real;
     std::string output = "capture.y4m";
     OutputKind outputKind = OutputKind::Y4m;
     std::filesystem::path machine; // empty: a temporary machine directory
@@ -31,22 +34,29 @@ struct CaptureOptions {
     int snapshotAt = 0;            // press the snapshot button at this frame (1 = first); 0: never
     std::string stillOutput;       // the still as PNG; empty: beside the output
     std::string raw;               // keep the camera's raw frames in this file; empty: no
+    std::string usbTrace;          // every USB transfer as pcap in this file; empty: no
     bool quiet = false;            // no progress line
     bool json = false;             // the summary as JSON
+    bool overwrite = false;        // -y: existing output files are replaced
     bool help = false;
 };
 
 // The options as given, before they are checked.
 struct CaptureArguments {
     std::string frames = "30";
-    std::string duration, skip, format, size, scene, output, machine, clock, fps, snapshotAt, raw;
+    std::string duration, skip, format, size, scene, output, machine, clock, fps, snapshotAt, raw, usbTrace;
+    std::string light, sensor;
     std::vector<std::string> sets;
-    bool noWait = false, quiet = false, json = false;
+    bool noWait = false, quiet = false, json = false, overwrite = false;
     bool outputGiven() const { return !output.empty(); }
 };
 
 // Declares the options of 'korval capture' on `app`, bound to `arguments`.
 void declareCaptureOptions(CLI::App& app, CaptureArguments& arguments);
+// Declares --light and --sensor (every command that takes --scene has them).
+void declareSensorOptions(CLI::App& app, CaptureArguments& arguments);
+// Checks --light and --sensor into `options`; false with `error` naming the value.
+bool parseSensorOptions(const CaptureArguments& arguments, CaptureOptions& options, std::string& error);
 // Checks them; nothing with `error` naming the option or value at fault.
 // "640x480" → 640, 480; false for a size the driver does not offer.
 bool parseFrameSize(const std::string& text, int& width, int& height);
@@ -55,6 +65,9 @@ std::optional<CaptureOptions> checkCaptureOptions(const CaptureArguments& argume
 
 // The options, or nothing with `error` naming the option or value at fault.
 std::optional<CaptureOptions> parseCaptureOptions(const std::vector<std::string>& args, std::string& error);
+
+// Where the still goes: --snapshot's -o, or beside the video.
+std::string stillPath(const CaptureOptions& options);
 
 extern const char* const kCaptureDescription;
 

@@ -13,15 +13,26 @@ class App;
 
 namespace korval::tools {
 
-// Exit codes, the same for every command (listed in 'korval --help').
+// Exit codes, the same for every command; exitStatusTable() says what each
+// means, for 'korval --help', the manual page and the README.
 enum ExitCode : int {
     kExitOk = 0,
     kExitFailure = 1,     // the driver or the camera failed (the message names the status)
     kExitUsage = 2,       // a wrong option or value
     kExitFile = 3,        // a file or the machine directory cannot be read or written
     kExitBusy = 4,        // the machine directory is in use and --no-wait was given
-    kExitInterrupted = 130, // Ctrl-C: what was captured so far is kept
+    kExitIncomplete = 5,  // process: frames of the input were skipped (named; the rest was written)
+    kExitInterrupted = 130, // Ctrl-C, SIGTERM or SIGHUP: what was captured so far is kept
 };
+
+struct ExitStatusRow {
+    int code;
+    const char* meaning;
+};
+
+std::span<const ExitStatusRow> exitStatusTable();
+// The table as 'korval --help' prints it: "exit status:" and a line per row.
+std::string exitStatusText();
 
 // "STATUS_INVALID_PARAMETER (0xC000000D)", or the number alone for a status without a name here.
 std::string statusName(long status);
@@ -49,7 +60,9 @@ CommandRunner defineCapture(CLI::App& app);
 CommandRunner defineSnapshot(CLI::App& app);
 CommandRunner defineFormats(CLI::App& app);
 CommandRunner defineProcess(CLI::App& app);
+CommandRunner defineChartCheck(CLI::App& app);
 CommandRunner defineProperties(CLI::App& app);
+CommandRunner defineReplay(CLI::App& app);
 CommandRunner defineServe(CLI::App& app);
 CommandRunner defineSettingsChecksum(CLI::App& app);
 CommandRunner defineCompletion(CLI::App& app);

@@ -3,6 +3,7 @@
 // they never disagree with what the parser accepts.
 #include "tools/korval/cli.h"
 #include "tools/korval/command_line.h"
+#include "tools/korval/driver_choice.h"
 
 #include <memory>
 #include <sstream>
@@ -25,6 +26,12 @@ std::string wordsFor(const std::string& option)
     if (option == "--clock") {
         return "fast real";
     }
+    if (option == "--sensor") {
+        return "real ideal";
+    }
+    if (option == "--light") {
+        return "2850K 5000K 6500K";
+    }
     return "";
 }
 
@@ -40,6 +47,9 @@ std::vector<DeclaredCommand> declaredCommands()
     for (const auto& definition : commandDefinitions()) {
         auto app = std::make_unique<CLI::App>(definition.summary, definition.name);
         CommandRunner runner = definition.define(*app);
+        if (commandLoadsDriver(definition.name)) {
+            declareDriverOptions(*app);
+        }
         commands.push_back({&definition, std::move(app), std::move(runner)});
     }
     return commands;
@@ -146,11 +156,11 @@ int printManual(std::ostream& out)
             out << "\n" << roff(option->get_description()) << "\n";
         }
     }
-    out << ".SH EXIT STATUS\n0 success; 1 the driver or camera failed (the status is named with its likely cause); "
-           "2 a wrong option or value; 3 a file or the machine directory cannot be read or written; 4 the machine "
-           "directory is in use and \\-\\-no\\-wait was given; 130 interrupted by Ctrl\\-C (what was captured is "
-           "kept).\n"
-        << ".SH EXAMPLES\n.nf\nkorval capture \\-n 60 \\-o capture.y4m\nkorval capture \\-o \\- | ffplay \\-\n"
+    out << ".SH EXIT STATUS\n";
+    for (const auto& row : exitStatusTable()) {
+        out << ".TP\n.B " << row.code << "\n" << roff(row.meaning) << "\n";
+    }
+    out << ".SH EXAMPLES\n.nf\nkorval capture \\-n 60 \\-o capture.y4m\nkorval capture \\-o \\- | ffplay \\-\n"
            "korval properties \\-\\-machine cam \\-\\-set saturation=0\nkorval snapshot \\-o still.png\n.fi\n";
     return kExitOk;
 }

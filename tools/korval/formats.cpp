@@ -1,7 +1,7 @@
 // korval formats: every format, frame size and frame interval the driver
 // offers, read as a capture application reads them: the stream information's
 // format ranges, each turned into a concrete format by a data intersection.
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
 #include "tools/korval/cli.h"
 #include "tools/korval/command_line.h"
 #include "tools/korval/json_writer.h"
@@ -49,6 +49,27 @@ std::vector<OfferedFormat> offeredFormats(host::StreamClassDevice& device)
     return formats;
 }
 
+// 12 MHz over the fastest timing row: clock divider 3, 444 clocks a line, 293 lines.
+constexpr double kCameraFastestRate = 12e6 / (3.0 * 444.0 * 293.0);
+
+// The names a Windows capture application shows (its media subtype) and the
+// four-character code a V4L2 user knows for the same bytes. The driver's RGB24
+// is stored bottom-up, as Windows keeps RGB bitmaps: a V4L2 'BGR3' picture
+// upside down.
+struct FormatNames {
+    const char* windows;
+    const char* v4l2;
+    const char* layout;
+};
+
+FormatNames formatNames(bool i420)
+{
+    if (i420) {
+        return {"I420", "YU12", "planar YUV 4:2:0, full range"};
+    }
+    return {"RGB24", "BGR3", "BGR, bottom-up"};
+}
+
 std::string interval(long long ticks)
 {
     char text[48];
@@ -61,8 +82,9 @@ void printText(const std::vector<OfferedFormat>& formats, std::ostream& out)
     out << "capture pin 0, " << formats.size() << " formats:\n";
     for (std::size_t index = 0; index < formats.size(); ++index) {
         const OfferedFormat& format = formats[index];
-        out << "  [" << index << "]: '" << (format.i420 ? "I420" : "RGB3") << "' ("
-            << (format.i420 ? "planar YUV 4:2:0, full range" : "24-bit BGR, bottom-up") << ")\n"
+        const FormatNames names = formatNames(format.i420);
+        out << "  [" << index << "]: " << names.windows << " (" << names.layout << "; V4L2 '" << names.v4l2 << "'"
+            << (format.i420 ? "" : " upside down") << ")\n"
             << "      Size: " << format.width << "x" << format.height << ", " << format.sampleSize << " bytes\n"
             << "          Interval: " << interval(format.defaultInterval) << " default; from "
             << interval(format.minInterval) << " to " << interval(format.maxInterval) << "\n";
@@ -70,6 +92,12 @@ void printText(const std::vector<OfferedFormat>& formats, std::ostream& out)
             out << "          data intersection: " << format.intersection << "\n";
         }
     }
+    char fastest[16];
+    std::snprintf(fastest, sizeof(fastest), "%.1f", kCameraFastestRate);
+    out << "the intervals are those the formats declare; the camera itself delivers at most "
+        << fastest << " fps at every size (its fastest timing, at the full USB bandwidth), fewer at a "
+        << "smaller bandwidth (alternate-setting), and auto exposure slows it to as few as 3 fps when a dim scene "
+        << "needs long exposures; --fps caps the fastest rate it may choose\n";
 }
 
 void printJson(const std::vector<OfferedFormat>& formats, std::ostream& out)
@@ -78,7 +106,10 @@ void printJson(const std::vector<OfferedFormat>& formats, std::ostream& out)
     json.beginArray();
     for (const OfferedFormat& format : formats) {
         json.beginObject();
-        json.field("format", format.i420 ? "I420" : "RGB24");
+        const FormatNames names = formatNames(format.i420);
+        json.field("format", names.windows);
+        json.field("v4l2_fourcc", names.v4l2);
+        json.field("layout", names.layout);
         json.field("width", format.width);
         json.field("height", format.height);
         json.field("sample_size", format.sampleSize);
@@ -86,6 +117,7 @@ void printJson(const std::vector<OfferedFormat>& formats, std::ostream& out)
         json.field("min_interval", static_cast<long>(format.minInterval));
         json.field("max_interval", static_cast<long>(format.maxInterval));
         json.field("intersection", format.intersection);
+        json.field("camera_max_fps", kCameraFastestRate);
         json.endObject();
     }
     json.endArray();

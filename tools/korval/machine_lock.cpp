@@ -2,11 +2,13 @@
 
 #include "tools/korval/cli.h"
 #include "tools/korval/machine_session.h"
+#include "tools/korval/stop_signals.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace korval::tools {
@@ -39,10 +41,34 @@ MachineLock::MachineLock(const std::filesystem::path& directory, Mode mode, bool
     }
     if (messages != nullptr) {
         *messages << "korval: waiting for another korval to finish with machine directory '" << directory.string()
-                  << "' (--no-wait refuses instead)\n"
+                  << "' (Ctrl-C gives up; --no-wait refuses at once)\n"
                   << std::flush;
     }
-    while (::flock(fd_, kind) != 0 && errno == EINTR) {
+    waitForLock(directory, kind);
+}
+
+// Tries again every few milliseconds rather than blocking in flock, so that a
+// stop signal (Ctrl-C, SIGTERM, SIGHUP) ends the wait however it is taken:
+// by a handler or held pending for sigwait.
+void MachineLock::waitForLock(const std::filesystem::path& directory, int kind)
+{
+    constexpr timespec kRetry{0, 20 * 1000 * 1000};
+    while (::flock(fd_, kind | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            const int reason = errno;
+            ::close(fd_);
+            fd_ = -1;
+            throw SessionError("cannot lock machine directory '" + directory.string() + "': " + std::strerror(reason),
+                               kExitFile);
+        }
+        if (stopRequested()) {
+            ::close(fd_);
+            fd_ = -1;
+            throw SessionError(std::string("interrupted by ") + stopSignalName() +
+                                   " while waiting for machine directory '" + directory.string() + "'",
+                               kExitInterrupted);
+        }
+        ::nanosleep(&kRetry, nullptr);
     }
 }
 

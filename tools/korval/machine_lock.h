@@ -12,8 +12,9 @@ class MachineLock {
 public:
     enum class Mode { Shared, Exclusive };
     // Waits for the lock (telling `messages` once why) unless `wait` is false;
-    // throws SessionError (kExitBusy) when it may not wait, or (kExitFile)
-    // when the lock file cannot be made. A read-only directory without a lock
+    // throws SessionError (kExitBusy) when it may not wait, (kExitInterrupted)
+    // when a stop signal ends the wait, or (kExitFile) when the lock file
+    // cannot be made. A read-only directory without a lock
     // file is not locked: nobody can change it through korval.
     MachineLock(const std::filesystem::path& directory, Mode mode, bool wait, std::ostream* messages);
     ~MachineLock();
@@ -21,6 +22,8 @@ public:
     MachineLock& operator=(const MachineLock&) = delete;
 
 private:
+    void waitForLock(const std::filesystem::path& directory, int kind);
+
     int fd_ = -1;
 };
 

@@ -1,8 +1,8 @@
 #include "tools/korval/machine_session.h"
 
-#include "driver/Driver.h"
 #include "host/kernel/registry.h"
 #include "tools/korval/cli.h"
+#include "tools/korval/frame_pacer.h"
 #include "tools/korval/machine_lock.h"
 #include "tools/korval/registry_defaults.h"
 
@@ -77,6 +77,9 @@ MachineSession::~MachineSession()
 
 void MachineSession::shutDown()
 {
+    if (pacer_ != nullptr) {
+        pacer_->setLockstep(false); // the driver's stop and removal need the clock to run freely
+    }
     if (device_) {
         device_->remove();
         device_.reset();
@@ -85,7 +88,19 @@ void MachineSession::shutDown()
         host::unloadDriver(&driverObject_);
         driverLoaded_ = false;
     }
+    if (pacer_ != nullptr) {
+        pacer_->stop();
+        pacer_ = nullptr;
+    }
+    if (camera_ || bus_) {
+        for (host::BusTap* tap : taps_) {
+            bus().removeTap(tap);
+        }
+        taps_.clear();
+    }
     camera_.reset();
+    bus_.reset();
+    replacement_.reset();
     platform_.reset();
     lock_.reset();
     if (temporary_) {
@@ -114,8 +129,8 @@ void MachineSession::createPlatform(const SessionOptions& options)
     }
     requireWritableDirectory(directory_);
     lock_ = std::make_unique<MachineLock>(directory_, MachineLock::Mode::Exclusive, options.wait, options.messages);
-    host::PlatformOptions platformOptions{directory_, options.clock,
-                                          options.clock == host::ClockMode::Scaled ? kFastClockScale : 1.0};
+    const host::ClockMode clock = options.pacer != nullptr ? host::ClockMode::Stepped : options.clock;
+    host::PlatformOptions platformOptions{directory_, clock, clock == host::ClockMode::Scaled ? kFastClockScale : 1.0};
     try {
         platform_ = std::make_unique<host::Platform>(platformOptions);
         installRegistryDefaults(platform_->registry());
@@ -133,7 +148,8 @@ void MachineSession::createReadOnlyPlatform(const SessionOptions& options)
     if (!directory_.empty() && std::filesystem::is_directory(directory_)) {
         lock_ = std::make_unique<MachineLock>(directory_, MachineLock::Mode::Shared, options.wait, options.messages);
     }
-    platform_ = std::make_unique<host::Platform>(host::PlatformOptions{{}, options.clock, 1.0});
+    const host::ClockMode clock = options.pacer != nullptr ? host::ClockMode::Stepped : options.clock;
+    platform_ = std::make_unique<host::Platform>(host::PlatformOptions{{}, clock, 1.0});
     if (!directory_.empty() && std::filesystem::exists(registryFile())) {
         try {
             platform_->registry().importText(readWhole(registryFile()), registryFile().string());
@@ -159,15 +175,38 @@ void MachineSession::warnAboutTuning(const SessionOptions& options)
                       << registryFile().string() << " --write' makes the table valid.\n";
 }
 
+// The device on its bus, with the listeners and the pacer in place before the
+// driver sends its first request.
+void MachineSession::plugIn(const SessionOptions& options)
+{
+    if (options.device) {
+        replacement_ = options.device();
+        bus_ = std::make_unique<host::UsbBus>(*replacement_);
+    } else {
+        camera_ = std::make_unique<camera::CameraOnBus>(options.camera);
+    }
+    taps_ = options.taps;
+    if (options.pacer != nullptr) {
+        taps_.push_back(options.pacer);
+    }
+    for (host::BusTap* tap : taps_) {
+        bus().addTap(tap);
+    }
+    if (options.pacer != nullptr) {
+        pacer_ = options.pacer;
+        pacer_->start(bus());
+    }
+}
+
 void MachineSession::loadDriverAndStart(const SessionOptions& options)
 {
-    const NTSTATUS loaded = DriverEntry(&driverObject_, &registryPath_);
+    const NTSTATUS loaded = driver_.load(&driverObject_, &registryPath_);
     if (!NT_SUCCESS(loaded)) {
-        throw SessionError("the driver did not load: DriverEntry answered " + statusText(loaded));
+        throw SessionError("the driver did not load: its entry point answered " + statusText(loaded));
     }
     driverLoaded_ = true;
-    camera_ = std::make_unique<camera::CameraOnBus>(options.camera);
-    device_ = host::StreamClassDevice::add(&driverObject_, camera_->deviceObject());
+    plugIn(options);
+    device_ = host::StreamClassDevice::add(&driverObject_, bus().deviceObject());
     const NTSTATUS started = device_->start();
     if (!NT_SUCCESS(started)) {
         throw SessionError("the camera device did not start: " + statusText(started));

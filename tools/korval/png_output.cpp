@@ -3,11 +3,18 @@
 
 #include "control/I420ToBgr.h"
 
+#if defined(KORVAL_NO_LIBPNG)
+#include "tools/korval/stored_png.h"
+#else
 #include <png.h>
+#endif
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <regex>
+#include <sys/stat.h>
 
 namespace korval::tools {
 
@@ -42,22 +49,24 @@ std::vector<std::uint8_t> rgbFromI420(std::span<const std::uint8_t> i420, int wi
     return rgbFromBottomUpBgr(bgr, width, height);
 }
 
-bool writeRgbPngFile(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb,
-                     std::string& error)
+namespace {
+
+#if defined(KORVAL_NO_LIBPNG)
+bool encodePng(std::FILE* file, int width, int height, const std::vector<std::uint8_t>& rgb)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!file) {
-        error = "cannot create '" + path + "'";
-        return false;
-    }
+    const std::vector<std::uint8_t> png = encodeStoredPng(width, height, rgb.data());
+    return std::fwrite(png.data(), 1, png.size(), file) == png.size();
+}
+#else
+bool encodePng(std::FILE* file, int width, int height, const std::vector<std::uint8_t>& rgb)
+{
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (info == nullptr || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        error = "cannot write PNG '" + path + "'";
         return false;
     }
-    png_init_io(png, file.get());
+    png_init_io(png, file);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -66,11 +75,37 @@ bool writeRgbPngFile(const std::string& path, int width, int height, const std::
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    if (std::fflush(file.get()) != 0) {
-        error = "cannot write '" + path + "'";
+    return true;
+}
+#endif
+
+} // namespace
+
+bool writeRgbPngFile(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb,
+                     std::string& error)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot create '" + path + "': " + std::strerror(errno);
         return false;
     }
-    return true;
+    errno = 0;
+    const bool encoded = encodePng(file, width, height, rgb);
+    const bool flushed = encoded && std::fflush(file) == 0 && !std::ferror(file);
+    const int reason = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (encoded && flushed && closed) {
+        return true;
+    }
+    // A partial picture (a full disk) is not left behind to be taken for a
+    // frame; anything but a plain file (a device) is left as it was.
+    struct stat facts {};
+    if (::lstat(path.c_str(), &facts) == 0 && S_ISREG(facts.st_mode)) {
+        std::remove(path.c_str());
+    }
+    error = "cannot write '" + path + "'" + (reason != 0 ? std::string(": ") + std::strerror(reason) : "") +
+            " (the partial file was removed)";
+    return false;
 }
 
 std::string framePath(const std::string& pattern, int index)

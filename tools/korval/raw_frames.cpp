@@ -1,20 +1,15 @@
 #include "tools/korval/raw_frames.h"
 
-#include "driver/DeviceContext.h"
-#include "stream/StreamContext.h"
-#include "usb/CUsbCamera.h"
+#include "tools/korval/wire_frames.h"
 
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <unistd.h>
 
 namespace korval::tools {
 namespace {
 
-// A raw frame is never larger than the transport's frame buffer (about 100 kB);
-// anything far beyond is a damaged file.
-constexpr std::uint32_t kLargestRawFrame = 1u << 20;
+constexpr std::size_t kRecordHeaderBytes = 12;
 
 template <typename T>
 void append(std::string& out, T value)
@@ -49,29 +44,6 @@ RawFrameWriter::~RawFrameWriter()
     }
 }
 
-bool RawFrameWriter::keepProcessed(DeviceContext& device, std::int64_t time, std::string& error)
-{
-    CUsbCamera& usb = *device.Usb;
-    const PUCHAR processed = device.Stream->RawFrame;
-    RawFrame frame;
-    frame.time = time;
-    {
-        // The pipeline keeps no length; the transport's buffer it was copied
-        // from has it. A frame already overwritten there is not kept.
-        const KIRQL oldIrql = KfAcquireSpinLock(&usb.RawFrameLock);
-        for (ULONG index = 0; processed != nullptr && index < RAW_FRAME_COUNT; ++index) {
-            const ULONG length = usb.FrameLength[index];
-            if (length != 0 && length <= device.Stream->RawFrameSize &&
-                std::memcmp(usb.FrameBuffer[index], processed, length) == 0) {
-                frame.bytes.assign(processed, processed + length);
-                break;
-            }
-        }
-        KfReleaseSpinLock(&usb.RawFrameLock, oldIrql);
-    }
-    return frame.bytes.empty() || write(frame, error);
-}
-
 bool RawFrameWriter::write(const RawFrame& frame, std::string& error)
 {
     std::string record;
@@ -89,6 +61,10 @@ bool RawFrameWriter::write(const RawFrame& frame, std::string& error)
 bool RawFrameWriter::finish(std::string& error)
 {
     file_.close();
+    if (!file_) {
+        error = "--raw: cannot write to '" + temporary_ + "'";
+        return false;
+    }
     std::error_code failure;
     std::filesystem::rename(temporary_, path_, failure);
     if (failure) {
@@ -99,41 +75,60 @@ bool RawFrameWriter::finish(std::string& error)
     return true;
 }
 
-std::optional<std::vector<RawFrame>> readRawFrames(const std::string& path, std::string& error)
+bool RawFrameReader::open(const std::string& path, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    path_ = path;
+    in_.open(path, std::ios::binary);
+    if (!in_) {
         error = "cannot open raw frame file '" + path + "'";
-        return std::nullopt;
+        return false;
     }
-    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const std::string magic = kRawFramesMagic;
-    if (content.compare(0, magic.size(), magic) != 0) {
+    const std::size_t magicBytes = sizeof(kRawFramesMagic) - 1;
+    char magic[sizeof(kRawFramesMagic)] = {};
+    in_.read(magic, static_cast<std::streamsize>(magicBytes));
+    if (static_cast<std::size_t>(in_.gcount()) != magicBytes || std::memcmp(magic, kRawFramesMagic, magicBytes) != 0) {
         error = "'" + path + "' is not a raw frame file (made by 'korval capture --raw')";
+        return false;
+    }
+    return true;
+}
+
+std::optional<RawFrame> RawFrameReader::next()
+{
+    if (ended_) {
         return std::nullopt;
     }
-    std::vector<RawFrame> frames;
-    for (std::size_t at = magic.size(); at < content.size();) {
-        std::uint32_t length = 0;
-        RawFrame frame;
-        if (content.size() - at < 12) {
-            error = "'" + path + "': frame " + std::to_string(frames.size()) + " is cut short";
-            return std::nullopt;
-        }
-        std::memcpy(&length, content.data() + at, 4);
-        std::memcpy(&frame.time, content.data() + at + 4, 8);
-        at += 12;
-        if (length < 20 || length > kLargestRawFrame || content.size() - at < length) {
-            error = "'" + path + "': frame " + std::to_string(frames.size()) + " has an impossible length " +
-                    std::to_string(length);
-            return std::nullopt;
-        }
-        frame.bytes.assign(content.begin() + static_cast<std::ptrdiff_t>(at),
-                           content.begin() + static_cast<std::ptrdiff_t>(at + length));
-        at += length;
-        frames.push_back(std::move(frame));
+    ended_ = true; // until a whole frame has been read
+    char header[kRecordHeaderBytes];
+    in_.read(header, sizeof(header));
+    const auto got = static_cast<std::size_t>(in_.gcount());
+    const std::string frame = "frame " + std::to_string(read_);
+    if (got == 0) {
+        return std::nullopt;
     }
-    return frames;
+    if (got < sizeof(header)) {
+        problem_ = frame + " is cut short in its record header";
+        return std::nullopt;
+    }
+    std::uint32_t length = 0;
+    RawFrame raw;
+    std::memcpy(&length, header, 4);
+    std::memcpy(&raw.time, header + 4, 8);
+    if (length < 2 * kWireHeaderBytes || length > kLargestWireFrame) {
+        problem_ = frame + " has an impossible length " + std::to_string(length) + " (a raw frame has 20 to " +
+                   std::to_string(kLargestWireFrame) + " bytes)";
+        return std::nullopt;
+    }
+    raw.bytes.resize(length);
+    in_.read(reinterpret_cast<char*>(raw.bytes.data()), length);
+    if (static_cast<std::size_t>(in_.gcount()) != length) {
+        problem_ = frame + " is cut short: " + std::to_string(in_.gcount()) + " of its " + std::to_string(length) +
+                   " bytes";
+        return std::nullopt;
+    }
+    ++read_;
+    ended_ = false;
+    return raw;
 }
 
 } // namespace korval::tools

@@ -1,9 +1,8 @@
-// Raw camera frames kept as received: the 10-byte header, the compressed
-// body and the 10-byte trailer (the next frame's header), exactly as the
-// driver's USB transport hands them to its pipeline, each with its
-// presentation time. File layout: the line "KORVAL RAW FRAMES 1\n", then per
-// frame a little-endian 32-bit length, a 64-bit time in 100 ns units and the
-// frame's bytes.
+// Raw camera frames as they came over the bus: the 10-byte header, the
+// compressed body and the 10-byte trailer (the next frame's header), each with
+// the presentation time the driver gave the frame. File layout: the line
+// "KORVAL RAW FRAMES 1\n", then per frame a little-endian 32-bit length, a
+// 64-bit time in 100 ns units and the frame's bytes.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +10,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-struct DeviceContext;
 
 namespace korval::tools {
 
@@ -30,16 +27,12 @@ public:
     bool open(const std::string& path, std::string& error);
     ~RawFrameWriter();
 
-    // Keeps the raw frame the driver's pipeline last processed: the frame of
-    // the transport's buffers that its pipeline copied. Call it only while no
-    // read request is being filled. False with `error` when the file fails.
-    bool keepProcessed(DeviceContext& device, std::int64_t time, std::string& error);
+    // False with `error` when the file fails.
+    bool write(const RawFrame& frame, std::string& error);
     bool finish(std::string& error);
     int framesKept() const { return kept_; }
 
 private:
-    bool write(const RawFrame& frame, std::string& error);
-
     std::string path_;
     std::string temporary_;
     std::ofstream file_;
@@ -47,7 +40,25 @@ private:
     bool finished_ = false;
 };
 
-// Reads a raw frame file; nothing with `error` naming the file and the frame at fault.
-std::optional<std::vector<RawFrame>> readRawFrames(const std::string& path, std::string& error);
+// Reads a raw frame file one frame at a time, never more than one frame's
+// bytes, each length checked before it is read.
+class RawFrameReader {
+public:
+    // False with `error` when the file cannot be opened or does not start
+    // like a raw frame file (only the first bytes are read to tell).
+    bool open(const std::string& path, std::string& error);
+    // The next frame; nothing at the end of the file or at damage, which
+    // problem() then describes.
+    std::optional<RawFrame> next();
+    const std::string& problem() const { return problem_; }
+    int framesRead() const { return read_; }
+
+private:
+    std::string path_;
+    std::ifstream in_;
+    std::string problem_;
+    int read_ = 0;
+    bool ended_ = false;
+};
 
 } // namespace korval::tools

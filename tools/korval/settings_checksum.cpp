@@ -85,7 +85,7 @@ static int checkFile(const std::string& file, bool write, std::ostream& out, std
 {
     if (file.empty() || !std::filesystem::is_regular_file(file)) {
         err << "korval settings-checksum: settings file '" << file << "' not found\n";
-        return kExitUsage;
+        return kExitFile;
     }
     // Attached, the registry reads the file and writes it back only on a
     // change, in the encoding it had (UTF-16 stays UTF-16).

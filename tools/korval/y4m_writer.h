@@ -19,7 +19,9 @@ struct FrameRate {
 
 // The rate at which `frames` frames stamped from `first` to `last` (100 ns
 // units) play for as long as they were captured: frames − 1 intervals over the
-// span, reduced. Fewer than two frames, or no span, give the driver's nominal 30.
+// span, reduced, each term at most 2^31 - 1 (what Y4M readers parse). Fewer
+// than two frames, no span, and impossible stamps (before zero, going back,
+// more than a frame per 0.1 ms or less than one an hour) give the nominal 30.
 FrameRate measuredRate(std::int64_t frames, std::int64_t first, std::int64_t last);
 
 // "YUV4MPEG2 W352 H288 F25:2<padding> Ip A1:1 C420jpeg XCOLORRANGE=FULL\n"

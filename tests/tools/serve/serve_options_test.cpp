@@ -14,7 +14,8 @@ TEST(ServeOptions, ReadsEveryOption)
 {
     std::string error;
     auto options = parseServeOptions({"--port", "0", "--listen=::1", "--machine", "m", "--scene", "moving",
-                                      "--size", "176x144", "--format", "rgb24"},
+                                      "--size", "176x144", "--format", "rgb24", "--usb-trace", "t.pcap", "--light=2850K",
+                                      "--sensor", "ideal"},
                                      error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->port, 0);
@@ -23,6 +24,10 @@ TEST(ServeOptions, ReadsEveryOption)
     EXPECT_EQ(options->scene, "moving");
     EXPECT_EQ(options->width, 176);
     EXPECT_FALSE(options->i420);
+    EXPECT_EQ(options->usbTrace, "t.pcap");
+    EXPECT_EQ(options->lightKelvin, 2850);
+    EXPECT_EQ(options->sensor, camera::SensorModel::Ideal);
+    EXPECT_EQ(parseServeOptions({}, error)->sensor, camera::SensorModel::Real); // as capture's scenes
     EXPECT_EQ(parseServeOptions({}, error)->listen, ""); // loopback by default
 }
 
@@ -35,6 +40,8 @@ TEST(ServeOptions, RefusalsNameTheOptionAtFault)
         {{"--scene", "picture.jpg"}, "--scene: 'picture.jpg'"},
         {{"--size", "100x100"}, "--size: '100x100'"},
         {{"--format", "yuy2"}, "--format: 'yuy2'"},
+        {{"--light", "900K"}, "--light: '900K'"},
+        {{"--sensor", "perfect"}, "--sensor: 'perfect'"},
         {{"--frames", "3"}, "unknown option '--frames'"},
         {{"--port"}, "option '--port' needs a value"},
         {{"extra"}, "unexpected argument 'extra'"},

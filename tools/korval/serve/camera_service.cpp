@@ -1,13 +1,16 @@
 #include "tools/korval/serve/camera_service.h"
 
-#include "driver/StreamFormats.h"
+#include "stream/StreamFormats.h"
+#include "tools/korval/cli.h"
+#include "tools/korval/registry_defaults.h"
 #include "tools/korval/serve/property_catalog.h"
-#include "tools/korval/serve/sample_overlays.h"
+#include "tools/korval/sample_overlays.h"
 #include "tools/korval/serve/scene_source.h"
 
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <iostream>
 #include <system_error>
 
 namespace korval::tools::serve {
@@ -77,12 +80,51 @@ std::optional<std::filesystem::file_time_type> writeTime(const std::filesystem::
     return failure ? std::nullopt : std::optional(time);
 }
 
+// The user's settings as a fresh machine has them (every stored value after
+// the tuning table and its checksum), as the next stream open reads them.
+void storeFreshSettings(host::Registry& registry)
+{
+    for (const auto& [index, value] : registryDefaults()) {
+        if (index > kChecksumIndex) {
+            registry.setValue(kParametersKey, "A_" + std::to_string(index), host::RegistryValue::dword(value));
+        }
+    }
+}
+
+// The trace writer of --usb-trace, or null without the option.
+std::unique_ptr<host::UsbmonPcapWriter> openTrace(const ServeOptions& options)
+{
+    if (options.usbTrace.empty()) {
+        return nullptr;
+    }
+    auto trace = std::make_unique<host::UsbmonPcapWriter>();
+    std::string error;
+    if (!trace->open(options.usbTrace, error)) {
+        throw SessionError(error, kExitFile);
+    }
+    return trace;
+}
+
+// A busy machine directory is waited for with a message on standard error.
+SessionOptions sessionOptions(const ServeOptions& options, host::UsbmonPcapWriter* trace)
+{
+    SessionOptions session{options.machine, host::ClockMode::Real, {}};
+    session.messages = &std::cerr;
+    if (trace != nullptr) {
+        session.taps.push_back(trace);
+    }
+    return session;
+}
+
 } // namespace
 
 CameraService::CameraService(const ServeOptions& options)
-    : session_({options.machine, host::ClockMode::Real, {}}), shape_{options.width, options.height, options.i420},
+    : trace_(openTrace(options)), session_(sessionOptions(options, trace_.get())),
+      shape_{options.width, options.height, options.i420},
       scene_(options.scene)
 {
+    session_.camera().setSensorOptions(
+        camera::sensorOptionsFor(options.sensor, options.lightKelvin, session_.camera().sensorOptions()));
     session_.camera().setScene(sceneFromOption(options.scene));
     installSampleOverlays(session_.platform().registry(), session_.machineDirectory());
     for (const auto& property : cameraProperties()) {
@@ -176,6 +218,29 @@ void CameraService::shutdown()
     shutDown_ = true;
     frames_.close();
     closeStream();
+    changed(); // event streams wake and see the end
+}
+
+void CameraService::changed()
+{
+    {
+        std::lock_guard lock(versionMutex_);
+        ++version_;
+    }
+    versionChanged_.notify_all();
+}
+
+std::uint64_t CameraService::version() const
+{
+    std::lock_guard lock(versionMutex_);
+    return version_;
+}
+
+std::uint64_t CameraService::waitForChange(std::uint64_t seen, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(versionMutex_);
+    versionChanged_.wait_for(lock, timeout, [&] { return version_ != seen; });
+    return version_;
 }
 
 nlohmann::json CameraService::counters() const
@@ -230,14 +295,25 @@ std::optional<ServiceError> CameraService::setProperty(const std::string& name, 
         return ServiceError{*error};
     }
     changed = describeProperty(session_.device(), session_.platform().registry(), *property, limits);
+    this->changed();
     return std::nullopt;
 }
 
+// A fresh start's picture: the stream reopens on a fresh machine's settings,
+// so every table the driver derives from them is built anew, as at a first open.
 std::optional<ServiceError> CameraService::restoreDefaults()
 {
     std::lock_guard lock(control_);
-    if (auto error = serve::restoreDefaults(session_.device(), limits_)) {
-        return ServiceError{*error, false};
+    if (shutDown_) {
+        return ServiceError{"the server is stopping", false};
+    }
+    closeStream();
+    storeFreshSettings(session_.platform().registry());
+    std::string error;
+    const bool opened = openStream(shape_, error);
+    changed();
+    if (!opened) {
+        return ServiceError{error, false};
     }
     return std::nullopt;
 }
@@ -249,15 +325,60 @@ std::optional<ServiceError> CameraService::restartStream(int width, int height, 
         return ServiceError{"the server is stopping", false};
     }
     const StreamShape previous = shape_;
+    const auto settings = currentSettings();
     closeStream();
     std::string error;
-    if (openStream({width, height, i420}, error)) {
+    const bool opened = openStream({width, height, i420}, error);
+    if (opened) {
         shape_ = {width, height, i420};
+    } else {
+        std::string ignored;
+        openStream(previous, ignored);
+    }
+    auto carried = carrySettings(settings);
+    changed();
+    if (!opened) {
+        return ServiceError{error, false};
+    }
+    return carried;
+}
+
+std::vector<CameraService::Setting> CameraService::currentSettings()
+{
+    std::vector<Setting> settings;
+    const auto all = cameraProperties();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        NTSTATUS status = STATUS_SUCCESS;
+        if (!limits_[i].canSet) {
+            continue;
+        }
+        if (auto value = getCameraProperty(session_.device(), all[i], status)) {
+            settings.push_back({&all[i], *value});
+        }
+    }
+    return settings;
+}
+
+// A new stream starts from the stored settings: what the user set on the old
+// one is set again, in the driver's own order.
+std::optional<ServiceError> CameraService::carrySettings(const std::vector<Setting>& settings)
+{
+    std::string failed;
+    for (const auto& [property, value] : settings) {
+        NTSTATUS status = STATUS_SUCCESS;
+        const auto now = getCameraProperty(session_.device(), *property, status);
+        if (now && now->value == value.value && now->flags == value.flags) {
+            continue;
+        }
+        status = setCameraProperty(session_.device(), *property, value);
+        if (status != STATUS_SUCCESS) {
+            failed += std::string(failed.empty() ? "" : ", ") + property->name + " (" + statusText(status) + ")";
+        }
+    }
+    if (failed.empty()) {
         return std::nullopt;
     }
-    std::string ignored;
-    openStream(previous, ignored);
-    return ServiceError{error, false};
+    return ServiceError{"the stream restarted, but the driver refused to keep " + failed, false};
 }
 
 std::optional<ServiceError> CameraService::selectScene(const std::string& name)
@@ -269,6 +390,7 @@ std::optional<ServiceError> CameraService::selectScene(const std::string& name)
     std::lock_guard lock(control_);
     session_.camera().setScene(std::move(scene));
     scene_ = name;
+    changed();
     return std::nullopt;
 }
 
@@ -282,6 +404,7 @@ std::optional<ServiceError> CameraService::uploadScene(std::string_view pngBytes
     std::lock_guard lock(control_);
     session_.camera().setScene(std::move(scene));
     scene_ = "upload";
+    changed();
     return std::nullopt;
 }
 
@@ -309,6 +432,7 @@ std::optional<ServiceError> CameraService::takeSnapshot()
             std::lock_guard lock(still_);
             stillPicture_ = std::move(picture);
             ++stills_;
+            changed();
             return std::nullopt;
         }
     }

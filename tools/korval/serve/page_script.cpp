@@ -5,18 +5,24 @@ namespace korval::tools::serve {
 const char* const kPageScript = R"js('use strict';
 // The camera's page: builds one control per property from what the server
 // reports (range, step, default, auto), sends each change at once, and keeps
-// the counters and the still up to date.
+// the controls, the counters and the still up to date from the server's
+// events, whichever page made the change. When the server goes, it says so
+// and comes back with it.
 const byId = (id) => document.getElementById(id);
 const controls = new Map(); // property name -> {entry, input, output, auto}
 let stills = 0;
+let gone = false;
+let events = null; // the server's event stream
 
-function say(text) { byId('message').textContent = text; }
+// While the camera is gone no other message (nor a late answer's '') hides it.
+function say(text) { if (!gone) byId('message').textContent = text; }
 
 async function request(method, url, params, body, type) {
   const query = new URLSearchParams(params || {}).toString();
   const options = { method };
   if (body) { options.body = body; options.headers = { 'Content-Type': type }; }
-  const response = await fetch(url + (query ? '?' + query : ''), options);
+  const response = await fetch(url + (query ? '?' + query : ''), options).catch(() => null);
+  if (!response) { requestFailed(); return null; }
   const answer = await response.json().catch(() => ({ error: response.statusText }));
   if (!response.ok) { say(answer.error || response.statusText); return null; }
   say('');
@@ -50,16 +56,18 @@ function inputValue(control) {
 }
 
 // Slider moves are sent one at a time: while one is on its way the newest waits.
+// `control.pending` keeps pushed states from moving a slider while it is being moved.
 function sender(name) {
   let busy = false, waiting = null;
   return async function send(params) {
+    const control = controls.get(name);
     if (busy) { waiting = params; return; }
     busy = true;
+    control.pending = true;
     const answer = await request('POST', '/api/property', Object.assign({ name }, params));
     busy = false;
+    control.pending = !!waiting;
     if (answer) showProperty(answer.property, !!waiting);
-    // Colour off and on again moves the saturation the driver keeps.
-    if (answer && name === 'colour-enable') refreshState();
     if (waiting) { const next = waiting; waiting = null; send(next); }
   };
 }
@@ -76,7 +84,7 @@ function addProperty(entry) {
   const output = document.createElement('output');
   const autoLabel = document.createElement('label');
   autoLabel.className = 'auto';
-  const control = { entry, input, output, auto: null, send: sender(entry.name) };
+  const control = { entry, input, output, auto: null, pending: false, send: sender(entry.name) };
   if (entry.auto) {
     control.auto = document.createElement('input');
     control.auto.type = 'checkbox';
@@ -97,9 +105,17 @@ function addProperty(entry) {
   controls.set(entry.name, control);
 }
 
+// One state request at a time; changes pushed meanwhile ask for one more.
+let refreshing = false, refreshAgain = false;
 async function refreshState() {
-  const state = await request('GET', '/api/state');
-  if (state) showState(state);
+  if (refreshing) { refreshAgain = true; return; }
+  refreshing = true;
+  do {
+    refreshAgain = false;
+    const state = await request('GET', '/api/state');
+    if (state) showState(state);
+  } while (refreshAgain);
+  refreshing = false;
 }
 
 function showProperty(entry, keepInput) {
@@ -123,7 +139,7 @@ function fillSelect(select, values, current) {
 function showState(state) {
   for (const entry of state.properties || []) {
     if (!controls.has(entry.name)) addProperty(entry);
-    showProperty(entry, false);
+    showProperty(entry, controls.get(entry.name).pending);
   }
   fillSelect(byId('size'), state.sizes, state.stream.size);
   fillSelect(byId('format'), state.formats, state.stream.format);
@@ -155,10 +171,47 @@ async function restartStream() {
   if (state) showState(state);
 }
 
-async function pollCounters() {
-  const response = await fetch('/api/counters').catch(() => null);
-  if (response && response.ok) showCounters(await response.json());
-  setTimeout(pollCounters, 500);
+function showGone() {
+  if (gone) return;
+  gone = true;
+  document.body.dataset.camera = 'gone';
+  byId('message').textContent = 'The camera is gone: korval serve has stopped. This page reconnects when it is back.';
+}
+
+// A request can fail while the server is there (a kept connection it had just
+// closed): only the end of the event stream says the server has gone, and only
+// its return brings the page back.
+function requestFailed() {
+  if (events && events.readyState === EventSource.OPEN) say('korval serve did not answer; try again.');
+  else showGone();
+}
+
+function showBack() {
+  if (!gone) return;
+  gone = false;
+  document.body.dataset.camera = 'here';
+  say('');
+  const live = byId('live');
+  const fresh = live.cloneNode();
+  fresh.src = '/stream.mjpg?view=' + Date.now(); // a new request, not the image the browser has
+  live.replaceWith(fresh);
+  refreshState();
+}
+
+// The server pushes "state" after any change (from any page) and the counters
+// with every frame wait; the browser reconnects by itself when the server goes,
+// but gives up after an answer that is not an event stream (a server still
+// stopping, or too many pages): then the page opens a new one a second later.
+function listen() {
+  const source = new EventSource('/api/events');
+  events = source;
+  source.addEventListener('open', showBack);
+  source.addEventListener('error', () => {
+    showGone();
+    if (source.readyState === EventSource.CLOSED) setTimeout(listen, 1000);
+  });
+  source.addEventListener('state', () => refreshState());
+  source.addEventListener('counters', (event) => showCounters(JSON.parse(event.data)));
 }
 
 function wire() {
@@ -189,8 +242,9 @@ function wire() {
 async function start() {
   wire();
   await refreshState();
+  document.body.dataset.camera = 'here';
   document.body.dataset.ready = 'true';
-  pollCounters();
+  listen();
 }
 
 start();

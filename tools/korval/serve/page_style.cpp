@@ -27,6 +27,8 @@ fieldset label { display: inline-block; margin: 0.2em 1em 0.2em 0; }
 button { padding: 0.4em 1.2em; border: 1px solid #35587f; background: #2d6cb3; color: #fff; border-radius: 3px; cursor: pointer; }
 button:disabled { opacity: 0.6; cursor: wait; }
 a { color: #2d6cb3; }
+body[data-camera=gone] .picture img, body[data-camera=gone] #controls { opacity: 0.35; }
+body[data-camera=gone] #message { font-weight: 600; }
 )css";
 
 } // namespace korval::tools::serve

@@ -1,6 +1,6 @@
 #include "tools/korval/serve/property_catalog.h"
 
-#include "driver/DevicePropertySets.h"
+#include "control/DevicePropertySets.h"
 #include "tools/korval/registry_defaults.h"
 
 #include <charconv>
@@ -30,12 +30,6 @@ const char* groupOf(const CameraProperty& property)
 bool named(const CameraProperty& property, const char* name)
 {
     return std::string(property.name) == name;
-}
-
-bool takesEffectAtNextOpen(const CameraProperty& property)
-{
-    return named(property, "full-bandwidth") || named(property, "alternate-setting") ||
-           named(property, "option-10") || named(property, "option-13") || named(property, "frame-rate");
 }
 
 std::string statusText(NTSTATUS status)
@@ -211,23 +205,6 @@ nlohmann::json overlayFrameOptions(host::Registry& registry)
         }
     }
     return options;
-}
-
-std::optional<std::string> restoreDefaults(host::StreamClassDevice& device, const std::vector<PropertyLimits>& all)
-{
-    const auto properties = cameraProperties();
-    for (std::size_t i = 0; i < properties.size() && i < all.size(); ++i) {
-        const CameraProperty& property = properties[i];
-        const PropertyLimits& limits = all[i];
-        if (!limits.canSet || !limits.defaultValue || takesEffectAtNextOpen(property)) {
-            continue;
-        }
-        const std::string mode = limits.autoCapable ? "auto" : "";
-        if (auto error = applyProperty(device, property, limits, std::to_string(*limits.defaultValue), mode)) {
-            return error;
-        }
-    }
-    return std::nullopt;
 }
 
 } // namespace korval::tools::serve

@@ -44,11 +44,4 @@ std::optional<std::string> applyProperty(host::StreamClassDevice& device, const 
 // Parameters\Frame), as {value, label} options after "none".
 nlohmann::json overlayFrameOptions(host::Registry& registry);
 
-// The published default of every property that takes effect at once. Those
-// only read at the next stream open (bandwidth, alternate setting, stored
-// options) and the frame rate keep their values: their published defaults
-// leave the camera without bandwidth or a frame interval.
-// `limits` in the order of cameraProperties().
-std::optional<std::string> restoreDefaults(host::StreamClassDevice& device, const std::vector<PropertyLimits>& limits);
-
 } // namespace korval::tools::serve

@@ -1,6 +1,8 @@
 #include "tools/korval/serve/request_guard.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 
 #include <algorithm>
 #include <cctype>
@@ -58,16 +60,51 @@ bool splitHost(const std::string& host, std::string& name, std::string& port)
 
 } // namespace
 
-RequestGuard::RequestGuard(const std::vector<std::string>& addresses, int port) : port_(port)
+std::vector<std::string> interfaceAddresses()
+{
+    std::vector<std::string> addresses;
+    ifaddrs* interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0) {
+        return addresses;
+    }
+    for (const ifaddrs* entry = interfaces; entry != nullptr; entry = entry->ifa_next) {
+        const sockaddr* address = entry->ifa_addr;
+        char text[INET6_ADDRSTRLEN] = {};
+        if (address != nullptr && address->sa_family == AF_INET) {
+            inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof(text));
+        } else if (address != nullptr && address->sa_family == AF_INET6) {
+            inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof(text));
+        }
+        if (text[0] != 0) {
+            addresses.emplace_back(text);
+        }
+    }
+    freeifaddrs(interfaces);
+    return addresses;
+}
+
+RequestGuard::RequestGuard(const std::vector<std::string>& addresses, int port,
+                           const std::vector<std::string>& interfaces)
+    : port_(port)
 {
     for (const auto& address : addresses) {
-        if (address == "0.0.0.0" || address == "::") {
-            anyAddress_ = true;
+        if (address != "0.0.0.0" && address != "::") {
+            addName(address);
+            continue;
         }
-        names_.push_back(lowerCase(isIpv6(address) ? "[" + address + "]" : address));
-        if (isLoopback(address)) {
-            names_.push_back("localhost");
+        for (const auto& local : interfaces) {
+            if (address == "::" || isIpv4(local)) {
+                addName(local);
+            }
         }
+    }
+}
+
+void RequestGuard::addName(const std::string& address)
+{
+    names_.push_back(lowerCase(isIpv6(address) ? "[" + address + "]" : address));
+    if (isLoopback(address)) {
+        names_.push_back("localhost");
     }
 }
 
@@ -82,10 +119,7 @@ bool RequestGuard::hostAllowed(const std::string& host) const
     if (!portMatches) {
         return false;
     }
-    if (std::find(names_.begin(), names_.end(), name) != names_.end()) {
-        return true;
-    }
-    return anyAddress_ && (isIpv4(name) || (name.starts_with("[") && isIpv6(name.substr(1, name.size() - 2))));
+    return std::find(names_.begin(), names_.end(), name) != names_.end();
 }
 
 bool RequestGuard::originAllowed(const std::string& origin, bool present) const

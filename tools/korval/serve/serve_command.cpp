@@ -1,5 +1,6 @@
 // korval serve: starts the machine and the web server, prints where the page
-// is, and waits for Ctrl-C (SIGINT) or SIGTERM to close the stream and leave.
+// is, and waits for Ctrl-C (SIGINT), SIGTERM or SIGHUP to close the stream and
+// leave. The same signals end a wait for a busy machine directory.
 #include "tools/korval/cli.h"
 #include "tools/korval/serve/serve.h"
 #include "tools/korval/serve/web_server.h"
@@ -22,6 +23,7 @@ sigset_t blockStopSignals()
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     return signals;
 }
@@ -52,7 +54,7 @@ int serveCamera(const ServeOptions& options, std::ostream& out, std::ostream& er
         out << "stopped: stream closed" << std::endl;
     } catch (const SessionError& failure) {
         err << "korval serve: " << failure.what() << "\n";
-        return 1;
+        return failure.exitCode();
     }
     return 0;
 }
@@ -92,8 +94,11 @@ CommandRunner defineServe(CLI::App& app)
         {"--listen", "serve on this IPv4 or IPv6 address instead of loopback", "ADDR"},
         {"--machine", "keep the emulated machine in DIR", "DIR"},
         {"--scene", "bars (default), chart, moving or a PNG picture", "SCENE"},
+        {"--light", "colour temperature of the light on the scene, 2000K..10000K (default 6500K)", "KELVIN"},
+        {"--sensor", "real (default: overlapping filters, black level, noise) or ideal", "MODEL"},
         {"-s,--size", "640x480, 352x288 (default), 320x240, 176x144 or 160x120", "WxH"},
         {"-f,--format", "i420 (default) or rgb24", "FORMAT"},
+        {"--usb-trace", "also write every USB transfer as pcap (usbmon, for Wireshark)", "FILE.pcap"},
     };
     auto values = std::make_shared<std::vector<std::pair<CLI::Option*, std::string>>>();
     values->reserve(std::size(kOptions));

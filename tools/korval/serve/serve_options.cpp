@@ -13,6 +13,23 @@ bool isIpLiteral(const std::string& text)
     return inet_pton(AF_INET, text.c_str(), address) == 1 || inet_pton(AF_INET6, text.c_str(), address) == 1;
 }
 
+// --light and --sensor, checked as every command that takes --scene checks them.
+bool applySensorOption(const std::string& name, const std::string& value, ServeOptions& options,
+                       std::string& error)
+{
+    CaptureArguments given;
+    (name == "--light" ? given.light : given.sensor) = value;
+    CaptureOptions checked;
+    checked.lightKelvin = options.lightKelvin;
+    checked.sensor = options.sensor;
+    if (!parseSensorOptions(given, checked, error)) {
+        return false;
+    }
+    options.lightKelvin = checked.lightKelvin;
+    options.sensor = checked.sensor;
+    return true;
+}
+
 bool applyOption(const std::string& name, const std::string& value, ServeOptions& options, std::string& error)
 {
     if (name == "--port") {
@@ -31,6 +48,12 @@ bool applyOption(const std::string& name, const std::string& value, ServeOptions
         options.listen = value;
     } else if (name == "--machine") {
         options.machine = value;
+    } else if (name == "--usb-trace") {
+        if (value.empty()) {
+            error = "--usb-trace: needs a file name";
+            return false;
+        }
+        options.usbTrace = value;
     } else if (name == "--scene") {
         const bool png = value.size() > 4 && value.ends_with(".png");
         if (value != "bars" && value != "chart" && value != "moving" && !png) {
@@ -38,6 +61,8 @@ bool applyOption(const std::string& name, const std::string& value, ServeOptions
             return false;
         }
         options.scene = value;
+    } else if (name == "--light" || name == "--sensor") {
+        return applySensorOption(name, value, options, error);
     } else if (name == "--size") {
         if (!parseFrameSize(value, options.width, options.height)) {
             error = "--size: '" + value + "' is not one of 640x480, 352x288, 320x240, 176x144, 160x120";
@@ -58,7 +83,8 @@ bool applyOption(const std::string& name, const std::string& value, ServeOptions
 
 bool takesValue(const std::string& name)
 {
-    for (const char* known : {"--port", "--listen", "--machine", "--scene", "--size", "--format"}) {
+    for (const char* known : {"--port", "--listen", "--machine", "--scene", "--light", "--sensor", "--size", "--format",
+                             "--usb-trace"}) {
         if (name == known) {
             return true;
         }
@@ -70,7 +96,8 @@ bool takesValue(const std::string& name)
 
 const char* const kServeUsage =
     "usage: korval serve [--port N] [--listen ADDR] [--machine DIR] [--scene bars|chart|moving|FILE.png]\n"
-    "                    [--size WxH] [--format i420|rgb24]\n"
+    "                    [--light KELVIN] [--sensor real|ideal] [--size WxH] [--format i420|rgb24]\n"
+    "                    [--usb-trace FILE.pcap]\n"
     "Plugs the virtual camera in, opens the driver's capture stream and serves a web page\n"
     "with the live picture, every camera property, the effects and overlay frames, the\n"
     "snapshot button and its still, until Ctrl-C. Port 8080 by default (0: any free port);\n"

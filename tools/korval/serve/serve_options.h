@@ -15,9 +15,12 @@ struct ServeOptions {
     std::string listen;           // empty: 127.0.0.1 and ::1
     std::filesystem::path machine; // empty: a temporary machine directory
     std::string scene = "bars";   // bars, chart, moving or a PNG file
+    double lightKelvin = 6500;    // colour temperature of the light on the scene
+    camera::SensorModel sensor = camera::SensorModel::Real;
     int width = 352;
     int height = 288;
     bool i420 = true;
+    std::string usbTrace;         // every USB transfer as pcap in this file; empty: no
     bool help = false;
 };
 

@@ -3,22 +3,19 @@
 #include "tools/korval/serve/page_assets.h"
 #include "tools/korval/serve/scene_source.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
-
+#include <algorithm>
 #include <initializer_list>
 #include <set>
 
 namespace korval::tools::serve {
 namespace {
 
-using httplib::Request;
-using httplib::Response;
-using HandlerResponse = httplib::Server::HandlerResponse;
+using Request = HttpRequest;
+using Response = HttpResponse;
 
 constexpr const char* kBoundary = "korvalframe";
 constexpr int kMaxPictureStreams = 6;
-constexpr std::size_t kServerThreads = 16;
+constexpr int kMaxEventStreams = 16;
 constexpr auto kFrameWait = std::chrono::milliseconds(500);
 constexpr auto kFirstFrameWait = std::chrono::seconds(3);
 constexpr std::size_t kLongestParameter = 64;
@@ -26,8 +23,9 @@ constexpr std::size_t kLongestParameter = 64;
 void sendJson(Response& res, const nlohmann::json& body, int status = 200)
 {
     res.status = status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(body.dump(), "application/json");
+    res.setHeader("Cache-Control", "no-store");
+    // Text that is not UTF-8 (from a request) is shown replaced, never thrown on.
+    res.setContent(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
 }
 
 void sendError(Response& res, int status, const std::string& reason)
@@ -50,6 +48,8 @@ bool parametersValid(const Request& req, Response& res, std::initializer_list<co
             reason = "parameter '" + name + "' given twice";
         } else if (value.size() > kLongestParameter) {
             reason = "parameter '" + name + "' is too long";
+        } else if (!isUtf8(value)) {
+            reason = "parameter '" + name + "' is not UTF-8 text";
         }
         if (!reason.empty()) {
             sendError(res, 400, reason);
@@ -61,7 +61,7 @@ bool parametersValid(const Request& req, Response& res, std::initializer_list<co
 
 std::string parameter(const Request& req, const char* name)
 {
-    return req.has_param(name) ? req.get_param_value(name) : std::string();
+    return req.param(name);
 }
 
 // The error, or what `body` makes of the new state.
@@ -77,34 +77,27 @@ void answer(Response& res, const std::optional<ServiceError>& error, Body body)
 
 void addSecurityHeaders(Response& res)
 {
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("X-Frame-Options", "DENY");
-    res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("Content-Security-Policy",
+    res.setHeader("X-Content-Type-Options", "nosniff");
+    res.setHeader("X-Frame-Options", "DENY");
+    res.setHeader("Referrer-Policy", "no-referrer");
+    res.setHeader("Content-Security-Policy",
                    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
                    "connect-src 'self'; frame-ancestors 'none'; form-action 'none'; base-uri 'none'");
 }
 
-void restrictSocket(socket_t sock)
+void addPageRoutes(HttpServer& server)
 {
-    // Not SO_REUSEPORT, which would let another program share the port.
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-}
-
-void addPageRoutes(httplib::Server& server)
-{
-    server.Get("/", [](const Request& req, Response& res) {
+    server.route("GET", "/", [](const Request& req, Response& res) {
         if (parametersValid(req, res, {})) {
-            res.set_content(kPageHtml, "text/html; charset=utf-8");
+            res.setContent(kPageHtml, "text/html; charset=utf-8");
         }
     });
-    server.Get("/favicon.ico", [](const Request&, Response& res) { res.status = 204; });
-    server.Get("/page.js", [](const Request&, Response& res) {
-        res.set_content(kPageScript, "text/javascript; charset=utf-8");
+    server.route("GET", "/favicon.ico", [](const Request&, Response& res) { res.status = 204; });
+    server.route("GET", "/page.js", [](const Request&, Response& res) {
+        res.setContent(kPageScript, "text/javascript; charset=utf-8");
     });
-    server.Get("/page.css", [](const Request&, Response& res) {
-        res.set_content(kPageStyle, "text/css; charset=utf-8");
+    server.route("GET", "/page.css", [](const Request&, Response& res) {
+        res.setContent(kPageStyle, "text/css; charset=utf-8");
     });
 }
 
@@ -118,14 +111,16 @@ void serveFrame(CameraService& service, const Request& req, Response& res)
         sendError(res, 503, "no frame from the camera");
         return;
     }
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(*frame->jpeg, "image/jpeg");
+    res.setHeader("Cache-Control", "no-store");
+    res.setContent(*frame->jpeg, "image/jpeg");
 }
 
 // One JPEG part per delivered frame until the viewer leaves or the server stops.
+// `view` (any short text) only tells a page's successive requests apart, so
+// that a browser asks anew instead of showing the image it has.
 void servePictureStream(FrameHub& hub, std::atomic<int>& openStreams, const Request& req, Response& res)
 {
-    if (!parametersValid(req, res, {})) {
+    if (!parametersValid(req, res, {"view"})) {
         return;
     }
     if (++openStreams > kMaxPictureStreams) {
@@ -133,21 +128,21 @@ void servePictureStream(FrameHub& hub, std::atomic<int>& openStreams, const Requ
         sendError(res, 503, "too many live pictures open; close one");
         return;
     }
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
+    res.setHeader("Cache-Control", "no-store");
+    res.setStream(
         std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
-        [&hub, last = std::uint64_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+        [&hub, last = std::uint64_t{0}](StreamSink& sink) mutable {
             auto frame = hub.waitJpeg(last, kFrameWait);
             if (!frame) {
-                return !hub.closed();
+                return !hub.closed() && !sink.stopping();
             }
             last = frame->sequence;
             std::string part = std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
                                std::to_string(frame->jpeg->size()) + "\r\n\r\n";
             part.append(*frame->jpeg).append("\r\n");
-            return sink.write(part.data(), part.size());
+            return sink.write(part);
         },
-        [&openStreams](bool) { --openStreams; });
+        [&openStreams] { --openStreams; });
 }
 
 void serveStill(CameraService& service, const Request& req, Response& res)
@@ -166,38 +161,70 @@ void serveStill(CameraService& service, const Request& req, Response& res)
         return;
     }
     if (download == "1") {
-        res.set_header("Content-Disposition", "attachment; filename=\"korval-still.png\"");
+        res.setHeader("Content-Disposition", "attachment; filename=\"korval-still.png\"");
     }
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(*png, "image/png");
+    res.setHeader("Cache-Control", "no-store");
+    res.setContent(*png, "image/png");
 }
 
-void addPictureRoutes(httplib::Server& server, CameraService& service, std::atomic<int>& openStreams)
+void addPictureRoutes(HttpServer& server, CameraService& service, std::atomic<int>& openStreams)
 {
-    server.Get("/frame.jpg", [&service](const Request& req, Response& res) { serveFrame(service, req, res); });
-    server.Get("/stream.mjpg", [&service, &openStreams](const Request& req, Response& res) {
+    server.route("GET", "/frame.jpg", [&service](const Request& req, Response& res) { serveFrame(service, req, res); });
+    server.route("GET", "/stream.mjpg", [&service, &openStreams](const Request& req, Response& res) {
         servePictureStream(service.frames(), openStreams, req, res);
     });
-    server.Get("/api/still.png", [&service](const Request& req, Response& res) { serveStill(service, req, res); });
+    server.route("GET", "/api/still.png", [&service](const Request& req, Response& res) { serveStill(service, req, res); });
 }
 
-void addStateRoutes(httplib::Server& server, CameraService& service)
+// Pushes to one page: "state" whenever anything changed (the page then asks
+// for the state), "counters" with every frame wait, which also finds a page
+// that has gone.
+void serveEvents(CameraService& service, std::atomic<int>& openEvents, const Request& req, Response& res)
 {
-    server.Get("/api/state", [&service](const Request& req, Response& res) {
+    if (!parametersValid(req, res, {})) {
+        return;
+    }
+    if (++openEvents > kMaxEventStreams) {
+        --openEvents;
+        sendError(res, 503, "too many pages open; close one");
+        return;
+    }
+    res.setHeader("Cache-Control", "no-store");
+    res.setStream(
+        "text/event-stream",
+        [&service, seen = std::optional<std::uint64_t>()](StreamSink& sink) mutable {
+            const std::uint64_t version = service.waitForChange(seen.value_or(~std::uint64_t{0}), kFrameWait);
+            std::string events = seen ? "" : "retry: 1000\n\n";
+            if (version != seen) {
+                seen = version;
+                events += "event: state\ndata: " + std::to_string(version) + "\n\n";
+            }
+            events += "event: counters\ndata: " + service.counters().dump() + "\n\n";
+            return !sink.stopping() && sink.write(events);
+        },
+        [&openEvents] { --openEvents; });
+}
+
+void addStateRoutes(HttpServer& server, CameraService& service, std::atomic<int>& openEvents)
+{
+    server.route("GET", "/api/events", [&service, &openEvents](const Request& req, Response& res) {
+        serveEvents(service, openEvents, req, res);
+    });
+    server.route("GET", "/api/state", [&service](const Request& req, Response& res) {
         if (parametersValid(req, res, {})) {
             sendJson(res, service.state());
         }
     });
-    server.Get("/api/counters", [&service](const Request& req, Response& res) {
+    server.route("GET", "/api/counters", [&service](const Request& req, Response& res) {
         if (parametersValid(req, res, {})) {
             sendJson(res, service.counters());
         }
     });
-    server.Post("/api/property", [&service](const Request& req, Response& res) {
+    server.route("POST", "/api/property", [&service](const Request& req, Response& res) {
         if (!parametersValid(req, res, {"name", "value", "mode"})) {
             return;
         }
-        if (!req.has_param("name") || (!req.has_param("value") && !req.has_param("mode"))) {
+        if (!req.hasParam("name") || (!req.hasParam("value") && !req.hasParam("mode"))) {
             sendError(res, 400, "a property change needs name and value (or mode)");
             return;
         }
@@ -206,16 +233,16 @@ void addStateRoutes(httplib::Server& server, CameraService& service)
             service.setProperty(parameter(req, "name"), parameter(req, "value"), parameter(req, "mode"), changed);
         answer(res, error, [&] { return nlohmann::json{{"property", changed}}; });
     });
-    server.Post("/api/defaults", [&service](const Request& req, Response& res) {
+    server.route("POST", "/api/defaults", [&service](const Request& req, Response& res) {
         if (parametersValid(req, res, {})) {
             answer(res, service.restoreDefaults(), [&] { return service.state(); });
         }
     });
 }
 
-void addStreamRoutes(httplib::Server& server, CameraService& service)
+void addStreamRoutes(HttpServer& server, CameraService& service)
 {
-    server.Post("/api/stream", [&service](const Request& req, Response& res) {
+    server.route("POST", "/api/stream", [&service](const Request& req, Response& res) {
         if (!parametersValid(req, res, {"size", "format"})) {
             return;
         }
@@ -227,25 +254,25 @@ void addStreamRoutes(httplib::Server& server, CameraService& service)
         } else if (format != "i420" && format != "rgb24") {
             sendError(res, 400, "format must be i420 or rgb24");
         } else {
-            answer(res, service.restartStream(width, height, format == "i420"), [&] { return service.summary(); });
+            answer(res, service.restartStream(width, height, format == "i420"), [&] { return service.state(); });
         }
     });
-    server.Post("/api/scene", [&service](const Request& req, Response& res) {
+    server.route("POST", "/api/scene", [&service](const Request& req, Response& res) {
         if (parametersValid(req, res, {"name"})) {
             answer(res, service.selectScene(parameter(req, "name")), [&] { return service.summary(); });
         }
     });
-    server.Post("/api/scene/upload", [&service](const Request& req, Response& res) {
+    server.route("POST", "/api/scene/upload", [&service](const Request& req, Response& res) {
         if (!parametersValid(req, res, {})) {
             return;
         }
-        if (req.get_header_value("Content-Type") != "image/png") {
+        if (req.header("content-type") != "image/png") {
             sendError(res, 400, "the upload must be sent as image/png");
             return;
         }
         answer(res, service.uploadScene(req.body), [&] { return service.summary(); });
     });
-    server.Post("/api/snapshot", [&service](const Request& req, Response& res) {
+    server.route("POST", "/api/snapshot", [&service](const Request& req, Response& res) {
         if (!parametersValid(req, res, {})) {
             return;
         }
@@ -257,27 +284,18 @@ void addStreamRoutes(httplib::Server& server, CameraService& service)
     });
 }
 
-void describeErrors(httplib::Server& server)
+void describeErrors(HttpServer& server)
 {
-    server.set_error_handler([](const Request&, Response& res) {
-        if (!res.body.empty()) {
-            return;
-        }
-        const std::string reason = res.status == 404   ? "no such page"
-                                   : res.status == 413 ? "the request is too large"
-                                   : res.status == 400 ? "malformed request (a POST needs a Content-Length)"
-                                                       : "the request was refused";
+    server.setErrorBody([](const std::string& reason, Response& res) {
+        addSecurityHeaders(res);
         sendError(res, res.status, reason);
-    });
-    server.set_exception_handler([](const Request&, Response& res, std::exception_ptr) {
-        sendError(res, 500, "the server failed on this request");
     });
 }
 
 } // namespace
 
-WebServer::WebServer(CameraService& service, std::string listen, int port)
-    : service_(service), loopbackDefault_(listen.empty()), port_(port)
+WebServer::WebServer(CameraService& service, std::string listen, int port, HttpServerLimits limits)
+    : service_(service), loopbackDefault_(listen.empty()), port_(port), limits_(limits)
 {
     addresses_ = loopbackDefault_ ? std::vector<std::string>{"127.0.0.1", "::1"} : std::vector{listen};
 }
@@ -287,32 +305,26 @@ WebServer::~WebServer()
     stop();
 }
 
-std::unique_ptr<httplib::Server> WebServer::makeServer()
+std::unique_ptr<HttpServer> WebServer::makeServer()
 {
-    auto server = std::make_unique<httplib::Server>();
-    server->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-    server->set_socket_options(restrictSocket);
-    server->set_keep_alive_timeout(1);
-    server->set_read_timeout(5);
-    server->set_write_timeout(5);
-    server->set_payload_max_length(kMaxUploadBytes);
-    server->set_pre_routing_handler([this](const Request& req, Response& res) {
+    auto server = std::make_unique<HttpServer>(limits_);
+    server->setGate([this](const Request& req, Response& res) {
         addSecurityHeaders(res);
-        const std::string host = req.get_header_value("Host");
+        const std::string host = req.header("host");
         if (!guard_->hostAllowed(host)) {
             sendError(res, 403, "Host '" + host.substr(0, kLongestParameter) + "' is not this server");
-            return HandlerResponse::Handled;
+            return true;
         }
         const bool changes = req.method != "GET" && req.method != "HEAD";
-        if (changes && !guard_->originAllowed(req.get_header_value("Origin"), req.has_header("Origin"))) {
+        if (changes && !guard_->originAllowed(req.header("origin"), req.hasHeader("origin"))) {
             sendError(res, 403, "changes are taken only from this server's own page");
-            return HandlerResponse::Handled;
+            return true;
         }
-        return HandlerResponse::Unhandled;
+        return false;
     });
     addPageRoutes(*server);
     addPictureRoutes(*server, service_, openStreams_);
-    addStateRoutes(*server, service_);
+    addStateRoutes(*server, service_, openEvents_);
     addStreamRoutes(*server, service_);
     describeErrors(*server);
     return server;
@@ -320,49 +332,30 @@ std::unique_ptr<httplib::Server> WebServer::makeServer()
 
 bool WebServer::start(std::string& error)
 {
+    server_ = makeServer();
     for (const auto& address : addresses_) {
-        auto server = makeServer();
-        bool bound = false;
-        if (port_ == 0) {
-            port_ = server->bind_to_any_port(address);
-            bound = port_ > 0;
-        } else {
-            bound = server->bind_to_port(address, port_);
-        }
-        if (!bound) {
-            if (loopbackDefault_ && address == "::1" && !servers_.empty()) {
+        int port = port_;
+        if (!server_->bind(address, port, error)) {
+            if (loopbackDefault_ && address == "::1" && !bound_.empty()) {
                 continue; // no IPv6 loopback here: 127.0.0.1 alone
             }
-            error = "cannot listen on " + address + " port " + std::to_string(port_ < 0 ? 0 : port_);
-            stop();
+            server_.reset();
+            bound_.clear();
             return false;
         }
+        port_ = port; // the free port the first address took serves the others too
         bound_.push_back(address);
-        servers_.push_back(std::move(server));
     }
     guard_ = std::make_unique<RequestGuard>(bound_, port_);
-    for (auto& server : servers_) {
-        threads_.emplace_back([running = server.get()] { running->listen_after_bind(); });
-    }
-    // A stop() before the server runs would be missed: wait until it does.
-    for (auto& server : servers_) {
-        while (!server->is_running()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
+    server_->start();
     return true;
 }
 
 void WebServer::stop()
 {
-    for (auto& server : servers_) {
-        server->stop();
+    if (server_) {
+        server_->stop();
     }
-    for (auto& thread : threads_) {
-        thread.join();
-    }
-    threads_.clear();
-    servers_.clear();
 }
 
 std::vector<std::string> WebServer::urls() const

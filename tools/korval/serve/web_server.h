@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tools/korval/serve/camera_service.h"
+#include "tools/korval/serve/http_server.h"
 #include "tools/korval/serve/request_guard.h"
 
 #include <atomic>
@@ -12,40 +13,37 @@
 #include <thread>
 #include <vector>
 
-namespace httplib {
-class Server;
-}
-
 namespace korval::tools::serve {
 
 class WebServer {
 public:
     // `listen` empty: loopback only. `port` 0: any free port.
-    WebServer(CameraService& service, std::string listen, int port);
+    WebServer(CameraService& service, std::string listen, int port, HttpServerLimits limits = {});
     ~WebServer(); // stop()
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
 
     // Binds and starts answering; false with `error` naming the address.
     bool start(std::string& error);
-    // Ends the server threads; a picture stream ends within one frame wait.
+    // Ends every connection; a picture or event stream ends within one frame wait.
     void stop();
 
     int port() const { return port_; }
     std::vector<std::string> urls() const;
 
 private:
-    std::unique_ptr<httplib::Server> makeServer();
+    std::unique_ptr<HttpServer> makeServer();
 
     CameraService& service_;
     std::vector<std::string> addresses_;
     bool loopbackDefault_;
     int port_;
+    HttpServerLimits limits_;
     std::unique_ptr<RequestGuard> guard_;
-    std::vector<std::unique_ptr<httplib::Server>> servers_;
+    std::unique_ptr<HttpServer> server_;
     std::vector<std::string> bound_;
-    std::vector<std::thread> threads_;
     std::atomic<int> openStreams_{0};
+    std::atomic<int> openEvents_{0};
 };
 
 } // namespace korval::tools::serve

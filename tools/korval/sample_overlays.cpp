@@ -1,4 +1,4 @@
-#include "tools/korval/serve/sample_overlays.h"
+#include "tools/korval/sample_overlays.h"
 
 #include "tools/korval/registry_defaults.h"
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace korval::tools::serve {
+namespace korval::tools {
 namespace {
 
 constexpr int kWidth = 352;
@@ -117,4 +117,4 @@ bool installSampleOverlays(host::Registry& registry, const std::filesystem::path
     return true;
 }
 
-} // namespace korval::tools::serve
+} // namespace korval::tools

@@ -1,0 +1,65 @@
+// Runs the emulated machine's stepped clock one USB frame at a time and, in
+// lockstep, holds it still after each frame the camera completes on the bus
+// until the application's read request has come back: while the clock stands
+// still no newer frame can arrive and no time-out can run, so the driver
+// develops every frame the camera sends, in order, however slowly the host
+// runs. That makes a capture reproducible from what was on the wire.
+#pragma once
+
+#include "host/usb/bus_tap.h"
+#include "tools/korval/wire_frames.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+namespace korval::host {
+class UsbBus;
+}
+
+namespace korval::tools {
+
+class FramePacer final : public host::BusTap {
+public:
+    using FrameHandler = std::function<void(std::vector<std::uint8_t>&& frame)>;
+
+    // `frames` sees every frame completed on the bus (called with the bus's lock held).
+    explicit FramePacer(FrameHandler frames = {});
+    ~FramePacer() override;
+    FramePacer(const FramePacer&) = delete;
+    FramePacer& operator=(const FramePacer&) = delete;
+
+    // Set before start().
+    void onFrame(FrameHandler frames) { frames_ = std::move(frames); }
+    void start(host::UsbBus& bus);
+    void stop();
+
+    // Off: the clock runs on without waiting for reads.
+    void setLockstep(bool on);
+    // A read request came back; true when it took the frame the clock was held for.
+    bool readCompleted();
+    std::uint64_t framesCompleted() const;
+
+    void transfer(const host::TransferEvent& event) override;
+
+private:
+    void run(std::stop_token stop);
+    void frameCompleted(std::vector<std::uint8_t>&& frame);
+
+    FrameHandler frames_;
+    WireFrameAssembler assembler_;
+    std::uint8_t videoEndpoint_ = 0x85;
+    host::UsbBus* bus_ = nullptr;
+    mutable std::mutex mutex_;
+    std::condition_variable_any changed_;
+    bool lockstep_ = true;
+    bool holding_ = false;
+    std::uint64_t completed_ = 0;
+    std::jthread thread_;
+};
+
+} // namespace korval::tools
