@@ -68,6 +68,23 @@ def extras(series):
     return "\n".join(lines)
 
 
+def paths_table(series):
+    """The whole Process and the decoder on the three pixel paths: AVX2 (host only), SSE2 and plain (the
+    paths the 32-bit Windows image runs)."""
+    rows = [(f"CImageProcess_Process_{size}_{fmt}", f"whole Process, {size} {fmt}")
+            for size in ("CIF", "VGA") for fmt in ("I420", "BGR24")]
+    rows.append(("FrameDecoder_Process_Step5", "decoder, step-5 CIF frame"))
+    lines = ["| job | AVX2 µs | SSE2 µs | plain µs | SSE2 / AVX2 | plain / AVX2 |", "|---|---:|---:|---:|---:|---:|"]
+    for name, label in rows:
+        times = [series.get(name + suffix) for suffix in ("", "_Sse2", "_Plain")]
+        if not times[0]:
+            continue
+        cells = [f"{min(t):.1f}" if t else "–" for t in times]
+        ratios = [f"{min(t) / min(times[0]):.2f}" if t else "" for t in times[1:]]
+        lines.append(f"| {label} | {' | '.join(cells)} | {' | '.join(ratios)} |")
+    return "\n".join(lines) if len(lines) > 2 else ""
+
+
 def chart(context, rows, series, path):
     import matplotlib
     matplotlib.use("Agg")
@@ -109,6 +126,10 @@ def main(argv):
         sys.exit(f"{argv[1]}: no comparison rows (was korval_bench built with OpenCV?)")
     print(table(rows, series))
     print(extras(series))
+    paths = paths_table(series)
+    if paths:
+        print()
+        print(paths)
     if len(argv) == 3:
         chart(context, rows, series, argv[2])
 

@@ -58,7 +58,7 @@ void collectFrames(benchmark::State& state, bool bright, decltype(&CollectPacket
     std::vector<std::uint8_t> buffer(kBufferBytes);
     HandOverTarget target;
     tagFrameCollector collector = {buffer.data(), buffer.data(), buffer.data() + buffer.size(), 25000, 0,
-                                   COLLECT_SEARCH, 0, copyFrame, &target};
+                                   COLLECT_SEARCH, 0, copyFrame, &target, 0};
     for (auto _ : state) {
         for (std::size_t at = 0; at < stream.size(); at += kPacket) {
             const std::size_t length = std::min(kPacket, stream.size() - at);

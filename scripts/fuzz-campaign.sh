@@ -16,15 +16,15 @@ mkdir -p "$out"
 sources_of() {
     case $1 in
         capture_options) echo tools/korval/capture_options.cpp ;;
-        data_intersection) echo sys/driver/DataIntersection.cpp sys/driver/StreamFormats.cpp ;;
+        data_intersection) echo sys/driver/DataIntersection.cpp sys/stream/StreamFormats.cpp ;;
         device_properties) echo sys/control/*Properties.cpp sys/control/PropertySettings.cpp sys/control/*Live.cpp ;;
         frame_decoder) echo sys/decoder/*.cpp ;;
         isoch_stream) echo sys/usb/FrameCollector.cpp sys/usb/CUsbCameraFrames.cpp ;;
         overlay_bitmap) echo sys/stream/Overlay*.cpp ;;
         png_scene) echo camera/sensor/png_scene.cpp ;;
-        registry_file) echo host/kernel/registry.cpp host/kernel/registry_file.cpp ;;
-        stream_information) echo sys/driver/StreamInformation.cpp sys/driver/StreamFormats.cpp ;;
-        stream_open) echo sys/stream/CaptureStreamOpen.cpp sys/stream/CapturePipelineOpen.cpp sys/driver/StreamFormats.cpp ;;
+        registry_file) echo host/kernel/registry.cpp host/kernel/registry_file*.cpp ;;
+        stream_information) echo sys/driver/StreamInformation.cpp sys/stream/StreamFormats.cpp ;;
+        stream_open) echo sys/stream/CaptureStreamOpen.cpp sys/stream/CapturePipelineOpen.cpp sys/stream/StreamFormats.cpp ;;
     esac
 }
 

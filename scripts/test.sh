@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and passes every test: the plain build with its benchmarks,
-# korval.sys cross-built for 32-bit Windows with its checks,
+# korval.sys cross-built for 32-bit Windows with its checks, the emulated
+# platform as a 32-bit program in the Windows x86 ABI with its tests,
 # AddressSanitizer + UndefinedBehaviorSanitizer over all tests (with a short run
 # of every fuzz target), and ThreadSanitizer over the tests of concurrent code.
 set -euo pipefail
@@ -23,6 +24,10 @@ ctest --test-dir build/release -j "$jobs" --output-on-failure
 
 echo "== korval.sys for 32-bit Windows"
 scripts/build-win32.sh
+
+echo "== 32-bit platform (the Windows x86 ABI; natively or under qemu-i386-static)"
+configure_and_build build/abi32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-winabi.cmake
+ctest --test-dir build/abi32 -L 'abi32|shipped' -j "$jobs" --output-on-failure
 
 echo "== address + undefined behaviour sanitizers"
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
