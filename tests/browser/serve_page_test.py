@@ -55,7 +55,6 @@ def wait_until(what, condition, timeout=15.0, state=None):
     fail("timed out waiting until " + what + (" (" + state() + ")" if state else ""))
 
 
-
 AE_BAND_WIDTH = 20
 
 
