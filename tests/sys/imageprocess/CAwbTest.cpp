@@ -81,6 +81,22 @@ TEST(CAwb, SpeedSetsTheShareOfTheCorrection)
               (std::array<USHORT, 3>{150, 128, 140}));
 }
 
+// Fed back, the gains settle within a step of the balance (R 1.2 -> 153.6,
+// B 1.333 -> 170.7) from below and from above; truncation alone would leave
+// red at 149, the move per run having fallen under one step.
+TEST(CAwb, FedBackGainsReachTheBalance)
+{
+    auto grey = surface(0);
+    for (USHORT start : {128, 150, 200}) {
+        Awb awb(settings(20));
+        std::array<USHORT, 3> gain{start, 128, start};
+        for (int call = 0; call < 200; ++call) {
+            gain = awb.run(grey, {0, 0, 0}, gain).gain;
+        }
+        EXPECT_EQ(gain, (std::array<USHORT, 3>{153, 128, 170})) << start;
+    }
+}
+
 TEST(CAwb, TooFewGreySamplesOnlyApplyTheLimits)
 {
     std::vector<std::uint8_t> dark(kWidth * kHeight, 10);  // luma below 90: nothing counts
