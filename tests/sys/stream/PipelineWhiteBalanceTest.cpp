@@ -1,11 +1,9 @@
-// Auto white balance end to end: the real sensor sees a grey card under lights
-// of different colour, and the delivered picture of the card comes out grey.
+// Auto white balance end to end: a grey card on the real sensor comes out grey under each light.
 #include "PipelineHarness.h"
 
 #include "camera/sensor/sensor_model.h"
 
 namespace korval::testing {
-namespace {
 
 class PipelineWhiteBalanceTest : public PipelineTest, public ::testing::WithParamInterface<double> {};
 
@@ -28,5 +26,4 @@ TEST_P(PipelineWhiteBalanceTest, GreyCardComesOutGrey)
 
 INSTANTIATE_TEST_SUITE_P(Lights, PipelineWhiteBalanceTest, ::testing::Values(2850.0, 5000.0, 6500.0));
 
-} // namespace
 } // namespace korval::testing
