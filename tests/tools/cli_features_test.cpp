@@ -160,6 +160,7 @@ TEST_F(ToolTest, ProcessNamesTheFramesItCouldNotDevelopAndKeepsTheRest)
         EXPECT_EQ(std::filesystem::exists(path("out.y4m")), c.output) << c.name;
         std::filesystem::remove(path("out.y4m"));
     }
+    EXPECT_EQ(run({"process", "/dev/zero", "-o", path("out.y4m")}), 3) << "refused at its first bytes";
 }
 
 } // namespace
