@@ -146,8 +146,12 @@ public:
     bool run(std::string& error)
     {
         int emptyInARow = 0;
+        // A played-out source may still have its last frame on the way to the
+        // driver (sent, not yet taken): the capture ends at the first read
+        // after it that finds nothing.
+        bool idle = false;
         while (tally_.frames < options_.frames && !durationReached() && !interruptRequested() &&
-               !sourceEnded_()) {
+               !(idle && sourceEnded_())) {
             while (reads_.size() < kReadsInFlight) {
                 reads_.push_back(stream_.submitRead(frameBytes()));
             }
@@ -163,6 +167,7 @@ public:
                 fileFailed_ = true;
                 return false;
             }
+            idle = !took && read->dataUsed().empty();
             if (read->dataUsed().empty()) {
                 ++tally_.emptyReads;
                 emptyInARow = took ? 0 : emptyInARow + 1;
