@@ -746,9 +746,7 @@ CommandRunner defineSnapshot(CLI::App& app)
     app.add_option("--scene", given->scene, "bars (default), chart, moving or a PNG picture")->option_text("SCENE");
     declareSensorOptions(app, *given);
     app.add_option("--skip", given->skip, "warm-up frames before the press (default 10)")->option_text("N");
-    app.add_option("--set", given->sets, "set a camera property once the stream is open (repeatable)")
-        ->option_text("NAME=VALUE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    declareSetOption(app, given->sets, kSetOnceOpen);
     app.add_option("--machine", given->machine, "keep the emulated machine in DIR")->option_text("DIR");
     app.add_option("--usb-trace", given->usbTrace, "also write every USB transfer as pcap (usbmon, for Wireshark)")
         ->option_text("FILE.pcap");
