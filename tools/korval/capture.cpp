@@ -5,6 +5,7 @@
 // out, then stops and closes the stream. Ctrl-C (or SIGTERM, SIGHUP, SIGPIPE)
 // finishes the frame in hand and ends the capture as if it had reached its
 // count, with exit status 130.
+#include "stream/CaptureStream.h"
 #include "stream/StreamFormats.h"
 #include "tools/korval/camera_properties.h"
 #include "tools/korval/capture_options.h"
@@ -539,6 +540,10 @@ int captureFrames(MachineSession& session, host::StreamClassStream& stream, Fram
         camera != nullptr ? static_cast<std::int64_t>(camera->framesStarted() - sentBefore) : -1;
     if (source.pacer) {
         source.pacer->setLockstep(false);
+        if (source.pacer->holdsAbandoned() != 0) {
+            err << "korval " << source.command << ": warning: " << source.pacer->holdsAbandoned()
+                << " frame(s) seen on the bus were not read back in lockstep; the clock ran on without them\n";
+        }
     }
     run.drain();
     if (progressShown(options)) {
@@ -627,6 +632,10 @@ int captureFrom(const CaptureOptions& options, CaptureSource& source, std::ostre
     // wire is developed and a replay of them gives the same pictures.
     if ((source.raw || !options.usbTrace.empty()) && !source.pacer) {
         source.pacer = std::make_unique<FramePacer>();
+    }
+    if (source.pacer) {
+        // The driver copies less of a frame blind after its header for small pictures.
+        source.pacer->setMarkerSkip(options.width >= 320 ? MARKER_SKIP_BYTES_LARGE : MARKER_SKIP_BYTES_SMALL);
     }
     if (source.pacer && source.raw) {
         source.pacer->onFrame([raw = source.raw.get()](std::vector<std::uint8_t>&& frame) {

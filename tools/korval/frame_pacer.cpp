@@ -2,6 +2,9 @@
 
 #include "host/kernel/clock.h"
 #include "host/usb/usb_bus.h"
+#include "tools/korval/stop_signals.h"
+
+#include <algorithm>
 
 namespace korval::tools {
 
@@ -58,6 +61,12 @@ std::uint64_t FramePacer::framesCompleted() const
     return completed_;
 }
 
+std::uint64_t FramePacer::holdsAbandoned() const
+{
+    std::lock_guard lock(mutex_);
+    return abandoned_;
+}
+
 void FramePacer::transfer(const host::TransferEvent& event)
 {
     const bool clearsHalt = event.setup && event.setup->requestType == 0x02 && event.setup->request == 0x01;
@@ -79,10 +88,13 @@ void FramePacer::transfer(const host::TransferEvent& event)
         return;
     }
     for (const host::IsoPacketEvent& packet : event.packets) {
-        if (packet.length != 0 && std::uint64_t{packet.offset} + packet.length <= event.data.size()) {
-            assembler_.feed(event.data.subspan(packet.offset, packet.length));
+        if (packet.offset < event.data.size()) {
+            // The driver trims a packet that runs past the data to what is there.
+            const std::size_t length = std::min<std::size_t>(packet.length, event.data.size() - packet.offset);
+            assembler_.feed(event.data.subspan(packet.offset, length));
         }
     }
+    assembler_.endTransfer();
 }
 
 void FramePacer::frameCompleted(std::vector<std::uint8_t>&& frame)
@@ -90,7 +102,7 @@ void FramePacer::frameCompleted(std::vector<std::uint8_t>&& frame)
     {
         std::lock_guard lock(mutex_);
         ++completed_;
-        holding_ = lockstep_;
+        holding_ = lockstep_ && !stopRequested();
     }
     if (frames_) {
         frames_(std::move(frame));
@@ -101,16 +113,38 @@ void FramePacer::run(std::stop_token stop)
 {
     auto& clock = host::systemClock();
     while (!stop.stop_requested()) {
-        {
-            std::unique_lock lock(mutex_);
-            if (!changed_.wait(lock, stop, [this] { return !holding_; })) {
-                return;
-            }
+        if (!waitWhileHolding(stop)) {
+            return;
         }
         const std::uint64_t next = bus_->frameNumber() + 1;
         clock.advanceTo(static_cast<std::int64_t>(next) * host::Clock::kTicksPerMillisecond);
         bus_->waitForFrame(next, std::chrono::seconds(10));
     }
+}
+
+// False when the pacer stops. The wait looks for a stop signal every tenth of
+// a second: the application's read may be what the signal has to end.
+bool FramePacer::waitWhileHolding(const std::stop_token& stop)
+{
+    constexpr auto kSignalCheck = std::chrono::milliseconds(100);
+    const auto giveUp = std::chrono::steady_clock::now() + longestHold_;
+    std::unique_lock lock(mutex_);
+    while (holding_) {
+        const auto until = std::min(giveUp, std::chrono::steady_clock::now() + kSignalCheck);
+        if (changed_.wait_until(lock, stop, until, [this] { return !holding_; })) {
+            break;
+        }
+        if (stop.stop_requested()) {
+            return false;
+        }
+        if (stopRequested()) {
+            holding_ = false;
+        } else if (std::chrono::steady_clock::now() >= giveUp) {
+            holding_ = false;
+            ++abandoned_;
+        }
+    }
+    return true;
 }
 
 } // namespace korval::tools

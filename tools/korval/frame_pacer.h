@@ -4,11 +4,15 @@
 // still no newer frame can arrive and no time-out can run, so the driver
 // develops every frame the camera sends, in order, however slowly the host
 // runs. That makes a capture reproducible from what was on the wire.
+// Should a read never come back for a held frame, the clock runs on after a
+// bound in real time no working read comes near, and at once after a stop
+// signal, so that a capture cannot hang for good.
 #pragma once
 
 #include "host/usb/bus_tap.h"
 #include "tools/korval/wire_frames.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -35,6 +39,8 @@ public:
 
     // Set before start().
     void onFrame(FrameHandler frames) { frames_ = std::move(frames); }
+    void setMarkerSkip(std::uint32_t bytes) { assembler_.setMarkerSkip(bytes); }
+    void setLongestHold(std::chrono::milliseconds longest) { longestHold_ = longest; }
     void start(host::UsbBus& bus);
     void stop();
 
@@ -43,12 +49,15 @@ public:
     // A read request came back; true when it took the frame the clock was held for.
     bool readCompleted();
     std::uint64_t framesCompleted() const;
+    // Held frames whose read did not come back within the longest hold.
+    std::uint64_t holdsAbandoned() const;
 
     void transfer(const host::TransferEvent& event) override;
 
 private:
     void run(std::stop_token stop);
     void frameCompleted(std::vector<std::uint8_t>&& frame);
+    bool waitWhileHolding(const std::stop_token& stop);
 
     FrameHandler frames_;
     WireFrameAssembler assembler_;
@@ -59,6 +68,8 @@ private:
     bool lockstep_ = true;
     bool holding_ = false;
     std::uint64_t completed_ = 0;
+    std::uint64_t abandoned_ = 0;
+    std::chrono::milliseconds longestHold_ = std::chrono::seconds(10);
     std::jthread thread_;
 };
 

@@ -1,50 +1,47 @@
 #include "tools/korval/wire_frames.h"
 
-#include <algorithm>
-#include <cstring>
+#include "usb/CUsbCamera.h"
 
 namespace korval::tools {
 
-void WireFrameAssembler::feed(std::span<const std::uint8_t> bytes)
+static_assert(kLargestWireFrame >= RAW_FRAME_MIN_BYTES && kLargestWireFrame == 352 * 288 + RAW_FRAME_SLACK,
+              "the assembler's buffer must be as large as the driver's for the camera's frame");
+
+WireFrameAssembler::WireFrameAssembler(FrameHandler handler)
+    : handler_(std::move(handler)), buffer_(kLargestWireFrame)
 {
-    for (const std::uint8_t value : bytes) {
-        byte(value);
-    }
+    collector_.pEnd = buffer_.data() + buffer_.size();
+    collector_.ulSkipBytes = kWideMarkerSkip;
+    collector_.pHandOver = &WireFrameAssembler::handOver;
+    collector_.pHandOverContext = this;
+    reset();
+}
+
+void WireFrameAssembler::feed(std::span<const std::uint8_t> packet)
+{
+    CollectPacketReference(&collector_, packet.data(), static_cast<ULONG>(packet.size()));
+}
+
+void WireFrameAssembler::endTransfer()
+{
+    CutLongFrame(&collector_, RAW_FRAME_CUT_BYTES);
 }
 
 void WireFrameAssembler::reset()
 {
-    open_.clear();
-    closing_.clear();
-    frameOpen_ = false;
-    closingPending_ = false;
+    collector_.pBuffer = buffer_.data();
+    collector_.pWrite = buffer_.data();
+    collector_.ulLength = 0;
+    collector_.ucState = COLLECT_SEARCH;
+    collector_.ucFrameOpen = 0;
+    collector_.ucFrameCut = 0;
 }
 
-void WireFrameAssembler::byte(std::uint8_t value)
+void WireFrameAssembler::handOver(void* context, const std::uint8_t* frame, ULONG length)
 {
-    open_.push_back(value);
-    constexpr std::size_t kMarker = sizeof(kWireFrameMarker);
-    if (open_.size() >= kMarker && value == kWireFrameMarker[kMarker - 1] &&
-        std::memcmp(open_.data() + open_.size() - kMarker, kWireFrameMarker, kMarker) == 0) {
-        open_.resize(open_.size() - kMarker);
-        closingPending_ = frameOpen_;
-        closing_.swap(open_);
-        open_.clear();
-        frameOpen_ = true;
-        return;
-    }
-    if (closingPending_ && open_.size() == kWireHeaderBytes) {
-        closing_.insert(closing_.end(), open_.begin(), open_.end());
-        closingPending_ = false;
-        if (closing_.size() >= 2 * kWireHeaderBytes && closing_.size() <= kLargestWireFrame) {
-            handler_(std::move(closing_));
-        }
-        closing_.clear();
-    }
-    if (open_.size() > kLargestWireFrame + kMarker) {
-        // No marker in sight: a damaged stream; start again at the next marker.
-        open_.clear();
-        frameOpen_ = false;
+    auto* self = static_cast<WireFrameAssembler*>(context);
+    if (self->handler_) {
+        self->handler_(std::vector<std::uint8_t>(frame, frame + length));
     }
 }
 

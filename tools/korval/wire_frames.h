@@ -1,9 +1,13 @@
-// Cuts the camera's isochronous byte stream into raw frames the way the
-// driver's transport does: each frame starts after the marker FF FF 00 FF 96 64
-// and is handed over, with the next frame's 10 header bytes as its trailer,
-// once those have arrived. A frame is its own header, its body and the
-// trailer; bytes before the first marker belong to no frame.
+// Cuts the camera's isochronous byte stream into raw frames exactly as the
+// driver's transport does, by running the driver's own frame collector on a
+// copy of the stream: each frame starts with the 10 header bytes after the
+// marker FF FF 00 FF 96 64, the body is copied blind up to the marker-skip
+// point, and a frame ends with the next frame's header as its trailer, or is
+// cut after the transfer in which it reached the cut length (the next marker
+// then only opens a frame). Bytes before the first marker belong to no frame.
 #pragma once
+
+#include "usb/FrameCollector.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,24 +22,29 @@ inline constexpr std::size_t kWireHeaderBytes = 10;
 // The transport's frame buffer: 352 x 288 pixels and 32768 bytes of slack.
 // Nothing longer reaches the driver's pipeline as one frame.
 inline constexpr std::size_t kLargestWireFrame = 352 * 288 + 32768;
+// The blind copy after a header, for captures 320 pixels wide or more.
+inline constexpr std::uint32_t kWideMarkerSkip = 25000;
 
 class WireFrameAssembler {
 public:
     using FrameHandler = std::function<void(std::vector<std::uint8_t>&& frame)>;
-    explicit WireFrameAssembler(FrameHandler handler) : handler_(std::move(handler)) {}
+    explicit WireFrameAssembler(FrameHandler handler);
 
-    void feed(std::span<const std::uint8_t> bytes);
+    // The driver's blind copy for the capture's width; set before video starts.
+    void setMarkerSkip(std::uint32_t bytes) { collector_.ulSkipBytes = bytes; }
+    // One isochronous packet of a completed transfer.
+    void feed(std::span<const std::uint8_t> packet);
+    // The transfer's last packet was fed: a frame grown to the cut length ends.
+    void endTransfer();
     // Video stopped: the frame in progress is dropped, the next marker opens one.
     void reset();
 
 private:
-    void byte(std::uint8_t value);
+    static void handOver(void* context, const std::uint8_t* frame, ULONG length);
 
     FrameHandler handler_;
-    std::vector<std::uint8_t> open_;    // the frame in progress, from its header on
-    std::vector<std::uint8_t> closing_; // the frame whose trailer is arriving
-    bool frameOpen_ = false;
-    bool closingPending_ = false;
+    std::vector<std::uint8_t> buffer_;
+    tagFrameCollector collector_{};
 };
 
 } // namespace korval::tools
