@@ -83,8 +83,9 @@ void FramePacer::transfer(const host::TransferEvent& event)
         return;
     }
     if (event.status < 0) {
-        // The driver restarts video after a failed transfer: its collector starts again.
-        assembler_.reset();
+        // The driver drops a failed transfer and collects the ones still in
+        // flight as before; its collector starts again only when it restarts
+        // video, with the pipe reset seen above.
         return;
     }
     for (const host::IsoPacketEvent& packet : event.packets) {
