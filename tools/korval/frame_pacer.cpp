@@ -83,6 +83,7 @@ void FramePacer::transfer(const host::TransferEvent& event)
             assembler_.feed(event.data.subspan(packet.offset, packet.length));
         }
     }
+    assembler_.endOfTransfer();
 }
 
 void FramePacer::frameCompleted(std::vector<std::uint8_t>&& frame)

@@ -18,10 +18,50 @@ void WireFrameAssembler::reset()
     closing_.clear();
     frameOpen_ = false;
     closingPending_ = false;
+    cutPending_ = false;
+}
+
+void WireFrameAssembler::endOfTransfer()
+{
+    const std::size_t collected = (closingPending_ ? closing_.size() : 0) + open_.size() - heldMarkerBytes();
+    cutPending_ = collected >= kWireCutBytes;
+}
+
+// The bytes at the end that may begin a marker, which the transport holds back
+// until the marker is complete or broken; it keeps none inside a header.
+std::size_t WireFrameAssembler::heldMarkerBytes() const
+{
+    if (frameOpen_ && open_.size() < kWireHeaderBytes) {
+        return 0;
+    }
+    for (std::size_t held = std::min(open_.size(), sizeof(kWireFrameMarker) - 1); held > 0; --held) {
+        if (std::memcmp(open_.data() + open_.size() - held, kWireFrameMarker, held) == 0) {
+            return held;
+        }
+    }
+    return 0;
+}
+
+// The cut frame ends with this byte; its held-back bytes are dropped, and the
+// next marker only opens a frame.
+void WireFrameAssembler::cut(std::uint8_t value)
+{
+    const bool open = closingPending_ || frameOpen_;
+    std::vector<std::uint8_t> frame = closingPending_ ? std::move(closing_) : std::vector<std::uint8_t>{};
+    frame.insert(frame.end(), open_.begin(), open_.end() - static_cast<std::ptrdiff_t>(heldMarkerBytes()));
+    frame.push_back(value);
+    reset();
+    if (open && frame.size() >= 2 * kWireHeaderBytes && frame.size() <= kLargestWireFrame) {
+        handler_(std::move(frame));
+    }
 }
 
 void WireFrameAssembler::byte(std::uint8_t value)
 {
+    if (cutPending_) {
+        cut(value);
+        return;
+    }
     open_.push_back(value);
     constexpr std::size_t kMarker = sizeof(kWireFrameMarker);
     if (open_.size() >= kMarker && value == kWireFrameMarker[kMarker - 1] &&
