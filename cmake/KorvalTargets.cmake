@@ -82,16 +82,22 @@ endfunction()
 # SHIPPED filter: in the 32-bit build, the tests the filter names run again on
 # the shipped korval.sys (label shipped), which the program loads in place of
 # the built-in driver when KORVAL_DRIVER_IMAGE names it.
+# ABI32 filter and ABI32_SOURCES files: in the 32-bit build, a program of only
+# those files runs the tests the filter names (label abi32), and SHIPPED too.
 function(korval_tests label dir)
-  cmake_parse_arguments(ARG "CONCURRENT;CPU_PATHS" "NAME;SHIPPED" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "CONCURRENT;CPU_PATHS" "NAME;SHIPPED;ABI32" "DEPENDS;ABI32_SOURCES" ${ARGN})
   _korval_sources(sources ${dir})
+  if(KORVAL_WINABI AND ARG_ABI32_SOURCES)
+    list(TRANSFORM ARG_ABI32_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/${dir}/)
+    set(sources ${ARG_ABI32_SOURCES})
+  endif()
   if(NOT sources OR (KORVAL_CONCURRENT_ONLY AND NOT ARG_CONCURRENT))
     return()
   endif()
   if(NOT ARG_NAME)
     set(ARG_NAME ${label})
   endif()
-  if(KORVAL_WINABI AND NOT ARG_NAME IN_LIST KORVAL_WINABI_TESTS AND NOT ARG_SHIPPED)
+  if(KORVAL_WINABI AND NOT ARG_NAME IN_LIST KORVAL_WINABI_TESTS AND NOT ARG_SHIPPED AND NOT ARG_ABI32)
     return()
   endif()
   set(target test_${ARG_NAME})
@@ -108,6 +114,11 @@ function(korval_tests label dir)
     if(ARG_NAME IN_LIST KORVAL_WINABI_TESTS)
       add_test(NAME ${ARG_NAME} COMMAND ${KORVAL_TEST_RUNNER} $<TARGET_FILE:${target}> --gtest_brief=1)
       set_tests_properties(${ARG_NAME} PROPERTIES LABELS "abi32;${labels}" TIMEOUT 1800)
+    endif()
+    if(ARG_ABI32)
+      add_test(NAME ${ARG_NAME}_abi32 COMMAND ${KORVAL_TEST_RUNNER} $<TARGET_FILE:${target}> --gtest_brief=1
+               --gtest_filter=${ARG_ABI32})
+      set_tests_properties(${ARG_NAME}_abi32 PROPERTIES LABELS "abi32;${labels}" TIMEOUT 1800)
     endif()
     if(ARG_SHIPPED)
       add_test(NAME ${ARG_NAME}_shipped COMMAND ${KORVAL_TEST_RUNNER} $<TARGET_FILE:${target}> --gtest_brief=1

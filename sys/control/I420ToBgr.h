@@ -4,6 +4,9 @@
 // (u = U - 128, v = V - 128, division truncating toward zero), added to the
 // luma of both pixels of a pair and clamped to 0..255.
 //
+// These are not the effects' 8-bit coefficients: the still file's bytes are
+// exact to these divisions, so this conversion keeps its own arithmetic.
+//
 // Odd sizes: a pixel past the last chroma column or row uses the nearest
 // chroma sample, and a frame one pixel wide or high (no chroma at all) is
 // converted as grey, so no size makes the conversion read past the planes.

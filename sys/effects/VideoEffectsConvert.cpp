@@ -1,6 +1,9 @@
 // Full-range BT.601 conversions between BGR24 and I420: 15-bit coefficients
 // towards I420 (chroma from the mean of each 2 × 2 block), 8-bit coefficients
 // back, every result clamped to 0..255.
+// Not the image stage's conversion (decimal coefficients, one pixel per chroma
+// sample) nor the still file's: the effects' I420 output is exact to this
+// fixed-point round trip, and the overlay's chroma to its block means.
 #include "effects/EffectKernels.h"
 #include "effects/SimdDispatch.h"
 

@@ -148,13 +148,36 @@ void CAwb::Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHOR
     if (!bSummed) {
         AwbSumGreyReference(pBayer, sampling, sums);
     }
+    double stepsR = Steps(relR);
+    double stepsB = Steps(relB);
     if (sums[1] > kEnoughGrey && sums[0] != 0.0 && sums[2] != 0.0) {
-        relR += (sums[1] * relR / sums[0] - relR) * m_dSpeed;
-        relB += (sums[1] * relB / sums[2] - relB) * m_dSpeed;
+        stepsR = StepsTowards(relR, sums[1] * relR / sums[0]);
+        stepsB = StepsTowards(relB, sums[1] * relB / sums[2]);
     }
-    pusNextGain[0] = static_cast<USHORT>(KorvalTrunc(Limit(relR) * 128.0));
+    pusNextGain[0] = static_cast<USHORT>(stepsR);
     pusNextGain[1] = 128;
-    pusNextGain[2] = static_cast<USHORT>(KorvalTrunc(Limit(relB) * 128.0));
+    pusNextGain[2] = static_cast<USHORT>(stepsB);
+}
+
+// A ratio as a gain word: limited, then truncated to whole 1/128 steps.
+double CAwb::Steps(double dRatio) const
+{
+    return KorvalTrunc(Limit(dRatio) * 128.0);
+}
+
+// The gain word after moving the speed's share of the way from dRatio to the
+// balance. Truncation alone stalls a rising gain once the share is less than
+// one step (up to four steps short at speed 20), so white balance would never
+// reach grey; then the gain takes the one step it lacks and settles within a
+// step of the balance. A falling gain needs no help: truncation moves it down.
+double CAwb::StepsTowards(double dRatio, double dBalance) const
+{
+    double moved = Steps(dRatio + (dBalance - dRatio) * m_dSpeed);
+    double current = KorvalTrunc(dRatio * 128.0);
+    if (m_dSpeed > 0.0 && moved <= current && Steps(dBalance) > current) {
+        return current + 1.0;
+    }
+    return moved;
 }
 
 // Above the maximum becomes the maximum, otherwise below the minimum becomes

@@ -31,6 +31,8 @@ private:
     void Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHORT ausGain[3],
                  PUSHORT pusNextGain, bool bReference) const;
     double Limit(double dGain) const;
+    double Steps(double dRatio) const;
+    double StepsTowards(double dRatio, double dBalance) const;
 
     tagIpAwbParameters m_sParameters;
     BOOLEAN m_bOpened;

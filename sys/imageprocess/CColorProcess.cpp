@@ -12,6 +12,10 @@ namespace {
 // Gains at or above 4.0 do not fit the Q13 lanes; they are held at 511/128.
 constexpr USHORT kLargestGainWord = 511;
 
+// Hue degrees to radians with pi taken as 3.1416: the hue matrix is built with
+// this rounded factor, and its Q13 coefficients depend on it.
+constexpr double kDegreeToRadian = 3.1416 / 180.0;
+
 const double kForward[9] = {0.299, 0.587, 0.114, -0.299, -0.587, 0.886, 0.701, -0.587, -0.114};
 const double kInverse[9] = {1, 0, 1, 1, -0.194, -0.509, 1, 1, 0};
 
@@ -50,8 +54,7 @@ SHORT ToQ13(double value)
 
 CColorProcess::CColorProcess()
     : m_bOpened(FALSE), m_ucSmoothing(0), m_ulWidth(0), m_ulHeight(0), m_ulPaddedWidth(0),
-      m_ulPaddedHeight(0), m_dDegreeToRadian(3.1416 / 180.0), m_dFixedScale(8192.0),
-      m_asGainQ13{0, 0, 0}, m_dGainR(0.0), m_dGainB(0.0), m_adMatrix{}, m_adComposite{},
+      m_ulPaddedHeight(0), m_dFixedScale(8192.0), m_asGainQ13{0, 0, 0}, m_adMatrix{}, m_adComposite{},
       m_asCompositeQ13{}, m_ulCompositeBuilds(0)
 {
     // Previous settings that no real settings equal, so the first ones count as a change.
@@ -79,7 +82,6 @@ bool CColorProcess::Open(ULONG ulWidth, ULONG ulHeight, UCHAR ucSmoothing,
     m_ulHeight = ulHeight;
     m_ulPaddedWidth = ulWidth + 4;
     m_ulPaddedHeight = ulHeight + 4;
-    m_dDegreeToRadian = 0.017453333333333335;
     // The first settings build every table, whatever the previous words said:
     // otherwise a user matrix equal to the constructor's marker words would
     // leave the identity in force.
@@ -135,8 +137,6 @@ void CColorProcess::BuildGains(const tagIpColorParameters& sParameters)
         USHORT word = sParameters.usGain[i] > kLargestGainWord ? kLargestGainWord : sParameters.usGain[i];
         m_asGainQ13[i] = static_cast<SHORT>(KorvalTrunc(word / 128.0 * m_dFixedScale));
     }
-    m_dGainR = sParameters.usGain[IP_GAIN_R] / 128.0;
-    m_dGainB = sParameters.usGain[IP_GAIN_B] / 128.0;
 }
 
 void CColorProcess::BuildUserMatrix(const tagIpColorParameters& sParameters)
@@ -149,7 +149,7 @@ void CColorProcess::BuildUserMatrix(const tagIpColorParameters& sParameters)
 
 void CColorProcess::BuildHueSaturation(const tagIpColorParameters& sParameters)
 {
-    double angle = sParameters.usHue * m_dDegreeToRadian;
+    double angle = sParameters.usHue * kDegreeToRadian;
     double saturation = sParameters.usSaturation * 0.01;
     double c = saturation * KorvalCos(angle);
     double s = saturation * KorvalSin(angle);

@@ -45,11 +45,8 @@ private:
     ULONG m_ulHeight;
     ULONG m_ulPaddedWidth;
     ULONG m_ulPaddedHeight;
-    double m_dDegreeToRadian;
     double m_dFixedScale;
     SHORT m_asGainQ13[3];
-    double m_dGainR;
-    double m_dGainB;
     double m_adMatrix[9];
     double m_adCcm[9];
     double m_adHs[9];

@@ -14,6 +14,8 @@ public:
     bool GetParameters(USHORT* pusSharpness) const;
 
     // psSmooth: width x height smoothed luma (SmoothBuffer); pucPicture: BGR24.
+    // Runs the SSE2 rows (AVX2 where the processor has it), not MMX: the name
+    // is the stage's published operation, which callers and logs use.
     bool ProcessMMX(const SHORT* psSmooth, UCHAR* pucPicture) const;
     // Plain per-pixel version of the same arithmetic, kept for comparison.
     bool ProcessReference(const SHORT* psSmooth, UCHAR* pucPicture) const;

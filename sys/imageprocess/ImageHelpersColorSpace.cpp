@@ -1,5 +1,10 @@
-// BGR24 <-> I420 conversion. The rules are written in double precision with
-// truncation; the fast path computes the same numbers in integers.
+// BGR24 to I420 for the delivered I420 frames. The rules are written in double
+// precision with truncation; the fast path computes the same numbers in integers.
+// One of three BGR/I420 conversions in the driver, each with its own arithmetic
+// because its output is compared byte for byte: this one makes the stream's I420
+// frames (decimal coefficients, chroma from one pixel of each 2 x 2 block); the
+// effects convert with 15-bit fixed point and block means for their round trip,
+// and the still file goes back to BGR with its own integer divisions.
 #include "platform/CpuFeatures.h"
 #include "imageprocess/ImageHelpers.h"
 #include "imageprocess/ImageHelpersKernels.h"

@@ -1,5 +1,6 @@
 // Writes pictures that tests produce for a person to look at, as PNG files
-// under "pictures/" in the test's working directory (the build folder).
+// under "pictures/" beside the test program (the build folder), wherever the
+// program is started from, so that none lands in the source tree.
 #pragma once
 
 #if defined(KORVAL_NO_LIBPNG)
@@ -16,12 +17,19 @@
 
 namespace korval::testing {
 
+inline std::filesystem::path pictureFolder()
+{
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path("pictures") : program.parent_path() / "pictures";
+}
+
 // rgb: height rows of width × 3 bytes, R G B, top row first.
 inline std::string writeRgbPng(const std::string& name, int width, int height,
                                const std::vector<std::uint8_t>& rgb)
 {
-    std::filesystem::create_directories("pictures");
-    const std::string path = "pictures/" + name + ".png";
+    std::filesystem::create_directories(pictureFolder());
+    const std::string path = (pictureFolder() / (name + ".png")).string();
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         return {};

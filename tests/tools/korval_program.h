@@ -2,6 +2,8 @@
 // exit status and what it printed.
 #pragma once
 
+#include "tools/korval/driver_choice.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -28,21 +31,34 @@ class KorvalProgram {
 public:
     explicit KorvalProgram(std::filesystem::path scratch) : scratch_(std::move(scratch)) {}
 
-    // Starts korval with `args`; standard output and error go to files.
+    // Starts korval with `args`; standard output and error go to files. A
+    // 32-bit korval starts under its runner where this machine needs one, and
+    // with KORVAL_DRIVER_IMAGE set every command that loads the driver loads that image.
     void start(const std::vector<std::string>& args)
     {
         std::vector<std::string> all = {KORVAL_BINARY};
+        if (const std::string runner = KORVAL_RUNNER; !runner.empty()) {
+            all.insert(all.begin(), runner);
+        }
         all.insert(all.end(), args.begin(), args.end());
+        const char* image = std::getenv("KORVAL_DRIVER_IMAGE");
+        if (image != nullptr && !args.empty() && korval::tools::commandLoadsDriver(args[0])) {
+            all.insert(all.end() - static_cast<std::ptrdiff_t>(args.size() - 1), {"--driver", image});
+        }
         std::vector<char*> argv;
         for (auto& arg : all) {
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
+        // Under qemu-user posix_spawn returns before the child has opened
+        // these: a wait must not find the previous run's words in them.
+        std::filesystem::remove(outFile());
+        std::filesystem::remove(errFile());
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, outFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, errFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn(&pid_, KORVAL_BINARY, &actions, nullptr, argv.data(), environ);
+        posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
     }
 

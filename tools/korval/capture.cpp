@@ -514,7 +514,8 @@ int captureFrames(MachineSession& session, host::StreamClassStream& stream, Fram
         if (source.pacer) {
             took = source.pacer->readCompleted();
         }
-        if (took && raw != nullptr && !raw->taken(read.header().PresentationTime.Time, failure)) {
+        if (took && raw != nullptr &&
+            !raw->taken(read.header().PresentationTime.Time, !read.dataUsed().empty(), failure)) {
             return false;
         }
         if (took && source.frameTaken) {

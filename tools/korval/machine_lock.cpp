@@ -53,6 +53,8 @@ MachineLock::MachineLock(const std::filesystem::path& directory, Mode mode, bool
 void MachineLock::waitForLock(const std::filesystem::path& directory, int kind)
 {
     constexpr timespec kRetry{0, 20 * 1000 * 1000};
+    // Every command gives up the wait in order, not only those that guard a capture.
+    StopSignalGuard stopSignals;
     while (::flock(fd_, kind | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
             const int reason = errno;

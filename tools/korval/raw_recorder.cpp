@@ -10,7 +10,7 @@ void RawRecorder::frameOnBus(std::vector<std::uint8_t>&& frame)
     last_ = std::move(frame);
 }
 
-bool RawRecorder::taken(std::int64_t time, std::string& error)
+bool RawRecorder::taken(std::int64_t time, bool developed, std::string& error)
 {
     RawFrame frame;
     {
@@ -22,7 +22,7 @@ bool RawRecorder::taken(std::int64_t time, std::string& error)
         last_.reset();
     }
     frame.time = time;
-    return (frame.bytes[0] & kUnusableFrame) != 0 || writer_.write(frame, error);
+    return !developed || (frame.bytes[0] & kUnusableFrame) != 0 || writer_.write(frame, error);
 }
 
 } // namespace korval::tools

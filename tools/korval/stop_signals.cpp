@@ -2,23 +2,50 @@
 
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <iterator>
+#include <pthread.h>
 
 namespace korval::tools {
 namespace {
 
+// No handler runs for them: under a guard they are blocked and looked for
+// among the pending signals. A handler would interrupt whichever thread the
+// signal lands on, and a 32-bit korval under qemu-i386 comes back from one
+// with that thread's thread-local storage swapped for another thread's.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP}; // a second one ends the program
 
 std::atomic<int> stopSignal{0};
+std::atomic<int> guards{0};
+sigset_t maskBeforeGuard; // of the outermost guard's thread
 
-extern "C" void onStopSignal(int number)
+sigset_t signalSet(const int* begin, const int* end)
 {
-    stopSignal.store(number);
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int* number = begin; number != end; ++number) {
+        sigaddset(&set, *number);
+    }
+    return set;
 }
 
-struct sigaction previousActions[std::size(kStopSignals)];
+// Takes a pending stop signal that the guard blocked off the pending set.
+int takePending(const sigset_t& pending)
+{
+    for (int number : kStopSignals) {
+        if (sigismember(&pending, number) == 1 && sigismember(&maskBeforeGuard, number) == 0) {
+            const sigset_t one = signalSet(&number, &number + 1);
+            const timespec now{0, 0};
+            if (sigtimedwait(&one, nullptr, &now) == number) {
+                return number;
+            }
+        }
+    }
+    return 0;
+}
 
-// The stop signal that arrived: the handler's, or one held pending.
+// The stop signal that arrived: one taken before, or one pending now.
 int arrivedSignal()
 {
     if (const int number = stopSignal.load(); number != 0) {
@@ -27,7 +54,16 @@ int arrivedSignal()
     sigset_t pending;
     sigemptyset(&pending);
     sigpending(&pending);
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    if (guards.load() > 0) {
+        if (const int number = takePending(pending); number != 0) {
+            stopSignal.store(number);
+            const sigset_t ending = signalSet(std::begin(kEndingSignals), std::end(kEndingSignals));
+            pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
+            return number;
+        }
+    }
+    // Held pending for sigwait by whoever blocked them (korval serve).
+    for (int number : kEndingSignals) {
         if (sigismember(&pending, number) == 1) {
             return number;
         }
@@ -39,23 +75,28 @@ int arrivedSignal()
 
 StopSignalGuard::StopSignalGuard()
 {
-    stopSignal.store(0);
-    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
-        struct sigaction action {};
-        action.sa_handler = onStopSignal;
-        // No SA_RESTART: a wait in a system call comes back to look at the flag.
-        // SIGPIPE stays caught; the others end the program the second time.
-        action.sa_flags = kStopSignals[i] == SIGPIPE ? 0 : SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(kStopSignals[i], &action, &previousActions[i]);
+    if (guards.fetch_add(1) > 0) {
+        return;
     }
+    stopSignal.store(0);
+    // Threads started from here on inherit the mask.
+    const sigset_t stops = signalSet(std::begin(kStopSignals), std::end(kStopSignals));
+    pthread_sigmask(SIG_BLOCK, &stops, &maskBeforeGuard);
 }
 
 StopSignalGuard::~StopSignalGuard()
 {
-    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
-        sigaction(kStopSignals[i], &previousActions[i], nullptr);
+    if (guards.load() == 1) {
+        // One that came too late to be looked at is dropped, not acted on.
+        sigset_t pending;
+        sigemptyset(&pending);
+        sigpending(&pending);
+        while (takePending(pending) != 0) {
+            sigpending(&pending);
+        }
+        pthread_sigmask(SIG_SETMASK, &maskBeforeGuard, nullptr);
     }
+    guards.fetch_sub(1);
 }
 
 bool stopRequested()

@@ -6,8 +6,10 @@
 
 namespace korval::tools {
 
-// While it lives, the stop signals set a flag instead of ending the program;
-// a second SIGINT, SIGTERM or SIGHUP ends it as usual.
+// While it lives, the stop signals are held for stopRequested() instead of
+// ending the program, in this thread and the threads it starts; once one has
+// been seen, a second SIGINT, SIGTERM or SIGHUP ends it as usual. Guards nest:
+// the outermost one counts.
 class StopSignalGuard {
 public:
     StopSignalGuard();

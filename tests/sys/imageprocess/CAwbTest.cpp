@@ -79,6 +79,8 @@ TEST(CAwb, SpeedSetsTheShareOfTheCorrection)
     EXPECT_EQ(Awb(settings(100, 512)).run(grey).gain, (std::array<USHORT, 3>{153, 128, 170}));  // 1.2, 1.333
     EXPECT_EQ(Awb(settings(0, 512)).run(grey, {0, 0, 0}, {150, 128, 140}).gain,
               (std::array<USHORT, 3>{150, 128, 140}));
+    // Under five steps short of the balance (R 153.6, B 170.7) a rising gain still takes one step, and no more.
+    EXPECT_EQ(Awb(settings(20)).run(grey, {0, 0, 0}, {150, 128, 170}).gain, (std::array<USHORT, 3>{151, 128, 170}));
 }
 
 TEST(CAwb, TooFewGreySamplesOnlyApplyTheLimits)
