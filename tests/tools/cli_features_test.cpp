@@ -106,6 +106,9 @@ TEST_F(ToolTest, RawFramesDevelopAgainLikeTheCaptureOrWithOtherSettings)
     EXPECT_TRUE(lastFrame("take.y4m") == lastFrame("again.y4m")) << "the same settings give the same picture";
     ASSERT_EQ(run({"process", path("take.raw"), "--set", "saturation=0", "-o", path("grey.y4m")}), 0);
     EXPECT_FALSE(lastFrame("take.y4m") == lastFrame("grey.y4m"));
+    // A slow output (large PNGs) gets the last frame too.
+    EXPECT_EQ(run({"process", path("take.raw"), "-s", "640x480", "-f", "rgb24", "-o", path("big_%d.png")}), 0)
+        << err_.str();
 
     std::ofstream(path("broken.raw"), std::ios::binary) << "KORVAL RAW FRAMES 1\n" << std::string(12, '\xFF');
     EXPECT_EQ(run({"process", path("broken.raw")}), 3);
@@ -151,6 +154,7 @@ TEST_F(ToolTest, ProcessNamesTheFramesItCouldNotDevelopAndKeepsTheRest)
         EXPECT_EQ(std::filesystem::exists(path("out.y4m")), c.output) << c.name;
         std::filesystem::remove(path("out.y4m"));
     }
+    EXPECT_EQ(run({"process", "/dev/zero", "-o", path("out.y4m")}), 3) << "refused at its first bytes";
 }
 
 } // namespace

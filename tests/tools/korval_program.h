@@ -31,9 +31,8 @@ class KorvalProgram {
 public:
     explicit KorvalProgram(std::filesystem::path scratch) : scratch_(std::move(scratch)) {}
 
-    // Starts korval with `args`; standard output and error go to files. A
-    // 32-bit korval starts under its runner where this machine needs one, and
-    // with KORVAL_DRIVER_IMAGE set every command that loads the driver loads that image.
+    // Starts korval with `args` (under its runner, if any; with --driver $KORVAL_DRIVER_IMAGE
+    // where the command loads the driver); standard output and error go to files.
     void start(const std::vector<std::string>& args)
     {
         std::vector<std::string> all = {KORVAL_BINARY};
@@ -50,8 +49,7 @@ public:
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
-        // Under qemu-user posix_spawn returns before the child has opened
-        // these: a wait must not find the previous run's words in them.
+        // Under qemu-user posix_spawn returns before the child opens these: no stale words.
         std::filesystem::remove(outFile());
         std::filesystem::remove(errFile());
         posix_spawn_file_actions_t actions;

@@ -1,9 +1,6 @@
-// capture --raw keeps what a replay can develop: the frames the driver
-// developed, not the unusable ones nor the ones it could not decode.
+// capture --raw keeps only what a replay can develop.
 #include "tool_test_support.h"
 #include "tools/korval/raw_recorder.h"
-
-namespace {
 
 using korval::tools_test::ToolTest;
 
@@ -11,28 +8,19 @@ TEST_F(ToolTest, RawRecordingKeepsOnlyTheFramesTheDriverDeveloped)
 {
     korval::tools::RawRecorder recorder;
     std::string error;
-    ASSERT_TRUE(recorder.open(path("take.raw"), error)) << error;
-    const struct {
-        std::uint8_t firstByte;
-        bool developed;
-    } frames[] = {{0x00, true}, {0x00, false}, {0x80, true}, {0x01, true}};
-    std::int64_t time = 0;
-    for (const auto& frame : frames) {
-        std::vector<std::uint8_t> bytes(40, 0x11);
-        bytes[0] = frame.firstByte;
-        recorder.frameOnBus(std::move(bytes));
-        ASSERT_TRUE(recorder.taken(++time, frame.developed, error)) << error;
+    ASSERT_TRUE(recorder.open(path("take.raw"), error));
+    // first byte (0x80: the camera marked it unusable), developed by the driver
+    const std::pair<std::uint8_t, bool> frames[] = {{0x00, true}, {0x00, false}, {0x80, true}, {0x01, true}};
+    for (std::int64_t time = 0; const auto& [firstByte, developed] : frames) {
+        recorder.frameOnBus(std::vector<std::uint8_t>(40, firstByte));
+        ASSERT_TRUE(recorder.taken(++time, developed, error));
     }
-    ASSERT_TRUE(recorder.finish(error)) << error;
-
+    ASSERT_TRUE(recorder.finish(error));
     korval::tools::RawFrameReader reader;
-    ASSERT_TRUE(reader.open(path("take.raw"), error)) << error;
+    ASSERT_TRUE(reader.open(path("take.raw"), error));
     std::vector<std::int64_t> kept;
     while (const auto frame = reader.next()) {
         kept.push_back(frame->time);
     }
     EXPECT_EQ(kept, (std::vector<std::int64_t>{1, 4}));
-    EXPECT_TRUE(reader.problem().empty()) << reader.problem();
 }
-
-} // namespace

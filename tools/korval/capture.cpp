@@ -146,8 +146,12 @@ public:
     bool run(std::string& error)
     {
         int emptyInARow = 0;
+        // A played-out source may still have its last frame on the way to the
+        // driver (sent, not yet taken): the capture ends at the first read
+        // after it that finds nothing.
+        bool idle = false;
         while (tally_.frames < options_.frames && !durationReached() && !interruptRequested() &&
-               !sourceEnded_()) {
+               !(idle && sourceEnded_())) {
             while (reads_.size() < kReadsInFlight) {
                 reads_.push_back(stream_.submitRead(frameBytes()));
             }
@@ -163,6 +167,7 @@ public:
                 fileFailed_ = true;
                 return false;
             }
+            idle = !took && read->dataUsed().empty();
             if (read->dataUsed().empty()) {
                 ++tally_.emptyReads;
                 emptyInARow = took ? 0 : emptyInARow + 1;
@@ -741,9 +746,7 @@ CommandRunner defineSnapshot(CLI::App& app)
     app.add_option("--scene", given->scene, "bars (default), chart, moving or a PNG picture")->option_text("SCENE");
     declareSensorOptions(app, *given);
     app.add_option("--skip", given->skip, "warm-up frames before the press (default 10)")->option_text("N");
-    app.add_option("--set", given->sets, "set a camera property once the stream is open (repeatable)")
-        ->option_text("NAME=VALUE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    declareSetOption(app, given->sets, kSetOnceOpen);
     app.add_option("--machine", given->machine, "keep the emulated machine in DIR")->option_text("DIR");
     app.add_option("--usb-trace", given->usbTrace, "also write every USB transfer as pcap (usbmon, for Wireshark)")
         ->option_text("FILE.pcap");

@@ -132,6 +132,19 @@ void declareSensorOptions(CLI::App& app, CaptureArguments& given)
         ->option_text("MODEL");
 }
 
+void declareFormatAndSize(CLI::App& app, CaptureArguments& given)
+{
+    app.add_option("-f,--format", given.format, "i420 (default) or rgb24")->option_text("FORMAT");
+    app.add_option("-s,--size", given.size, "640x480, 352x288 (default), 320x240, 176x144 or 160x120")
+        ->option_text("WxH");
+}
+
+void declareDevelopedOutput(CLI::App& app, CaptureArguments& given)
+{
+    app.add_option("-o,--output", given.output, "FILE.y4m, PATTERN.png or - (default capture.y4m)")
+        ->option_text("OUTPUT");
+}
+
 namespace {
 
 bool parseSets(const CaptureArguments& given, CaptureOptions& options, std::string& error)
@@ -206,6 +219,9 @@ bool parseFrameSize(const std::string& text, int& width, int& height)
     return false;
 }
 
+const char* const kSetOnceOpen = "set a camera property once the stream is open (repeatable)";
+const char* const kKeepMachine = "keep the emulated machine (registry.reg, C: drive) in DIR";
+
 const char* const kCaptureDescription =
     "Plugs the virtual camera in, opens the driver's capture stream and writes N frames (default 30) as a Y4M "
     "video (I420) or one PNG per frame (PATTERN may hold %04d); '-o -' writes Y4M to standard output, with "
@@ -225,17 +241,12 @@ void declareCaptureOptions(CLI::App& app, CaptureArguments& given)
         ->option_text("S");
     app.add_option("--skip", given.skip, "warm-up frames read but not written (auto exposure settles in about 50)")
         ->option_text("N");
-    app.add_option("-f,--format", given.format, "i420 (default) or rgb24")->option_text("FORMAT");
-    app.add_option("-s,--size", given.size, "640x480, 352x288 (default), 320x240, 176x144 or 160x120")
-        ->option_text("WxH");
+    declareFormatAndSize(app, given);
     app.add_option("--scene", given.scene, "bars (default), chart, moving or a PNG picture")->option_text("SCENE");
     declareSensorOptions(app, given);
     app.add_option("-o,--output", given.output, "FILE.y4m, PATTERN.png or - for standard output")
         ->option_text("OUTPUT");
-    app.add_option("--set", given.sets, "set a camera property once the stream is open (repeatable)")
-        ->option_text("NAME=VALUE")
-        ->take_last()
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    declareSetOption(app, given.sets, kSetOnceOpen);
     app.add_option("--fps", given.fps,
                    "the fastest rate auto exposure may choose, 1 to 30 frames/s (--set frame-rate=N); the camera "
                    "runs slower when the scene needs a longer exposure or the USB bandwidth is short")
@@ -246,9 +257,7 @@ void declareCaptureOptions(CLI::App& app, CaptureArguments& given)
         ->option_text("FILE");
     app.add_option("--usb-trace", given.usbTrace, "also write every USB transfer as pcap (usbmon, for Wireshark)")
         ->option_text("FILE.pcap");
-    app.add_option("--machine", given.machine, "keep the emulated machine (registry.reg, C: drive) in DIR")
-        ->option_text("DIR");
-    app.add_flag("--no-wait", given.noWait, "refuse at once when another korval uses the machine directory");
+    declareMachineOptions(app, given.machine, given.noWait, kKeepMachine);
     app.add_option("--clock", given.clock, "fast (default, faster than real time) or real")->option_text("CLOCK");
     app.add_flag("-y,--overwrite", given.overwrite, "replace output files that exist already");
     app.add_flag("-q,--quiet", given.quiet, "no progress line");

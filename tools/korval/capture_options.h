@@ -55,6 +55,10 @@ struct CaptureArguments {
 void declareCaptureOptions(CLI::App& app, CaptureArguments& arguments);
 // Declares --light and --sensor (every command that takes --scene has them).
 void declareSensorOptions(CLI::App& app, CaptureArguments& arguments);
+// -f and -s of the delivered stream.
+void declareFormatAndSize(CLI::App& app, CaptureArguments& arguments);
+// -o of a command that develops frames into a Y4M video or PNG pictures.
+void declareDevelopedOutput(CLI::App& app, CaptureArguments& arguments);
 // Checks --light and --sensor into `options`; false with `error` naming the value.
 bool parseSensorOptions(const CaptureArguments& arguments, CaptureOptions& options, std::string& error);
 // Checks them; nothing with `error` naming the option or value at fault.
@@ -70,5 +74,8 @@ std::optional<CaptureOptions> parseCaptureOptions(const std::vector<std::string>
 std::string stillPath(const CaptureOptions& options);
 
 extern const char* const kCaptureDescription;
+// The help of --set and --machine for the commands that run a camera.
+extern const char* const kSetOnceOpen;
+extern const char* const kKeepMachine;
 
 } // namespace korval::tools

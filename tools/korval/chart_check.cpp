@@ -157,12 +157,8 @@ CommandRunner defineChartCheck(CLI::App& app)
     declareSensorOptions(app, given->capture);
     app.add_option("--settle", given->settle, "frames to let auto exposure and white balance settle (default 150)")
         ->option_text("N");
-    app.add_option("--set", given->capture.sets, "set a camera property once the stream is open (repeatable)")
-        ->option_text("NAME=VALUE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("--machine", given->capture.machine, "keep the emulated machine (registry.reg, C: drive) in DIR")
-        ->option_text("DIR");
-    app.add_flag("--no-wait", given->capture.noWait, "refuse at once when another korval uses the machine directory");
+    declareSetOption(app, given->capture.sets, kSetOnceOpen);
+    declareMachineOptions(app, given->capture.machine, given->capture.noWait, kKeepMachine);
     app.add_flag("--json", given->capture.json, "the result as JSON");
     return [given](std::ostream& out, std::ostream& err) { return chartCheck(*given, out, err); };
 }

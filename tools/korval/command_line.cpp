@@ -85,4 +85,15 @@ std::string commandHelp(const CLI::App& app)
     return usage + "\n\n" + wrapped(app.get_description()) + "\noptions:\n" + listing;
 }
 
+void declareSetOption(CLI::App& app, std::vector<std::string>& sets, const std::string& help)
+{
+    app.add_option("--set", sets, help)->option_text("NAME=VALUE")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+void declareMachineOptions(CLI::App& app, std::string& machine, bool& noWait, const std::string& help)
+{
+    app.add_option("--machine", machine, help)->option_text("DIR");
+    app.add_flag("--no-wait", noWait, "refuse at once when another korval uses the machine directory");
+}
+
 } // namespace korval::tools

@@ -21,4 +21,10 @@ ParseOutcome parseCommandLine(CLI::App& app, const std::vector<std::string>& arg
 // The App's help text: usage line, description and options.
 std::string commandHelp(const CLI::App& app);
 
+// Options that several commands declare alike.
+// --set NAME=VALUE, repeatable; `help` says when the values take effect.
+void declareSetOption(CLI::App& app, std::vector<std::string>& sets, const std::string& help);
+// --machine DIR (`help` says what it is for) and --no-wait.
+void declareMachineOptions(CLI::App& app, std::string& machine, bool& noWait, const std::string& help);
+
 } // namespace korval::tools

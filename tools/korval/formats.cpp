@@ -148,8 +148,7 @@ CommandRunner defineFormats(CLI::App& app)
                     "application finds them: the stream information's format ranges (chosen by \"A_64\"), each "
                     "turned into a concrete format by a data intersection.");
     auto given = std::make_shared<FormatsArguments>();
-    app.add_option("--machine", given->machine, "the machine directory holding registry.reg")->option_text("DIR");
-    app.add_flag("--no-wait", given->noWait, "refuse at once when another korval uses the machine directory");
+    declareMachineOptions(app, given->machine, given->noWait, "the machine directory holding registry.reg");
     app.add_flag("--json", given->json, "the list as JSON");
     return [given](std::ostream& out, std::ostream& err) { return listFormats(*given, out, err); };
 }

@@ -137,14 +137,9 @@ CommandRunner defineProcess(CLI::App& app)
                     "with the reason; the rest is written and the exit status is 5.");
     auto given = std::make_shared<ProcessArguments>();
     app.add_option("FILE", given->input, "the raw frame file")->required();
-    app.add_option("-o,--output", given->capture.output, "FILE.y4m, PATTERN.png or - (default capture.y4m)")
-        ->option_text("OUTPUT");
-    app.add_option("-f,--format", given->capture.format, "i420 (default) or rgb24")->option_text("FORMAT");
-    app.add_option("-s,--size", given->capture.size, "640x480, 352x288 (default), 320x240, 176x144 or 160x120")
-        ->option_text("WxH");
-    app.add_option("--set", given->capture.sets, "a camera setting for the development (repeatable)")
-        ->option_text("NAME=VALUE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    declareDevelopedOutput(app, given->capture);
+    declareFormatAndSize(app, given->capture);
+    declareSetOption(app, given->capture.sets, "a camera setting for the development (repeatable)");
     app.add_option("--machine", given->capture.machine, "take the stored settings of this machine directory")
         ->option_text("DIR");
     app.add_flag("-y,--overwrite", given->capture.overwrite, "replace output files that exist already");

@@ -258,11 +258,8 @@ CommandRunner defineProperties(CLI::App& app)
 {
     app.description(kDescription);
     auto given = std::make_shared<PropertiesArguments>();
-    app.add_option("--set", given->sets, "set a property (repeatable)")
-        ->option_text("NAME=VALUE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("--machine", given->machine, "the machine directory holding registry.reg")->option_text("DIR");
-    app.add_flag("--no-wait", given->noWait, "refuse at once when another korval uses the machine directory");
+    declareSetOption(app, given->sets, "set a property (repeatable)");
+    declareMachineOptions(app, given->machine, given->noWait, "the machine directory holding registry.reg");
     app.add_flag("--json", given->json, "the listing as JSON");
     return [given](std::ostream& out, std::ostream& err) {
         PropertiesOptions options;

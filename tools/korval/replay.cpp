@@ -167,22 +167,16 @@ CommandRunner defineReplay(CLI::App& app)
                     "damaged file, is refused (exit status 3).");
     auto given = std::make_shared<ReplayArguments>();
     app.add_option("FILE", given->input, "the recording, FILE.pcap or FILE.pcapng")->required();
-    app.add_option("-o,--output", given->capture.output, "FILE.y4m, PATTERN.png or - (default capture.y4m)")
-        ->option_text("OUTPUT");
+    declareDevelopedOutput(app, given->capture);
     app.add_option("-n,--frames", given->frames, "write only the first N frames (default: all)")->option_text("N");
-    app.add_option("-f,--format", given->capture.format, "i420 (default) or rgb24")->option_text("FORMAT");
-    app.add_option("-s,--size", given->capture.size, "640x480, 352x288 (default), 320x240, 176x144 or 160x120")
-        ->option_text("WxH");
-    app.add_option("--set", given->capture.sets, "set a camera property once the stream is open (repeatable)")
-        ->option_text("NAME=VALUE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    declareFormatAndSize(app, given->capture);
+    declareSetOption(app, given->capture.sets, kSetOnceOpen);
     app.add_option("--raw", given->capture.raw, "also keep the raw frames as they came, for 'korval process'")
         ->option_text("FILE");
     app.add_option("--usb-trace", given->capture.usbTrace, "also write the replay's USB transfers as pcap")
         ->option_text("FILE.pcap");
-    app.add_option("--machine", given->capture.machine, "take the stored settings of this machine directory")
-        ->option_text("DIR");
-    app.add_flag("--no-wait", given->capture.noWait, "refuse at once when another korval uses the machine directory");
+    declareMachineOptions(app, given->capture.machine, given->capture.noWait,
+                          "take the stored settings of this machine directory");
     app.add_flag("-y,--overwrite", given->capture.overwrite, "replace output files that exist already");
     given->capture.quiet = true;
     return [given](std::ostream& out, std::ostream& err) { return replay(*given, out, err); };
