@@ -32,6 +32,8 @@ public:
     HANDLE MasterClock;
     LONGLONG ButtonPollTimeout; // always 0: the snapshot-button event is only polled
     ULONG RawWidth, RawHeight;
+    // RawPixels2 and OutPixels2 are part of the record (set at open, cleared at
+    // close) though no stage reads them.
     ULONG RawPixels, RawPixels2, RawCapacity;
     ULONG RatioNumerator;
     ULONG OutWidth, OutHeight;
