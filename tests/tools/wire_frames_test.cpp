@@ -1,4 +1,5 @@
-// The pacer waits for the frames the driver's collector hands over, a frame cut as too long included.
+// The pacer waits for the frames the driver's collector hands over, a frame cut as too long included
+// (here at the end of its last transfer: the next byte, which ends the cut, begins the next marker).
 #include "support/floating_point_scope.h"
 #include "tools/korval/wire_frames.h"
 #include "usb/FrameCollector.h"
@@ -7,7 +8,7 @@ using namespace korval::tools;
 TEST(WireFrames, FramesEndWhereTheDriversCollectorEndsThemALongOneCutAsItCutsIt)
 {
     std::vector<std::uint8_t> stream, buffer(kLargestWireFrame);
-    for (std::size_t body : {30000, 120000, 30000, 30000, 0}) {
+    for (std::size_t body : {30000, 117280, 30000, 30000, 0}) {
         stream.insert(stream.end(), std::begin(kWireFrameMarker), std::end(kWireFrameMarker));
         stream.insert(stream.end(), 10 + body, static_cast<std::uint8_t>(body / 30000 + 1));
     }
