@@ -42,18 +42,22 @@ std::size_t WireFrameAssembler::heldMarkerBytes() const
     return 0;
 }
 
-// The cut frame ends with this byte; its held-back bytes are dropped, and the
-// next marker only opens a frame.
+// The cut frame ends with this byte; the bytes held back, then this one, may
+// begin the next marker, which only opens a frame.
 void WireFrameAssembler::cut(std::uint8_t value)
 {
     const bool open = closingPending_ || frameOpen_;
+    const auto held = static_cast<std::ptrdiff_t>(heldMarkerBytes());
     std::vector<std::uint8_t> frame = closingPending_ ? std::move(closing_) : std::vector<std::uint8_t>{};
-    frame.insert(frame.end(), open_.begin(), open_.end() - static_cast<std::ptrdiff_t>(heldMarkerBytes()));
+    frame.insert(frame.end(), open_.begin(), open_.end() - held);
     frame.push_back(value);
+    std::vector<std::uint8_t> markerStart(open_.end() - held, open_.end());
     reset();
+    open_ = std::move(markerStart);
     if (open && frame.size() >= 2 * kWireHeaderBytes && frame.size() <= kLargestWireFrame) {
         handler_(std::move(frame));
     }
+    byte(value);
 }
 
 void WireFrameAssembler::byte(std::uint8_t value)
