@@ -86,6 +86,17 @@ NTSTATUS guarded(Change change)
     }
 }
 
+// The opened key behind a handle, or why the handle names none.
+NTSTATUS openedKey(HANDLE handle, std::shared_ptr<KeyHandle>& key)
+{
+    auto object = Platform::current().state().handles.find(handle);
+    key = std::dynamic_pointer_cast<KeyHandle>(object);
+    if (!object) {
+        return STATUS_INVALID_HANDLE;
+    }
+    return key ? STATUS_SUCCESS : STATUS_OBJECT_TYPE_MISMATCH;
+}
+
 RegistryValue valueOf(ULONG type, PVOID data, ULONG length)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -231,13 +242,9 @@ extern "C" NTSTATUS NTAPI ZwSetValueKey(HANDLE KeyHandle_, PUNICODE_STRING Value
                                         ULONG DataSize)
 {
     requireIrqlAtMost(PASSIVE_LEVEL, "ZwSetValueKey");
-    auto object = Platform::current().state().handles.find(KeyHandle_);
-    auto key = std::dynamic_pointer_cast<KeyHandle>(object);
-    if (!object) {
-        return STATUS_INVALID_HANDLE;
-    }
-    if (!key) {
-        return STATUS_OBJECT_TYPE_MISMATCH;
+    std::shared_ptr<KeyHandle> key;
+    if (const NTSTATUS refused = openedKey(KeyHandle_, key); refused != STATUS_SUCCESS) {
+        return refused;
     }
     if (!key->canWrite()) {
         return STATUS_ACCESS_DENIED;
@@ -261,13 +268,9 @@ extern "C" NTSTATUS NTAPI ZwQueryValueKey(HANDLE KeyHandle_, PUNICODE_STRING Val
                                           PVOID KeyValueInformation, ULONG Length, PULONG ResultLength)
 {
     requireIrqlAtMost(PASSIVE_LEVEL, "ZwQueryValueKey");
-    auto object = Platform::current().state().handles.find(KeyHandle_);
-    auto key = std::dynamic_pointer_cast<KeyHandle>(object);
-    if (!object) {
-        return STATUS_INVALID_HANDLE;
-    }
-    if (!key) {
-        return STATUS_OBJECT_TYPE_MISMATCH;
+    std::shared_ptr<KeyHandle> key;
+    if (const NTSTATUS refused = openedKey(KeyHandle_, key); refused != STATUS_SUCCESS) {
+        return refused;
     }
     if (KeyValueInformationClass != KeyValuePartialInformation || ResultLength == nullptr) {
         return STATUS_INVALID_PARAMETER;

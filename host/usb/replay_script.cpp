@@ -125,9 +125,14 @@ ReplayScript scriptOf(const UsbRecording& recording, std::uint16_t bus, std::uin
         if (isVideoCompletion(transfer)) {
             auto& queue = script.packets[transfer.endpoint];
             for (const RecordedPacket& packet : transfer.packets) {
-                // A failed packet brought nothing: it is played as an empty one.
-                const auto from = transfer.data.begin() + static_cast<std::ptrdiff_t>(packet.ok ? packet.offset : 0);
-                queue.emplace_back(from, from + static_cast<std::ptrdiff_t>(packet.ok ? packet.length : 0));
+                // A failed or empty packet brought nothing: it is played as an empty one
+                // (its offset, which nothing read, may lie anywhere).
+                if (!packet.ok || packet.length == 0) {
+                    queue.emplace_back();
+                } else {
+                    const auto from = transfer.data.begin() + static_cast<std::ptrdiff_t>(packet.offset);
+                    queue.emplace_back(from, from + static_cast<std::ptrdiff_t>(packet.length));
+                }
                 ++script.packetCount;
             }
         } else if (transfer.completion && transfer.ok && transfer.type == TransferType::Interrupt &&

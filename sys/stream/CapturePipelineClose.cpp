@@ -61,10 +61,10 @@ VOID DestroyProcessors(StreamContext* Stream)
 VOID ClearSizes(StreamContext* Stream)
 {
     Stream->RawWidth = Stream->RawHeight = 0;
-    Stream->RawPixels = Stream->RawCapacity = 0;
+    Stream->RawPixels = Stream->RawPixels2 = Stream->RawCapacity = 0;
     Stream->RatioNumerator = 0;
     Stream->OutWidth = Stream->OutHeight = 0;
-    Stream->OutPixels = Stream->OutPixels3 = 0;
+    Stream->OutPixels = Stream->OutPixels2 = Stream->OutPixels3 = 0;
     Stream->FrameSize = 0;
     Stream->CropX = Stream->CropY = Stream->CropOffset = 0;
 }

@@ -42,11 +42,13 @@ VOID ComputeSizes(StreamContext* Stream, ULONG RawWidth, ULONG RawHeight, ULONG 
     Stream->RawWidth = RawWidth;
     Stream->RawHeight = RawHeight;
     Stream->RawPixels = RawWidth * RawHeight;
+    Stream->RawPixels2 = 2 * Stream->RawPixels;
     Stream->RawCapacity = 3 * Stream->RawPixels;
     Stream->RatioNumerator = 128 * Stream->RawPixels;
     Stream->OutWidth = OutWidth;
     Stream->OutHeight = OutHeight;
     Stream->OutPixels = OutWidth * OutHeight;
+    Stream->OutPixels2 = 2 * Stream->OutPixels;
     Stream->OutPixels3 = 3 * Stream->OutPixels;
     Stream->CropX = RawWidth - OutWidth;
     Stream->CropY = RawHeight - OutHeight;

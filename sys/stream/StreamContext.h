@@ -32,15 +32,18 @@ public:
     HANDLE MasterClock;
     LONGLONG ButtonPollTimeout; // always 0: the snapshot-button event is only polled
     ULONG RawWidth, RawHeight;
-    ULONG RawPixels, RawCapacity;
+    // RawPixels2 and OutPixels2 are part of the record (set at open, cleared at
+    // close) though no stage reads them.
+    ULONG RawPixels, RawPixels2, RawCapacity;
     ULONG RatioNumerator;
     ULONG OutWidth, OutHeight;
-    ULONG OutPixels, OutPixels3;
+    ULONG OutPixels, OutPixels2, OutPixels3;
     ULONG FrameSize;
     ULONG CropX, CropY;
     ULONG CropOffset;
     UCHAR IsI420;
     KSPIN_LOCK FrameLock;
+    KSPIN_LOCK SpareLock; // initialised, not taken
     PUCHAR OverlayBuffers[OVERLAY_BUFFER_COUNT];
     ULONG OverlayBufferSizes[OVERLAY_BUFFER_COUNT];
     LONGLONG FrameDuration;
@@ -75,7 +78,7 @@ public:
     // shadow, so the next frame first writes the whole register image again.
     BOOLEAN RegistersOwed;
 
-    // Initialises StateLock, CounterLock and FrameLock.
+    // Initialises StateLock, CounterLock, FrameLock and SpareLock.
     VOID InitializeLocks();
 
     // Capture pipeline. PipelineOpen builds the stream's buffers and processing

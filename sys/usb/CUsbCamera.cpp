@@ -19,8 +19,8 @@ VOID InitializeLockedUlong(tagLockedUlong* Value)
 
 CUsbCamera::CUsbCamera()
     : MarkerSkipBytes(0), PipeHandle{}, PipeMaxPacket{}, Device(nullptr), FramePixels(0),
-      FrameTimeout(0), BusPower(USB_BUS_POWER_UNREAD), Width(0), Height(0),
-      BitsPerSample(0), CurrentAlternate(0), IdleAlternateOwed(FALSE), RequestLock{},
+      FrameTimeout(0), BusPower(USB_BUS_POWER_UNREAD), Width(0), Height(0), FrameBytes2(0),
+      FrameBytes3(0), BitsPerSample(0), CurrentAlternate(0), IdleAlternateOwed(FALSE), RequestLock{},
       RequestIrp(nullptr), AbortIrp(nullptr), AbortUrb(nullptr),
       DeviceDescriptor{}, InterfaceDescriptor{}, EndpointDescriptor{}, ConfigDescriptor(nullptr),
       ConfigurationHandle(nullptr), RequestTimeout(USB_REQUEST_TIMEOUT), RawFrameLock(0),

@@ -91,6 +91,7 @@ public:
     LONGLONG FrameTimeout;
     ULONG BusPower;
     ULONG Width, Height;
+    ULONG FrameBytes2, FrameBytes3; // stored at open with the frame size; no stage reads them
     ULONG BitsPerSample;
     UCHAR CurrentAlternate;
     // A return to alternate setting 0 that the bus refused (a close while

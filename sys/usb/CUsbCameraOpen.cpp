@@ -19,6 +19,8 @@ bool CUsbCamera::StoreOpenArguments(ULONG width, ULONG height, ULONG bitsPerSamp
     Height = height;
     BitsPerSample = SUPPORTED_BITS_PER_SAMPLE;
     Device = device;
+    FrameBytes2 = 2 * FramePixels;
+    FrameBytes3 = 3 * FramePixels;
     (void)bitsPerSample;
     if (width == CIF_WIDTH && height == CIF_HEIGHT) {
         MarkerSkipBytes = CIF_MARKER_SKIP;

@@ -143,9 +143,14 @@ VOID CollectPacket(tagFrameCollector* Collector, const UCHAR* Data, ULONG Length
 VOID CutLongFrame(tagFrameCollector* Collector, ULONG CutBytes)
 {
     const ULONG written = static_cast<ULONG>(Collector->pWrite - Collector->pBuffer);
-    if (written >= CutBytes) {
-        Collector->ulLength = written;
-        Collector->ucState = COLLECT_HEADER_LAST;
-        Collector->ucFrameCut = 1;
+    if (written < CutBytes) {
+        return;
     }
+    // A cut already waiting for its last byte keeps the marker bytes it holds.
+    if (Collector->ucState != COLLECT_HEADER_LAST || Collector->ucFrameCut == 0) {
+        const UCHAR state = Collector->ucState;
+        Collector->ucFrameCut = static_cast<UCHAR>(1 + (state < COLLECT_HEADER_FIRST ? state : 0));
+    }
+    Collector->ulLength = written;
+    Collector->ucState = COLLECT_HEADER_LAST;
 }

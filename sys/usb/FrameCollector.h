@@ -35,7 +35,7 @@ struct tagFrameCollector {
     UCHAR ucFrameOpen;     // a header has been seen since the start
     PFRAME_HAND_OVER pHandOver;
     PVOID pHandOverContext;
-    UCHAR ucFrameCut;      // the frame in hand was cut: no header follows its end
+    UCHAR ucFrameCut;      // the frame in hand was cut (1 + the marker bytes held then); 0: not cut
 };
 
 // Feeds one isochronous packet.
@@ -45,5 +45,6 @@ VOID CollectPacket(tagFrameCollector* Collector, const UCHAR* Data, ULONG Length
 VOID CollectPacketReference(tagFrameCollector* Collector, const UCHAR* Data, ULONG Length);
 // After a whole transfer: a frame of CutBytes or more is ended at the next byte.
 // The next frame's start is then unknown: the collector searches for the next
-// marker at once, and that marker only opens a frame.
+// marker at once, from the marker bytes it held and the byte that ended the
+// cut, and that marker only opens a frame.
 VOID CutLongFrame(tagFrameCollector* Collector, ULONG CutBytes);

@@ -42,18 +42,34 @@ inline VOID EndFrame(tagFrameCollector* Collector)
     Collector->ucFrameOpen = 1;
 }
 
+// The marker state after one more byte, as the state table moves it.
+inline UCHAR MarkerStateAfter(UCHAR State, UCHAR Byte)
+{
+    if (Byte == FRAME_MARKER[State]) {
+        return static_cast<UCHAR>(State + 1);
+    }
+    if (Byte == 0xFF) {
+        return State == 5 ? 1 : State == 2 || State == 4 ? 2 : COLLECT_SEARCH;
+    }
+    return COLLECT_SEARCH;
+}
+
 // The tenth header byte is stored: the frame ends here. A blind copy follows a
 // real header only. After a cut frame the bytes that follow are no frame's
 // start, and copying them blind would skip the real marker; with a cut frame
 // as long as a camera frame that repeats frame after frame, so the search
-// starts at once and the next marker only opens a frame.
+// starts at once and the next marker only opens a frame. The byte that ended
+// the cut frame, and the marker bytes held when it was cut, may begin that
+// marker: a cut at the end of a frame's last transfer is followed by the next
+// marker, and losing it would cut every later frame the same way.
 inline VOID EndFrameAtHeader(tagFrameCollector* Collector)
 {
     EndFrame(Collector);
     if (Collector->ucFrameCut) {
+        const UCHAR held = static_cast<UCHAR>(Collector->ucFrameCut - 1);
         Collector->ucFrameCut = 0;
         Collector->ucFrameOpen = 0;
-        Collector->ucState = COLLECT_SEARCH;
+        Collector->ucState = MarkerStateAfter(held, Collector->pWrite[-1]);
     } else {
         Collector->ucState = COLLECT_BLIND_COPY;
     }

@@ -40,6 +40,7 @@ TEST(DriverChoice, RefusalsNameTheOptionAndValue)
         {{"--pixel-path", "fast", "info"}, 2, "--pixel-path 'fast': expected auto, avx2, sse2 or plain"},
         {{"capture", "--driver", missing, "--pixel-path=sse2"}, 2, "chooses its own by cpuid"},
         {{"settings-checksum", "x.reg", "--driver", missing}, 2, "--driver"},
+        {{"replay", "x.pcap", "--pixel-path", "fast"}, 2, "--pixel-path 'fast'"},
         {{"info", "--driver", missing}, korval::tools::kRunsDriverImages ? 3 : 2,
          korval::tools::kRunsDriverImages ? "--driver '/nonexistent/korval.sys': no such file" : "32-bit korval"},
     };

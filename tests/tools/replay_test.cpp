@@ -201,6 +201,8 @@ TEST_F(ReplayTest, DamagedTracesOtherDevicesAndUnansweredRequestsAreRefusedOrNam
             record[41] = 0x0F; // the block writes are not in the recording any more
         }
     });
+    auto noVideo = good; // its isochronous transfers become bulk ones
+    editRecords(noVideo, [](std::uint8_t* record) { record[9] = record[9] == 0 ? 3 : record[9]; });
     struct Case {
         const char* name;
         const std::vector<std::uint8_t>& file;
@@ -210,6 +212,7 @@ TEST_F(ReplayTest, DamagedTracesOtherDevicesAndUnansweredRequestsAreRefusedOrNam
         {"corrupt.pcap", corrupt, 3, "not a pcap or pcapng"},
         {"cut.pcap", cut, 3, "cut short"},
         {"other.pcap", other, 3, "is a recording of USB device 046d:"},
+        {"novideo.pcap", noVideo, 3, "holds no isochronous video of the camera"},
         {"unanswerable.pcap", unanswerable, 1, "cannot answer the request bmRequestType 0x41 bRequest 0x01"},
     };
     for (const Case& c : cases) {
@@ -219,6 +222,13 @@ TEST_F(ReplayTest, DamagedTracesOtherDevicesAndUnansweredRequestsAreRefusedOrNam
         EXPECT_NE(err_.str().find(c.name), std::string::npos) << "the file is named: " << err_.str();
     }
     EXPECT_NE(err_.str().find("at bus frame"), std::string::npos) << err_.str();
+    // An unnamed device 2 streams twice the camera's video: the camera, named by its ids, is played.
+    auto again = good, twoDevices = good;
+    editRecords(again, [](std::uint8_t* record) { record[11] = record[9] == 0 ? 2 : record[11]; });
+    twoDevices.insert(twoDevices.end(), again.begin() + 24, again.end());
+    twoDevices.insert(twoDevices.end(), again.begin() + 24, again.end());
+    writeFile(path("two.pcap"), twoDevices);
+    EXPECT_EQ(run({"replay", path("two.pcap"), "-n", "2", "-o", path("c.y4m")}), 0) << err_.str();
 }
 
 } // namespace

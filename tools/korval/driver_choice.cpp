@@ -68,7 +68,7 @@ DriverChoice& chosenDriver()
 
 bool commandLoadsDriver(std::string_view command)
 {
-    for (const char* name : {"capture", "formats", "info", "process", "properties", "serve", "snapshot"}) {
+    for (const char* name : {"capture", "formats", "info", "process", "properties", "replay", "serve", "snapshot"}) {
         if (command == name) {
             return true;
         }

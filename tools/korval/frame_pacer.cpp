@@ -95,7 +95,7 @@ void FramePacer::transfer(const host::TransferEvent& event)
             assembler_.feed(event.data.subspan(packet.offset, length));
         }
     }
-    assembler_.endTransfer();
+    assembler_.endOfTransfer();
 }
 
 void FramePacer::frameCompleted(std::vector<std::uint8_t>&& frame)

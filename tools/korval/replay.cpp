@@ -53,8 +53,10 @@ std::optional<host::RecordedDevice> chooseDevice(const host::UsbRecording& recor
     for (const host::RecordedDevice& device : devices) {
         const bool camera = device.vendor == vendor && device.product == product;
         const bool unknown = !device.vendor && device.isochronousPackets > 0;
-        if ((camera || unknown) && (best == nullptr || (camera && best->vendor != vendor) ||
-                                    device.isochronousPackets > best->isochronousPackets)) {
+        // A device that says it is the camera comes before one that did not say.
+        const bool bestIsCamera = best != nullptr && best->vendor.has_value();
+        if ((camera || unknown) && (best == nullptr || (camera && !bestIsCamera) ||
+                                    (camera == bestIsCamera && device.isochronousPackets > best->isochronousPackets))) {
             best = &device;
         }
         if (device.vendor && !camera) {
@@ -62,10 +64,12 @@ std::optional<host::RecordedDevice> chooseDevice(const host::UsbRecording& recor
                       std::to_string(device.bus) + " device " + std::to_string(device.address) + ")";
         }
     }
-    if (best != nullptr) {
+    if (best != nullptr && best->isochronousPackets > 0) {
         return *best;
     }
-    error = others.empty() ? "holds no isochronous data of any device to play back"
+    error = best != nullptr ? "holds no isochronous video of the camera (" + usbId(vendor, product) +
+                                  ") to play back, only its control requests"
+            : others.empty() ? "holds no isochronous data of any device to play back"
                            : "is a recording of USB device " + others + ", not of the camera (" +
                                  usbId(vendor, product) + ")";
     return std::nullopt;

@@ -6,6 +6,7 @@ namespace korval::tools {
 
 static_assert(kLargestWireFrame >= RAW_FRAME_MIN_BYTES && kLargestWireFrame == 352 * 288 + RAW_FRAME_SLACK,
               "the assembler's buffer must be as large as the driver's for the camera's frame");
+static_assert(kWireCutBytes == RAW_FRAME_CUT_BYTES, "frames are cut where the driver cuts them");
 
 WireFrameAssembler::WireFrameAssembler(FrameHandler handler)
     : handler_(std::move(handler)), buffer_(kLargestWireFrame)
@@ -22,7 +23,7 @@ void WireFrameAssembler::feed(std::span<const std::uint8_t> packet)
     CollectPacketReference(&collector_, packet.data(), static_cast<ULONG>(packet.size()));
 }
 
-void WireFrameAssembler::endTransfer()
+void WireFrameAssembler::endOfTransfer()
 {
     CutLongFrame(&collector_, RAW_FRAME_CUT_BYTES);
 }

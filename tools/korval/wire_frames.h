@@ -22,6 +22,9 @@ inline constexpr std::size_t kWireHeaderBytes = 10;
 // The transport's frame buffer: 352 x 288 pixels and 32768 bytes of slack.
 // Nothing longer reaches the driver's pipeline as one frame.
 inline constexpr std::size_t kLargestWireFrame = 352 * 288 + 32768;
+// A frame that has grown to this by the end of a transfer is cut there: ended
+// at the next byte, after which only a marker opens a frame.
+inline constexpr std::size_t kWireCutBytes = 101972;
 // The blind copy after a header, for captures 320 pixels wide or more.
 inline constexpr std::uint32_t kWideMarkerSkip = 25000;
 
@@ -35,7 +38,7 @@ public:
     // One isochronous packet of a completed transfer.
     void feed(std::span<const std::uint8_t> packet);
     // The transfer's last packet was fed: a frame grown to the cut length ends.
-    void endTransfer();
+    void endOfTransfer();
     // Video stopped: the frame in progress is dropped, the next marker opens one.
     void reset();
 

@@ -163,6 +163,24 @@ TEST_P(FrameCollectorTest, AfterACutTheNextMarkerIsFoundAndOnlyOpensAFrame)
     EXPECT_EQ(collector.frames()[1], headerBytes(0x40) + Bytes(120, 0x57) + headerBytes(0x60));
 }
 
+// A slow camera pauses between frames, so a cut can fall at the end of a
+// frame's last transfer, with the next transfer opening on the marker; a
+// bright body ends in FF bytes the collector holds. The marker must survive
+// the cut's last byte, or every later frame is cut the same way.
+TEST_P(FrameCollectorTest, ACutAtAFramesEndKeepsTheNextMarker)
+{
+    for (const std::uint8_t bodyByte : {std::uint8_t{0x55}, std::uint8_t{0xFF}}) {
+        auto collector = make(4096, 100);
+        collector.packet(markerBytes() + headerBytes(0) + Bytes(300, bodyByte));
+        collector.cut(300);
+        collector.cut(300); // empty transfers between the frames
+        collector.packet(markerBytes() + headerBytes(0x40) + Bytes(120, 0x57));
+        collector.packet(markerBytes() + headerBytes(0x60));
+        ASSERT_EQ(collector.frames().size(), 2u) << int{bodyByte};
+        EXPECT_EQ(collector.frames()[1], headerBytes(0x40) + Bytes(120, 0x57) + headerBytes(0x60)) << int{bodyByte};
+    }
+}
+
 TEST_P(FrameCollectorTest, EmptyPacketsChangeNothing)
 {
     auto collector = make();
