@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc)
+stage() { echo "== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 
@@ -18,27 +19,27 @@ configure_and_build() { # dir, cmake options...
     cmake --build "$dir" -j "$jobs"
 }
 
-echo "== plain build"
+stage "plain build"
 configure_and_build build/release -DCMAKE_BUILD_TYPE=Release
 ctest --test-dir build/release -j "$jobs" --output-on-failure
 
-echo "== korval.sys for 32-bit Windows"
+stage "korval.sys for 32-bit Windows"
 scripts/build-win32.sh
 
-echo "== 32-bit platform (the Windows x86 ABI; natively or under qemu-i386-static)"
+stage "32-bit platform (the Windows x86 ABI; natively or under qemu-i386-static)"
 configure_and_build build/abi32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-winabi.cmake
 ctest --test-dir build/abi32 -L 'abi32|shipped' -j "$jobs" --output-on-failure
 
-echo "== address + undefined behaviour sanitizers"
+stage "address + undefined behaviour sanitizers"
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DCMAKE_C_COMPILER=clang-14 -DKORVAL_SANITIZE=address -DKORVAL_BENCHMARKS=OFF -DKORVAL_FUZZERS=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
 scripts/fuzz.sh build/asan 12
 
-echo "== thread sanitizer (concurrent code)"
+stage "thread sanitizer (concurrent code)"
 configure_and_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DCMAKE_C_COMPILER=clang-14 -DKORVAL_SANITIZE=thread -DKORVAL_BENCHMARKS=OFF -DKORVAL_CONCURRENT_ONLY=ON
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L concurrent -j "$jobs" --output-on-failure
 
-echo "== all tests passed"
+stage "all tests passed"
