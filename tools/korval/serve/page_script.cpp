@@ -21,7 +21,10 @@ async function request(method, url, params, body, type) {
   const query = new URLSearchParams(params || {}).toString();
   const options = { method };
   if (body) { options.body = body; options.headers = { 'Content-Type': type }; }
-  const response = await fetch(url + (query ? '?' + query : ''), options).catch(() => null);
+  const send = () => fetch(url + (query ? '?' + query : ''), options).catch(() => null);
+  // A kept connection the server has just closed as idle fails the request before it reaches the
+  // server, and browsers retry only GETs by themselves: one more try, on a new connection.
+  const response = await send() || await send();
   if (!response) { requestFailed(); return null; }
   const answer = await response.json().catch(() => ({ error: response.statusText }));
   if (!response.ok) { say(answer.error || response.statusText); return null; }
