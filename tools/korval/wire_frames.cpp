@@ -1,5 +1,6 @@
 #include "tools/korval/wire_frames.h"
 
+#include "stream/CaptureStream.h"
 #include "usb/CUsbCamera.h"
 
 namespace korval::tools {
@@ -7,6 +8,7 @@ namespace korval::tools {
 static_assert(kLargestWireFrame >= RAW_FRAME_MIN_BYTES && kLargestWireFrame == 352 * 288 + RAW_FRAME_SLACK,
               "the assembler's buffer must be as large as the driver's for the camera's frame");
 static_assert(kWireCutBytes == RAW_FRAME_CUT_BYTES, "frames are cut where the driver cuts them");
+static_assert(kWideMarkerSkip == MARKER_SKIP_BYTES_LARGE, "the blind copy is as long as the driver's");
 
 WireFrameAssembler::WireFrameAssembler(FrameHandler handler)
     : handler_(std::move(handler)), buffer_(kLargestWireFrame)
