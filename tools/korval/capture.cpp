@@ -272,7 +272,7 @@ private:
     bool fileFailed_ = false;
 };
 
-bool startStream(host::StreamClassStream& stream, std::string& error)
+bool startStream(host::StreamClassStream& stream, FramePacer* pacer, std::string& error)
 {
     auto clock = host::MasterClock::create();
     if (NTSTATUS status = stream.setMasterClock(clock); status != STATUS_SUCCESS) {
@@ -280,6 +280,9 @@ bool startStream(host::StreamClassStream& stream, std::string& error)
         return false;
     }
     for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
+        if (pacer != nullptr && state == KSSTATE_RUN) {
+            pacer->setVideoExpected(true);
+        }
         if (NTSTATUS status = stream.setState(state); status != STATUS_SUCCESS) {
             error = "the stream refused state " + std::to_string(state) + ": " + statusName(status);
             return false;
@@ -533,16 +536,18 @@ int captureFrames(MachineSession& session, host::StreamClassStream& stream, Fram
     const camera::VirtualCamera* camera = session.virtualCamera();
     const std::uint64_t sentBefore = camera != nullptr ? camera->framesStarted() : 0;
     int code = applyLiveSets(session.device(), options, error);
-    if (code == kExitOk && !(startStream(stream, error) && run.run(error))) {
+    if (code == kExitOk && !(startStream(stream, source.pacer.get(), error) && run.run(error))) {
         code = run.fileFailed() ? kExitFile : kExitFailure;
     }
     const std::int64_t cameraFrames =
         camera != nullptr ? static_cast<std::int64_t>(camera->framesStarted() - sentBefore) : -1;
     if (source.pacer) {
+        source.pacer->setVideoExpected(false);
         source.pacer->setLockstep(false);
         if (source.pacer->holdsAbandoned() != 0) {
             err << "korval " << source.command << ": warning: " << source.pacer->holdsAbandoned()
-                << " frame(s) seen on the bus were not read back in lockstep; the clock ran on without them\n";
+                << " time(s) in lockstep a frame seen on the bus was not read back, or no video transfer came; "
+                   "the clock ran on without it\n";
         }
     }
     run.drain();
@@ -628,9 +633,10 @@ int captureFrom(const CaptureOptions& options, CaptureSource& source, std::ostre
         }
         source.taps.push_back(&trace);
     }
-    // Raw frames and traces are taken in lockstep, so that every frame on the
-    // wire is developed and a replay of them gives the same pictures.
-    if ((source.raw || !options.usbTrace.empty()) && !source.pacer) {
+    // Lockstep (the default, and always for raw frames and traces): every
+    // frame on the wire is developed, so the pictures follow from the scene
+    // and settings whatever the host's speed, and a replay gives them again.
+    if ((options.lockstep || source.raw || !options.usbTrace.empty()) && !source.pacer) {
         source.pacer = std::make_unique<FramePacer>();
     }
     if (source.pacer) {
@@ -760,7 +766,7 @@ CommandRunner defineSnapshot(CLI::App& app)
     app.add_option("--usb-trace", given->usbTrace, "also write every USB transfer as pcap (usbmon, for Wireshark)")
         ->option_text("FILE.pcap");
     app.add_flag("--no-wait", given->noWait, "refuse at once when another korval uses the machine directory");
-    app.add_option("--clock", given->clock, "fast (default) or real")->option_text("CLOCK");
+    app.add_option("--clock", given->clock, kClockHelp)->option_text("CLOCK");
     app.add_flag("-y,--overwrite", given->overwrite, "replace the still if it exists already");
     app.add_flag("-q,--quiet", given->quiet, "no progress line");
     app.add_flag("--json", given->json, "the summary as JSON");
