@@ -280,15 +280,19 @@ bool startStream(host::StreamClassStream& stream, FramePacer* pacer, std::string
         return false;
     }
     for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
-        if (pacer != nullptr && state == KSSTATE_RUN) {
-            pacer->setVideoExpected(true);
+        if (state == KSSTATE_RUN) {
+            // Stream time starts with the run; in lockstep the clock stands
+            // still from here until the driver's first video transfer.
+            if (pacer != nullptr) {
+                pacer->setVideoExpected(true);
+            }
+            clock->restart();
         }
         if (NTSTATUS status = stream.setState(state); status != STATUS_SUCCESS) {
             error = "the stream refused state " + std::to_string(state) + ": " + statusName(status);
             return false;
         }
     }
-    clock->restart();
     return true;
 }
 

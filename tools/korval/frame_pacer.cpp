@@ -45,11 +45,9 @@ void FramePacer::setLockstep(bool on)
 
 void FramePacer::setVideoExpected(bool expected)
 {
-    {
-        std::lock_guard lock(mutex_);
-        videoExpected_ = expected;
-    }
-    changed_.notify_all();
+    std::unique_lock lock(mutex_);
+    videoExpected_ = expected;
+    changed_.wait(lock, [this] { return !stepping_; });
 }
 
 bool FramePacer::readCompleted()
@@ -114,8 +112,10 @@ void FramePacer::videoTransfer(const host::TransferEvent& event)
         std::lock_guard lock(mutex_);
         if (!event.completion) {
             ++videoPending_;
-        } else if (videoPending_ != 0) {
-            --videoPending_;
+            videoFailed_ = false;
+        } else {
+            videoPending_ -= videoPending_ != 0 ? 1 : 0;
+            videoFailed_ = videoFailed_ || event.status < 0;
         }
     }
     changed_.notify_all();
@@ -143,6 +143,11 @@ void FramePacer::run(std::stop_token stop)
         const std::uint64_t next = bus_->frameNumber() + 1;
         clock.advanceTo(static_cast<std::int64_t>(next) * host::Clock::kTicksPerMillisecond);
         bus_->waitForFrame(next, std::chrono::seconds(10));
+        {
+            std::lock_guard lock(mutex_);
+            stepping_ = false;
+        }
+        changed_.notify_all();
     }
 }
 
@@ -168,6 +173,7 @@ bool FramePacer::waitWhileBlocked(const std::stop_token& stop)
             giveUpBlock();
         }
     }
+    stepping_ = true;
     return true;
 }
 

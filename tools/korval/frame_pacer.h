@@ -7,7 +7,8 @@
 // with no video transfer waiting on the bus: the driver sends them from its
 // start request and from a deferred call after each completion, either of
 // which a busy host may run late, and the camera's packets in such a gap would
-// be lost. That makes a capture reproducible from the scene and the settings.
+// be lost. (After a failed or cancelled transfer the clock runs until the
+// driver sends one again: its restart may wait on a time-out.) That makes a capture reproducible from the scene and the settings.
 // Should a read never come back for a held frame, the clock runs on after a
 // bound in real time no working read comes near, and at once after a stop
 // signal, so that a capture cannot hang for good.
@@ -52,6 +53,9 @@ public:
     void setLockstep(bool on);
     // Set before the application sets the stream running, cleared before it
     // stops it: until then, in lockstep, the clock waits for a video transfer.
+    // Returns once a step of the clock under way has ended, so that not one
+    // frame of the bus runs between the camera's start and the driver's first
+    // transfer.
     void setVideoExpected(bool expected);
     // A read request came back; true when it took the frame the clock was held for.
     bool readCompleted();
@@ -66,7 +70,10 @@ private:
     void run(std::stop_token stop);
     void frameCompleted(std::vector<std::uint8_t>&& frame);
     void videoTransfer(const host::TransferEvent& event);
-    bool blocked() const { return holding_ || (lockstep_ && videoExpected_ && videoPending_ == 0); }
+    bool blocked() const
+    {
+        return holding_ || (lockstep_ && videoExpected_ && !videoFailed_ && videoPending_ == 0);
+    }
     bool waitWhileBlocked(const std::stop_token& stop);
     void giveUpBlock();
 
@@ -79,7 +86,11 @@ private:
     bool lockstep_ = true;
     bool holding_ = false;
     bool videoExpected_ = false;
+    bool stepping_ = false; // the clock is being moved on one frame of the bus
     std::uint32_t videoPending_ = 0; // video transfers submitted and not completed
+    // A video transfer failed or was cancelled: the driver sends the next one
+    // once it has restarted video, which may wait for the clock.
+    bool videoFailed_ = false;
     std::uint64_t completed_ = 0;
     std::uint64_t abandoned_ = 0;
     std::chrono::milliseconds longestHold_ = std::chrono::seconds(10);
