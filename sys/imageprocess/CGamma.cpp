@@ -186,7 +186,12 @@ const UCHAR* CGamma::SelectTable(UCHAR ucGamma, UCHAR ucContrast) const
 
 bool CGamma::Process(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast)
 {
-    if (!m_bOpened || pBuffer == nullptr) {
+    return ProcessBytes(pBuffer, m_ulByteCount, ucGamma, ucContrast);
+}
+
+bool CGamma::ProcessBytes(PUCHAR pBytes, ULONG ulCount, UCHAR ucGamma, UCHAR ucContrast)
+{
+    if (!m_bOpened || pBytes == nullptr) {
         return false;
     }
     const UCHAR* table = SelectTable(ucGamma, ucContrast);
@@ -195,9 +200,9 @@ bool CGamma::Process(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast)
     }
     const USHORT* pairs = CpuHasAvx2() ? nullptr : PairsFor(table);
     if (pairs != nullptr) {
-        MapBytesPairs(pBuffer, m_ulByteCount, pairs);
+        MapBytesPairs(pBytes, ulCount, pairs);
     } else {
-        MapBytes(pBuffer, m_ulByteCount, table);
+        MapBytes(pBytes, ulCount, table);
     }
     return true;
 }

@@ -22,6 +22,8 @@ public:
     // Gamma flag only: LutCurve; contrast flag only: LutContrast; both: LutBoth;
     // neither: the buffer stays as it is. The buffer holds 3 x width x height bytes.
     bool Process(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast);
+    // The same on ulCount bytes of a picture (a band of rows, or a crop of it).
+    bool ProcessBytes(PUCHAR pBytes, ULONG ulCount, UCHAR ucGamma, UCHAR ucContrast);
     bool ProcessReference(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast);
 
     const UCHAR* LutCurve() const { return m_aucLutCurve; }
