@@ -25,9 +25,6 @@ constexpr ULONG PROCAMP_PROPERTY_BYTES = sizeof(KSPROPERTY_VIDEOPROCAMP_S);     
 constexpr ULONG CAMERACONTROL_PROPERTY_BYTES = sizeof(KSPROPERTY_CAMERACONTROL_S); // 40
 constexpr ULONG PRIVATE_PROPERTY_BYTES = 32;
 
-// Values the handlers put in answers and records.
-constexpr ULONG PROPERTY_FLAGS_AUTO = 1;    // KSPROPERTY_VIDEOPROCAMP_FLAGS_AUTO
-constexpr ULONG PROPERTY_FLAGS_MANUAL = 2;  // KSPROPERTY_VIDEOPROCAMP_FLAGS_MANUAL
 
 // The data buffer is checked against the record the property needs: an empty
 // buffer asks for the size (STATUS_BUFFER_OVERFLOW with the size), a short one

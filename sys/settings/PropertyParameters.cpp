@@ -6,8 +6,6 @@ namespace {
 
 constexpr UCHAR METER_PERCENT_WIDE = 75;   // of the frame, each way
 constexpr UCHAR METER_PERCENT_NARROW = 25; // backlight compensation: the centre only
-constexpr ULONG FLAGS_AUTO = 1;            // KSPROPERTY_VIDEOPROCAMP_FLAGS_AUTO, _CAMERACONTROL_FLAGS_AUTO
-constexpr ULONG FLAGS_MANUAL = 2;
 constexpr UCHAR FALLBACK_MAINS_FREQUENCY = 60;
 constexpr ULONG MAX_EXPOSURE_SETTING = 14;  // low half: normal, high half: long exposure
 constexpr USHORT DEFAULT_MAX_EXPOSURE = 13; // what auto exposure starts with without valid settings
@@ -90,7 +88,7 @@ VOID MapExposure(const DeviceContext* Device, tagAeParameters* Parameters)
 {
     Parameters->ucTargetLuma = AeTargetLuma(Device);
     Parameters->ucEnable = IsOne(Device->CurExposureFlags);
-    Parameters->ucManualExposure = Device->CurExposureFlags == FLAGS_MANUAL ? 1 : 0;
+    Parameters->ucManualExposure = Device->CurExposureFlags == PROPERTY_FLAGS_MANUAL ? 1 : 0;
 }
 
 VOID MapStepBoost(const DeviceContext* Device, tagAeParameters* Parameters)
@@ -133,7 +131,7 @@ UCHAR AeTargetLuma(const DeviceContext* Device)
 {
     const ULONG target = Device->CurExposure & 0xFF;
     const ULONG blackPoint = Device->CurContrast & 0xFFFF;
-    if (Device->CurExposureFlags != FLAGS_AUTO || blackPoint <= TUNED_BLACK_POINT) {
+    if (Device->CurExposureFlags != PROPERTY_FLAGS_AUTO || blackPoint <= TUNED_BLACK_POINT) {
         return static_cast<UCHAR>(target);
     }
     if (blackPoint >= 255) {

@@ -8,6 +8,10 @@
 #include "base/DeviceContext.h"
 #include "imageprocess/CImageProcess.h"
 
+// Flags of the value-with-flags records (VIDEOPROCAMP and CAMERACONTROL alike).
+constexpr ULONG PROPERTY_FLAGS_AUTO = 1;
+constexpr ULONG PROPERTY_FLAGS_MANUAL = 2;
+
 typedef VOID (*PIMAGE_MAPPING)(const DeviceContext* Device, tagIpParameters* Parameters);
 typedef VOID (*PAE_MAPPING)(const DeviceContext* Device, tagAeParameters* Parameters);
 

@@ -36,47 +36,53 @@ struct tagPropertyEntry {
     ULONG DeviceContext::*pValue;
     ULONG DeviceContext::*pFlags;  // nullptr: the record has no flags
     ULONG DeviceContext::*pManual; // the user's last manual copy, or nullptr
+    UCHAR ucInitialFlags;          // the flags a new device starts with
     UCHAR ucCapabilities;
     UCHAR ucTraits;
     PIMAGE_MAPPING pImageMapping;  // what the value changes in the stages, or nullptr
     PAE_MAPPING pAeMapping;
 };
 
-#define PROPERTY_PROCAMP(Name, Id, Slot, Minimum, Maximum, Default, Installed, Field, Mapping)               \
+#define PROPERTY_PROCAMP(Name, Id, Slot, Minimum, Maximum, Default, Installed, Field, InitialFlags, Mapping)  \
     {Name, &PROPSETID_VIDCAP_VIDEOPROCAMP, Id, Slot, NO_SLOT, Minimum, Maximum, 1, Default, Installed, 0,     \
-     &DeviceContext::Field, &DeviceContext::Field##Flags, nullptr, PROPERTY_CAPABLE_MANUAL, 0, Mapping, nullptr}
+     &DeviceContext::Field, &DeviceContext::Field##Flags, nullptr, InitialFlags, PROPERTY_CAPABLE_MANUAL, 0,   \
+     Mapping, nullptr}
 #define PROPERTY_PRIVATE(Name, Id, Slot, Minimum, Maximum, Step, Default, Installed, Field, Traits, AeMapping) \
     {Name, &PROPSETID_KORVAL_CAMERA, Id, Slot, NO_SLOT, Minimum, Maximum, Step, Default, Installed, 0,         \
-     &DeviceContext::Field, nullptr, nullptr, 0, Traits, nullptr, AeMapping}
+     &DeviceContext::Field, nullptr, nullptr, 0, 0, Traits, nullptr, AeMapping}
 #define PROPERTY_PICTURE(Name, Id, Slot, Default, Installed, Field, Manual, ImageMapping)                      \
     {Name, &PROPSETID_KORVAL_CAMERA, Id, Slot, NO_SLOT, 0, 1, 1, Default, Installed, 0, &DeviceContext::Field,  \
-     nullptr, Manual, 0, 0, ImageMapping, nullptr}
+     nullptr, Manual, 0, 0, 0, ImageMapping, nullptr}
 
 // In the order the tool lists them.
 inline constexpr tagPropertyEntry PropertyTable[] = {
     PROPERTY_PROCAMP("brightness", KSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, 77, 0, 510, 255, 255, CurBrightness,
-                     MapBrightness),
+                     PROPERTY_FLAGS_MANUAL, MapBrightness),
     // The black point stretches the picture after auto exposure has metered
     // it: the exposure target moves with it.
     {"contrast", &PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_CONTRAST, 79, NO_SLOT, 0, 255, 1, 0, 5, 0,
-     &DeviceContext::CurContrast, &DeviceContext::CurContrastFlags, nullptr, PROPERTY_CAPABLE_MANUAL, 0,
+     &DeviceContext::CurContrast, &DeviceContext::CurContrastFlags, nullptr, PROPERTY_FLAGS_MANUAL,
+     PROPERTY_CAPABLE_MANUAL, 0,
      MapContrast, MapAeTarget},
-    PROPERTY_PROCAMP("hue", KSPROPERTY_VIDEOPROCAMP_HUE, 81, 0, 360, 0, 0, CurHue, MapHue),
-    PROPERTY_PROCAMP("saturation", KSPROPERTY_VIDEOPROCAMP_SATURATION, 83, 0, 200, 160, 160, CurSaturation,
+    PROPERTY_PROCAMP("hue", KSPROPERTY_VIDEOPROCAMP_HUE, 81, 0, 360, 0, 0, CurHue, PROPERTY_FLAGS_MANUAL, MapHue),
+    PROPERTY_PROCAMP("saturation", KSPROPERTY_VIDEOPROCAMP_SATURATION, 83, 0, 200, 160, 160, CurSaturation, 0,
                      MapSaturation),
-    PROPERTY_PROCAMP("sharpness", KSPROPERTY_VIDEOPROCAMP_SHARPNESS, 85, 0, 16, 4, 6, CurSharpness, MapSharpness),
-    PROPERTY_PROCAMP("gamma", KSPROPERTY_VIDEOPROCAMP_GAMMA, 87, 0, 150, 70, 70, CurGamma, MapGamma),
+    PROPERTY_PROCAMP("sharpness", KSPROPERTY_VIDEOPROCAMP_SHARPNESS, 85, 0, 16, 4, 6, CurSharpness,
+                     PROPERTY_FLAGS_MANUAL, MapSharpness),
+    PROPERTY_PROCAMP("gamma", KSPROPERTY_VIDEOPROCAMP_GAMMA, 87, 0, 150, 70, 70, CurGamma, PROPERTY_FLAGS_MANUAL,
+                     MapGamma),
     PROPERTY_PROCAMP("colour-enable", KSPROPERTY_VIDEOPROCAMP_COLORENABLE, 89, 0, 1, 1, 1, CurColorEnable,
-                     MapSaturation),
+                     PROPERTY_FLAGS_MANUAL, MapSaturation),
     // Closed, only the mode is kept; the value is loaded from its own slot.
     {"white-balance", &PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, 127, 91, 0, 10000, 1, 0,
-     0, 1, &DeviceContext::CurWhiteBalance, &DeviceContext::CurWhiteBalanceFlags, nullptr, PROPERTY_CAPABLE_AUTO,
+     0, 1, &DeviceContext::CurWhiteBalance, &DeviceContext::CurWhiteBalanceFlags, nullptr, PROPERTY_FLAGS_MANUAL,
+     PROPERTY_CAPABLE_AUTO,
      PROPERTY_VALUE_LOAD_ONLY, MapWhiteBalance, nullptr},
     {"backlight-compensation", &PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_BACKLIGHT_COMPENSATION, 115,
      93, 0, 200, 1, 0, 0, 0, &DeviceContext::CurBacklight, &DeviceContext::CurBacklightFlags, nullptr,
-     PROPERTY_CAPABLE_MANUAL, PROPERTY_MAPPED_UNTUNED, MapMeteringWindow, nullptr},
+     PROPERTY_FLAGS_MANUAL, PROPERTY_CAPABLE_MANUAL, PROPERTY_MAPPED_UNTUNED, MapMeteringWindow, nullptr},
     {"exposure", &PROPSETID_VIDCAP_CAMERACONTROL, KSPROPERTY_CAMERACONTROL_EXPOSURE, 97, 95, 0, 255, 1, 100, 100, 1,
-     &DeviceContext::CurExposure, &DeviceContext::CurExposureFlags, nullptr,
+     &DeviceContext::CurExposure, &DeviceContext::CurExposureFlags, nullptr, 0,
      PROPERTY_CAPABLE_AUTO | PROPERTY_CAPABLE_MANUAL, 0, nullptr, MapExposure},
     PROPERTY_PRIVATE("step-boost", KSPROPERTY_KORVAL_STEP_BOOST, NO_SLOT, 0, 255, 1, 100, 0, CurStepBoost, 0,
                      MapStepBoost),
@@ -98,11 +104,11 @@ inline constexpr tagPropertyEntry PropertyTable[] = {
     PROPERTY_PRIVATE("option-13", KSPROPERTY_KORVAL_OPTION_13, 117, 0, 2, 1, 0, 0, CurOption13, 0, nullptr),
     // The manual colour gains (R, G, B) move the brightness word.
     {"gain-1", &PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_GAIN_1, 119, NO_SLOT, 64, 255, 1, 128, 128, 0,
-     &DeviceContext::CurGain1, nullptr, &DeviceContext::ManualGain1, 0, 0, MapBrightness, nullptr},
+     &DeviceContext::CurGain1, nullptr, &DeviceContext::ManualGain1, 0, 0, 0, MapBrightness, nullptr},
     {"gain-2", &PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_GAIN_2, 121, NO_SLOT, 64, 255, 1, 128, 128, 0,
-     &DeviceContext::CurGain2, nullptr, &DeviceContext::ManualGain2, 0, 0, MapBrightness, nullptr},
+     &DeviceContext::CurGain2, nullptr, &DeviceContext::ManualGain2, 0, 0, 0, MapBrightness, nullptr},
     {"gain-3", &PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_GAIN_3, 123, NO_SLOT, 64, 255, 1, 128, 128, 0,
-     &DeviceContext::CurGain3, nullptr, &DeviceContext::ManualGain3, 0, 0, MapBrightness, nullptr},
+     &DeviceContext::CurGain3, nullptr, &DeviceContext::ManualGain3, 0, 0, 0, MapBrightness, nullptr},
     // Read by the frame pipeline for each frame.
     PROPERTY_PRIVATE("effect", KSPROPERTY_KORVAL_EFFECT, 133, 0, 255, 1, 0, 0, CurEffect, PROPERTY_SET_LIVE_ONLY,
                      nullptr),

@@ -82,8 +82,8 @@ NTSTATUS setCameraProperty(host::StreamClassDevice& device, const CameraProperty
 
 bool supportsAuto(const CameraProperty& property)
 {
-    return property.set == PROPSETID_VIDCAP_CAMERACONTROL ||
-           (property.set == PROPSETID_VIDCAP_VIDEOPROCAMP && property.id == KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE);
+    const tagPropertyEntry* entry = FindProperty(property.set, property.id);
+    return entry != nullptr && (entry->ucCapabilities & PROPERTY_CAPABLE_AUTO) != 0;
 }
 
 bool isWhiteBalance(const CameraProperty& property)
