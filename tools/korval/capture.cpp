@@ -5,7 +5,6 @@
 // out, then stops and closes the stream. Ctrl-C (or SIGTERM, SIGHUP, SIGPIPE)
 // finishes the frame in hand and ends the capture as if it had reached its
 // count, with exit status 130.
-#include "stream/CaptureStream.h"
 #include "stream/StreamFormats.h"
 #include "tools/korval/camera_properties.h"
 #include "tools/korval/capture_options.h"
@@ -17,6 +16,7 @@
 #include "tools/korval/frame_pacer.h"
 #include "tools/korval/raw_recorder.h"
 #include "host/usb/usbmon_pcap.h"
+#include "host/wire/wire_frames.h"
 #include "tools/korval/machine_session.h"
 #include "tools/korval/output_files.h"
 #include "tools/korval/registry_defaults.h"
@@ -645,7 +645,7 @@ int captureFrom(const CaptureOptions& options, CaptureSource& source, std::ostre
     }
     if (source.pacer) {
         // The driver copies less of a frame blind after its header for small pictures.
-        source.pacer->setMarkerSkip(options.width >= 320 ? MARKER_SKIP_BYTES_LARGE : MARKER_SKIP_BYTES_SMALL);
+        source.pacer->setMarkerSkip(host::wireMarkerSkip(options.width));
     }
     if (source.pacer && source.raw) {
         source.pacer->onFrame([raw = source.raw.get()](std::vector<std::uint8_t>&& frame) {

@@ -15,7 +15,7 @@
 #pragma once
 
 #include "host/usb/bus_tap.h"
-#include "tools/korval/wire_frames.h"
+#include "host/wire/wire_frames.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -78,7 +78,7 @@ private:
     void giveUpBlock();
 
     FrameHandler frames_;
-    WireFrameAssembler assembler_;
+    host::WireFrameAssembler assembler_;
     std::uint8_t videoEndpoint_ = 0x85;
     host::UsbBus* bus_ = nullptr;
     mutable std::mutex mutex_;
