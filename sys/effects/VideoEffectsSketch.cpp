@@ -66,39 +66,31 @@ VOID SketchBytesReference(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PT
 
 KORVAL_SSE2_BEGIN
 
-namespace {
+namespace SketchSse2 {
 
-inline __m128i LoadWords(const UCHAR* pucAt, bool bHigh)
-{
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucAt));
-    return bHigh ? _mm_unpackhi_epi8(bytes, _mm_setzero_si128()) : _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
-}
+using VeVector = __m128i;
+constexpr LONG_PTR SKETCH_BLOCK_BYTES = 16;
 
-inline __m128i AbsWords(__m128i value)
-{
-    return _mm_max_epi16(value, _mm_sub_epi16(_mm_setzero_si128(), value));
-}
+inline VeVector VeLoad(const UCHAR* pucAt) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucAt)); }
+inline VOID VeStore(PUCHAR pucAt, VeVector value) { _mm_storeu_si128(reinterpret_cast<__m128i*>(pucAt), value); }
+inline VeVector VeZero() { return _mm_setzero_si128(); }
+inline VeVector VeUnpackLow(VeVector a, VeVector b) { return _mm_unpacklo_epi8(a, b); }
+inline VeVector VeUnpackHigh(VeVector a, VeVector b) { return _mm_unpackhi_epi8(a, b); }
+inline VeVector VeAdd16(VeVector a, VeVector b) { return _mm_add_epi16(a, b); }
+inline VeVector VeSub16(VeVector a, VeVector b) { return _mm_sub_epi16(a, b); }
+inline VeVector VeDouble16(VeVector a) { return _mm_slli_epi16(a, 1); }
+inline VeVector VeShiftRight16(VeVector a, __m128i shift) { return _mm_srl_epi16(a, shift); }
+// SSE2 has no absolute value of words: the larger of the value and its negation.
+inline VeVector VeAbs16(VeVector a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
+inline VeVector VeMin16(VeVector a, VeVector b) { return _mm_min_epi16(a, b); }
+inline VeVector VeSet16(SHORT value) { return _mm_set1_epi16(value); }
+inline VeVector VePackUnsigned(VeVector a, VeVector b) { return _mm_packus_epi16(a, b); }
 
-// Eight sketch values (words) of the bytes at pucAt.
-inline __m128i SketchWords(const UCHAR* pucAt, SIZE_T cbStride, bool bHigh, __m128i shift)
-{
-    const __m128i upLeft = LoadWords(pucAt - cbStride - 3, bHigh);
-    const __m128i up = LoadWords(pucAt - cbStride, bHigh);
-    const __m128i upRight = LoadWords(pucAt - cbStride + 3, bHigh);
-    const __m128i left = LoadWords(pucAt - 3, bHigh);
-    const __m128i right = LoadWords(pucAt + 3, bHigh);
-    const __m128i downLeft = LoadWords(pucAt + cbStride - 3, bHigh);
-    const __m128i down = LoadWords(pucAt + cbStride, bHigh);
-    const __m128i downRight = LoadWords(pucAt + cbStride + 3, bHigh);
-    const __m128i gx = _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(upRight, downRight), _mm_slli_epi16(right, 1)),
-                                     _mm_add_epi16(_mm_add_epi16(upLeft, downLeft), _mm_slli_epi16(left, 1)));
-    const __m128i gy = _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(downLeft, downRight), _mm_slli_epi16(down, 1)),
-                                     _mm_add_epi16(_mm_add_epi16(upLeft, upRight), _mm_slli_epi16(up, 1)));
-    const __m128i edge = _mm_srl_epi16(_mm_add_epi16(AbsWords(gx), AbsWords(gy)), shift);
-    return _mm_sub_epi16(_mm_set1_epi16(255), _mm_min_epi16(edge, _mm_set1_epi16(255)));
-}
+} // namespace SketchSse2
 
-} // namespace
+#define VE_SKETCH_NAMESPACE SketchSse2
+#include "effects/SketchKernel.inl"
+#undef VE_SKETCH_NAMESPACE
 
 KORVAL_SSE2_END
 
@@ -134,14 +126,7 @@ KORVAL_SSE2_BEGIN
 LONG_PTR VeSketchBlocksSse2(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PTR lStride, LONG_PTR lFrom,
                             LONG_PTR lTo, ULONG ulShift)
 {
-    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(ulShift));
-    LONG_PTR i = lFrom;
-    for (; i + 16 <= lTo; i += 16) {
-        const __m128i low = SketchWords(pucSource + i, static_cast<SIZE_T>(lStride), false, shift);
-        const __m128i high = SketchWords(pucSource + i, static_cast<SIZE_T>(lStride), true, shift);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pucDestination + i), _mm_packus_epi16(low, high));
-    }
-    return i;
+    return SketchSse2::SketchBlocks(pucSource, pucDestination, lStride, lFrom, lTo, ulShift);
 }
 
 namespace {
