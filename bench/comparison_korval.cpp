@@ -2,6 +2,7 @@
 // on the shared CIF frame, the whole Process at CIF and VGA I420, and the
 // memory-copy floor of the pictures the stages stream through.
 #include "bench/comparison.h"
+#include "bench/process_timing.h"
 
 #include "imageprocess/CAwb.h"
 #include "imageprocess/CColorProcess.h"
@@ -209,21 +210,8 @@ void process(benchmark::State& state, UCHAR sizeCode, std::size_t outputBytes, C
         state.SkipWithError("Open failed");
         return;
     }
-    Bytes frame = sensorFrame(), output(outputBytes);
-    tagIpInput in{};
-    in.ucFrameRate = 30;
-    in.ulExposure = 5000;
-    in.usGain[0] = in.usGain[1] = in.usGain[2] = 128;
-    tagIpOutput out{};
-    out.pBuffer = output.data();
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(frame.data(), sensorFrame().data(), frame.size());  // the defect stage corrects in place
-        state.ResumeTiming();
-        in.pBayer = frame.data();
-        benchmark::DoNotOptimize(pipeline.Process(in, &out));
-        benchmark::ClobberMemory();
-    }
+    Bytes output(outputBytes);
+    timeProcess(state, pipeline, sensorFrame(), output);
 }
 
 void processCif(benchmark::State& state) { process(state, IP_OUTPUT_CIF, kWidth * kHeight * 3 / 2); }
