@@ -68,29 +68,17 @@ KORVAL_SSE2_BEGIN
 
 namespace SketchSse2 {
 
-using VeVector = __m128i;
-constexpr LONG_PTR SKETCH_BLOCK_BYTES = 16;
-
-inline VeVector VeLoad(const UCHAR* pucAt) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucAt)); }
-inline VOID VeStore(PUCHAR pucAt, VeVector value) { _mm_storeu_si128(reinterpret_cast<__m128i*>(pucAt), value); }
-inline VeVector VeZero() { return _mm_setzero_si128(); }
-inline VeVector VeUnpackLow(VeVector a, VeVector b) { return _mm_unpacklo_epi8(a, b); }
-inline VeVector VeUnpackHigh(VeVector a, VeVector b) { return _mm_unpackhi_epi8(a, b); }
-inline VeVector VeAdd16(VeVector a, VeVector b) { return _mm_add_epi16(a, b); }
-inline VeVector VeSub16(VeVector a, VeVector b) { return _mm_sub_epi16(a, b); }
-inline VeVector VeDouble16(VeVector a) { return _mm_slli_epi16(a, 1); }
-inline VeVector VeShiftRight16(VeVector a, __m128i shift) { return _mm_srl_epi16(a, shift); }
 // SSE2 has no absolute value of words: the larger of the value and its negation.
-inline VeVector VeAbs16(VeVector a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
-inline VeVector VeMin16(VeVector a, VeVector b) { return _mm_min_epi16(a, b); }
-inline VeVector VeSet16(SHORT value) { return _mm_set1_epi16(value); }
-inline VeVector VePackUnsigned(VeVector a, VeVector b) { return _mm_packus_epi16(a, b); }
+inline __m128i VeAbs16(__m128i a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
 
 } // namespace SketchSse2
 
 #define VE_SKETCH_NAMESPACE SketchSse2
+#define VE_SKETCH_VECTOR __m128i
+#define VE_SKETCH_WORDS(op) _mm_##op##_epi16
+#define VE_SKETCH_BYTES(op) _mm_##op##_epi8
+#define VE_SKETCH_WHOLE(op) _mm_##op##_si128
 #include "effects/SketchKernel.inl"
-#undef VE_SKETCH_NAMESPACE
 
 KORVAL_SSE2_END
 
