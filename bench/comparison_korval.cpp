@@ -2,6 +2,7 @@
 // on the shared CIF frame, the whole Process at CIF and VGA I420, and the
 // memory-copy floor of the pictures the stages stream through.
 #include "bench/comparison.h"
+#include "bench/process_timing.h"
 
 #include "imageprocess/CAwb.h"
 #include "imageprocess/CColorProcess.h"
@@ -12,6 +13,7 @@
 #include "imageprocess/CRearrange.h"
 #include "imageprocess/CSharpness.h"
 
+#include "support/floating_point_scope.h"
 #include "sys/imageprocess/ChartFrame.h"
 
 #include <cstring>
@@ -200,32 +202,25 @@ void enlargeVga(benchmark::State& state)
     }
 }
 
-void process(benchmark::State& state, UCHAR sizeCode, std::size_t outputBytes)
+void process(benchmark::State& state, UCHAR sizeCode, std::size_t outputBytes, CPU_PATH path = CpuPathAvx2)
 {
+    const testing::ForcedCpuPath forced(path);
     CImageProcess pipeline;
     if (!pipeline.Open(kWidth, kHeight, 0, IP_FORMAT_I420, sizeCode, 0, testing::defaultIpParameters())) {
         state.SkipWithError("Open failed");
         return;
     }
-    Bytes frame = sensorFrame(), output(outputBytes);
-    tagIpInput in{};
-    in.ucFrameRate = 30;
-    in.ulExposure = 5000;
-    in.usGain[0] = in.usGain[1] = in.usGain[2] = 128;
-    tagIpOutput out{};
-    out.pBuffer = output.data();
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(frame.data(), sensorFrame().data(), frame.size());  // the defect stage corrects in place
-        state.ResumeTiming();
-        in.pBayer = frame.data();
-        benchmark::DoNotOptimize(pipeline.Process(in, &out));
-        benchmark::ClobberMemory();
-    }
+    Bytes output(outputBytes);
+    timeProcess(state, pipeline, sensorFrame(), output);
 }
 
 void processCif(benchmark::State& state) { process(state, IP_OUTPUT_CIF, kWidth * kHeight * 3 / 2); }
 void processVga(benchmark::State& state) { process(state, IP_OUTPUT_VGA, 640 * 480 * 3 / 2); }
+// The paths the 32-bit Windows image runs, in the same rounds as the AVX2 rows.
+void processCifSse2(benchmark::State& state) { process(state, IP_OUTPUT_CIF, kWidth * kHeight * 3 / 2, CpuPathSse2); }
+void processCifPlain(benchmark::State& state) { process(state, IP_OUTPUT_CIF, kWidth * kHeight * 3 / 2, CpuPathPlain); }
+void processVgaSse2(benchmark::State& state) { process(state, IP_OUTPUT_VGA, 640 * 480 * 3 / 2, CpuPathSse2); }
+void processVgaPlain(benchmark::State& state) { process(state, IP_OUTPUT_VGA, 640 * 480 * 3 / 2, CpuPathPlain); }
 
 void copyFloor(benchmark::State& state, std::size_t bytes)
 {
@@ -273,6 +268,10 @@ const std::vector<ComparisonRow>& comparisonRows()
             {"Vga/ToI420", "BGR24 to I420, VGA", toI420Vga, cv.toI420Vga},
             {"Vga/Whole", "whole Process, VGA I420", processVga, cv.chainVga},
             {"Vga/CopyFloor", "memcpy of one VGA BGR24 picture", copyVga, nullptr},
+            {"Cif/WholeSse2", "whole Process, CIF I420, SSE2 path", processCifSse2, nullptr},
+            {"Cif/WholePlain", "whole Process, CIF I420, plain path", processCifPlain, nullptr},
+            {"Vga/WholeSse2", "whole Process, VGA I420, SSE2 path", processVgaSse2, nullptr},
+            {"Vga/WholePlain", "whole Process, VGA I420, plain path", processVgaPlain, nullptr},
         };
     }();
     return rows;

@@ -1,6 +1,7 @@
 // Speed of the image pipeline: the whole Process per output size and format
 // with every stage on, and each of its helpers, sharpening and the defect scan.
 #include "bench/fastest_run.h"
+#include "bench/process_timing.h"
 #include "imageprocess/CDefect.h"
 #include "imageprocess/CImageProcess.h"
 #include "imageprocess/CSharpness.h"
@@ -61,24 +62,9 @@ void ProcessFrame(benchmark::State& state, UCHAR format, UCHAR size, CPU_PATH pa
         state.SkipWithError("Open failed");
         return;
     }
-    const Bytes source = noisyChart();
-    Bytes frame = source;
     const std::size_t pixels = static_cast<std::size_t>(kOutSize[size][0]) * kOutSize[size][1];
     Bytes output(format == IP_FORMAT_I420 ? pixels * 3 / 2 : pixels * 3);
-    tagIpInput in{};
-    in.ucFrameRate = 30;
-    in.ulExposure = 5000;
-    in.usGain[0] = in.usGain[1] = in.usGain[2] = 128;
-    tagIpOutput out{};
-    out.pBuffer = output.data();
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(frame.data(), source.data(), frame.size());  // the defect stage corrects in place
-        state.ResumeTiming();
-        in.pBayer = frame.data();
-        process.Process(in, &out);
-        benchmark::DoNotOptimize(output.data());
-    }
+    korval::bench::timeProcess(state, process, noisyChart(), output);
 }
 
 #define PROCESS_BENCHMARK(name, format, size)                                                           \

@@ -3,6 +3,15 @@
 
 set(KORVAL_INCLUDE_ROOTS ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/sys)
 
+# A test program compiles GoogleTest's and the library's common headers once:
+# their parsing is most of a small test file's compile time. Not with a
+# compiler cache, which cannot cache the files compiled against them.
+set(KORVAL_TEST_HEADERS <gtest/gtest.h> <algorithm> <atomic> <chrono> <filesystem> <fstream>
+    <functional> <random> <sstream> <string> <thread> <vector>)
+if(CMAKE_CXX_COMPILER_LAUNCHER OR KORVAL_WINABI)
+  set(KORVAL_TEST_HEADERS)
+endif()
+
 function(_korval_sources out)
   set(sources)
   foreach(dir IN LISTS ARGN)
@@ -114,6 +123,9 @@ function(korval_tests label dir)
   target_link_libraries(${target} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_compile_definitions(${target} PRIVATE KORVAL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   _korval_program(${target})
+  if(KORVAL_TEST_HEADERS)
+    target_precompile_headers(${target} PRIVATE ${KORVAL_TEST_HEADERS})
+  endif()
   set(labels ${label})
   if(ARG_CONCURRENT)
     list(APPEND labels concurrent)

@@ -32,6 +32,7 @@ void VideoStream::advance(double nowSeconds)
             return;
         }
         running_ = true;
+        sceneOrigin_ = sceneOrigin_.value_or(nowSeconds);
         startFrame(nowSeconds);
     }
     for (;;) {
@@ -61,7 +62,7 @@ void VideoStream::startFrame(double startSeconds)
     lineTime_ = SensorTiming::lineSeconds(settings_);
     frameLines_ = timing.frameLines;
     nextLine_ = 0;
-    sensor_.render(settings_, startSeconds, bayer_);
+    sensor_.render(settings_, startSeconds - *sceneOrigin_, bayer_);
 
     current_ = FrameStats{};
     current_.sequence = ++sequence_;

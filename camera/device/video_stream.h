@@ -79,6 +79,11 @@ private:
 
     bool running_ = false;
     double frameStart_ = 0.0;
+    // The scene's clock starts with the camera's first frame, not at plug-in:
+    // what a moving scene shows then depends on how long the camera has
+    // streamed, not on how long the host took to start it. It runs on across
+    // stops.
+    std::optional<double> sceneOrigin_;
     double lineTime_ = 0.0;
     int frameLines_ = 0;
     int nextLine_ = 0;

@@ -84,10 +84,10 @@ struct DeviceContext {
     ULONG CurMirror;
     ULONG CurFlip;
     ULONG CurLongExposureLimits;
-    ULONG CurOption10; // private property 10 (slot 105): stored and returned, never applied
+    ULONG CurOption10; // private property 10: stored and returned, never applied
     ULONG CurFullBandwidth;
     ULONG CurAlternateSetting;
-    ULONG CurOption13; // private property 13 (slot 117): stored and returned, never applied
+    ULONG CurOption13; // private property 13: stored and returned, never applied
     ULONG CurGain1, CurGain2, CurGain3;
     ULONG ManualGain1, ManualGain2, ManualGain3;
     ULONG CurEffect;

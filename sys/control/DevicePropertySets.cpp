@@ -3,6 +3,7 @@
 // fields only mark a direction as supported (the platform's convention is the
 // value TRUE), and the class turns every request into a device property SRB.
 #include "control/DevicePropertySets.h"
+#include "settings/PropertyTable.h"
 
 namespace {
 
@@ -24,19 +25,34 @@ constexpr bool NOT_SUPPORTED = false;
 // ---------------------------------------------------------------------------
 // Video processing amplifier
 
+// The range of an item of the property table.
+#define TABLE_VALUES(Name, Set, Id, Defaults, DefaultCount)                                                 \
+    PUBLISHED_VALUES(Name, TableProperty(&Set, Id).ulStep, TableProperty(&Set, Id).lMinimum,                 \
+                     TableProperty(&Set, Id).lMaximum, Defaults, DefaultCount)
+
+constexpr LONG ProcAmpDefault(ULONG Id)
+{
+    return TableProperty(&PROPSETID_VIDCAP_VIDEOPROCAMP, Id).lDefault;
+}
+
 // The defaults of ids 0 to 8 in one run: each of ids 0 to 5 declares four
 // members starting at its own, ids 6 to 8 one.
-const LONG VideoProcAmpDefaults[] = {255, 0, 0, 160, 4, 70, 1, 0, 0};
+const LONG VideoProcAmpDefaults[] = {ProcAmpDefault(0), ProcAmpDefault(1), ProcAmpDefault(2),
+                                     ProcAmpDefault(3), ProcAmpDefault(4), ProcAmpDefault(5),
+                                     ProcAmpDefault(6), ProcAmpDefault(7), ProcAmpDefault(8)};
 
-PUBLISHED_VALUES(BrightnessValues, 1, 0, 510, &VideoProcAmpDefaults[0], 4);
-PUBLISHED_VALUES(ContrastValues, 1, 0, 255, &VideoProcAmpDefaults[1], 4);
-PUBLISHED_VALUES(HueValues, 1, 0, 360, &VideoProcAmpDefaults[2], 4);
-PUBLISHED_VALUES(SaturationValues, 1, 0, 200, &VideoProcAmpDefaults[3], 4);
-PUBLISHED_VALUES(SharpnessValues, 1, 0, 16, &VideoProcAmpDefaults[4], 4);
-PUBLISHED_VALUES(GammaValues, 1, 0, 150, &VideoProcAmpDefaults[5], 4);
-PUBLISHED_VALUES(ColorEnableValues, 1, 0, 1, &VideoProcAmpDefaults[6], 1);
-PUBLISHED_VALUES(WhiteBalanceValues, 1, 0, 10000, &VideoProcAmpDefaults[7], 1);
-PUBLISHED_VALUES(BacklightValues, 1, 0, 200, &VideoProcAmpDefaults[8], 1);
+#define PROCAMP_VALUES(Name, Id, DefaultCount) \
+    TABLE_VALUES(Name, PROPSETID_VIDCAP_VIDEOPROCAMP, Id, &VideoProcAmpDefaults[Id], DefaultCount)
+
+PROCAMP_VALUES(BrightnessValues, KSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, 4);
+PROCAMP_VALUES(ContrastValues, KSPROPERTY_VIDEOPROCAMP_CONTRAST, 4);
+PROCAMP_VALUES(HueValues, KSPROPERTY_VIDEOPROCAMP_HUE, 4);
+PROCAMP_VALUES(SaturationValues, KSPROPERTY_VIDEOPROCAMP_SATURATION, 4);
+PROCAMP_VALUES(SharpnessValues, KSPROPERTY_VIDEOPROCAMP_SHARPNESS, 4);
+PROCAMP_VALUES(GammaValues, KSPROPERTY_VIDEOPROCAMP_GAMMA, 4);
+PROCAMP_VALUES(ColorEnableValues, KSPROPERTY_VIDEOPROCAMP_COLORENABLE, 1);
+PROCAMP_VALUES(WhiteBalanceValues, KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, 1);
+PROCAMP_VALUES(BacklightValues, KSPROPERTY_VIDEOPROCAMP_BACKLIGHT_COMPENSATION, 1);
 
 #define VIDEOPROCAMP_ITEM(Id, Values)                                                                  \
     PublishedItem(Id, SUPPORTED, sizeof(KSPROPERTY_VIDEOPROCAMP_S), sizeof(KSPROPERTY_VIDEOPROCAMP_S), SUPPORTED, \
@@ -76,8 +92,12 @@ constinit DEFINE_KSPROPERTY_TABLE(VideoControlItems){
 // ---------------------------------------------------------------------------
 // Camera control: exposure only.
 
-const LONG ExposureDefaults[] = {100, 100, 255, 0};
-PUBLISHED_VALUES(ExposureValues, 1, 0, 255, ExposureDefaults, 4);
+constexpr const tagPropertyEntry& Exposure = TableProperty(&PROPSETID_VIDCAP_CAMERACONTROL,
+                                                             KSPROPERTY_CAMERACONTROL_EXPOSURE);
+// The default, then the default, the maximum and the minimum again.
+const LONG ExposureDefaults[] = {Exposure.lDefault, Exposure.lDefault, Exposure.lMaximum, Exposure.lMinimum};
+TABLE_VALUES(ExposureValues, PROPSETID_VIDCAP_CAMERACONTROL, KSPROPERTY_CAMERACONTROL_EXPOSURE, ExposureDefaults,
+             4);
 
 constinit DEFINE_KSPROPERTY_TABLE(CameraControlItems){
     PublishedItem(KSPROPERTY_CAMERACONTROL_EXPOSURE, SUPPORTED,
@@ -88,21 +108,31 @@ constinit DEFINE_KSPROPERTY_TABLE(CameraControlItems){
 // ---------------------------------------------------------------------------
 // The private set. Ids 3, 5 and 6 are published, though their handlers refuse them.
 
-const LONG Default0 = 0;
-const LONG Default1 = 1;
-const LONG Default60 = 60;
-const LONG Default100 = 100;
-const LONG Default128 = 128;
+// Ids 3, 5 and 6 are not in the property table: a switch each, on or off.
+const LONG SwitchOn = 1;
+const LONG SwitchOff = 0;
+PUBLISHED_VALUES(SwitchOnValues, 1, 0, 1, &SwitchOn, 1);
+PUBLISHED_VALUES(SwitchOffValues, 1, 0, 1, &SwitchOff, 1);
 
-PUBLISHED_VALUES(StepBoostValues, 1, 0, 255, &Default100, 1);
-PUBLISHED_VALUES(MainsFrequencyValues, 10, 50, 60, &Default60, 1);
-PUBLISHED_VALUES(SwitchOnValues, 1, 0, 1, &Default1, 1);
-PUBLISHED_VALUES(SwitchOffValues, 1, 0, 1, &Default0, 1);
-PUBLISHED_VALUES(Option10Values, 1, 0, 9, &Default0, 1);
-PUBLISHED_VALUES(AlternateSettingValues, 1, 0, 8, &Default0, 1);
-PUBLISHED_VALUES(Option13Values, 1, 0, 2, &Default0, 1);
-PUBLISHED_VALUES(GainValues, 1, 64, 255, &Default128, 1);
-PUBLISHED_VALUES(ByteValues, 1, 0, 255, &Default0, 1);
+#define KORVAL_VALUES(Name, Id) \
+    TABLE_VALUES(Name, PROPSETID_KORVAL_CAMERA, Id, &TableProperty(&PROPSETID_KORVAL_CAMERA, Id).lDefault, 1)
+
+KORVAL_VALUES(StepBoostValues, KSPROPERTY_KORVAL_STEP_BOOST);
+KORVAL_VALUES(MainsFrequencyValues, KSPROPERTY_KORVAL_MAINS_FREQUENCY);
+KORVAL_VALUES(FractionalExposureValues, KSPROPERTY_KORVAL_FRACTIONAL_EXPOSURE);
+KORVAL_VALUES(MirrorValues, KSPROPERTY_KORVAL_MIRROR);
+KORVAL_VALUES(FlipValues, KSPROPERTY_KORVAL_FLIP);
+KORVAL_VALUES(LongExposureLimitsValues, KSPROPERTY_KORVAL_LONG_EXPOSURE_LIMITS);
+KORVAL_VALUES(Option10Values, KSPROPERTY_KORVAL_OPTION_10);
+KORVAL_VALUES(FullBandwidthValues, KSPROPERTY_KORVAL_FULL_BANDWIDTH);
+KORVAL_VALUES(AlternateSettingValues, KSPROPERTY_KORVAL_ALTERNATE_SETTING);
+KORVAL_VALUES(Option13Values, KSPROPERTY_KORVAL_OPTION_13);
+KORVAL_VALUES(Gain1Values, KSPROPERTY_KORVAL_GAIN_1);
+KORVAL_VALUES(Gain2Values, KSPROPERTY_KORVAL_GAIN_2);
+KORVAL_VALUES(Gain3Values, KSPROPERTY_KORVAL_GAIN_3);
+KORVAL_VALUES(OverlayFrameValues, KSPROPERTY_KORVAL_OVERLAY_FRAME);
+KORVAL_VALUES(EffectValues, KSPROPERTY_KORVAL_EFFECT);
+KORVAL_VALUES(FrameRateValues, KSPROPERTY_KORVAL_FRAME_RATE);
 
 #define PRIVATE_ITEM(Id, Values)                                                                        \
     PublishedItem(Id, SUPPORTED, sizeof(tagKorvalProperty), sizeof(tagKorvalProperty), SUPPORTED, &Values, 0)
@@ -111,22 +141,22 @@ constinit DEFINE_KSPROPERTY_TABLE(KorvalCameraItems){
     PRIVATE_ITEM(KSPROPERTY_KORVAL_STEP_BOOST, StepBoostValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_MAINS_FREQUENCY, MainsFrequencyValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_UNSUPPORTED_3, SwitchOnValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_FRACTIONAL_EXPOSURE, SwitchOffValues),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_FRACTIONAL_EXPOSURE, FractionalExposureValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_UNSUPPORTED_5, SwitchOffValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_UNSUPPORTED_6, SwitchOffValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_MIRROR, SwitchOnValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_FLIP, SwitchOnValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_LONG_EXPOSURE_LIMITS, SwitchOffValues),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_MIRROR, MirrorValues),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_FLIP, FlipValues),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_LONG_EXPOSURE_LIMITS, LongExposureLimitsValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_OPTION_10, Option10Values),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_FULL_BANDWIDTH, SwitchOffValues),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_FULL_BANDWIDTH, FullBandwidthValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_ALTERNATE_SETTING, AlternateSettingValues),
     PRIVATE_ITEM(KSPROPERTY_KORVAL_OPTION_13, Option13Values),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_GAIN_1, GainValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_GAIN_2, GainValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_GAIN_3, GainValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_OVERLAY_FRAME, ByteValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_EFFECT, ByteValues),
-    PRIVATE_ITEM(KSPROPERTY_KORVAL_FRAME_RATE, ByteValues),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_GAIN_1, Gain1Values),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_GAIN_2, Gain2Values),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_GAIN_3, Gain3Values),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_OVERLAY_FRAME, OverlayFrameValues),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_EFFECT, EffectValues),
+    PRIVATE_ITEM(KSPROPERTY_KORVAL_FRAME_RATE, FrameRateValues),
 };
 
 // ---------------------------------------------------------------------------

@@ -51,7 +51,7 @@ VOID WriteAeParameters(DeviceContext* Device, const tagAeParameters& Parameters)
     }
 }
 
-VOID ChangeImageParameters(DeviceContext* Device, PIMAGE_CHANGE Change)
+VOID ChangeImageParameters(DeviceContext* Device, PIMAGE_MAPPING Change)
 {
     tagIpParameters parameters;
     if (ReadImageParameters(Device, &parameters)) {
@@ -60,11 +60,28 @@ VOID ChangeImageParameters(DeviceContext* Device, PIMAGE_CHANGE Change)
     }
 }
 
-VOID ChangeAeParameters(DeviceContext* Device, PAE_CHANGE Change)
+VOID ChangeAeParameters(DeviceContext* Device, PAE_MAPPING Change)
 {
     tagAeParameters parameters;
     if (ReadAeParameters(Device, &parameters)) {
         Change(Device, &parameters);
         WriteAeParameters(Device, parameters);
+    }
+}
+
+VOID StoreAndMapProperty(DeviceContext* Device, const tagPropertyEntry& Entry, ULONG Value, ULONG Flags)
+{
+    Device->*Entry.pValue = Value;
+    if (Entry.pFlags != nullptr) {
+        Device->*Entry.pFlags = Flags;
+    }
+    if (Entry.pManual != nullptr) {
+        Device->*Entry.pManual = Value;
+    }
+    if (Entry.pImageMapping != nullptr) {
+        ChangeImageParameters(Device, Entry.pImageMapping);
+    }
+    if (Entry.pAeMapping != nullptr) {
+        ChangeAeParameters(Device, Entry.pAeMapping);
     }
 }

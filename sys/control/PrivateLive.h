@@ -3,10 +3,6 @@
 // overlay frame where the value drives one. Called with the parameter gate held.
 #pragma once
 
-#include "base/DeviceContext.h"
+#include "settings/PropertyTable.h"
 
-NTSTATUS SetPrivateLive(DeviceContext* Device, ULONG Id, ULONG Value);
-
-// The fastest timing row auto exposure may use for a frame rate (frames per
-// second, not 0): the row whose frame interval covers 10000000 / rate.
-USHORT MinimumRowForFrameRate(ULONG FramesPerSecond);
+NTSTATUS SetPrivateLive(DeviceContext* Device, const tagPropertyEntry& Entry, ULONG Value);

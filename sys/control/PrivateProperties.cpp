@@ -7,43 +7,11 @@
 
 namespace {
 
-constexpr UCHAR NO_SETTING = 0;
-
-struct tagPrivateItem {
-    ULONG ulId;
-    ULONG DeviceContext::*pCurrent;
-    UCHAR ucSetting;         // registry value "A_<n>"; items without one have no get
-    BOOLEAN bSetWhileClosed; // stored to the registry while the stream is closed
-};
-
-// Ids 3, 5 and 6 are published but not handled.
-const tagPrivateItem PrivateItems[] = {
-    {KSPROPERTY_KORVAL_STEP_BOOST, &DeviceContext::CurStepBoost, NO_SETTING, FALSE},
-    {KSPROPERTY_KORVAL_MAINS_FREQUENCY, &DeviceContext::CurMainsFrequency, 109, TRUE},
-    {KSPROPERTY_KORVAL_FRACTIONAL_EXPOSURE, &DeviceContext::CurFractionalExposure, 107, TRUE},
-    {KSPROPERTY_KORVAL_MIRROR, &DeviceContext::CurMirror, 99, TRUE},
-    {KSPROPERTY_KORVAL_FLIP, &DeviceContext::CurFlip, 101, TRUE},
-    {KSPROPERTY_KORVAL_LONG_EXPOSURE_LIMITS, &DeviceContext::CurLongExposureLimits, 103, TRUE},
-    {KSPROPERTY_KORVAL_OPTION_10, &DeviceContext::CurOption10, 105, TRUE},
-    {KSPROPERTY_KORVAL_FULL_BANDWIDTH, &DeviceContext::CurFullBandwidth, 111, TRUE},
-    {KSPROPERTY_KORVAL_ALTERNATE_SETTING, &DeviceContext::CurAlternateSetting, 113, TRUE},
-    {KSPROPERTY_KORVAL_OPTION_13, &DeviceContext::CurOption13, 117, TRUE},
-    {KSPROPERTY_KORVAL_GAIN_1, &DeviceContext::CurGain1, 119, TRUE},
-    {KSPROPERTY_KORVAL_GAIN_2, &DeviceContext::CurGain2, 121, TRUE},
-    {KSPROPERTY_KORVAL_GAIN_3, &DeviceContext::CurGain3, 123, TRUE},
-    {KSPROPERTY_KORVAL_EFFECT, &DeviceContext::CurEffect, 133, FALSE},
-    {KSPROPERTY_KORVAL_OVERLAY_FRAME, &DeviceContext::CurOverlayFrame, 131, FALSE},
-    {KSPROPERTY_KORVAL_FRAME_RATE, &DeviceContext::CurFrameRate, 135, FALSE},
-};
-
-const tagPrivateItem* FindPrivateItem(ULONG Id)
+// Entries without a registry value have no get; a set while the stream is
+// closed is stored only for those that keep a value and may be set closed.
+BOOLEAN SetWhileClosed(const tagPropertyEntry& Entry)
 {
-    for (const tagPrivateItem& item : PrivateItems) {
-        if (item.ulId == Id) {
-            return &item;
-        }
-    }
-    return nullptr;
+    return HasStoredValue(Entry) && (Entry.ucTraits & PROPERTY_SET_LIVE_ONLY) == 0 ? TRUE : FALSE;
 }
 
 // Auto exposure cannot work with a mains frequency of 0 (its flicker period
@@ -60,17 +28,18 @@ bool ValueUsable(ULONG Id, ULONG Value)
 
 NTSTATUS GetPrivateProperty(tagPropertyRequest* Request)
 {
-    const tagPrivateItem* item = FindPrivateItem(Request->pProperty->Id);
-    if (item == nullptr || item->ucSetting == NO_SETTING) {
+    const tagPropertyEntry* item = FindProperty(PROPSETID_KORVAL_CAMERA, Request->pProperty->Id);
+    if (item == nullptr || !HasStoredValue(*item)) {
         return STATUS_NOT_SUPPORTED;
     }
     NTSTATUS status = CheckPropertyData(Request, PRIVATE_PROPERTY_BYTES);
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    ULONG value = Request->pDevice->*item->pCurrent;
+    ULONG value = Request->pDevice->*item->pValue;
+    ULONG flags = 0;
     if (!Request->bCaptureOpen) {
-        status = ReadUserSetting(Request->pDevice, item->ucSetting, &value);
+        status = ReadStoredProperty(Request->pDevice, *item, &value, &flags);
         if (!NT_SUCCESS(status)) {
             return status;
         }
@@ -82,8 +51,8 @@ NTSTATUS GetPrivateProperty(tagPropertyRequest* Request)
 
 NTSTATUS SetPrivateProperty(tagPropertyRequest* Request)
 {
-    const tagPrivateItem* item = FindPrivateItem(Request->pProperty->Id);
-    if (item == nullptr || (!Request->bCaptureOpen && !item->bSetWhileClosed)) {
+    const tagPropertyEntry* item = FindProperty(PROPSETID_KORVAL_CAMERA, Request->pProperty->Id);
+    if (item == nullptr || (!Request->bCaptureOpen && !SetWhileClosed(*item))) {
         return STATUS_NOT_SUPPORTED;
     }
     NTSTATUS status = CheckPropertyData(Request, PRIVATE_PROPERTY_BYTES);
@@ -95,8 +64,8 @@ NTSTATUS SetPrivateProperty(tagPropertyRequest* Request)
         return STATUS_INVALID_PARAMETER;
     }
     if (!Request->bCaptureOpen) {
-        WriteUserSetting(Request->pDevice, item->ucSetting, value);
+        WriteStoredProperty(Request->pDevice, *item, value, 0);
         return STATUS_SUCCESS;
     }
-    return SetPrivateLive(Request->pDevice, item->ulId, value);
+    return SetPrivateLive(Request->pDevice, *item, value);
 }

@@ -2,6 +2,6 @@
 // the stream's image-processing parameters. Called with the parameter gate held.
 #pragma once
 
-#include "base/DeviceContext.h"
+#include "settings/PropertyTable.h"
 
-VOID SetProcAmpLive(DeviceContext* Device, ULONG Id, ULONG Value, ULONG Flags);
+VOID SetProcAmpLive(DeviceContext* Device, const tagPropertyEntry& Entry, ULONG Value, ULONG Flags);

@@ -7,6 +7,7 @@
 #include "base/DeviceContext.h"
 #include "imageprocess/CImageProcess.h"
 #include "settings/PictureSettings.h"
+#include "settings/PropertyTable.h"
 
 // One SRB_GET/SET_DEVICE_PROPERTY, checked and decoded by DeviceProperties.cpp.
 struct tagPropertyRequest {
@@ -24,9 +25,6 @@ constexpr ULONG PROCAMP_PROPERTY_BYTES = sizeof(KSPROPERTY_VIDEOPROCAMP_S);     
 constexpr ULONG CAMERACONTROL_PROPERTY_BYTES = sizeof(KSPROPERTY_CAMERACONTROL_S); // 40
 constexpr ULONG PRIVATE_PROPERTY_BYTES = 32;
 
-// Values the handlers put in answers and records.
-constexpr ULONG PROPERTY_FLAGS_AUTO = 1;    // KSPROPERTY_VIDEOPROCAMP_FLAGS_AUTO
-constexpr ULONG PROPERTY_FLAGS_MANUAL = 2;  // KSPROPERTY_VIDEOPROCAMP_FLAGS_MANUAL
 
 // The data buffer is checked against the record the property needs: an empty
 // buffer asks for the size (STATUS_BUFFER_OVERFLOW with the size), a short one
@@ -38,12 +36,16 @@ NTSTATUS CheckPropertyData(tagPropertyRequest* Request, ULONG Required);
 // refused with STATUS_INVALID_PARAMETER and changes nothing.
 BOOLEAN PropertyValueAccepted(const tagPropertyRequest* Request);
 
-// Closed stream: a user setting read again from its registry value, low 16
-// bits. A failing read gives STATUS_INVALID_PARAMETER.
-NTSTATUS ReadUserSetting(DeviceContext* Device, ULONG Index, PULONG Value);
-// Closed stream: the low 16 bits of registry value "A_<Index>" replaced by
-// Value, its high 16 bits kept as the registry holds them. Errors are ignored.
-VOID WriteUserSetting(DeviceContext* Device, ULONG Index, ULONG Value);
+// Closed stream: a property's flags and value read again from their registry
+// values, low 16 bits; without a flags slot the flags are manual, without a
+// stored value the value is 0. A failing read gives STATUS_INVALID_PARAMETER.
+NTSTATUS ReadStoredProperty(DeviceContext* Device, const tagPropertyEntry& Entry, PULONG Value, PULONG Flags);
+// Closed stream: the low 16 bits of the property's flags and value slots
+// replaced (flags first), their high 16 bits kept as the registry holds them.
+// Errors are ignored.
+VOID WriteStoredProperty(DeviceContext* Device, const tagPropertyEntry& Entry, ULONG Value, ULONG Flags);
+// Whether the property keeps a value of its own in the registry.
+BOOLEAN HasStoredValue(const tagPropertyEntry& Entry);
 
 // The running stream's parameter records, read and written back while the
 // parameter gate is held. A read gives FALSE, and nothing is to be written,
@@ -55,10 +57,11 @@ VOID WriteAeParameters(DeviceContext* Device, const tagAeParameters& Parameters)
 
 // One change of the running stream's parameters, made from the current values:
 // read, changed, written back; nothing when the stream has no such object.
-typedef VOID (*PIMAGE_CHANGE)(DeviceContext* Device, tagIpParameters* Parameters);
-typedef VOID (*PAE_CHANGE)(DeviceContext* Device, tagAeParameters* Parameters);
-VOID ChangeImageParameters(DeviceContext* Device, PIMAGE_CHANGE Change);
-VOID ChangeAeParameters(DeviceContext* Device, PAE_CHANGE Change);
+VOID ChangeImageParameters(DeviceContext* Device, PIMAGE_MAPPING Change);
+VOID ChangeAeParameters(DeviceContext* Device, PAE_MAPPING Change);
+// Open stream: the value (and flags, manual copy) stored in the current-value
+// fields and mapped into the stream's parameters, image first.
+VOID StoreAndMapProperty(DeviceContext* Device, const tagPropertyEntry& Entry, ULONG Value, ULONG Flags);
 
 NTSTATUS GetProcAmpProperty(tagPropertyRequest* Request);
 NTSTATUS SetProcAmpProperty(tagPropertyRequest* Request);

@@ -1,11 +1,10 @@
 #include "base/DeviceContext.h"
+#include "settings/PropertyTable.h"
 #include "stream/SrbQueue.h"
 
 #include <cstring>
 
 namespace {
-
-constexpr ULONG PROPERTY_FLAGS_MANUAL = 2;
 
 VOID InitializeLockedFlag(tagLockedFlag* Flag, BOOLEAN Value)
 {
@@ -19,14 +18,11 @@ VOID ResetCurrentSettings(DeviceContext* Device)
     auto* first = reinterpret_cast<PUCHAR>(&Device->CurBrightness);
     auto* end = reinterpret_cast<PUCHAR>(&Device->CurFrameRate + 1);
     std::memset(first, 0, static_cast<size_t>(end - first));
-    Device->CurBrightnessFlags = PROPERTY_FLAGS_MANUAL;
-    Device->CurContrastFlags = PROPERTY_FLAGS_MANUAL;
-    Device->CurHueFlags = PROPERTY_FLAGS_MANUAL;
-    Device->CurSharpnessFlags = PROPERTY_FLAGS_MANUAL;
-    Device->CurGammaFlags = PROPERTY_FLAGS_MANUAL;
-    Device->CurColorEnableFlags = PROPERTY_FLAGS_MANUAL;
-    Device->CurWhiteBalanceFlags = PROPERTY_FLAGS_MANUAL;
-    Device->CurBacklightFlags = PROPERTY_FLAGS_MANUAL;
+    for (const tagPropertyEntry& entry : PropertyTable) {
+        if (entry.pFlags != nullptr) {
+            Device->*entry.pFlags = entry.ucInitialFlags;
+        }
+    }
 }
 
 } // namespace

@@ -66,39 +66,19 @@ VOID SketchBytesReference(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PT
 
 KORVAL_SSE2_BEGIN
 
-namespace {
+namespace SketchSse2 {
 
-inline __m128i LoadWords(const UCHAR* pucAt, bool bHigh)
-{
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pucAt));
-    return bHigh ? _mm_unpackhi_epi8(bytes, _mm_setzero_si128()) : _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
-}
+// SSE2 has no absolute value of words: the larger of the value and its negation.
+inline __m128i VeAbs16(__m128i a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
 
-inline __m128i AbsWords(__m128i value)
-{
-    return _mm_max_epi16(value, _mm_sub_epi16(_mm_setzero_si128(), value));
-}
+} // namespace SketchSse2
 
-// Eight sketch values (words) of the bytes at pucAt.
-inline __m128i SketchWords(const UCHAR* pucAt, SIZE_T cbStride, bool bHigh, __m128i shift)
-{
-    const __m128i upLeft = LoadWords(pucAt - cbStride - 3, bHigh);
-    const __m128i up = LoadWords(pucAt - cbStride, bHigh);
-    const __m128i upRight = LoadWords(pucAt - cbStride + 3, bHigh);
-    const __m128i left = LoadWords(pucAt - 3, bHigh);
-    const __m128i right = LoadWords(pucAt + 3, bHigh);
-    const __m128i downLeft = LoadWords(pucAt + cbStride - 3, bHigh);
-    const __m128i down = LoadWords(pucAt + cbStride, bHigh);
-    const __m128i downRight = LoadWords(pucAt + cbStride + 3, bHigh);
-    const __m128i gx = _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(upRight, downRight), _mm_slli_epi16(right, 1)),
-                                     _mm_add_epi16(_mm_add_epi16(upLeft, downLeft), _mm_slli_epi16(left, 1)));
-    const __m128i gy = _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(downLeft, downRight), _mm_slli_epi16(down, 1)),
-                                     _mm_add_epi16(_mm_add_epi16(upLeft, upRight), _mm_slli_epi16(up, 1)));
-    const __m128i edge = _mm_srl_epi16(_mm_add_epi16(AbsWords(gx), AbsWords(gy)), shift);
-    return _mm_sub_epi16(_mm_set1_epi16(255), _mm_min_epi16(edge, _mm_set1_epi16(255)));
-}
-
-} // namespace
+#define VE_SKETCH_NAMESPACE SketchSse2
+#define VE_SKETCH_VECTOR __m128i
+#define VE_SKETCH_WORDS(op) _mm_##op##_epi16
+#define VE_SKETCH_BYTES(op) _mm_##op##_epi8
+#define VE_SKETCH_WHOLE(op) _mm_##op##_si128
+#include "effects/SketchKernel.inl"
 
 KORVAL_SSE2_END
 
@@ -134,14 +114,7 @@ KORVAL_SSE2_BEGIN
 LONG_PTR VeSketchBlocksSse2(const UCHAR* pucSource, PUCHAR pucDestination, LONG_PTR lStride, LONG_PTR lFrom,
                             LONG_PTR lTo, ULONG ulShift)
 {
-    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(ulShift));
-    LONG_PTR i = lFrom;
-    for (; i + 16 <= lTo; i += 16) {
-        const __m128i low = SketchWords(pucSource + i, static_cast<SIZE_T>(lStride), false, shift);
-        const __m128i high = SketchWords(pucSource + i, static_cast<SIZE_T>(lStride), true, shift);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pucDestination + i), _mm_packus_epi16(low, high));
-    }
-    return i;
+    return SketchSse2::SketchBlocks(pucSource, pucDestination, lStride, lFrom, lTo, ulShift);
 }
 
 namespace {

@@ -35,12 +35,17 @@ double StretchFactor(USHORT usBlackPoint)
 
 CGamma::CGamma()
     : m_bOpened(FALSE), m_ulByteCount(0), m_aucLutCurve{}, m_aucLutContrast{}, m_aucLutBoth{},
-      m_sParameters{}, m_ulTableBuilds(0)
+      m_sParameters{}, m_ulTableBuilds(0), m_pusPairs(nullptr), m_pucPairsSource(nullptr), m_ulPairsBuild(0)
 {
     // A ratio of 1.0 leaves a level unchanged where no curve segment writes it.
     for (double& ratio : m_adRatio) {
         ratio = 1.0;
     }
+}
+
+CGamma::~CGamma()
+{
+    Close();
 }
 
 bool CGamma::Open(ULONG ulWidth, ULONG ulHeight, tagIpGammaParameters sParameters)
@@ -50,12 +55,19 @@ bool CGamma::Open(ULONG ulWidth, ULONG ulHeight, tagIpGammaParameters sParameter
     }
     m_bOpened = TRUE;
     m_ulByteCount = 3 * ulWidth * ulHeight;
+    if (!CpuHasAvx2()) {
+        m_pusPairs = static_cast<USHORT*>(KorvalAllocate(kPairEntries * sizeof(USHORT)));
+        m_pucPairsSource = nullptr;
+    }
     SetParameters(sParameters);
     return true;
 }
 
 bool CGamma::Close()
 {
+    KorvalFree(m_pusPairs);
+    m_pusPairs = nullptr;
+    m_pucPairsSource = nullptr;
     m_ulByteCount = 0;
     m_bOpened = FALSE;
     return true;
@@ -174,14 +186,36 @@ const UCHAR* CGamma::SelectTable(UCHAR ucGamma, UCHAR ucContrast) const
 
 bool CGamma::Process(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast)
 {
-    if (!m_bOpened || pBuffer == nullptr) {
+    return ProcessBytes(pBuffer, m_ulByteCount, ucGamma, ucContrast);
+}
+
+bool CGamma::ProcessBytes(PUCHAR pBytes, ULONG ulCount, UCHAR ucGamma, UCHAR ucContrast)
+{
+    if (!m_bOpened || pBytes == nullptr) {
         return false;
     }
     const UCHAR* table = SelectTable(ucGamma, ucContrast);
-    if (table != nullptr) {
-        MapBytes(pBuffer, m_ulByteCount, table);
+    if (table == nullptr) {
+        return true;
+    }
+    const USHORT* pairs = CpuHasAvx2() ? nullptr : PairsFor(table);
+    if (pairs != nullptr) {
+        MapBytesPairs(pBytes, ulCount, pairs);
+    } else {
+        MapBytes(pBytes, ulCount, table);
     }
     return true;
+}
+
+// Rebuilt only when another table is chosen or the settings changed the tables.
+const USHORT* CGamma::PairsFor(const UCHAR* pucTable)
+{
+    if (m_pusPairs != nullptr && (m_pucPairsSource != pucTable || m_ulPairsBuild != m_ulTableBuilds)) {
+        BuildPairTable(pucTable, m_pusPairs);
+        m_pucPairsSource = pucTable;
+        m_ulPairsBuild = m_ulTableBuilds;
+    }
+    return m_pusPairs;
 }
 
 bool CGamma::ProcessReference(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast)
@@ -228,5 +262,36 @@ void CGamma::MapBytesReference(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTa
 {
     for (ULONG i = 0; i < ulCount; ++i) {
         pBuffer[i] = pucTable[pBuffer[i]];
+    }
+}
+
+void CGamma::BuildPairTable(const UCHAR* pucTable, USHORT* pusPairs)
+{
+    for (ULONG ulHigh = 0; ulHigh < 256; ++ulHigh) {
+        const USHORT usHigh = static_cast<USHORT>(pucTable[ulHigh] << 8);
+        USHORT* pusRow = pusPairs + (ulHigh << 8);
+        for (ULONG ulLow = 0; ulLow < 256; ++ulLow) {
+            pusRow[ulLow] = static_cast<USHORT>(usHigh | pucTable[ulLow]);
+        }
+    }
+}
+
+// Four bytes per step from one 32-bit load, two look-ups and one store: the
+// 128 KB table stays in the second-level cache, and 32-bit words keep the
+// 32-bit build from splitting each step in two.
+void CGamma::MapBytesPairs(PUCHAR pBuffer, ULONG ulCount, const USHORT* pusPairs)
+{
+    ULONG i = 0;
+    for (; i + 8 <= ulCount; i += 8) {
+        ULONG ulFirst, ulSecond;
+        memcpy(&ulFirst, pBuffer + i, sizeof(ulFirst));
+        memcpy(&ulSecond, pBuffer + i + 4, sizeof(ulSecond));
+        ulFirst = pusPairs[ulFirst & 0xFFFF] | static_cast<ULONG>(pusPairs[ulFirst >> 16]) << 16;
+        ulSecond = pusPairs[ulSecond & 0xFFFF] | static_cast<ULONG>(pusPairs[ulSecond >> 16]) << 16;
+        memcpy(pBuffer + i, &ulFirst, sizeof(ulFirst));
+        memcpy(pBuffer + i + 4, &ulSecond, sizeof(ulSecond));
+    }
+    for (; i < ulCount; ++i) {
+        pBuffer[i] = static_cast<UCHAR>(pusPairs[pBuffer[i]]);
     }
 }

@@ -10,6 +10,9 @@
 class CGamma : public CPoolObject {
 public:
     CGamma();
+    ~CGamma();
+    CGamma(const CGamma&) = delete;
+    CGamma& operator=(const CGamma&) = delete;
 
     bool Open(ULONG ulWidth, ULONG ulHeight, tagIpGammaParameters sParameters);
     bool Close();
@@ -19,6 +22,8 @@ public:
     // Gamma flag only: LutCurve; contrast flag only: LutContrast; both: LutBoth;
     // neither: the buffer stays as it is. The buffer holds 3 x width x height bytes.
     bool Process(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast);
+    // The same on ulCount bytes of a picture (a band of rows, or a crop of it).
+    bool ProcessBytes(PUCHAR pBytes, ULONG ulCount, UCHAR ucGamma, UCHAR ucContrast);
     bool ProcessReference(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast);
 
     const UCHAR* LutCurve() const { return m_aucLutCurve; }
@@ -32,8 +37,14 @@ public:
     static void MapBytesWords(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
     static void MapBytesReference(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
 
+    // Two bytes per look-up: entry (b1 << 8 | b0) holds table[b1] << 8 | table[b0].
+    static constexpr ULONG kPairEntries = 65536;
+    static void BuildPairTable(const UCHAR* pucTable, USHORT* pusPairs);
+    static void MapBytesPairs(PUCHAR pBuffer, ULONG ulCount, const USHORT* pusPairs);
+
 private:
     const UCHAR* SelectTable(UCHAR ucGamma, UCHAR ucContrast) const;
+    const USHORT* PairsFor(const UCHAR* pucTable);
     void BuildRatioTable(const tagIpGammaParameters& sParameters);
     void BuildContrast(const tagIpGammaParameters& sParameters);
     void BuildCurve(const tagIpGammaParameters& sParameters);
@@ -47,6 +58,12 @@ private:
     UCHAR m_aucLutBoth[256];
     tagIpGammaParameters m_sParameters;
     ULONG m_ulTableBuilds;
+    // The pair table of the last byte table used, for the paths without AVX2;
+    // null where that path runs or the pool had no room (bytes are then mapped
+    // one by one).
+    USHORT* m_pusPairs;
+    const UCHAR* m_pucPairsSource;
+    ULONG m_ulPairsBuild;
 };
 
 // The AVX2 table look-up (host build only).

@@ -483,7 +483,18 @@ bool CImageProcess::Enhance(tagIpOutput* psIpOutput)
         DbgPrint(" ERROR: m_pGamma == NULL\n");
         return false;
     }
-    if (!m_pGamma->Process(m_pImageBuffer, m_sIpPara.bGamma, m_sIpPara.bColorProcess)) {
+    return true;
+}
+
+// The tone tables map each byte alone, so they are applied where the output
+// step copies the picture: to the crop that the cropped sizes keep, and band
+// by band just before the CIF I420 conversion reads the rows.
+bool CImageProcess::ApplyTone(PUCHAR pBytes, ULONG ulCount)
+{
+    if (!m_sIpPara.bEnable) {
+        return true;
+    }
+    if (!m_pGamma->ProcessBytes(pBytes, ulCount, m_sIpPara.bGamma, m_sIpPara.bColorProcess)) {
         DbgPrint(" ERROR: m_pGamma->Process() Failed !\n");
         return false;
     }
@@ -521,34 +532,65 @@ UCHAR CImageProcess::MeanLuma() const
     return static_cast<UCHAR>(ulSum / m_ulMeterPixels);
 }
 
+// Bands of 16 rows (17 KB) stay in the first-level cache from the tone
+// tables through the repeated edge to the conversion.
+bool CImageProcess::WriteCifI420(PUCHAR pBuffer)
+{
+    constexpr ULONG kBandRows = 16;
+    const ULONG cbRow = 3 * kCifWidth;
+    for (ULONG ulFirst = 0; ulFirst < kCifHeight; ulFirst += kBandRows) {
+        if (!ApplyTone(m_pImageBuffer + ulFirst * cbRow, kBandRows * cbRow)) {
+            return false;
+        }
+        EdgeRepeatRows(m_pImageBuffer, kCifWidth, kCifHeight, ulFirst, kBandRows);
+        BGR24toI420Rows(m_pImageBuffer, pBuffer, kCifWidth, kCifHeight, ulFirst, kBandRows);
+    }
+    return true;
+}
+
 bool CImageProcess::WriteOutput(PUCHAR pBuffer)
 {
     const bool bI420 = m_ucFormat == IP_FORMAT_I420;
     PUCHAR pDestination = bI420 ? m_pOutputColorBuffer : pBuffer;
+    const ULONG cbCrop = 3 * kCropWidth * kCropHeight;
     switch (m_ucSizeCode) {
     case IP_OUTPUT_VGA:
         CropColorBuffer(m_pImageBuffer, m_pPackedBuffer, m_ulWidth, m_ulHeight, kCropWidth, kCropHeight);
+        if (!ApplyTone(m_pPackedBuffer, cbCrop)) {
+            return false;
+        }
         ScaleBuffer(m_pPackedBuffer, pDestination, kCropWidth, kCropHeight);
         RepeatLastColumn(pDestination, 2 * kCropWidth, 2 * kCropHeight);
         break;
     case IP_OUTPUT_CIF:
         // I420 converts the picture where it is, which the next frame rebuilds anyway.
         if (bI420) {
-            pDestination = m_pImageBuffer;
-        } else {
-            memcpy(pDestination, m_pImageBuffer, 3 * kCifWidth * kCifHeight);
+            return WriteCifI420(pBuffer);
         }
+        if (!ApplyTone(m_pImageBuffer, m_ulBytes)) {
+            return false;
+        }
+        memcpy(pDestination, m_pImageBuffer, 3 * kCifWidth * kCifHeight);
         ColorBufferEdgeRepeat(pDestination, kCifWidth, kCifHeight);
         break;
     case IP_OUTPUT_QVGA:
         CropColorBuffer(m_pImageBuffer, pDestination, m_ulWidth, m_ulHeight, kCropWidth, kCropHeight);
+        if (!ApplyTone(pDestination, cbCrop)) {
+            return false;
+        }
         break;
     case IP_OUTPUT_QCIF:
+        if (!ApplyTone(m_pImageBuffer, m_ulBytes)) {
+            return false;
+        }
         SubSampleBuffer(m_pImageBuffer, pDestination, m_ulWidth, m_ulHeight);
         ColorBufferEdgeRepeat(pDestination, kCifWidth / 2, kCifHeight / 2);
         break;
     default:
         CropColorBuffer(m_pImageBuffer, m_pPackedBuffer, m_ulWidth, m_ulHeight, kCropWidth, kCropHeight);
+        if (!ApplyTone(m_pPackedBuffer, cbCrop)) {
+            return false;
+        }
         SubSampleBuffer(m_pPackedBuffer, pDestination, kCropWidth, kCropHeight);
         break;
     }

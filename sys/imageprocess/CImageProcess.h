@@ -85,6 +85,8 @@ private:
     bool Enhance(tagIpOutput* psIpOutput);
     bool Sharpen();
     UCHAR MeanLuma() const;
+    bool ApplyTone(PUCHAR pBytes, ULONG ulCount);
+    bool WriteCifI420(PUCHAR pBuffer);
     bool WriteOutput(PUCHAR pBuffer);
 
     UCHAR m_bOpened;

@@ -21,6 +21,10 @@ protected:
     static bool SubSampleBuffer(const UCHAR* pucPicture, UCHAR* pucReduced, ULONG ulWidth, ULONG ulHeight);
     static bool BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG ulWidth, ULONG ulHeight);
     static bool I420toBGR24(const UCHAR* pucI420, UCHAR* pucPicture, ULONG ulWidth, ULONG ulHeight);
+    // Bands of rows of the last two, for a schedule that finishes a band while it is in the cache.
+    static void EdgeRepeatRows(UCHAR* pucPicture, ULONG ulWidth, ULONG ulHeight, ULONG ulFirst, ULONG ulCount);
+    static void BGR24toI420Rows(const UCHAR* pucPicture, UCHAR* pucI420, ULONG ulWidth, ULONG ulHeight,
+                                ULONG ulFirst, ULONG ulCount);
 
     static void SmoothBufferReference(const UCHAR* pucPlane, SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight);
     static void ScaleBufferReference(const UCHAR* pucPicture, UCHAR* pucScaled, ULONG ulWidth, ULONG ulHeight);

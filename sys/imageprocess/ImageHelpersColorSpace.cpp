@@ -114,13 +114,22 @@ bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG u
         DbgPrint(" ERROR: Buffer == NULL\n");
         return false;
     }
+    BGR24toI420Rows(pucPicture, pucI420, ulWidth, ulHeight, 0, ulHeight);
+    return true;
+}
+
+// Rows ulFirst .. ulFirst + ulCount - 1 of the picture; ulFirst is even, so
+// each odd row finds its chroma row's pair in the same call.
+void CImageHelpers::BGR24toI420Rows(const UCHAR* pucPicture, UCHAR* pucI420, ULONG ulWidth, ULONG ulHeight,
+                                    ULONG ulFirst, ULONG ulCount)
+{
     const SIZE_T cPixels = static_cast<SIZE_T>(ulWidth) * ulHeight;
     UCHAR* pucY = pucI420;
     UCHAR* pucU = pucI420 + cPixels;
     UCHAR* pucV = pucU + cPixels / 4;
     const SIZE_T cChromaWidth = ulWidth / 2;
     const ULONG ulVectorPixels = VectorRows() ? (ulWidth & ~15u) : 0;
-    for (SIZE_T r = 0; r < ulHeight; ++r) {
+    for (SIZE_T r = ulFirst; r < static_cast<SIZE_T>(ulFirst) + ulCount; ++r) {
         const UCHAR* pucRow = pucPicture + 3 * r * ulWidth;
         UCHAR* pucLuma = pucY + r * ulWidth;
         if (ulVectorPixels != 0) {
@@ -143,7 +152,6 @@ bool CImageHelpers::BGR24toI420(const UCHAR* pucPicture, UCHAR* pucI420, ULONG u
             pucV[iChroma + c] = ChromaVExact(p[0], p[1], p[2]);
         }
     }
-    return true;
 }
 
 bool CImageHelpers::I420toBGR24(const UCHAR* pucI420, UCHAR* pucPicture, ULONG ulWidth, ULONG ulHeight)

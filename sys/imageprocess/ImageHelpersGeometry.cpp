@@ -145,18 +145,30 @@ bool CImageHelpers::ColorBufferEdgeRepeat(UCHAR* pucPicture, ULONG ulWidth, ULON
     if (pucPicture == nullptr) {
         return false;
     }
+    EdgeRepeatRows(pucPicture, ulWidth, ulHeight, 0, ulHeight);
+    return true;
+}
+
+// Rows ulFirst .. ulFirst + ulCount - 1; a range holding the first or last row
+// also holds the inner row next to it (ulCount of 2 or more, ranges in pairs).
+void CImageHelpers::EdgeRepeatRows(UCHAR* pucPicture, ULONG ulWidth, ULONG ulHeight, ULONG ulFirst, ULONG ulCount)
+{
     if (ulWidth < 3 || ulHeight < 3) {
-        return true;
+        return;
     }
     const SIZE_T cbRow = 3 * static_cast<SIZE_T>(ulWidth);
-    for (ULONG r = 1; r + 1 < ulHeight; ++r) {
+    const ULONG ulEnd = ulFirst + ulCount;
+    for (ULONG r = ulFirst > 1 ? ulFirst : 1; r + 1 < ulHeight && r < ulEnd; ++r) {
         UCHAR* pucRow = pucPicture + r * cbRow;
         memcpy(pucRow, pucRow + 3, 3);
         memcpy(pucRow + cbRow - 3, pucRow + cbRow - 6, 3);
     }
-    memcpy(pucPicture, pucPicture + cbRow, cbRow);
-    memcpy(pucPicture + (ulHeight - 1) * cbRow, pucPicture + (ulHeight - 2) * cbRow, cbRow);
-    return true;
+    if (ulFirst == 0) {
+        memcpy(pucPicture, pucPicture + cbRow, cbRow);
+    }
+    if (ulEnd == ulHeight) {
+        memcpy(pucPicture + (ulHeight - 1) * cbRow, pucPicture + (ulHeight - 2) * cbRow, cbRow);
+    }
 }
 
 void CImageHelpers::ScaleBufferReference(const UCHAR* pucPicture, UCHAR* pucScaled, ULONG ulWidth,

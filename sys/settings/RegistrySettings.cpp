@@ -1,5 +1,6 @@
 #include "settings/RegistrySettings.h"
 #include "settings/PictureSettings.h"
+#include "settings/PropertyTable.h"
 
 #include <cstring>
 
@@ -10,32 +11,6 @@ namespace {
 
 const WCHAR KVDSN_NAME[] = KTEXT("KVDSN");
 
-// The user's settings: each odd slot and the current-value field its low 16
-// bits feed at load and come back from at store.
-struct tagSettingField {
-    UCHAR ucIndex;
-    ULONG DeviceContext::*pField;
-};
-
-const tagSettingField UserSettings[] = {
-    {77, &DeviceContext::CurBrightness},        {79, &DeviceContext::CurContrast},
-    {81, &DeviceContext::CurHue},               {83, &DeviceContext::CurSaturation},
-    {85, &DeviceContext::CurSharpness},         {87, &DeviceContext::CurGamma},
-    {89, &DeviceContext::CurColorEnable},       {91, &DeviceContext::CurWhiteBalanceFlags},
-    {93, &DeviceContext::CurBacklightFlags},    {95, &DeviceContext::CurExposureFlags},
-    {97, &DeviceContext::CurExposure},          {99, &DeviceContext::CurMirror},
-    {101, &DeviceContext::CurFlip},             {103, &DeviceContext::CurLongExposureLimits},
-    {105, &DeviceContext::CurOption10},         {107, &DeviceContext::CurFractionalExposure},
-    {109, &DeviceContext::CurMainsFrequency},   {111, &DeviceContext::CurFullBandwidth},
-    {113, &DeviceContext::CurAlternateSetting}, {115, &DeviceContext::CurBacklight},
-    {117, &DeviceContext::CurOption13},         {119, &DeviceContext::CurGain1},
-    {121, &DeviceContext::CurGain2},            {123, &DeviceContext::CurGain3},
-    {131, &DeviceContext::CurOverlayFrame},     {133, &DeviceContext::CurEffect},
-    {135, &DeviceContext::CurFrameRate},
-};
-static_assert(sizeof(UserSettings) / sizeof(UserSettings[0]) == 27);
-
-constexpr ULONG WHITE_BALANCE_SETTING = 127;
 constexpr ULONG LAST_SETTING = 136;
 
 ULONG Low16(ULONG Value)
@@ -43,15 +18,21 @@ ULONG Low16(ULONG Value)
     return Value & 0xFFFF;
 }
 
+// Each property's current value and flags from its slots, and the manual
+// copies of the colour gains from theirs.
 VOID DeriveCurrentValues(DeviceContext* Device)
 {
-    for (const tagSettingField& setting : UserSettings) {
-        Device->*setting.pField = Low16(Device->Settings[setting.ucIndex]);
+    for (const tagPropertyEntry& entry : PropertyTable) {
+        if (entry.ucValueSlot != NO_SLOT) {
+            Device->*entry.pValue = Low16(Device->Settings[entry.ucValueSlot]);
+        }
+        if (entry.ucFlagsSlot != NO_SLOT) {
+            Device->*entry.pFlags = Low16(Device->Settings[entry.ucFlagsSlot]);
+        }
+        if (entry.pManual != nullptr) {
+            Device->*entry.pManual = Device->*entry.pValue;
+        }
     }
-    Device->CurWhiteBalance = Low16(Device->Settings[WHITE_BALANCE_SETTING]);
-    Device->ManualGain1 = Device->CurGain1;
-    Device->ManualGain2 = Device->CurGain2;
-    Device->ManualGain3 = Device->CurGain3;
     // A manual white balance stored as a colour temperature takes its gains
     // from the temperature, as a live set does; the presets and the user's
     // gains come as stored.
@@ -60,8 +41,7 @@ VOID DeriveCurrentValues(DeviceContext* Device)
         SelectWhiteBalanceGains(Device, Device->CurWhiteBalance);
     }
     if (Device->CurColorEnable == 0) {
-        Device->SavedSaturation = Device->CurSaturation;
-        Device->CurSaturation = 0;
+        PutSaturationAside(Device);
     }
 }
 
@@ -198,18 +178,22 @@ VOID StoreSettings(DeviceContext* Device)
         return;
     }
     if (Device->CurColorEnable == 0) {
-        Device->CurSaturation = Device->SavedSaturation;
+        BringSaturationBack(Device);
     }
-    for (const tagSettingField& setting : UserSettings) {
-        ULONG& slot = Device->Settings[setting.ucIndex];
-        slot = (slot & 0xFFFF0000) | Low16(Device->*setting.pField);
+    for (ULONG index = 0; index <= LAST_SETTING; ++index) {
+        if (ULONG DeviceContext::*field = StoredSettingField(index)) {
+            ULONG& slot = Device->Settings[index];
+            slot = (slot & 0xFFFF0000) | Low16(Device->*field);
+        }
     }
     ULONG kvdsn = 0;
     if (!NT_SUCCESS(ReadDword(SETTINGS_KEY_PATH, KVDSN_NAME, &kvdsn)) ||
         kvdsn != Device->SettingKvdsn) {
         return;
     }
-    for (const tagSettingField& setting : UserSettings) {
-        WriteSetting(setting.ucIndex, Device->Settings[setting.ucIndex]);
+    for (ULONG index = 0; index <= LAST_SETTING; ++index) {
+        if (StoredSettingField(index) != nullptr) {
+            WriteSetting(index, Device->Settings[index]);
+        }
     }
 }

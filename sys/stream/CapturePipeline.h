@@ -6,6 +6,7 @@
 #include "base/AeRecords.h"
 #include "base/DeviceContext.h"
 #include "imageprocess/CImageProcess.h"
+#include "settings/PropertyParameters.h"
 #include "stream/StreamContext.h"
 
 constexpr ULONG PIPELINE_BUFFER_SLACK = 32768;
@@ -22,13 +23,6 @@ constexpr ULONG PIPELINE_STAMP_OPTIONS = 0x111; // splice point, time valid, dur
 // they are valid, else the built-in tuning.
 VOID BuildImageParameters(const DeviceContext* Device, tagIpParameters* Parameters);
 VOID BuildAeParameters(const DeviceContext* Device, USHORT PacketSize, tagAeParameters* Parameters);
-// The fastest auto-exposure timing row the frame rate allows (0 = fastest).
-USHORT MinimumTimingRow(ULONG FramesPerSecond);
-// What auto exposure aims at: the exposure value, raised where a contrast
-// (the tone stage's black point) will stretch the picture after metering, so
-// that the stretched picture, not the metered one, lands on the target.
-// With manual exposure the value is the exposure time and goes as it is.
-UCHAR AeTargetLuma(const DeviceContext* Device);
 // Output size code of CImageProcess; false for a size it does not make.
 bool OutputSizeCode(ULONG Width, ULONG Height, PUCHAR Code);
 

@@ -3,12 +3,11 @@
 // held, otherwise from the built-in tuning.
 #include "runtime/FloatingPointState.h"
 #include "settings/PictureSettings.h"
+#include "settings/PropertyTable.h"
 #include "stream/CapturePipeline.h"
 
 namespace {
 
-constexpr UCHAR METER_WIDE = 75;   // percent of the frame
-constexpr UCHAR METER_NARROW = 25; // backlight compensation: the centre only
 constexpr USHORT AE_MID_GAIN = 18;
 constexpr USHORT AE_BASE_GAIN = 4;
 
@@ -33,7 +32,7 @@ UCHAR IsOne(ULONG Value)
 }
 
 const tagIpParameters DefaultImageParameters = {
-    1, 1, 1, 1, 1, 1, 0, 1, METER_WIDE, METER_WIDE,
+    1, 1, 1, 1, 1, 1, 0, 1, 0, 0, // the metering window comes from backlight compensation
     {20, 20},
     {20, 235, 90, 35, 35, 20, 256, 128},
     {{100, 100, 100}, 0, 160, {3000, 2000, 2000, 2000, 3000, 2000, 2000, 2000, 3000}},
@@ -46,8 +45,6 @@ VOID StoredColour(const DeviceContext* Device, tagIpColorParameters* Colour)
     for (ULONG i = 0; i < 3; ++i) {
         Colour->usGain[i] = SettingByte(Device, 32, i);
     }
-    Colour->usHue = static_cast<USHORT>(Device->CurHue);
-    Colour->usSaturation = static_cast<USHORT>(Device->CurSaturation);
     for (ULONG i = 0; i < 9; ++i) {
         const ULONG index = 34 + i / 2;
         Colour->usMatrix[i] = (i % 2 == 0) ? SettingLow(Device, index) : SettingHigh(Device, index);
@@ -66,11 +63,8 @@ VOID StoredWhiteBalance(const DeviceContext* Device, tagIpAwbParameters* Awb)
     Awb->usMinGain = SettingHigh(Device, 31);
 }
 
-VOID StoredTone(const DeviceContext* Device, BOOLEAN AutoWhiteBalance, tagIpGammaParameters* Tone)
+VOID StoredToneCurve(const DeviceContext* Device, tagIpGammaParameters* Tone)
 {
-    Tone->usGamma = static_cast<USHORT>(Device->CurGamma);
-    Tone->usBlackPoint = static_cast<USHORT>(Device->CurContrast);
-    Tone->usBrightness = BrightnessWord(Device, AutoWhiteBalance);
     for (ULONG point = 0; point < 5; ++point) {
         const ULONG x = 2 * point;
         const ULONG y = x + 1;
@@ -83,19 +77,15 @@ VOID StoredImageParameters(const DeviceContext* Device, tagIpParameters* Paramet
 {
     Parameters->bEnable = IsOne(SettingByte(Device, 26, 0));
     Parameters->bDefect = IsOne(SettingByte(Device, 26, 1));
-    Parameters->bAwb = IsOne(Device->CurWhiteBalanceFlags);
     Parameters->bColorProcess = 1;
     Parameters->bSharpness = IsOne(SettingByte(Device, 27, 0));
     Parameters->bGamma = IsOne(SettingByte(Device, 27, 1));
-    Parameters->bMirror = IsOne(Device->CurMirror);
-    Parameters->bFlip = IsOne(Device->CurFlip);
     Parameters->sDefect.ucColdMargin = SettingByte(Device, 28, 0);
     Parameters->sDefect.ucHotMargin = SettingByte(Device, 28, 2);
     StoredWhiteBalance(Device, &Parameters->sAwb);
     StoredColour(Device, &Parameters->sColor);
-    Parameters->usSharpness =
-        static_cast<USHORT>(SettingByte(Device, 39, 0) | (static_cast<UCHAR>(Device->CurSharpness) << 8));
-    StoredTone(Device, Parameters->bAwb, &Parameters->sGamma);
+    Parameters->usSharpness = SettingByte(Device, 39, 0); // the coring threshold
+    StoredToneCurve(Device, &Parameters->sGamma);
 }
 
 const tagAeParameters DefaultAeParameters = {
@@ -105,16 +95,9 @@ const tagAeParameters DefaultAeParameters = {
     0, 2, 288, 0, 1, 0,
 };
 
-USHORT DoubledWhenLong(const DeviceContext* Device, USHORT Exposure)
-{
-    return Device->CurLongExposureLimits == 1 ? static_cast<USHORT>(Exposure * 2) : Exposure;
-}
-
 VOID StoredAeLimits(const DeviceContext* Device, tagAeParameters* Parameters)
 {
     Parameters->usFifoBytes = SettingLow(Device, 13);
-    Parameters->usMaxExposure = DoubledWhenLong(Device, SettingLow(Device, 14));
-    Parameters->usMaxExposureLong = DoubledWhenLong(Device, SettingHigh(Device, 14));
     Parameters->usMinExposureDivisor = SettingLow(Device, 15);
     Parameters->usKneeExposure = SettingLow(Device, 16);
     Parameters->usKneeExposureLong = SettingHigh(Device, 16);
@@ -140,36 +123,39 @@ VOID StoredAeRowRules(const DeviceContext* Device, tagAeParameters* Parameters)
 VOID StoredAeParameters(const DeviceContext* Device, tagAeParameters* Parameters)
 {
     *Parameters = {};
-    Parameters->ucEnable = IsOne(Device->CurExposureFlags);
-    Parameters->ucManualExposure = Device->CurExposureFlags == KSPROPERTY_CAMERACONTROL_FLAGS_MANUAL ? 1 : 0;
     Parameters->ucLongExposure = SettingByte(Device, 10, 1);
     Parameters->ucAlternateTable = SettingByte(Device, 10, 2);
-    Parameters->ucFractionalExposure = static_cast<UCHAR>(Device->CurFractionalExposure);
     Parameters->ucStepBoost = SettingByte(Device, 11, 0);
     Parameters->ucTolerance = SettingByte(Device, 11, 2);
     Parameters->ucUnused = SettingByte(Device, 11, 3);
-    Parameters->ucTargetLuma = AeTargetLuma(Device);
-    // Auto exposure cannot work with a mains frequency of 0 (an endless
-    // flicker period): a stored 0 takes the default rather than making the
-    // stream unopenable.
-    const UCHAR mains = static_cast<UCHAR>(Device->CurMainsFrequency);
-    Parameters->ucMainsFrequency = mains != 0 ? mains : DefaultAeParameters.ucMainsFrequency;
     StoredAeLimits(Device, Parameters);
     StoredAeRowRules(Device, Parameters);
+}
+
+// With valid settings every stored property is mapped over the stored
+// tuning; without, the built-in tuning holds and only the properties that
+// do not depend on it are mapped.
+bool MappedAtOpen(const DeviceContext* Device, const tagPropertyEntry& Entry)
+{
+    if (Device->SettingsValid) {
+        return Entry.ucValueSlot != NO_SLOT || Entry.ucFlagsSlot != NO_SLOT;
+    }
+    return (Entry.ucTraits & PROPERTY_MAPPED_UNTUNED) != 0;
 }
 
 } // namespace
 
 VOID BuildImageParameters(const DeviceContext* Device, tagIpParameters* Parameters)
 {
+    *Parameters = DefaultImageParameters;
     if (Device->SettingsValid) {
         StoredImageParameters(Device, Parameters);
-    } else {
-        *Parameters = DefaultImageParameters;
     }
-    const UCHAR meter = Device->CurBacklightFlags == 0 ? METER_WIDE : METER_NARROW;
-    Parameters->ucMeterWidth = meter;
-    Parameters->ucMeterHeight = meter;
+    for (const tagPropertyEntry& entry : PropertyTable) {
+        if (entry.pImageMapping != nullptr && MappedAtOpen(Device, entry)) {
+            entry.pImageMapping(Device, Parameters);
+        }
+    }
 }
 
 VOID BuildAeParameters(const DeviceContext* Device, USHORT PacketSize, tagAeParameters* Parameters)
@@ -179,45 +165,14 @@ VOID BuildAeParameters(const DeviceContext* Device, USHORT PacketSize, tagAePara
     } else {
         *Parameters = DefaultAeParameters;
     }
+    for (const tagPropertyEntry& entry : PropertyTable) {
+        if (entry.pAeMapping != nullptr && MappedAtOpen(Device, entry)) {
+            entry.pAeMapping(Device, Parameters);
+        }
+    }
     Parameters->usPacketSize = PacketSize;
     Parameters->usMidGain = AE_MID_GAIN;
     Parameters->usBaseGain = AE_BASE_GAIN;
-    Parameters->usMinRow = MinimumTimingRow(Device->CurFrameRate);
-}
-
-// Up to the built-in tuning's black point the stretch only takes away the
-// sensor's dark level, which the exposure target already allows for.
-constexpr ULONG TUNED_BLACK_POINT = 5;
-
-UCHAR AeTargetLuma(const DeviceContext* Device)
-{
-    const ULONG target = Device->CurExposure & 0xFF;
-    const ULONG blackPoint = Device->CurContrast & 0xFFFF;
-    if (Device->CurExposureFlags != KSPROPERTY_CAMERACONTROL_FLAGS_AUTO || blackPoint <= TUNED_BLACK_POINT) {
-        return static_cast<UCHAR>(target);
-    }
-    if (blackPoint >= 255) {
-        return 255;
-    }
-    // The stretch maps level L to (L - T) x 255 / (255 - T); the target's
-    // level before it is T + target x (255 - T) / 255.
-    return static_cast<UCHAR>(blackPoint + target * (255 - blackPoint) / 255);
-}
-
-// A frame rate of 0 has no interval; it is taken as the fastest rate.
-USHORT MinimumTimingRow(ULONG FramesPerSecond)
-{
-    static const ULONG RowIntervals[] = {333333, 434782, 555555, 666666, 769230,
-                                         1000000, 1250000, 1666666, 2500000};
-    if (FramesPerSecond == 0) {
-        return 0;
-    }
-    const ULONG interval = 10000000 / FramesPerSecond;
-    USHORT row = 0;
-    while (row < 9 && interval > RowIntervals[row]) {
-        ++row;
-    }
-    return row;
 }
 
 bool OutputSizeCode(ULONG Width, ULONG Height, PUCHAR Code)

@@ -22,7 +22,7 @@ TEST(CaptureOptionsTest, DefaultsAndEveryOption)
     EXPECT_TRUE(defaults->i420);
     EXPECT_EQ(defaults->width, 352);
     EXPECT_EQ(defaults->outputKind, OutputKind::Y4m);
-    EXPECT_EQ(defaults->clock, korval::host::ClockMode::Scaled);
+    EXPECT_TRUE(defaults->lockstep);
 
     auto all = parseCaptureOptions({"--frames", "5", "--format=rgb24", "--size", "160x120", "--scene", "chart",
                                     "--output", "f%02d.png", "--machine", "m", "--clock", "real"},
@@ -36,6 +36,11 @@ TEST(CaptureOptionsTest, DefaultsAndEveryOption)
     EXPECT_EQ(all->outputKind, OutputKind::PngPattern);
     EXPECT_EQ(all->machine, "m");
     EXPECT_EQ(all->clock, korval::host::ClockMode::Real);
+    EXPECT_FALSE(all->lockstep);
+    auto fast = parseCaptureOptions({"--clock", "fast"}, error);
+    ASSERT_TRUE(fast) << error;
+    EXPECT_FALSE(fast->lockstep);
+    EXPECT_EQ(fast->clock, korval::host::ClockMode::Scaled);
     EXPECT_EQ(defaults->sensor, korval::camera::SensorModel::Real);
     auto lit = parseCaptureOptions({"--light", "2850K", "--sensor", "ideal"}, error);
     ASSERT_TRUE(lit) << error;

@@ -1,5 +1,8 @@
 #include "tools/korval/png_output.h"
 
+#include "control/I420ToBgr.h"
+#include "runtime/FloatingPointState.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -28,6 +31,24 @@ TEST(PngOutputTest, I420GreyStaysGreyAndTopRowStaysOnTop)
     EXPECT_EQ(rgbFromI420(i420, 2, 2),
               (std::vector<std::uint8_t>{16, 16, 16, 16, 16, 16, 235, 235, 235, 235, 235, 235}));
     EXPECT_TRUE(rgbFromI420(std::vector<std::uint8_t>(5), 2, 2).empty());
+}
+
+TEST(PngOutputTest, I420ColoursAreTheStillFilesAtEverySize)
+{
+    std::uint32_t seed = 12345;
+    for (const auto& [width, height] : {std::pair{1, 1}, {1, 4}, {5, 1}, {3, 5}, {17, 3}, {33, 18}, {352, 288}}) {
+        std::vector<std::uint8_t> i420(I420FrameBytes(ULONG(width), ULONG(height)));
+        for (std::uint8_t& byte : i420) {
+            seed = seed * 1103515245u + 12345u;
+            byte = static_cast<std::uint8_t>(seed >> 24);
+        }
+        std::vector<std::uint8_t> bgr(static_cast<std::size_t>(width) * height * 3);
+        {
+            CFloatingPointState floatingPoint;
+            ASSERT_TRUE(I420ToBgrBottomUp(i420.data(), bgr.data(), ULONG(width), ULONG(height)));
+        }
+        EXPECT_EQ(rgbFromI420(i420, width, height), rgbFromBottomUpBgr(bgr, width, height)) << width << "x" << height;
+    }
 }
 
 TEST(PngOutputTest, FramePathsFromPatterns)

@@ -2,6 +2,10 @@
 // else, lands under the service's Parameters key with its value.
 #include "tools/korval-inf/inf_writer.h"
 
+#include "control/DevicePropertySets.h"
+#include "settings/PropertyTable.h"
+#include "tools/korval/camera_properties.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -102,6 +106,57 @@ TEST(KorvalInf, InstallsTheServiceForTheCamera)
                                  "AddInterface={65E8773D-8F56-11D0-A3B9-00A0C9223196}", "\nCatalogFile=korval.cat\n"}) {
         EXPECT_NE(inf.find(expected), std::string::npos) << expected;
     }
+}
+
+const KSPROPERTY_STEPPING_LONG* publishedRange(const tagPropertyEntry& entry, LONG& firstDefault)
+{
+    for (const KSPROPERTY_SET& set : DevicePropertySets) {
+        for (ULONG i = 0; *set.Set == *entry.pSet && i < set.PropertiesCount; ++i) {
+            const KSPROPERTY_ITEM& item = set.PropertyItem[i];
+            if (item.PropertyId == entry.ulId && item.Values != nullptr && item.Values->MembersListCount == 2) {
+                firstDefault = *static_cast<const LONG*>(item.Values->MembersList[1].Members);
+                return static_cast<const KSPROPERTY_STEPPING_LONG*>(item.Values->MembersList[0].Members);
+            }
+        }
+    }
+    return nullptr;
+}
+
+// The INF's user settings, the tool's listing and the published item tables
+// are all made from the driver's property table: they name the same slots,
+// install the same values and publish the same ranges.
+TEST(KorvalInf, UserSettingsListingAndPublishedRangesFollowThePropertyTable)
+{
+    std::map<int, std::uint32_t> fromTable;
+    const auto listing = cameraProperties();
+    ASSERT_EQ(listing.size(), PROPERTY_COUNT);
+    for (ULONG i = 0; i < PROPERTY_COUNT; ++i) {
+        const tagPropertyEntry& entry = PropertyTable[i];
+        SCOPED_TRACE(entry.pszName);
+        if (entry.ucValueSlot != NO_SLOT) {
+            fromTable[entry.ucValueSlot] = entry.usInstalledValue;
+        }
+        if (entry.ucFlagsSlot != NO_SLOT) {
+            fromTable[entry.ucFlagsSlot] = entry.usInstalledFlags;
+        }
+        EXPECT_STREQ(listing[i].name, entry.pszName);
+        EXPECT_TRUE(listing[i].set == *entry.pSet && listing[i].id == entry.ulId);
+        EXPECT_EQ(listing[i].registryIndex, entry.ucValueSlot == NO_SLOT ? -1 : entry.ucValueSlot);
+        LONG firstDefault = 0;
+        const KSPROPERTY_STEPPING_LONG* range = publishedRange(entry, firstDefault);
+        ASSERT_NE(range, nullptr);
+        EXPECT_EQ(range->SteppingDelta, entry.ulStep);
+        EXPECT_EQ(range->Bounds.SignedMinimum, entry.lMinimum);
+        EXPECT_EQ(range->Bounds.SignedMaximum, entry.lMaximum);
+        EXPECT_EQ(firstDefault, entry.lDefault);
+    }
+    std::map<int, std::uint32_t> userSettings;
+    for (const auto& [index, value] : parametersIn(makeKorvalInf(registryDefaults()))) {
+        if (index > 65) {
+            userSettings[index] = value;
+        }
+    }
+    EXPECT_EQ(userSettings, fromTable);
 }
 
 } // namespace

@@ -1,45 +1,26 @@
 #include "tools/korval/camera_properties.h"
 
 #include "control/DevicePropertySets.h"
+#include "settings/PropertyTable.h"
 
 #include <charconv>
+#include <vector>
 
 namespace korval::tools {
 namespace {
 
-constexpr PropertyRecord kFlagged = PropertyRecord::ValueWithFlags;
-constexpr PropertyRecord kPlain = PropertyRecord::PlainValue;
-
-// Private ids 3, 5 and 6 are published but not supported by the driver: left out.
-const CameraProperty kProperties[] = {
-    {"brightness", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, kFlagged, 77},
-    {"contrast", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_CONTRAST, kFlagged, 79},
-    {"hue", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_HUE, kFlagged, 81},
-    {"saturation", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_SATURATION, kFlagged, 83},
-    {"sharpness", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_SHARPNESS, kFlagged, 85},
-    {"gamma", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_GAMMA, kFlagged, 87},
-    {"colour-enable", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_COLORENABLE, kFlagged, 89},
-    {"white-balance", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, kFlagged, 127},
-    {"backlight-compensation", PROPSETID_VIDCAP_VIDEOPROCAMP, KSPROPERTY_VIDEOPROCAMP_BACKLIGHT_COMPENSATION,
-     kFlagged, 115},
-    {"exposure", PROPSETID_VIDCAP_CAMERACONTROL, KSPROPERTY_CAMERACONTROL_EXPOSURE, kFlagged, 97},
-    {"step-boost", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_STEP_BOOST, kPlain, -1},
-    {"mains-frequency", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_MAINS_FREQUENCY, kPlain, 109},
-    {"fractional-exposure", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_FRACTIONAL_EXPOSURE, kPlain, 107},
-    {"mirror", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_MIRROR, kPlain, 99},
-    {"flip", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_FLIP, kPlain, 101},
-    {"long-exposure-limits", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_LONG_EXPOSURE_LIMITS, kPlain, 103},
-    {"option-10", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_OPTION_10, kPlain, 105},
-    {"full-bandwidth", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_FULL_BANDWIDTH, kPlain, 111},
-    {"alternate-setting", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_ALTERNATE_SETTING, kPlain, 113},
-    {"option-13", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_OPTION_13, kPlain, 117},
-    {"gain-1", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_GAIN_1, kPlain, 119},
-    {"gain-2", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_GAIN_2, kPlain, 121},
-    {"gain-3", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_GAIN_3, kPlain, 123},
-    {"effect", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_EFFECT, kPlain, 133},
-    {"overlay-frame", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_OVERLAY_FRAME, kPlain, 131},
-    {"frame-rate", PROPSETID_KORVAL_CAMERA, KSPROPERTY_KORVAL_FRAME_RATE, kPlain, 135},
-};
+// The driver's property table, by the names the tool uses, in its order.
+std::vector<CameraProperty> listProperties()
+{
+    std::vector<CameraProperty> properties;
+    for (const tagPropertyEntry& entry : PropertyTable) {
+        const bool plain = *entry.pSet == PROPSETID_KORVAL_CAMERA;
+        properties.push_back({entry.pszName, *entry.pSet, entry.ulId,
+                              plain ? PropertyRecord::PlainValue : PropertyRecord::ValueWithFlags,
+                              entry.ucValueSlot == NO_SLOT ? -1 : static_cast<int>(entry.ucValueSlot)});
+    }
+    return properties;
+}
 
 // VIDEOPROCAMP and CAMERACONTROL records share one layout.
 static_assert(sizeof(KSPROPERTY_VIDEOPROCAMP_S) == sizeof(KSPROPERTY_CAMERACONTROL_S));
@@ -48,12 +29,13 @@ static_assert(sizeof(KSPROPERTY_VIDEOPROCAMP_S) == sizeof(KSPROPERTY_CAMERACONTR
 
 std::span<const CameraProperty> cameraProperties()
 {
-    return kProperties;
+    static const std::vector<CameraProperty> properties = listProperties();
+    return properties;
 }
 
 const CameraProperty* findCameraProperty(const std::string& name)
 {
-    for (const auto& property : kProperties) {
+    for (const auto& property : cameraProperties()) {
         if (name == property.name) {
             return &property;
         }
@@ -100,8 +82,8 @@ NTSTATUS setCameraProperty(host::StreamClassDevice& device, const CameraProperty
 
 bool supportsAuto(const CameraProperty& property)
 {
-    return property.set == PROPSETID_VIDCAP_CAMERACONTROL ||
-           (property.set == PROPSETID_VIDCAP_VIDEOPROCAMP && property.id == KSPROPERTY_VIDEOPROCAMP_WHITEBALANCE);
+    const tagPropertyEntry* entry = FindProperty(property.set, property.id);
+    return entry != nullptr && (entry->ucCapabilities & PROPERTY_CAPABLE_AUTO) != 0;
 }
 
 bool isWhiteBalance(const CameraProperty& property)

@@ -5,7 +5,6 @@
 // out, then stops and closes the stream. Ctrl-C (or SIGTERM, SIGHUP, SIGPIPE)
 // finishes the frame in hand and ends the capture as if it had reached its
 // count, with exit status 130.
-#include "stream/CaptureStream.h"
 #include "stream/StreamFormats.h"
 #include "tools/korval/camera_properties.h"
 #include "tools/korval/capture_options.h"
@@ -17,6 +16,7 @@
 #include "tools/korval/frame_pacer.h"
 #include "tools/korval/raw_recorder.h"
 #include "host/usb/usbmon_pcap.h"
+#include "host/wire/wire_frames.h"
 #include "tools/korval/machine_session.h"
 #include "tools/korval/output_files.h"
 #include "tools/korval/registry_defaults.h"
@@ -272,7 +272,7 @@ private:
     bool fileFailed_ = false;
 };
 
-bool startStream(host::StreamClassStream& stream, std::string& error)
+bool startStream(host::StreamClassStream& stream, FramePacer* pacer, std::string& error)
 {
     auto clock = host::MasterClock::create();
     if (NTSTATUS status = stream.setMasterClock(clock); status != STATUS_SUCCESS) {
@@ -280,12 +280,19 @@ bool startStream(host::StreamClassStream& stream, std::string& error)
         return false;
     }
     for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
+        if (state == KSSTATE_RUN) {
+            // Stream time starts with the run; in lockstep the clock stands
+            // still from here until the driver's first video transfer.
+            if (pacer != nullptr) {
+                pacer->setVideoExpected(true);
+            }
+            clock->restart();
+        }
         if (NTSTATUS status = stream.setState(state); status != STATUS_SUCCESS) {
             error = "the stream refused state " + std::to_string(state) + ": " + statusName(status);
             return false;
         }
     }
-    clock->restart();
     return true;
 }
 
@@ -533,16 +540,18 @@ int captureFrames(MachineSession& session, host::StreamClassStream& stream, Fram
     const camera::VirtualCamera* camera = session.virtualCamera();
     const std::uint64_t sentBefore = camera != nullptr ? camera->framesStarted() : 0;
     int code = applyLiveSets(session.device(), options, error);
-    if (code == kExitOk && !(startStream(stream, error) && run.run(error))) {
+    if (code == kExitOk && !(startStream(stream, source.pacer.get(), error) && run.run(error))) {
         code = run.fileFailed() ? kExitFile : kExitFailure;
     }
     const std::int64_t cameraFrames =
         camera != nullptr ? static_cast<std::int64_t>(camera->framesStarted() - sentBefore) : -1;
     if (source.pacer) {
+        source.pacer->setVideoExpected(false);
         source.pacer->setLockstep(false);
         if (source.pacer->holdsAbandoned() != 0) {
             err << "korval " << source.command << ": warning: " << source.pacer->holdsAbandoned()
-                << " frame(s) seen on the bus were not read back in lockstep; the clock ran on without them\n";
+                << " time(s) in lockstep a frame seen on the bus was not read back, or no video transfer came; "
+                   "the clock ran on without it\n";
         }
     }
     run.drain();
@@ -628,14 +637,15 @@ int captureFrom(const CaptureOptions& options, CaptureSource& source, std::ostre
         }
         source.taps.push_back(&trace);
     }
-    // Raw frames and traces are taken in lockstep, so that every frame on the
-    // wire is developed and a replay of them gives the same pictures.
-    if ((source.raw || !options.usbTrace.empty()) && !source.pacer) {
+    // Lockstep (the default, and always for raw frames and traces): every
+    // frame on the wire is developed, so the pictures follow from the scene
+    // and settings whatever the host's speed, and a replay gives them again.
+    if ((options.lockstep || source.raw || !options.usbTrace.empty()) && !source.pacer) {
         source.pacer = std::make_unique<FramePacer>();
     }
     if (source.pacer) {
         // The driver copies less of a frame blind after its header for small pictures.
-        source.pacer->setMarkerSkip(options.width >= 320 ? MARKER_SKIP_BYTES_LARGE : MARKER_SKIP_BYTES_SMALL);
+        source.pacer->setMarkerSkip(host::wireMarkerSkip(options.width));
     }
     if (source.pacer && source.raw) {
         source.pacer->onFrame([raw = source.raw.get()](std::vector<std::uint8_t>&& frame) {
@@ -760,7 +770,7 @@ CommandRunner defineSnapshot(CLI::App& app)
     app.add_option("--usb-trace", given->usbTrace, "also write every USB transfer as pcap (usbmon, for Wireshark)")
         ->option_text("FILE.pcap");
     app.add_flag("--no-wait", given->noWait, "refuse at once when another korval uses the machine directory");
-    app.add_option("--clock", given->clock, "fast (default) or real")->option_text("CLOCK");
+    app.add_option("--clock", given->clock, kClockHelp)->option_text("CLOCK");
     app.add_flag("-y,--overwrite", given->overwrite, "replace the still if it exists already");
     app.add_flag("-q,--quiet", given->quiet, "no progress line");
     app.add_flag("--json", given->json, "the summary as JSON");

@@ -92,10 +92,11 @@ bool parseChoices(const CaptureArguments& given, CaptureOptions& options, std::s
         options.scene = given.scene;
     }
     if (!given.clock.empty()) {
-        if (given.clock != "real" && given.clock != "fast") {
-            error = "--clock: '" + given.clock + "' is neither real nor fast";
+        if (given.clock != "lockstep" && given.clock != "real" && given.clock != "fast") {
+            error = "--clock: '" + given.clock + "' is neither lockstep, fast nor real";
             return false;
         }
+        options.lockstep = given.clock == "lockstep";
         options.clock = given.clock == "real" ? host::ClockMode::Real : host::ClockMode::Scaled;
     }
     return true;
@@ -232,7 +233,14 @@ const char* const kCaptureDescription =
     "SIGHUP (exit 130). An output that exists already is refused before anything is written unless -y is given. "
     "\"dropped\" in the progress and summary counts the stream's frame times (30 frames/s) that brought no new "
     "picture: mostly frames the camera never took because it runs slower (long exposures, USB bandwidth), plus "
-    "frames it sent that were lost; the summary tells the two apart.";
+    "frames it sent that were lost; the summary tells the two apart. The emulated clock runs in lockstep with the "
+    "reads by default, so the same scene and settings give the same frames on any host; --clock fast or real "
+    "lets it run freely, as a real camera does, to see what a slow host drops.";
+
+const char* const kClockHelp =
+    "lockstep (default: the camera waits for each read, so the frames follow from the scene and settings "
+    "whatever the host's speed), fast (a free clock faster than real time) or real; on a free clock a slow "
+    "host drops frames and auto exposure follows the frames it took";
 
 void declareCaptureOptions(CLI::App& app, CaptureArguments& given)
 {
@@ -258,7 +266,7 @@ void declareCaptureOptions(CLI::App& app, CaptureArguments& given)
     app.add_option("--usb-trace", given.usbTrace, "also write every USB transfer as pcap (usbmon, for Wireshark)")
         ->option_text("FILE.pcap");
     declareMachineOptions(app, given.machine, given.noWait, kKeepMachine);
-    app.add_option("--clock", given.clock, "fast (default, faster than real time) or real")->option_text("CLOCK");
+    app.add_option("--clock", given.clock, kClockHelp)->option_text("CLOCK");
     app.add_flag("-y,--overwrite", given.overwrite, "replace output files that exist already");
     app.add_flag("-q,--quiet", given.quiet, "no progress line");
     app.add_flag("--json", given.json, "the summary as JSON");

@@ -28,6 +28,7 @@ struct CaptureOptions {
     std::string output = "capture.y4m";
     OutputKind outputKind = OutputKind::Y4m;
     std::filesystem::path machine; // empty: a temporary machine directory
+    bool lockstep = true;          // the clock waits for each read; false: `clock` runs freely
     host::ClockMode clock = host::ClockMode::Scaled;
     bool wait = true;              // wait for another korval using the machine directory
     std::vector<std::string> sets; // NAME=VALUE, applied once the stream is open
@@ -77,5 +78,7 @@ extern const char* const kCaptureDescription;
 // The help of --set and --machine for the commands that run a camera.
 extern const char* const kSetOnceOpen;
 extern const char* const kKeepMachine;
+// The help of --clock.
+extern const char* const kClockHelp;
 
 } // namespace korval::tools

@@ -24,7 +24,7 @@ std::string wordsFor(const std::string& option)
         return "bars chart moving";
     }
     if (option == "--clock") {
-        return "fast real";
+        return "lockstep fast real";
     }
     if (option == "--sensor") {
         return "real ideal";

@@ -43,6 +43,13 @@ void FramePacer::setLockstep(bool on)
     changed_.notify_all();
 }
 
+void FramePacer::setVideoExpected(bool expected)
+{
+    std::unique_lock lock(mutex_);
+    videoExpected_ = expected;
+    changed_.wait(lock, [this] { return !stepping_; });
+}
+
 bool FramePacer::readCompleted()
 {
     bool took = false;
@@ -79,6 +86,7 @@ void FramePacer::transfer(const host::TransferEvent& event)
         return;
     }
     videoEndpoint_ = event.endpoint;
+    videoTransfer(event);
     if (!event.completion) {
         return;
     }
@@ -98,6 +106,21 @@ void FramePacer::transfer(const host::TransferEvent& event)
     assembler_.endOfTransfer();
 }
 
+void FramePacer::videoTransfer(const host::TransferEvent& event)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!event.completion) {
+            ++videoPending_;
+            videoFailed_ = false;
+        } else {
+            videoPending_ -= videoPending_ != 0 ? 1 : 0;
+            videoFailed_ = videoFailed_ || event.status < 0;
+        }
+    }
+    changed_.notify_all();
+}
+
 void FramePacer::frameCompleted(std::vector<std::uint8_t>&& frame)
 {
     {
@@ -114,25 +137,30 @@ void FramePacer::run(std::stop_token stop)
 {
     auto& clock = host::systemClock();
     while (!stop.stop_requested()) {
-        if (!waitWhileHolding(stop)) {
+        if (!waitWhileBlocked(stop)) {
             return;
         }
         const std::uint64_t next = bus_->frameNumber() + 1;
         clock.advanceTo(static_cast<std::int64_t>(next) * host::Clock::kTicksPerMillisecond);
         bus_->waitForFrame(next, std::chrono::seconds(10));
+        {
+            std::lock_guard lock(mutex_);
+            stepping_ = false;
+        }
+        changed_.notify_all();
     }
 }
 
 // False when the pacer stops. The wait looks for a stop signal every tenth of
 // a second: the application's read may be what the signal has to end.
-bool FramePacer::waitWhileHolding(const std::stop_token& stop)
+bool FramePacer::waitWhileBlocked(const std::stop_token& stop)
 {
     constexpr auto kSignalCheck = std::chrono::milliseconds(100);
     const auto giveUp = std::chrono::steady_clock::now() + longestHold_;
     std::unique_lock lock(mutex_);
-    while (holding_) {
+    while (blocked()) {
         const auto until = std::min(giveUp, std::chrono::steady_clock::now() + kSignalCheck);
-        if (changed_.wait_until(lock, stop, until, [this] { return !holding_; })) {
+        if (changed_.wait_until(lock, stop, until, [this] { return !blocked(); })) {
             break;
         }
         if (stop.stop_requested()) {
@@ -140,12 +168,22 @@ bool FramePacer::waitWhileHolding(const std::stop_token& stop)
         }
         if (stopRequested()) {
             holding_ = false;
+            videoExpected_ = false;
         } else if (std::chrono::steady_clock::now() >= giveUp) {
-            holding_ = false;
-            ++abandoned_;
+            giveUpBlock();
         }
     }
+    stepping_ = true;
     return true;
+}
+
+// Called with the lock held: the clock runs on without the read or the
+// transfer, for good where no transfer came (the stream could not start).
+void FramePacer::giveUpBlock()
+{
+    holding_ = false;
+    videoExpected_ = false;
+    ++abandoned_;
 }
 
 } // namespace korval::tools

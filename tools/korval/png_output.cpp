@@ -1,7 +1,4 @@
-#include "runtime/FloatingPointState.h"
 #include "tools/korval/png_output.h"
-
-#include "control/I420ToBgr.h"
 
 #if defined(KORVAL_NO_LIBPNG)
 #include "tools/korval/stored_png.h"
@@ -9,6 +6,7 @@
 #include <png.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -37,16 +35,49 @@ std::vector<std::uint8_t> rgbFromBottomUpBgr(std::span<const std::uint8_t> bgr, 
     return rgb;
 }
 
+namespace {
+
+std::uint8_t clampedByte(int value)
+{
+    return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+}
+
+// The sample serving luma index `index` of a chroma line or column of `count`.
+std::size_t chromaIndex(int index, int count)
+{
+    return static_cast<std::size_t>(std::min(index / 2, count - 1));
+}
+
+} // namespace
+
+// The integer terms the driver's still file uses (b' = u*1772/1000,
+// g' = (u*-3441)/10000 - (v*7141)/10000, r' = v*1402/1000, truncated), so a
+// PNG of an I420 frame shows what the same frame's still shows. A pixel past
+// the last chroma column or row takes the nearest sample; a frame one pixel
+// wide or high has no chroma and comes out grey.
 std::vector<std::uint8_t> rgbFromI420(std::span<const std::uint8_t> i420, int width, int height)
 {
     const std::size_t pixels = static_cast<std::size_t>(width) * height;
-    if (i420.size() < pixels * 3 / 2) {
+    const int chromaWidth = width / 2;
+    const int chromaHeight = height / 2;
+    const std::size_t chroma = static_cast<std::size_t>(chromaWidth) * chromaHeight;
+    if (width <= 0 || height <= 0 || i420.size() < pixels + 2 * chroma) {
         return {};
     }
-    std::vector<std::uint8_t> bgr(pixels * 3);
-    CFloatingPointState floatingPoint; // the driver's conversion runs inside a saved state
-    I420ToBgrBottomUp(i420.data(), bgr.data(), static_cast<ULONG>(width), static_cast<ULONG>(height));
-    return rgbFromBottomUpBgr(bgr, width, height);
+    std::vector<std::uint8_t> rgb(pixels * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::size_t at = chroma == 0 ? 0 : chromaIndex(y, chromaHeight) * chromaWidth + chromaIndex(x, chromaWidth);
+            const int u = chroma == 0 ? 0 : i420[pixels + at] - 128;
+            const int v = chroma == 0 ? 0 : i420[pixels + chroma + at] - 128;
+            const int luma = i420[static_cast<std::size_t>(y) * width + x];
+            std::uint8_t* out = rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+            out[0] = clampedByte(luma + v * 1402 / 1000);
+            out[1] = clampedByte(luma + (u * -3441) / 10000 - (v * 7141) / 10000);
+            out[2] = clampedByte(luma + u * 1772 / 1000);
+        }
+    }
+    return rgb;
 }
 
 namespace {

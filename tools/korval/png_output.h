@@ -11,7 +11,7 @@ namespace korval::tools {
 
 // Top-down R G B rows from a bottom-up B G R frame of width × height.
 std::vector<std::uint8_t> rgbFromBottomUpBgr(std::span<const std::uint8_t> bgr, int width, int height);
-// Top-down R G B rows from an I420 frame, with the driver's own conversion.
+// Top-down R G B rows from an I420 frame, in the colours of the driver's still.
 std::vector<std::uint8_t> rgbFromI420(std::span<const std::uint8_t> i420, int width, int height);
 
 // Writes an 8-bit RGB PNG; on failure returns false and sets `error`.

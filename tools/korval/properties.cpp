@@ -104,10 +104,10 @@ std::optional<std::string> storedValueProblem(const host::Registry& registry, co
 }
 
 // Closed, the driver answers white balance with value 0 and keeps only its
-// mode; the value it loads at the next open is "A_127".
-std::optional<long> storedWhiteBalance(const host::Registry& registry)
+// mode; the value it loads at the next open is in the property's own slot.
+std::optional<long> storedWhiteBalance(const host::Registry& registry, const CameraProperty& property)
 {
-    const auto stored = registry.value(kParametersKey, "A_127");
+    const auto stored = registry.value(kParametersKey, valueName(property.registryIndex));
     if (stored && stored->asDword()) {
         return static_cast<std::uint16_t>(*stored->asDword());
     }
@@ -121,7 +121,7 @@ void printProperty(MachineSession& session, const CameraProperty& property, std:
     out << (problem ? "! " : "  ") << std::left << std::setw(24) << property.name;
     NTSTATUS status = STATUS_SUCCESS;
     if (auto value = getCameraProperty(device, property, status)) {
-        const auto whiteBalance = isWhiteBalance(property) ? storedWhiteBalance(session.platform().registry())
+        const auto whiteBalance = isWhiteBalance(property) ? storedWhiteBalance(session.platform().registry(), property)
                                                            : std::nullopt;
         out << std::setw(7) << (whiteBalance ? *whiteBalance : value->value)
             << std::setw(8) << (value->flags == 1 ? "auto" : value->flags == 2 ? "manual" : "");
@@ -158,7 +158,7 @@ void printJson(MachineSession& session, std::ostream& out, int& unusable)
         json.field("name", property.name);
         NTSTATUS status = STATUS_SUCCESS;
         if (auto value = getCameraProperty(device, property, status)) {
-            const auto whiteBalance = isWhiteBalance(property) ? storedWhiteBalance(session.platform().registry())
+            const auto whiteBalance = isWhiteBalance(property) ? storedWhiteBalance(session.platform().registry(), property)
                                                                : std::nullopt;
             json.field("value", static_cast<long>(whiteBalance ? *whiteBalance : value->value));
             if (value->flags != 0) {
@@ -190,11 +190,12 @@ void printJson(MachineSession& session, std::ostream& out, int& unusable)
 
 // White balance's value is not stored by the driver while the stream is
 // closed: the tool stores it where the driver loads it from.
-void keepWhiteBalanceValue(host::Registry& registry, const PropertyValue& value)
+void keepWhiteBalanceValue(host::Registry& registry, const CameraProperty& property, const PropertyValue& value)
 {
-    const auto stored = registry.value(kParametersKey, "A_127");
+    const std::string name = valueName(property.registryIndex);
+    const auto stored = registry.value(kParametersKey, name);
     const std::uint32_t high = stored && stored->asDword() ? (*stored->asDword() & 0xFFFF0000u) : 0;
-    registry.setValue(kParametersKey, "A_127",
+    registry.setValue(kParametersKey, name,
                       host::RegistryValue::dword(high | (static_cast<std::uint32_t>(value.value) & 0xFFFF)));
 }
 
@@ -220,7 +221,7 @@ int applySets(MachineSession& session, const PropertiesOptions& options, std::os
             return kExitFailure;
         }
         if (isWhiteBalance(*set.property) && value->flags != 1) {
-            keepWhiteBalanceValue(session.platform().registry(), *value);
+            keepWhiteBalanceValue(session.platform().registry(), *set.property, *value);
         }
     }
     return kExitOk;

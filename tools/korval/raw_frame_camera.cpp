@@ -2,7 +2,7 @@
 
 #include "camera/device/descriptors.h"
 #include "camera/virtual_camera.h"
-#include "tools/korval/wire_frames.h"
+#include "host/wire/wire_frames.h"
 
 #include <algorithm>
 #include <cstring>
@@ -84,8 +84,8 @@ bool RawFrameCamera::queueNext()
         ended_ = !pending_;
         if (ended_ && previous_) {
             const auto& bytes = previous_->bytes;
-            queue_.insert(queue_.end(), std::begin(kWireFrameMarker), std::end(kWireFrameMarker));
-            queue_.insert(queue_.end(), bytes.end() - kWireHeaderBytes, bytes.end());
+            queue_.insert(queue_.end(), std::begin(host::kWireFrameMarker), std::end(host::kWireFrameMarker));
+            queue_.insert(queue_.end(), bytes.end() - host::kWireHeaderBytes, bytes.end());
             return true;
         }
     }
@@ -94,9 +94,9 @@ bool RawFrameCamera::queueNext()
     }
     // The next frame's header is this one's trailer: the recorded trailer is not sent.
     const auto& bytes = pending_->bytes;
-    queue_.insert(queue_.end(), std::begin(kWireFrameMarker), std::end(kWireFrameMarker));
-    queue_.insert(queue_.end(), bytes.begin(), bytes.end() - kWireHeaderBytes);
-    headers_.emplace_back(bytes.begin(), bytes.begin() + kWireHeaderBytes);
+    queue_.insert(queue_.end(), std::begin(host::kWireFrameMarker), std::end(host::kWireFrameMarker));
+    queue_.insert(queue_.end(), bytes.begin(), bytes.end() - host::kWireHeaderBytes);
+    headers_.emplace_back(bytes.begin(), bytes.begin() + host::kWireHeaderBytes);
     lastMarker_ = now_;
     previous_ = std::move(pending_);
     pending_.reset();

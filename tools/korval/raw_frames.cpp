@@ -1,6 +1,6 @@
 #include "tools/korval/raw_frames.h"
 
-#include "tools/korval/wire_frames.h"
+#include "host/wire/wire_frames.h"
 
 #include <cstring>
 #include <filesystem>
@@ -114,9 +114,9 @@ std::optional<RawFrame> RawFrameReader::next()
     RawFrame raw;
     std::memcpy(&length, header, 4);
     std::memcpy(&raw.time, header + 4, 8);
-    if (length < 2 * kWireHeaderBytes || length > kLargestWireFrame) {
+    if (length < 2 * host::kWireHeaderBytes || length > host::kLargestWireFrame) {
         problem_ = frame + " has an impossible length " + std::to_string(length) + " (a raw frame has 20 to " +
-                   std::to_string(kLargestWireFrame) + " bytes)";
+                   std::to_string(host::kLargestWireFrame) + " bytes)";
         return std::nullopt;
     }
     raw.bytes.resize(length);

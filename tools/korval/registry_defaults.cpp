@@ -1,5 +1,7 @@
 #include "tools/korval/registry_defaults.h"
 
+#include "settings/PropertyTable.h"
+
 #include <array>
 #include <cstdio>
 
@@ -14,8 +16,9 @@ namespace {
 //  A_10..A_22 the auto exposure's built-in limits and row rules;
 //  A_26..A_44 the image pipeline's built-in switches, defect margins, white
 //             balance, colour gains and matrix, sharpness and tone curve.
-// The user settings follow the pipeline's built-in picture as well: contrast
-// (black point) 5, sharpness 6, mirror off, flip on, white balance auto.
+// The user settings, installed as the driver's property table gives them,
+// follow the pipeline's built-in picture as well: contrast (black point) 5,
+// sharpness 6, mirror off, flip on, white balance auto.
 constexpr std::uint32_t kTuning[kTuningLast + 1] = {
     0x000D1203, 0x002D036F, 0x64646400, 0x31F0100A, 0x70000000, 0x000038A0, // A_0..A_5
     0x00320200, 0x02A20096, 0x003600AF,                                     // A_6..A_8
@@ -39,27 +42,49 @@ constexpr std::uint32_t checksumOf(const std::uint32_t (&table)[kTuningLast + 1]
     return (inverted >> 24) | ((inverted >> 8) & 0xFF00) | ((inverted << 8) & 0xFF0000) | (inverted << 24);
 }
 
-constexpr std::array<RegistryDefault, kTuningLast + 1 + 30> makeDefaults()
+constexpr int kFormatSelectionIndex = 64;
+constexpr int kLastIndex = 136;
+
+// What the property table installs in a user-setting slot, if any.
+constexpr std::optional<std::uint32_t> installedSetting(int index)
 {
-    std::array<RegistryDefault, kTuningLast + 1 + 30> all{};
+    for (const tagPropertyEntry& entry : PropertyTable) {
+        if (entry.ucValueSlot == index) {
+            return entry.usInstalledValue;
+        }
+        if (entry.ucFlagsSlot == index) {
+            return entry.usInstalledFlags;
+        }
+    }
+    return std::nullopt;
+}
+
+constexpr std::size_t countInstalledSettings()
+{
+    std::size_t count = 0;
+    for (int index = kChecksumIndex + 1; index <= kLastIndex; ++index) {
+        count += installedSetting(index).has_value() ? 1 : 0;
+    }
+    return count;
+}
+
+constexpr std::size_t kDefaultCount = kTuningLast + 1 + 2 + countInstalledSettings();
+
+constexpr std::array<RegistryDefault, kDefaultCount> makeDefaults()
+{
+    std::array<RegistryDefault, kDefaultCount> all{};
     std::size_t at = 0;
     for (int index = kTuningFirst; index <= kTuningLast; ++index) {
         all[at++] = {index, kTuning[index]};
     }
-    // All five sizes, 352x288 first; the checksum; then the user's settings.
-    // Alternate setting 8 starts the bandwidth search at the top; 30 frames per
-    // second is the fastest timing row (the driver derives an interval from it).
-    constexpr RegistryDefault rest[] = {
-        {64, 0x00432105}, {65, checksumOf(kTuning)},
-        {77, 255}, {79, 5}, {81, 0}, {83, 160}, {85, 6}, {87, 70}, {89, 1}, // picture
-        {91, 1}, {93, 0}, {95, 1}, {97, 100},                               // auto white balance, exposure
-        {99, 0}, {101, 1}, {103, 0}, {105, 0}, {107, 0}, {109, 60},         // mirror, flip, limits, mains
-        {111, 0}, {113, 8}, {115, 0}, {117, 0},                             // bandwidth, backlight
-        {119, 128}, {121, 128}, {123, 128}, {127, 0},                       // manual gains, white balance
-        {131, 0}, {133, 0}, {135, 30},                                      // overlay, effect, frame rate
-    };
-    for (const auto& entry : rest) {
-        all[at++] = entry;
+    // All five sizes, 352x288 first; the checksum; then the user's settings
+    // as the driver's property table installs them.
+    all[at++] = {kFormatSelectionIndex, 0x00432105};
+    all[at++] = {kChecksumIndex, checksumOf(kTuning)};
+    for (int index = kChecksumIndex + 1; index <= kLastIndex; ++index) {
+        if (const auto value = installedSetting(index)) {
+            all[at++] = {index, *value};
+        }
     }
     return all;
 }

@@ -3,10 +3,8 @@
 // running, cuts the isochronous bytes into frames by the marker, decodes them
 // with the driver's FrameDecoder and gets the sensor's Bayer picture back.
 #include "camera/sensor/sensor.h"
-#include "camera/virtual_camera.h"
 #include "../../camera/decoded_frame.h"
-#include "host/kernel/platform.h"
-#include "host/kernel/pool.h"
+#include "camera_bus_fixture.h"
 #include "support/png_file.h"
 #include "transfer_loop.h"
 
@@ -67,22 +65,8 @@ std::vector<std::uint8_t> simpleDemosaic(const std::uint8_t* bayer)
     return rgb;
 }
 
-class CameraCaptureTest : public ::testing::Test {
+class CameraCaptureTest : public CameraBusFixture {
 protected:
-    void SetUp() override
-    {
-        platform_ = std::make_unique<Platform>(PlatformOptions{{}, ClockMode::Stepped});
-        bus_ = std::make_unique<UsbBus>(camera_, BusOptions{1200, false, 0});
-        driver_ = std::make_unique<TestUsbDriver>(*bus_);
-    }
-    void TearDown() override
-    {
-        driver_.reset();
-        bus_.reset();
-        platform_.reset();
-        checkNoPoolLeaks();
-    }
-
     // Programs a timing the way the driver does: blocks, then the batch commit.
     void program(int divider, int gain)
     {
@@ -104,11 +88,6 @@ protected:
             bus_->runFrames(1);
         }
     }
-
-    camera::VirtualCamera camera_;
-    std::unique_ptr<Platform> platform_;
-    std::unique_ptr<UsbBus> bus_;
-    std::unique_ptr<TestUsbDriver> driver_;
 };
 
 TEST_F(CameraCaptureTest, DecodedFramesGiveBackTheSensorPicture)

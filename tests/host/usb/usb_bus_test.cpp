@@ -2,9 +2,7 @@
 // vendor requests, transfers on 1 ms frames, cancellation, abort, reset,
 // scripted faults, bad URBs and unplugging with requests pending.
 #include "camera/camera_on_bus.h"
-#include "camera/virtual_camera.h"
-#include "host/kernel/platform.h"
-#include "host/kernel/pool.h"
+#include "camera_bus_fixture.h"
 #include "transfer_loop.h"
 
 #include <gtest/gtest.h>
@@ -12,31 +10,13 @@
 namespace korval::host::testing {
 namespace {
 
-class UsbBusTest : public ::testing::Test {
+class UsbBusTest : public CameraBusFixture {
 protected:
-    void SetUp() override
-    {
-        platform_ = std::make_unique<Platform>(PlatformOptions{{}, ClockMode::Stepped});
-        bus_ = std::make_unique<UsbBus>(camera_, BusOptions{1200, false, 0});
-        driver_ = std::make_unique<TestUsbDriver>(*bus_);
-    }
-    void TearDown() override
-    {
-        driver_.reset();
-        bus_.reset();
-        platform_.reset();
-        checkNoPoolLeaks();
-    }
     void configureAt(UCHAR alternate)
     {
         ASSERT_TRUE(driver_->configure());
         ASSERT_EQ(driver_->selectAlternate(alternate), USBD_STATUS_SUCCESS);
     }
-
-    camera::VirtualCamera camera_;
-    std::unique_ptr<Platform> platform_;
-    std::unique_ptr<UsbBus> bus_;
-    std::unique_ptr<TestUsbDriver> driver_;
 };
 
 TEST_F(UsbBusTest, ConfiguresAndReportsThePipesOfTheSelectedSetting)

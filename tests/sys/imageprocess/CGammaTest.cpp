@@ -133,10 +133,13 @@ TEST(CGamma, FlagsChooseTheTable)
         }
         return buffer;
     };
-    EXPECT_EQ(mapped(0, 0), everyLevel());
-    EXPECT_EQ(mapped(1, 0), through(gamma.LutCurve()));
-    EXPECT_EQ(mapped(0, 1), through(gamma.LutContrast()));
-    EXPECT_EQ(mapped(1, 1), through(gamma.LutBoth()));
+    for (USHORT brightness : {280, 200}) {  // new settings: no table of the last ones is used again
+        ASSERT_TRUE(gamma.SetParameters(tone(50, 20, brightness)));
+        EXPECT_EQ(mapped(0, 0), everyLevel());
+        EXPECT_EQ(mapped(1, 0), through(gamma.LutCurve()));
+        EXPECT_EQ(mapped(0, 1), through(gamma.LutContrast()));
+        EXPECT_EQ(mapped(1, 1), through(gamma.LutBoth()));
+    }
 }
 
 TEST(CGamma, UnsafeSettingsAreHeldToSoundValues)
@@ -178,10 +181,14 @@ TEST(CGamma, FastMappingMatchesReference)
         for (size_t i = 0; i < buffer.size(); ++i) {
             buffer[i] = static_cast<std::uint8_t>(i < 256 ? i : generator());
         }
-        std::vector<std::uint8_t> fast = buffer, reference = buffer;
+        std::vector<std::uint8_t> fast = buffer, paired = buffer, reference = buffer;
+        std::vector<USHORT> pairs(CGamma::kPairEntries);
+        CGamma::BuildPairTable(table.data(), pairs.data());
         CGamma::MapBytes(fast.data(), count, table.data());
+        CGamma::MapBytesPairs(paired.data(), count, pairs.data());
         CGamma::MapBytesReference(reference.data(), count, table.data());
         ASSERT_EQ(fast, reference) << count;
+        ASSERT_EQ(paired, reference) << count;
     }
     CGamma gamma;
     ASSERT_TRUE(gamma.Open(352, 288, tone(70, 5, 255)));

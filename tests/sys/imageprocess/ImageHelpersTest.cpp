@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -17,10 +18,13 @@ using Bytes = std::vector<std::uint8_t>;
 struct Helpers : CImageHelpers {
     using CImageHelpers::BGR24toI420;
     using CImageHelpers::BGR24toI420Reference;
+    using CImageHelpers::BGR24toI420Rows;
     using CImageHelpers::BGRtoY;
     using CImageHelpers::ColorBufferBorder;
+    using CImageHelpers::ColorBufferEdgeRepeat;
     using CImageHelpers::CropBuffer;
     using CImageHelpers::CropColorBuffer;
+    using CImageHelpers::EdgeRepeatRows;
     using CImageHelpers::I420toBGR24;
     using CImageHelpers::ScaleBuffer;
     using CImageHelpers::ScaleBufferReference;
@@ -319,6 +323,24 @@ TEST(ImageHelpersI420, VectorAndPerPixelEdgesAgreeOnNaturalFrames)
         for (int i = 0; i < w * h; ++i) {
             ASSERT_EQ(green[i], picture[3 * i + 1]);
         }
+    }
+}
+
+TEST(ImageHelpersI420, BandsOfRowsGiveTheWholePicture)
+{
+    const int w = 48, h = 20;
+    for (int band : {2, 4, 6, 16, 20}) {
+        Bytes whole = naturalPicture(w, h), banded = whole;
+        Bytes wholeI420(w * h * 3 / 2), bandedI420(w * h * 3 / 2, 0xCD);
+        ASSERT_TRUE(Helpers::ColorBufferEdgeRepeat(whole.data(), w, h));
+        ASSERT_TRUE(Helpers::BGR24toI420(whole.data(), wholeI420.data(), w, h));
+        for (int first = 0; first < h; first += band) {
+            const int rows = std::min(band, h - first);
+            Helpers::EdgeRepeatRows(banded.data(), w, h, first, rows);
+            Helpers::BGR24toI420Rows(banded.data(), bandedI420.data(), w, h, first, rows);
+        }
+        EXPECT_EQ(banded, whole) << band;
+        EXPECT_EQ(bandedI420, wholeI420) << band;
     }
 }
 

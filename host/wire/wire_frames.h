@@ -1,6 +1,8 @@
 // Cuts the camera's isochronous byte stream into raw frames exactly as the
-// driver's transport does, by running the driver's own frame collector on a
-// copy of the stream: each frame starts with the 10 header bytes after the
+// driver's transport does, for the rig around the emulated bus (the lockstep
+// pacer, raw recordings and their replay), which sees the wire, not the
+// driver. It runs the driver's own frame collector on a copy of the stream, so
+// that what the rig calls a frame cannot drift from what the driver develops: each frame starts with the 10 header bytes after the
 // marker FF FF 00 FF 96 64, the body is copied blind up to the marker-skip
 // point, and a frame ends with the next frame's header as its trailer, or is
 // cut after the transfer in which it reached the cut length (the next marker
@@ -15,7 +17,7 @@
 #include <span>
 #include <vector>
 
-namespace korval::tools {
+namespace korval::host {
 
 inline constexpr std::uint8_t kWireFrameMarker[6] = {0xFF, 0xFF, 0x00, 0xFF, 0x96, 0x64};
 inline constexpr std::size_t kWireHeaderBytes = 10;
@@ -27,6 +29,13 @@ inline constexpr std::size_t kLargestWireFrame = 352 * 288 + 32768;
 inline constexpr std::size_t kWireCutBytes = 101972;
 // The blind copy after a header, for captures 320 pixels wide or more.
 inline constexpr std::uint32_t kWideMarkerSkip = 25000;
+inline constexpr std::uint32_t kNarrowMarkerSkip = 6500;
+
+// The driver's blind copy for a capture `width` pixels wide.
+constexpr std::uint32_t wireMarkerSkip(int width)
+{
+    return width >= 320 ? kWideMarkerSkip : kNarrowMarkerSkip;
+}
 
 class WireFrameAssembler {
 public:
@@ -50,4 +59,4 @@ private:
     tagFrameCollector collector_{};
 };
 
-} // namespace korval::tools
+} // namespace korval::host

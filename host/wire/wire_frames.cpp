@@ -1,14 +1,15 @@
-#include "tools/korval/wire_frames.h"
+#include "host/wire/wire_frames.h"
 
 #include "stream/CaptureStream.h"
 #include "usb/CUsbCamera.h"
 
-namespace korval::tools {
+namespace korval::host {
 
 static_assert(kLargestWireFrame >= RAW_FRAME_MIN_BYTES && kLargestWireFrame == 352 * 288 + RAW_FRAME_SLACK,
               "the assembler's buffer must be as large as the driver's for the camera's frame");
 static_assert(kWireCutBytes == RAW_FRAME_CUT_BYTES, "frames are cut where the driver cuts them");
-static_assert(kWideMarkerSkip == MARKER_SKIP_BYTES_LARGE, "the blind copy is as long as the driver's");
+static_assert(kWideMarkerSkip == MARKER_SKIP_BYTES_LARGE && kNarrowMarkerSkip == MARKER_SKIP_BYTES_SMALL,
+              "the blind copy is as long as the driver's");
 
 WireFrameAssembler::WireFrameAssembler(FrameHandler handler)
     : handler_(std::move(handler)), buffer_(kLargestWireFrame)
@@ -48,4 +49,4 @@ void WireFrameAssembler::handOver(void* context, const std::uint8_t* frame, ULON
     }
 }
 
-} // namespace korval::tools
+} // namespace korval::host

@@ -1,12 +1,12 @@
 #include "support/floating_point_scope.h"
-#include "tools/korval/wire_frames.h"
+#include "host/wire/wire_frames.h"
 #include "usb/FrameCollector.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-namespace korval::tools {
+namespace korval::host {
 namespace {
 
 // A frame's start on the wire: the marker and a header of ten `tag` bytes.
@@ -77,4 +77,4 @@ TEST(WireFrames, FramesEndWhereTheDriversCollectorEndsThemALongOneCutAsItCutsIt)
 }
 
 } // namespace
-} // namespace korval::tools
+} // namespace korval::host
