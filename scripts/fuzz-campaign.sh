@@ -25,6 +25,8 @@ sources_of() {
         registry_file) echo host/kernel/registry.cpp host/kernel/registry_file*.cpp ;;
         stream_information) echo sys/driver/StreamInformation.cpp sys/stream/StreamFormats.cpp ;;
         stream_open) echo sys/stream/CaptureStreamOpen.cpp sys/stream/CapturePipelineOpen.cpp sys/stream/StreamFormats.cpp ;;
+        usb_recording) echo host/usb/usb_recording.cpp host/usb/replay_device.cpp ;;
+        pe_image) echo host/loader/pe_headers.cpp host/loader/pe_imports.cpp host/loader/pe_layout.cpp host/loader/pe_relocations.cpp ;;
     esac
 }
 

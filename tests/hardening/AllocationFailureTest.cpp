@@ -22,7 +22,7 @@ inline const char* const kFrameKey = "HKEY_LOCAL_MACHINE\\System\\CurrentControl
 int failEachAllocation(const std::function<void(std::uint64_t)>& attempt)
 {
     for (std::uint64_t nth = 1;; ++nth) {
-        Watchdog watchdog("the attempt with allocation " + std::to_string(nth) + " failing", 60s);
+        Watchdog watchdog("the attempt with allocation " + std::to_string(nth) + " failing", kRecoveryFloor + 60s);
         resetPoolCounters();
         failPoolAllocation(nth);
         attempt(nth);

@@ -130,7 +130,7 @@ TEST_P(RequestFaultTest, RequestsCompleteAndTheDeviceRecovers)
     std::mt19937 random(campaignSeed());
     const int trials = campaignSize(2, 20);
     for (int trial = 0; trial < trials && !HasFailure(); ++trial) {
-        Watchdog watchdog("request fault trial " + std::to_string(trial), 120s);
+        Watchdog watchdog("request fault trial " + std::to_string(trial), kRecoveryFloor + 120s);
         plugIn(unit_);
         ASSERT_EQ(unit_.device->start(), STATUS_SUCCESS);
         const std::uint32_t skip = random() % 6;

@@ -21,7 +21,8 @@ TEST_P(PowerCycleTest, StreamingResumesAfterEveryCycle)
     ASSERT_EQ(unit_.stream->setState(power.state), STATUS_SUCCESS);
     const int cycles = campaignSize(5, 100);
     for (int cycle = 0; cycle < cycles && !HasFailure(); ++cycle) {
-        Watchdog watchdog(std::string("power cycle ") + std::to_string(cycle) + " " + power.name, 60s);
+        Watchdog watchdog(std::string("power cycle ") + std::to_string(cycle) + " " + power.name,
+                          kRecoveryFloor + 60s);
         submitReads(unit_, power.pendingReads);
         ASSERT_EQ(unit_.device->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
         ASSERT_EQ(unit_.device->setPowerState(PowerDeviceD0), STATUS_SUCCESS);

@@ -88,12 +88,7 @@ TEST_F(CaptureStreamTest, CloseOpenStateAndPowerFromSeveralThreads)
     EXPECT_TRUE(ReadLockedFlag(&usb().StatusStarted));
     open(176, true);
     ASSERT_EQ(stream_->setState(KSSTATE_RUN), STATUS_SUCCESS);
-    bool delivered = false;
-    for (int i = 0; i < 6 && !delivered; ++i) {
-        auto read = stream_->submitRead(frameSize());
-        delivered = read->status() == STATUS_SUCCESS && read->header().DataUsed == frameSize();
-    }
-    EXPECT_TRUE(delivered);
+    EXPECT_EQ(readDelivered()->header().DataUsed, frameSize());
     ASSERT_EQ(stream_->setState(KSSTATE_STOP), STATUS_SUCCESS);
 }
 
