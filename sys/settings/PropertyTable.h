@@ -10,23 +10,12 @@
 #include "settings/PropertyParameters.h"
 #include "settings/PublishedProperties.h"
 
-struct tagPropertyEntry {
-    const char* pszName;   // the name applications and the tool use
-    const GUID* pSet;
-    ULONG ulId;
-    UCHAR ucValueSlot;     // "A_<n>" of the value (low 16 bits), NO_SLOT: none
-    UCHAR ucFlagsSlot;     // "A_<n>" of the flags, NO_SLOT: none
-    LONG lMinimum;         // the published range and default
-    LONG lMaximum;
-    ULONG ulStep;
-    LONG lDefault;
-    USHORT usInstalledValue; // what an installation stores in the slots
-    USHORT usInstalledFlags;
+// A published property with what only the driver knows of it.
+struct tagPropertyEntry : tagPublishedProperty {
     ULONG DeviceContext::*pValue;
     ULONG DeviceContext::*pFlags;  // nullptr: the record has no flags
     ULONG DeviceContext::*pManual; // the user's last manual copy, or nullptr
     UCHAR ucInitialFlags;          // the flags a new device starts with
-    UCHAR ucCapabilities;
     UCHAR ucTraits;
     PIMAGE_MAPPING pImageMapping;  // what the value changes in the stages, or nullptr
     PAE_MAPPING pAeMapping;
@@ -35,8 +24,9 @@ struct tagPropertyEntry {
 #define TABLE_PROPERTY(Name, Set, Id, ValueSlot, FlagsSlot, Minimum, Maximum, Step, Default, InstalledValue,      \
                        InstalledFlags, Field, FlagsField, ManualField, InitialFlags, Capabilities, Traits,         \
                        ImageMapping, AeMapping)                                                                    \
-    {Name, Set, Id, ValueSlot, FlagsSlot, Minimum, Maximum, Step, Default, InstalledValue, InstalledFlags, Field, \
-     FlagsField, ManualField, InitialFlags, Capabilities, Traits, ImageMapping, AeMapping},
+    {{Name, Set, Id, ValueSlot, FlagsSlot, Minimum, Maximum, Step, Default, InstalledValue, InstalledFlags,      \
+      Capabilities},                                                                                             \
+     Field, FlagsField, ManualField, InitialFlags, Traits, ImageMapping, AeMapping},
 
 // In the order the tool lists them.
 inline constexpr tagPropertyEntry PropertyTable[] = {KORVAL_PROPERTIES(TABLE_PROPERTY)};
