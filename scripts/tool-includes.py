@@ -14,11 +14,11 @@ import re
 import sys
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
-# What an application may know of the driver. The property table is the
-# published description of the property sets (names, ids, ranges, defaults,
-# registry names) that the tool's listings and defaults must not copy; the
-# tool reads only those columns of it.
-ALLOWED = {"driver/Driver.h", "stream/StreamFormats.h", "control/DevicePropertySets.h", "settings/PropertyTable.h"}
+# What an application may know of the driver. The published properties are
+# the description of the property sets (names, ids, ranges, defaults, registry
+# names) that the tool's listings and defaults must not copy.
+ALLOWED = {"driver/Driver.h", "stream/StreamFormats.h", "control/DevicePropertySets.h",
+           "settings/PublishedProperties.h"}
 ALLOWED_FOLDERS = {"platform"}
 
 

@@ -1,7 +1,7 @@
 #include "tools/korval/camera_properties.h"
 
 #include "control/DevicePropertySets.h"
-#include "settings/PropertyTable.h"
+#include "settings/PublishedProperties.h"
 
 #include <charconv>
 #include <vector>
@@ -13,7 +13,7 @@ namespace {
 std::vector<CameraProperty> listProperties()
 {
     std::vector<CameraProperty> properties;
-    for (const tagPropertyEntry& entry : PropertyTable) {
+    for (const tagPublishedProperty& entry : PublishedProperties) {
         const bool plain = *entry.pSet == PROPSETID_KORVAL_CAMERA;
         properties.push_back({entry.pszName, *entry.pSet, entry.ulId,
                               plain ? PropertyRecord::PlainValue : PropertyRecord::ValueWithFlags,
@@ -82,8 +82,12 @@ NTSTATUS setCameraProperty(host::StreamClassDevice& device, const CameraProperty
 
 bool supportsAuto(const CameraProperty& property)
 {
-    const tagPropertyEntry* entry = FindProperty(property.set, property.id);
-    return entry != nullptr && (entry->ucCapabilities & PROPERTY_CAPABLE_AUTO) != 0;
+    for (const tagPublishedProperty& entry : PublishedProperties) {
+        if (*entry.pSet == property.set && entry.ulId == property.id) {
+            return (entry.ucCapabilities & PROPERTY_CAPABLE_AUTO) != 0;
+        }
+    }
+    return false;
 }
 
 bool isWhiteBalance(const CameraProperty& property)

@@ -1,6 +1,6 @@
 #include "tools/korval/registry_defaults.h"
 
-#include "settings/PropertyTable.h"
+#include "settings/PublishedProperties.h"
 
 #include <array>
 #include <cstdio>
@@ -48,7 +48,7 @@ constexpr int kLastIndex = 136;
 // What the property table installs in a user-setting slot, if any.
 constexpr std::optional<std::uint32_t> installedSetting(int index)
 {
-    for (const tagPropertyEntry& entry : PropertyTable) {
+    for (const tagPublishedProperty& entry : PublishedProperties) {
         if (entry.ucValueSlot == index) {
             return entry.usInstalledValue;
         }
