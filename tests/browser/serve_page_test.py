@@ -160,6 +160,16 @@ def check_page(browser, url, screenshot):
           "still shown" % (before, bright, restored))
 
 
+def page_state(browser):
+    return "page message %r, size selected %s, picture %s wide" % (
+        browser.find_element(By.ID, "message").text, selected_size(browser),
+        browser.execute_script("return document.getElementById('live').naturalWidth"))
+
+
+def selected_size(browser):
+    return browser.find_element(By.ID, "size").get_attribute("value")
+
+
 def selected(browser, name):
     return browser.find_element(By.ID, "property-" + name).get_attribute("value")
 
@@ -176,7 +186,7 @@ def check_restart_keeps_settings(browser, sample, bright):
         fail("after the restart the page shows the brightness back at its default")
     Select(browser.find_element(By.ID, "size")).select_by_value("352x288")
     wait_until("the stream restarts at 352x288", lambda: browser.execute_script(
-        "return document.getElementById('live').naturalWidth") == 352)
+        "return document.getElementById('live').naturalWidth") == 352, state=lambda: page_state(browser))
 
 
 def check_pages_in_step(browser, url):

@@ -23,8 +23,10 @@ async function request(method, url, params, body, type) {
   if (body) { options.body = body; options.headers = { 'Content-Type': type }; }
   const send = () => fetch(url + (query ? '?' + query : ''), options).catch(() => null);
   // A kept connection the server has just closed as idle fails the request before it reaches the
-  // server, and browsers retry only GETs by themselves: one more try, on a new connection.
-  const response = await send() || await send();
+  // server, and browsers retry only GETs by themselves. The browser may hold several connections
+  // the server closed at the same moment, and drops each one that failed: a few more tries.
+  let response = null;
+  for (let attempt = 0; attempt < 4 && !response; ++attempt) response = await send();
   if (!response) { requestFailed(); return null; }
   const answer = await response.json().catch(() => ({ error: response.statusText }));
   if (!response.ok) { say(answer.error || response.statusText); return null; }
