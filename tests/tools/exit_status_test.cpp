@@ -3,11 +3,20 @@
 // the same.
 #include "korval_program.h"
 #include "tool_test_support.h"
+#include "tools/korval/cli.h"
+#include "tools/korval/machine_lock.h"
+#include "tools/korval/machine_session.h"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <ostream>
 #include <set>
+#include <streambuf>
 
 namespace {
 
@@ -114,6 +123,63 @@ TEST_F(ExitStatusTest, EveryCommandKeepsToTheTable)
     for (const auto& row : korval::tools::exitStatusTable()) {
         EXPECT_TRUE(walked.count(row.code)) << "exit status " << row.code << " not walked";
     }
+}
+
+// Stands for the user who reads "waiting for another korval" and presses
+// Ctrl-C at once: notes whether the stop signals are held at that moment, and
+// sends SIGTERM if they are, or else lets the wait end by giving the lock up.
+class PromptReader : public std::streambuf {
+public:
+    explicit PromptReader(int lockHolder) : lockHolder_(lockHolder) {}
+    bool stopsHeld = false;
+
+protected:
+    int overflow(int character) override
+    {
+        respond();
+        return character;
+    }
+    std::streamsize xsputn(const char*, std::streamsize count) override
+    {
+        respond();
+        return count;
+    }
+
+private:
+    void respond()
+    {
+        if (responded_) {
+            return;
+        }
+        responded_ = true;
+        sigset_t mask;
+        pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+        stopsHeld = sigismember(&mask, SIGTERM) == 1;
+        if (stopsHeld) {
+            pthread_kill(pthread_self(), SIGTERM);
+        } else {
+            ::flock(lockHolder_, LOCK_UN);
+        }
+    }
+    int lockHolder_;
+    bool responded_ = false;
+};
+
+TEST_F(ExitStatusTest, AStopSignalAsSoonAsTheWaitIsAnnouncedEndsTheWait)
+{
+    const int holder = ::open(path(".lock").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    PromptReader reader(holder);
+    std::ostream messages(&reader);
+    int exitCode = 0;
+    try {
+        korval::tools::MachineLock lock(dir_, korval::tools::MachineLock::Mode::Exclusive, true, &messages);
+    } catch (const korval::tools::SessionError& error) {
+        exitCode = error.exitCode();
+    }
+    ::close(holder);
+    EXPECT_TRUE(reader.stopsHeld) << "the wait was announced before a stop signal could end it";
+    EXPECT_EQ(exitCode, korval::tools::kExitInterrupted);
 }
 
 // The table printed by --help and the manual is the one in the README.

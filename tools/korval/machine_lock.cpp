@@ -39,6 +39,8 @@ MachineLock::MachineLock(const std::filesystem::path& directory, Mode mode, bool
                                "' is in use by another korval (without --no-wait this run would wait for it)",
                            kExitBusy);
     }
+    // Held before the message that offers Ctrl-C, so a stop signal right after it ends the wait in order.
+    StopSignalGuard stopSignals;
     if (messages != nullptr) {
         *messages << "korval: waiting for another korval to finish with machine directory '" << directory.string()
                   << "' (Ctrl-C gives up; --no-wait refuses at once)\n"
@@ -49,12 +51,11 @@ MachineLock::MachineLock(const std::filesystem::path& directory, Mode mode, bool
 
 // Tries again every few milliseconds rather than blocking in flock, so that a
 // stop signal (Ctrl-C, SIGTERM, SIGHUP) ends the wait however it is taken:
-// by a handler or held pending for sigwait.
+// by a handler or held pending for sigwait. Called under a StopSignalGuard, so
+// every command gives up the wait in order, not only those that guard a capture.
 void MachineLock::waitForLock(const std::filesystem::path& directory, int kind)
 {
     constexpr timespec kRetry{0, 20 * 1000 * 1000};
-    // Every command gives up the wait in order, not only those that guard a capture.
-    StopSignalGuard stopSignals;
     while (::flock(fd_, kind | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
             const int reason = errno;
