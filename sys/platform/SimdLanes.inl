@@ -27,6 +27,7 @@ inline Lanes Set32(int l) { return SIMD_OP(set1_epi32)(l); }
 inline Lanes And(Lanes a, Lanes b) { return SIMD_WHOLE(and_si)(a, b); }
 inline Lanes Or(Lanes a, Lanes b) { return SIMD_WHOLE(or_si)(a, b); }
 inline Lanes Xor(Lanes a, Lanes b) { return SIMD_WHOLE(xor_si)(a, b); }
+inline Lanes Add16(Lanes a, Lanes b) { return SIMD_OP(add_epi16)(a, b); }
 inline Lanes Add32(Lanes a, Lanes b) { return SIMD_OP(add_epi32)(a, b); }
 inline Lanes SubtractSaturatedUnsigned8(Lanes a, Lanes b) { return SIMD_OP(subs_epu8)(a, b); }
 inline Lanes MinUnsigned8(Lanes a, Lanes b) { return SIMD_OP(min_epu8)(a, b); }
