@@ -6,6 +6,7 @@
 #pragma once
 
 #include "support/floating_point_scope.h"
+#include "support/test_directory.h"
 #include "ae/CAe.h"
 #include "settings/RegistrySettings.h"
 #include "driver/AdapterHandlers.h"
@@ -89,10 +90,7 @@ class PropertyTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        machine_ = std::filesystem::temp_directory_path() /
-                   ("korval-properties-" + std::to_string(::getpid()) + "-" + test->name());
-        std::filesystem::remove_all(machine_);
+        machine_ = korval::testing::freshTestDirectory("korval-properties");
         std::filesystem::create_directories(machine_ / "C" / "frames");
         platform_ = std::make_unique<Platform>(PlatformOptions{machine_});
         platform_->registry().createKey(kParameters);
