@@ -10,12 +10,7 @@ KORVAL_AVX2_BEGIN
 
 namespace {
 
-using Lanes = __m256i;
-using FloatLanes = __m256;
-constexpr ULONG kStepPixels = 32;
-
-#define SIMD_OP(name) _mm256_##name
-#define SIMD_WHOLE(name) _mm256_##name##256
+#define KORVAL_SIMD_BITS 256
 #include "platform/SimdLanes.inl"
 
 // Bytes p .. p + 15 in lane 0 and p + 48 .. p + 63 in lane 1.
@@ -45,7 +40,5 @@ inline void StoreChroma(UCHAR* pucU, UCHAR* pucV, Lanes vU, Lanes vV)
 #define IH_SIMD_NAME(name) name##Avx2
 #include "imageprocess/ImageHelpersColorSpaceRows.inl"
 #undef IH_SIMD_NAME
-#undef SIMD_WHOLE
-#undef SIMD_OP
 
 KORVAL_AVX2_END

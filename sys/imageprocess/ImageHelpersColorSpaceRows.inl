@@ -6,13 +6,16 @@
 // quotient for every n below 2^22 (checked exhaustively).
 //
 // Included by ImageHelpersColorSpaceAvx2.cpp and ImageHelpersColorSpaceSsse3.cpp,
-// which define Lanes, kStepPixels, the lane operations of platform/SimdLanes.inl,
-// LoadLanes (48 bytes' worth of one 16-byte part per 128-bit lane, in an order
-// that the unpacks and packs below give back), LoadShuffle (a 16-byte shuffle
-// for every 128-bit lane), StoreChroma and IH_SIMD_NAME (the suffix of the
-// entry points).
+// which include the lane operations of platform/SimdLanes.inl and define
+// LoadLanes (16 bytes from p into each 128-bit lane, the lanes' groups of 16
+// pixels 48 bytes apart, an order that the unpacks and packs below give back),
+// LoadShuffle (one 16-byte shuffle for every 128-bit lane), StoreChroma and
+// IH_SIMD_NAME (the suffix of the entry points).
 
 namespace {
+
+// One pixel a byte lane.
+constexpr ULONG kStepPixels = sizeof(Lanes);
 
 struct tagChannels {
     Lanes vBlue;

@@ -9,12 +9,7 @@ KORVAL_SSSE3_BEGIN
 
 namespace {
 
-using Lanes = __m128i;
-using FloatLanes = __m128;
-constexpr ULONG kStepPixels = 16;
-
-#define SIMD_OP(name) _mm_##name
-#define SIMD_WHOLE(name) _mm_##name##128
+#define KORVAL_SIMD_BITS 128
 #include "platform/SimdLanes.inl"
 
 inline Lanes LoadLanes(const UCHAR* p) { return LoadBytes(p); }
@@ -32,7 +27,5 @@ inline void StoreChroma(UCHAR* pucU, UCHAR* pucV, Lanes vU, Lanes vV)
 #define IH_SIMD_NAME(name) name##Ssse3
 #include "imageprocess/ImageHelpersColorSpaceRows.inl"
 #undef IH_SIMD_NAME
-#undef SIMD_WHOLE
-#undef SIMD_OP
 
 KORVAL_SSSE3_END

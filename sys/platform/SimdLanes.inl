@@ -1,9 +1,22 @@
 // Integer lane operations written once for every register width, so that a
 // kernel text can be compiled per instruction set. Included inside the
-// including file's own namespace after it defines
-//   Lanes, FloatLanes  the integer and the single-precision register types,
-//   SIMD_OP(name)      the intrinsic of that width (_mm_##name, _mm256_##name),
-//   SIMD_WHOLE(name)   one on the whole register (_mm_##name##128, _mm256_##name##256).
+// including file's own namespace with KORVAL_SIMD_BITS set to the register
+// width (128 or 256); gives Lanes and FloatLanes (the integer and the
+// single-precision register), SIMD_OP(name) (the intrinsic of that width) and
+// SIMD_WHOLE(name) (one on the whole register, such as and_si).
+#if KORVAL_SIMD_BITS == 256
+using Lanes = __m256i;
+using FloatLanes = __m256;
+#define SIMD_OP(name) _mm256_##name
+#define SIMD_WHOLE(name) _mm256_##name##256
+#elif KORVAL_SIMD_BITS == 128
+using Lanes = __m128i;
+using FloatLanes = __m128;
+#define SIMD_OP(name) _mm_##name
+#define SIMD_WHOLE(name) _mm_##name##128
+#else
+#error "KORVAL_SIMD_BITS must be 128 or 256"
+#endif
 
 inline Lanes LoadBytes(const UCHAR* p) { return SIMD_WHOLE(loadu_si)(reinterpret_cast<const Lanes*>(p)); }
 inline void StoreBytes(UCHAR* p, Lanes v) { SIMD_WHOLE(storeu_si)(reinterpret_cast<Lanes*>(p), v); }

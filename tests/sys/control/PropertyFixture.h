@@ -6,6 +6,7 @@
 #pragma once
 
 #include "support/floating_point_scope.h"
+#include "support/ip_parameters.h"
 #include "support/test_directory.h"
 #include "ae/CAe.h"
 #include "settings/RegistrySettings.h"
@@ -39,27 +40,6 @@ using namespace korval::host;
 
 inline const char* const kParameters = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
 inline const char* const kFrameKey = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters\\Frame";
-
-inline tagIpParameters builtInIpParameters()
-{
-    tagIpParameters p{};
-    p.bEnable = p.bDefect = p.bAwb = p.bColorProcess = p.bSharpness = p.bGamma = 1;
-    p.bFlip = 1;
-    p.ucMeterWidth = p.ucMeterHeight = 75;
-    p.sDefect = {20, 20};
-    p.sAwb = {20, 235, 90, 35, 35, 20, 256, 128};
-    p.sColor.usGain[0] = p.sColor.usGain[1] = p.sColor.usGain[2] = 100;
-    p.sColor.usSaturation = 160;
-    const USHORT identity[9] = {3000, 2000, 2000, 2000, 3000, 2000, 2000, 2000, 3000};
-    std::copy(identity, identity + 9, p.sColor.usMatrix);
-    p.usSharpness = 6 << 8 | 20;
-    p.sGamma.usGamma = 70;
-    p.sGamma.usBlackPoint = 5;
-    p.sGamma.usBrightness = 255;
-    p.sGamma.asCurve[3] = {32, 32};
-    p.sGamma.asCurve[4] = {192, 192};
-    return p;
-}
 
 inline tagAeParameters builtInAeParameters()
 {
@@ -146,7 +126,7 @@ protected:
 
     // What the stream open leaves behind: settings loaded, the processing
     // objects open with `ip` and `ae`, the overlay buffers, CaptureOpen.
-    void openCapture(tagIpParameters ip = builtInIpParameters(), tagAeParameters ae = builtInAeParameters())
+    void openCapture(tagIpParameters ip = korval::testing::defaultIpParameters(), tagAeParameters ae = builtInAeParameters())
     {
         LoadSettings(context_);
         ValidateSettings(context_);
