@@ -8,10 +8,9 @@ with its count of include lines; exits 1 naming the cycle when there is one.
     scripts/include-floors.py [SYS_DIR]
 """
 import pathlib
-import re
 import sys
 
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+from source_includes import quoted_includes
 
 
 def folder_of(path, root):
@@ -22,14 +21,11 @@ def folder_of(path, root):
 def folder_includes(root):
     """{(from, to): count} over every source and header below root."""
     pairs = {}
-    for path in sorted(root.rglob("*")):
-        if path.suffix not in (".h", ".cpp", ".inl") or not path.is_file():
-            continue
+    for path, target in quoted_includes(root):
         source = folder_of(path, root)
-        for target in INCLUDE.findall(path.read_text(errors="replace")):
-            folder = target.split("/")[0] if "/" in target else source
-            if source and folder != source and (root / folder).is_dir():
-                pairs[(source, folder)] = pairs.get((source, folder), 0) + 1
+        folder = target.split("/")[0] if "/" in target else source
+        if source and folder != source and (root / folder).is_dir():
+            pairs[(source, folder)] = pairs.get((source, folder), 0) + 1
     return pairs
 
 

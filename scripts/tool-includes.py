@@ -10,10 +10,10 @@ header of every other one.
     scripts/tool-includes.py [TOOL_DIR [SYS_DIR]]
 """
 import pathlib
-import re
 import sys
 
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+from source_includes import quoted_includes
+
 # What an application may know of the driver. The published properties are
 # the description of the property sets (names, ids, ranges, defaults, registry
 # names) that the tool's listings and defaults must not copy.
@@ -38,17 +38,14 @@ def main():
         print(f"tool-includes: {tool if not tool.is_dir() else sys_root}: no such folder", file=sys.stderr)
         return 2
     faults = []
-    for path in sorted(tool.rglob("*")):
-        if path.suffix not in (".h", ".cpp", ".inl") or not path.is_file():
+    for path, target in quoted_includes(tool):
+        header = driver_header(target, sys_root)
+        if header is None:
             continue
-        for target in INCLUDE.findall(path.read_text(errors="replace")):
-            header = driver_header(target, sys_root)
-            if header is None:
-                continue
-            allowed = header in ALLOWED or header.split("/")[0] in ALLOWED_FOLDERS
-            print(f"{path.relative_to(tool)}: {header}{'' if allowed else '  <- not for an application'}")
-            if not allowed:
-                faults.append(f"{path.relative_to(tool)} includes {header}")
+        allowed = header in ALLOWED or header.split("/")[0] in ALLOWED_FOLDERS
+        print(f"{path.relative_to(tool)}: {header}{'' if allowed else '  <- not for an application'}")
+        if not allowed:
+            faults.append(f"{path.relative_to(tool)} includes {header}")
     if faults:
         print("tool-includes: the tool includes the driver's inside:\n  " + "\n  ".join(faults), file=sys.stderr)
         return 1

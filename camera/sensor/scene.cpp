@@ -132,4 +132,18 @@ std::unique_ptr<Scene> makeColourBars() { return std::make_unique<ColourBars>();
 std::unique_ptr<Scene> makeColourChart() { return std::make_unique<ColourChart>(); }
 std::unique_ptr<Scene> makeMovingPattern() { return std::make_unique<MovingPattern>(); }
 
+std::unique_ptr<Scene> makeBuiltInScene(const std::string& name)
+{
+    if (name == "bars") {
+        return makeColourBars();
+    }
+    if (name == "chart") {
+        return makeColourChart();
+    }
+    if (name == "moving") {
+        return makeMovingPattern();
+    }
+    return nullptr;
+}
+
 } // namespace korval::camera

@@ -50,6 +50,8 @@ struct ChartPatchBox {
 ChartPatchBox chartPatchBox(int patch);
 // Diagonal colour stripes and a bright disc that travel across the picture.
 std::unique_ptr<Scene> makeMovingPattern();
+// The built-in pattern of that name (bars, chart or moving); null for any other.
+std::unique_ptr<Scene> makeBuiltInScene(const std::string& name);
 // Any PNG, scaled to fill the sensor. Returns null and sets error on failure.
 std::unique_ptr<Scene> loadPngScene(const std::string& path, std::string& error);
 

@@ -3,6 +3,7 @@
 // header and pixels together would not fit in it.
 #include "control/StillImageFile.h"
 #include "runtime/FloatingPointState.h"
+#include "runtime/KernelFile.h"
 
 #include "control/I420ToBgr.h"
 #include "base/WdmLevel.h"
@@ -61,17 +62,11 @@ bool CopyFrameToBgr(DeviceContext* Device, tagStillFrame* Frame)
 
 bool WriteWithKernelCalls(const UCHAR* Header, const UCHAR* Pixels, ULONG PixelBytes)
 {
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, STILL_FILE_NAME);
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
-    IO_STATUS_BLOCK ioStatus = {};
     HANDLE file = nullptr;
-    if (!NT_SUCCESS(ZwCreateFile(&file, GENERIC_WRITE | SYNCHRONIZE, &attributes, &ioStatus, nullptr,
-                                 FILE_ATTRIBUTE_NORMAL, FILE_SHARE_WRITE, FILE_OVERWRITE_IF,
-                                 FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0))) {
+    if (!OpenKernelFile(STILL_FILE_NAME, GENERIC_WRITE, FILE_SHARE_WRITE, FILE_OVERWRITE_IF, &file)) {
         return false;
     }
+    IO_STATUS_BLOCK ioStatus = {};
     LARGE_INTEGER offset = {};
     bool written = NT_SUCCESS(ZwWriteFile(file, nullptr, nullptr, nullptr, &ioStatus, const_cast<PUCHAR>(Header),
                                           STILL_HEADER_BYTES, &offset, nullptr)) &&

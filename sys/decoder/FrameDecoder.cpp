@@ -37,20 +37,43 @@ inline ULONG CodedLineLength(uint64_t consumedBits)
     return length + (length & 1);
 }
 
-// clamp(v, 0, 255) for v from -68 (a step down from 0) to 255 + 68.
-constexpr int CLAMP_BIAS = 68;
-struct ClampTable {
-    UCHAR aucValue[256 + 2 * CLAMP_BIAS];
+// Rows of 256 bytes indexed by the pixel two to the left: for each coded kind its
+// nine steps -4d..+4d, each giving clamp(pixel + step); then one row per escaped
+// value (the multiples of 4), each giving that value whatever the pixel.
+constexpr int STEP_ROWS_PER_KIND = 9;
+constexpr int ESCAPE_ROW_BASE = 3 * STEP_ROWS_PER_KIND;
+constexpr int ESCAPE_VALUE_UNIT = 4;
+constexpr int PIXEL_TABLE_ROWS = ESCAPE_ROW_BASE + 256 / ESCAPE_VALUE_UNIT;
+struct PixelTable {
+    UCHAR aucValue[PIXEL_TABLE_ROWS][256];
 };
-constexpr ClampTable MakeClampTable()
+constexpr int StepRow(int codedKind, int step)
 {
-    ClampTable table = {};
-    for (int i = 0; i < 256 + 2 * CLAMP_BIAS; i++) {
-        table.aucValue[i] = static_cast<UCHAR>(ClampPixel(i - CLAMP_BIAS));
+    return codedKind * STEP_ROWS_PER_KIND + STEP_ROWS_PER_KIND / 2 + step / STEP_UNIT[codedKind];
+}
+constexpr int EscapeRow(int value)
+{
+    return ESCAPE_ROW_BASE + value / ESCAPE_VALUE_UNIT;
+}
+constexpr PixelTable MakePixelTable()
+{
+    PixelTable table = {};
+    for (int kind = 0; kind < 3; kind++) {
+        for (int multiple = -4; multiple <= 4; multiple++) {
+            const int step = multiple * STEP_UNIT[kind];
+            for (int pixel = 0; pixel < 256; pixel++) {
+                table.aucValue[StepRow(kind, step)][pixel] = static_cast<UCHAR>(ClampPixel(pixel + step));
+            }
+        }
+    }
+    for (int value = 0; value < 256; value += ESCAPE_VALUE_UNIT) {
+        for (int pixel = 0; pixel < 256; pixel++) {
+            table.aucValue[EscapeRow(value)][pixel] = static_cast<UCHAR>(value);
+        }
     }
     return table;
 }
-constexpr ClampTable CLAMP_TABLE = MakeClampTable();
+constexpr PixelTable PIXEL_TABLE = MakePixelTable();
 
 } // namespace
 
@@ -116,9 +139,9 @@ void FrameDecoder::FillCodeTables()
 }
 
 // One code of the 13-bit index starting at bit start (from the top): its
-// length, keep mask and addend; false when it does not lie whole in the index.
-bool FrameDecoder::CodeInIndex(ULONG codedKind, ULONG index, ULONG start, UCHAR* length, UCHAR* keep,
-                               USHORT* add) const
+// length and its row offset in the pixel table; false when it does not lie
+// whole in the index.
+bool FrameDecoder::CodeInIndex(ULONG codedKind, ULONG index, ULONG start, UCHAR* length, USHORT* row) const
 {
     const ULONG escapeBits = ESCAPE_BITS[codedKind];
     const ULONG code = ((index << start) & (PAIR_TABLE_SIZE - 1)) >> (PAIR_TABLE_BITS - 6);
@@ -126,14 +149,14 @@ bool FrameDecoder::CodeInIndex(ULONG codedKind, ULONG index, ULONG start, UCHAR*
     if (start + *length > PAIR_TABLE_BITS) {
         return false;
     }
+    int tableRow;
     if (m_acStep[codedKind][code] == ESCAPE_STEP[codedKind]) {
         const ULONG value = (index >> (PAIR_TABLE_BITS - start - *length)) & ((1u << escapeBits) - 1);
-        *keep = 0;
-        *add = static_cast<USHORT>(CLAMP_BIAS + (value << (8 - escapeBits)));
+        tableRow = EscapeRow(static_cast<int>(value << (8 - escapeBits)));
     } else {
-        *keep = 0xFF;
-        *add = static_cast<USHORT>(CLAMP_BIAS + m_acStep[codedKind][code]);
+        tableRow = StepRow(static_cast<int>(codedKind), m_acStep[codedKind][code]);
     }
+    *row = static_cast<USHORT>(tableRow * 256);
     return true;
 }
 
@@ -144,15 +167,14 @@ void FrameDecoder::FillPairTable(ULONG codedKind)
         tagSCodePair& pair = m_asPairs[codedKind][index];
         UCHAR firstLength;
         UCHAR secondLength;
-        pair = tagSCodePair{0, 1, 0, 0, 0, 0};
-        CodeInIndex(codedKind, index, 0, &firstLength, &pair.ucKeepFirst, &pair.usAddFirst);
+        pair = tagSCodePair{0, 0, 0, 1, {0, 0}};
+        CodeInIndex(codedKind, index, 0, &firstLength, &pair.usFirstRow);
         pair.ucBits = firstLength;
-        if (CodeInIndex(codedKind, index, firstLength, &secondLength, &pair.ucKeepSecond, &pair.usAddSecond)) {
+        if (CodeInIndex(codedKind, index, firstLength, &secondLength, &pair.usSecondRow)) {
             pair.ucBits = static_cast<UCHAR>(firstLength + secondLength);
             pair.ucPixels = 2;
         } else {
-            pair.ucKeepSecond = 0;
-            pair.usAddSecond = 0;
+            pair.usSecondRow = 0;
         }
         m_aucPairBits[codedKind][index] = pair.ucBits;
     }
@@ -355,36 +377,28 @@ namespace {
 
 constexpr ULONG PAIR_INDEX_BITS = 13;
 
-// condition ? whenTrue : whenFalse without a branch: the choice follows the
-// codes, which no predictor can learn, and the compiler otherwise branches.
-inline ULONG SelectWithoutBranch(ULONG condition, ULONG whenTrue, ULONG whenFalse)
-{
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    asm("test %1, %1\n\tcmovnz %2, %0" : "+r"(whenFalse) : "r"(condition), "r"(whenTrue) : "cc");
-    return whenFalse;
-#else
-    return condition ? whenTrue : whenFalse;
-#endif
-}
-
-// The pixels one lookup gives. previous holds pixel x - 2 and current pixel
-// x - 1; a single pixel shifts them by one, two pixels by two. The second store
-// is rewritten next time when only one pixel was decoded.
+// The pixels one lookup gives, each a single load from its row: previous holds
+// pixel x - 2 and current pixel x - 1; a single pixel shifts them by one, two
+// pixels by two. Single pixels come only with escapes beside long codes, so the
+// branch on the count is mostly predicted and keeps a select off the pixel chain.
 inline PUCHAR PutPixels(const tagSCodePair& pair, ULONG& previous, ULONG& current, PUCHAR out)
 {
-    const UCHAR* clamp = CLAMP_TABLE.aucValue;
-    const ULONG first = clamp[(previous & pair.ucKeepFirst) + pair.usAddFirst];
-    const ULONG second = clamp[(current & pair.ucKeepSecond) + pair.usAddSecond];
+    const UCHAR* rows = &PIXEL_TABLE.aucValue[0][0];
+    const ULONG first = rows[pair.usFirstRow + previous];
     out[0] = static_cast<UCHAR>(first);
-    out[1] = static_cast<UCHAR>(second);
-    const ULONG both = pair.ucPixels & 2;
-    previous = SelectWithoutBranch(both, first, current);
-    current = SelectWithoutBranch(both, second, first);
-    return out + pair.ucPixels;
+    if (pair.ucPixels == 2) {
+        const ULONG second = rows[pair.usSecondRow + current];
+        out[1] = static_cast<UCHAR>(second);
+        previous = first;
+        current = second;
+        return out + 2;
+    }
+    previous = current;
+    current = first;
+    return out + 1;
 }
 
-// One or two pixels per lookup, without branches on the codes (escapes are too
-// frequent to predict). While eight bytes of body remain ahead, the buffer is
+// One or two pixels per lookup. While eight bytes of body remain ahead, the buffer is
 // topped up on every step from the state before the step's lookup, so the
 // load overlaps the lookup; the rest goes through the checked refill.
 // Returns the first pixel not decoded: the last one when a single code is left.

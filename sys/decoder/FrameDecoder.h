@@ -5,18 +5,16 @@
 #include "base/DecompressionRecords.h"
 #include "base/PoolAllocator.h"
 
-// What the next 13 bits of a coded line decode to: one or two pixels, each
-// either a step from the pixel two to the left (keep 0xFF, add the step) or an
-// escaped value (keep 0, add the value); the adds carry a bias of 68 so that
-// they index a clamping table. A second code is included only when it lies
-// whole within the 13 bits.
+// What the next 13 bits of a coded line decode to: one or two pixels, each the
+// row of the pixel table that maps the pixel two to the left to the new one (a
+// clamped step, or an escaped value whatever the pixel was). A second code is
+// included only when it lies whole within the 13 bits.
 typedef struct tagSCodePair {
+    USHORT usFirstRow;    // row offset in the pixel table: row number times 256
+    USHORT usSecondRow;
     UCHAR ucBits;         // bits the decoded codes take
     UCHAR ucPixels;       // 1 or 2
-    UCHAR ucKeepFirst;    // mask on the pixel two to the left
-    UCHAR ucKeepSecond;
-    USHORT usAddFirst;    // 68 + the step, or 68 + the escaped value
-    USHORT usAddSecond;
+    UCHAR aucUnused[2];
 } SCodePair;
 static_assert(sizeof(tagSCodePair) == 8);
 
@@ -41,7 +39,7 @@ private:
 
     void FillCodeTables();
     void FillPairTable(ULONG codedKind);
-    bool CodeInIndex(ULONG codedKind, ULONG index, ULONG start, UCHAR* length, UCHAR* keep, USHORT* add) const;
+    bool CodeInIndex(ULONG codedKind, ULONG index, ULONG start, UCHAR* length, USHORT* row) const;
     bool ArgumentsAcceptable(const UCHAR* source, ULONG sourceLength, ULONG destinationLength,
                              const tagSDecompressionFrame* frame) const;
     bool DecodeFrame(const UCHAR* source, ULONG sourceLength, tagSDecompressionFrame* frame,

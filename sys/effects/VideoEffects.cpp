@@ -156,6 +156,12 @@ ULONG VideoEffects::PictureBytes() const
 
 ULONG VideoEffects::CheckPictures(PVE_PICTURE pSource, PVE_PICTURE pDestination) const
 {
+    return CheckPictures(pSource, pDestination, PictureBytes(), PictureBytes());
+}
+
+ULONG VideoEffects::CheckPictures(PVE_PICTURE pSource, PVE_PICTURE pDestination, ULONG ulSourceBytes,
+                                  ULONG ulDestinationBytes) const
+{
     if (pSource == nullptr || pDestination == nullptr || pSource->pData == nullptr || pDestination->pData == nullptr) {
         return VE_NULL_POINTER;
     }
@@ -165,7 +171,7 @@ ULONG VideoEffects::CheckPictures(PVE_PICTURE pSource, PVE_PICTURE pDestination)
     if (m_ulState != VE_STATE_READY) {
         return VE_WRONG_STATE;
     }
-    if (pSource->ulLength < PictureBytes() || pDestination->ulLength < PictureBytes()) {
+    if (pSource->ulLength < ulSourceBytes || pDestination->ulLength < ulDestinationBytes) {
         return VE_NULL_POINTER;
     }
     return VE_SUCCESS;

@@ -117,7 +117,11 @@ public:
     PUCHAR GetToneTable() const;
 
 private:
+    // VE_SUCCESS when both pictures are given without flags, the library is
+    // ready and they hold at least the bytes named (a whole frame by default).
     ULONG CheckPictures(PVE_PICTURE pSource, PVE_PICTURE pDestination) const;
+    ULONG CheckPictures(PVE_PICTURE pSource, PVE_PICTURE pDestination, ULONG ulSourceBytes,
+                        ULONG ulDestinationBytes) const;
     ULONG RunEffect(ULONG ulEffect, PVE_PICTURE pSource, PVE_PICTURE pDestination);
     VOID RunBgrEffect(ULONG ulEffect, const UCHAR* pucSource, PUCHAR pucDestination,
                       PUCHAR pucScratchA, PUCHAR pucScratchB);

@@ -347,19 +347,11 @@ ULONG VideoEffects::CompositeI420(const UCHAR* pucOverlay, const UCHAR* pucMask,
 ULONG VideoEffects::ConvertBgrToI420(PVE_PICTURE pSource, PVE_PICTURE pDestination)
 {
     KorvalVerifyFloatingPointState("VideoEffects::ConvertBgrToI420");
-    if (pSource == nullptr || pDestination == nullptr || pSource->pData == nullptr || pDestination->pData == nullptr) {
-        return VE_NULL_POINTER;
-    }
-    if (pSource->ulFlags != 0 || pDestination->ulFlags != 0) {
-        return VE_FLAGS_NOT_ZERO;
-    }
-    if (m_ulState != VE_STATE_READY) {
-        return VE_WRONG_STATE;
-    }
     const ULONG ulPixels = m_ulOverlayWidth * m_ulOverlayHeight;
     const ULONG ulI420Bytes = ulPixels + 2 * ((m_ulOverlayWidth / 2) * (m_ulOverlayHeight / 2));
-    if (pSource->ulLength < ulPixels * 3 || pDestination->ulLength < ulI420Bytes) {
-        return VE_NULL_POINTER;
+    const ULONG ulResult = CheckPictures(pSource, pDestination, ulPixels * 3, ulI420Bytes);
+    if (ulResult != VE_SUCCESS) {
+        return ulResult;
     }
     VeBgrToI420(pSource->pData, pDestination->pData, m_ulOverlayWidth, m_ulOverlayHeight, FALSE);
     pSource->ulFlags = pDestination->ulFlags = 0;

@@ -6,12 +6,59 @@
 // quotient for every n below 2^22 (checked exhaustively).
 //
 // Included by ImageHelpersColorSpaceAvx2.cpp and ImageHelpersColorSpaceSsse3.cpp,
-// which define Lanes, kStepPixels, LoadChannels (kStepPixels pixels as three
-// byte vectors in an order that the unpacks and packs below give back), the
-// lane operations used below, StoreChroma and IH_SIMD_NAME (the suffix of the
-// entry points).
+// which include the lane operations of platform/SimdLanes.inl and define
+// LoadLanes (16 bytes from p into each 128-bit lane, the lanes' groups of 16
+// pixels 48 bytes apart, an order that the unpacks and packs below give back),
+// LoadShuffle (one 16-byte shuffle for every 128-bit lane), StoreChroma and
+// IH_SIMD_NAME (the suffix of the entry points).
 
 namespace {
+
+// One pixel a byte lane.
+constexpr ULONG kStepPixels = sizeof(Lanes);
+
+struct tagChannels {
+    Lanes vBlue;
+    Lanes vGreen;
+    Lanes vRed;
+};
+
+// Byte shuffles that pick channel k of 16 pixels from each of the three
+// 16-byte parts of 48 bytes (-1 clears a lane).
+struct tagGatherTables {
+    alignas(16) char acShuffle[3][3][16];  // [channel][part][lane]
+    constexpr tagGatherTables() : acShuffle{}
+    {
+        for (int k = 0; k < 3; ++k) {
+            for (int part = 0; part < 3; ++part) {
+                for (int i = 0; i < 16; ++i) {
+                    const int lByte = 3 * i + k - 16 * part;
+                    acShuffle[k][part][i] = static_cast<char>(lByte >= 0 && lByte < 16 ? lByte : -1);
+                }
+            }
+        }
+    }
+};
+constexpr tagGatherTables kGather;
+
+inline Lanes GatherPart(Lanes vPart, int k, int part)
+{
+    return SIMD_OP(shuffle_epi8)(vPart, LoadShuffle(kGather.acShuffle[k][part]));
+}
+
+inline Lanes Gather(Lanes a, Lanes b, Lanes c, int k)
+{
+    return Or(Or(GatherPart(a, k, 0), GatherPart(b, k, 1)), GatherPart(c, k, 2));
+}
+
+// kStepPixels pixels as three byte vectors, one a channel.
+inline tagChannels LoadChannels(const UCHAR* p)
+{
+    const Lanes a = LoadLanes(p);
+    const Lanes b = LoadLanes(p + 16);
+    const Lanes c = LoadLanes(p + 32);
+    return {Gather(a, b, c, 0), Gather(a, b, c, 1), Gather(a, b, c, 2)};
+}
 
 // 299 R + 587 G + 114 B + 499 for pixels given as (R, G) and (B, 1) pairs.
 inline Lanes ScaledLuma(Lanes vRedGreen, Lanes vBlueOne)

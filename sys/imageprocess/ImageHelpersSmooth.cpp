@@ -28,30 +28,18 @@ void CopyEdgeRows(SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight)
 KORVAL_SSE2_BEGIN
 
 namespace {
+#define KORVAL_SIMD_BITS 128
+#include "platform/SimdLanes.inl"
 
-inline __m128i RowSum(const UCHAR* p)
+inline Lanes Widen(const UCHAR* q)
 {
-    const __m128i vZero = _mm_setzero_si128();
-    const __m128i vLeft = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p - 1)), vZero);
-    const __m128i vMid = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), vZero);
-    const __m128i vRight = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1)), vZero);
-    return _mm_add_epi16(_mm_add_epi16(vLeft, vRight), _mm_add_epi16(vMid, vMid));
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), _mm_setzero_si128());
 }
-
-// Eight columns per step from column c while a step ends left of the last
-// column; returns the first column not done.
-ULONG SmoothRowSse2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth, ULONG c)
-{
-    for (; c + 9 <= ulWidth; c += 8) {
-        const __m128i vMid = RowSum(pucRow + c);
-        __m128i vSum = _mm_add_epi16(RowSum(pucRow - ulWidth + c), RowSum(pucRow + ulWidth + c));
-        vSum = _mm_add_epi16(vSum, _mm_add_epi16(vMid, vMid));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(psRow + c), _mm_srli_epi16(vSum, 4));
-    }
-    return c;
-}
-
 } // namespace
+
+#define IH_SIMD_NAME(name) name##Sse2
+#include "imageprocess/ImageHelpersSmoothRows.inl"
+#undef IH_SIMD_NAME
 
 KORVAL_SSE2_END
 
@@ -62,7 +50,7 @@ ULONG SmoothRowVector(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth)
     ULONG c = 1;
     if constexpr (kAvx2Compiled) {
         if (CpuHasAvx2()) {
-            c = SmoothRowAvx2(pucRow, psRow, ulWidth);
+            c = SmoothRowAvx2(pucRow, psRow, ulWidth, c);
         }
     }
     return CpuHasSse2() ? SmoothRowSse2(pucRow, psRow, ulWidth, c) : c;

@@ -1,6 +1,7 @@
 #include "stream/OverlayFileReader.h"
 
 #include "base/WdmLevel.h"
+#include "runtime/KernelFile.h"
 #include "stream/OverlayFileNames.h"
 
 namespace {
@@ -71,17 +72,11 @@ BOOLEAN ReadWithKernelCalls(PCWSTR Name, PUCHAR Buffer, ULONG Capacity, PULONG B
     if (!KernelFileName(Name, fileName)) {
         return FALSE;
     }
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, fileName);
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
-    IO_STATUS_BLOCK ioStatus = {};
     HANDLE file = nullptr;
-    if (!NT_SUCCESS(ZwCreateFile(&file, GENERIC_READ | SYNCHRONIZE, &attributes, &ioStatus, nullptr,
-                                 FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
-                                 FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0))) {
+    if (!OpenKernelFile(fileName, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, &file)) {
         return FALSE;
     }
+    IO_STATUS_BLOCK ioStatus = {};
     FILE_STANDARD_INFORMATION information = {};
     BOOLEAN read = NT_SUCCESS(ZwQueryInformationFile(file, &ioStatus, &information, sizeof(information),
                                                      FileStandardInformation)) &&

@@ -60,6 +60,14 @@ public:
 
     void startVideo() { writeRegister(0x40, 1); }
 
+    // That divider and frame length with the exposure from line 1, committed, and the video on.
+    void startVideoAt(int divider, int frameLines)
+    {
+        setTiming(divider, frameLines, 1);
+        commit();
+        startVideo();
+    }
+
     // Runs `frames` bus frames, keeping every byte of the stream.
     void run(int frames)
     {

@@ -4,6 +4,8 @@
 #include "camera/sensor/illuminant.h"
 #include "camera/sensor/sensor_model.h"
 
+#include "sensor_settings.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,16 +14,7 @@
 namespace korval::camera {
 namespace {
 
-SensorSettings settingsWithLines(int exposureLines)
-{
-    SensorSettings s;
-    s.clockDivider = 3;
-    s.lineClocks = 444;
-    s.frameLines = 400;
-    s.exposureStartLine = 400 - exposureLines + 1;
-    s.fineDelay = 1;
-    return s;
-}
+using testing::settingsWithLines;
 
 // Mean raw value of each site colour (R, G, B) for a flat scene.
 std::array<double, 3> rawMeans(const SensorOptions& options, float r, float g, float b, int lines = 40)

@@ -3,6 +3,8 @@
 // timing follows the registers.
 #include "camera/sensor/sensor.h"
 
+#include "sensor_settings.h"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -10,16 +12,10 @@
 namespace korval::camera {
 namespace {
 
+// At unity analogue gain.
 SensorSettings settingsWithLines(int exposureLines)
 {
-    SensorSettings s;
-    s.clockDivider = 3;
-    s.lineClocks = 444;
-    s.frameLines = 400;
-    s.exposureStartLine = 400 - exposureLines + 1;
-    s.fineDelay = 1;
-    s.gain = 0;
-    return s;
+    return testing::settingsWithLines(exposureLines, 0);
 }
 
 // Mean of one Bayer colour (0 R, 1 G, 2 B) over the frame.

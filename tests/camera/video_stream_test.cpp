@@ -45,9 +45,7 @@ TEST(VideoStream, FramePeriodFollowsTheTimingRegisters)
 {
     for (const int divider : {3, 7, 15}) {
         CameraHarness harness;
-        harness.setTiming(divider, 293, 1);
-        harness.commit();
-        harness.startVideo();
+        harness.startVideoAt(divider, 293);
         const double periodMs = divider * 444.0 * 293.0 / 12000.0;
         harness.run(static_cast<int>(periodMs * 6));
         const auto frames = harness.camera.framesStarted();
@@ -61,9 +59,7 @@ TEST(VideoStream, FramePeriodFollowsTheTimingRegisters)
 TEST(VideoStream, PacketsNeverExceedTheAlternateSettingsSize)
 {
     CameraHarness harness({}, 3);
-    harness.setTiming(3, 293, 1);
-    harness.commit();
-    harness.startVideo();
+    harness.startVideoAt(3, 293);
     harness.run(100);
     std::size_t largest = 0;
     for (std::size_t bytes : harness.packetSizes) {
@@ -80,9 +76,7 @@ TEST(VideoStream, FifoModelPicksFinerLinesForSlowerTimings)
 {
     auto statsFor = [](int divider) {
         CameraHarness harness({}, 4);
-        harness.setTiming(divider, 293, 1);
-        harness.commit();
-        harness.startVideo();
+        harness.startVideoAt(divider, 293);
         harness.run(static_cast<int>(divider * 444.0 * 293.0 / 12000.0 * 3) + 5);
         return harness.camera.lastFrame().value();
     };
@@ -106,9 +100,7 @@ TEST(VideoStream, FifoModelPicksFinerLinesForSlowerTimings)
 TEST(VideoStream, DecodedFramesMatchTheSensorWithinEachLinesStep)
 {
     CameraHarness harness({}, 8);
-    harness.setTiming(5, 301, 1);
-    harness.commit();
-    harness.startVideo();
+    harness.startVideoAt(5, 301);
     harness.run(300);
     const auto frames = harness.frames();
     ASSERT_GE(frames.size(), 3U);
@@ -140,9 +132,7 @@ TEST(VideoStream, DecodedFramesMatchTheSensorWithinEachLinesStep)
 TEST(VideoStream, TimingChangeSpoilsTheNextFrameAndFaultsCanBeInjected)
 {
     CameraHarness harness;
-    harness.setTiming(3, 293, 1);
-    harness.commit();
-    harness.startVideo();
+    harness.startVideoAt(3, 293);
     harness.run(100);
     harness.setTiming(4, 293, 1);
     harness.commit();

@@ -1,6 +1,7 @@
 // A scratch directory per test and a way to run the korval command line into strings.
 #pragma once
 
+#include "support/test_directory.h"
 #include "tools/korval/cli.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +20,7 @@ class ToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("korval-tooltest-" + std::to_string(::getpid()) + "-" + test->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
+        dir_ = korval::testing::freshTestDirectory("korval-tooltest");
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 

@@ -87,14 +87,8 @@ std::string rateText(const FrameRate& rate)
 
 std::unique_ptr<camera::Scene> makeScene(const std::string& name, std::string& error)
 {
-    if (name == "bars") {
-        return camera::makeColourBars();
-    }
-    if (name == "chart") {
-        return camera::makeColourChart();
-    }
-    if (name == "moving") {
-        return camera::makeMovingPattern();
+    if (auto scene = camera::makeBuiltInScene(name)) {
+        return scene;
     }
     std::string reason;
     auto scene = camera::loadPngScene(name, reason);

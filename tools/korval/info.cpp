@@ -45,6 +45,21 @@ void installDriver(host::Registry& registry)
     registry.createKey(kStillStatusKey);
 }
 
+// A fresh emulated machine with the installations' registry and the driver loaded on it.
+struct LoadedDriver {
+    host::Platform platform;
+    DriverLoader driver;
+    DRIVER_OBJECT driverObject{};
+    UNICODE_STRING registryPath{};
+    NTSTATUS loaded;
+
+    LoadedDriver()
+    {
+        installDriver(platform.registry());
+        loaded = driver.load(&driverObject, &registryPath);
+    }
+};
+
 void printRegistration(const HW_INITIALIZATION_DATA& record, const DriverLoader& driver, std::ostream& out)
 {
     out << "registered adapter:\n"
@@ -327,12 +342,8 @@ void printDeviceJson(host::Platform& platform, PDRIVER_OBJECT driverObject, cons
 // Everything 'korval info' shows, for scripts.
 int printJson(std::ostream& out, std::ostream& err)
 {
-    host::Platform platform;
-    installDriver(platform.registry());
-    DriverLoader driver;
-    DRIVER_OBJECT driverObject{};
-    UNICODE_STRING registryPath{};
-    const NTSTATUS loaded = driver.load(&driverObject, &registryPath);
+    LoadedDriver machine;
+    auto& [platform, driver, driverObject, registryPath, loaded] = machine;
     JsonWriter json(out);
     json.beginObject();
     if (driver.image() != nullptr) {
@@ -361,12 +372,8 @@ int printJson(std::ostream& out, std::ostream& err)
 
 int showInfo(std::ostream& out, std::ostream& err)
 {
-    host::Platform platform;
-    installDriver(platform.registry());
-    DriverLoader driver;
-    DRIVER_OBJECT driverObject{};
-    UNICODE_STRING registryPath{};
-    const NTSTATUS loaded = driver.load(&driverObject, &registryPath);
+    LoadedDriver machine;
+    auto& [platform, driver, driverObject, registryPath, loaded] = machine;
     if (driver.image() != nullptr) {
         printImage(driver.image()->facts(), out);
     }

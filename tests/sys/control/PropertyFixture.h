@@ -5,7 +5,10 @@
 // CaptureOpen set. Overlay bitmaps live in a machine directory of the test.
 #pragma once
 
+#include "support/ae_parameters.h"
 #include "support/floating_point_scope.h"
+#include "support/ip_parameters.h"
+#include "support/test_directory.h"
 #include "ae/CAe.h"
 #include "settings/RegistrySettings.h"
 #include "driver/AdapterHandlers.h"
@@ -39,60 +42,11 @@ using namespace korval::host;
 inline const char* const kParameters = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
 inline const char* const kFrameKey = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters\\Frame";
 
-inline tagIpParameters builtInIpParameters()
-{
-    tagIpParameters p{};
-    p.bEnable = p.bDefect = p.bAwb = p.bColorProcess = p.bSharpness = p.bGamma = 1;
-    p.bFlip = 1;
-    p.ucMeterWidth = p.ucMeterHeight = 75;
-    p.sDefect = {20, 20};
-    p.sAwb = {20, 235, 90, 35, 35, 20, 256, 128};
-    p.sColor.usGain[0] = p.sColor.usGain[1] = p.sColor.usGain[2] = 100;
-    p.sColor.usSaturation = 160;
-    const USHORT identity[9] = {3000, 2000, 2000, 2000, 3000, 2000, 2000, 2000, 3000};
-    std::copy(identity, identity + 9, p.sColor.usMatrix);
-    p.usSharpness = 6 << 8 | 20;
-    p.sGamma.usGamma = 70;
-    p.sGamma.usBlackPoint = 5;
-    p.sGamma.usBrightness = 255;
-    p.sGamma.asCurve[3] = {32, 32};
-    p.sGamma.asCurve[4] = {192, 192};
-    return p;
-}
-
-inline tagAeParameters builtInAeParameters()
-{
-    tagAeParameters p{};
-    p.ucEnable = 1;
-    p.ucLongExposure = 1;
-    p.ucTargetLuma = 100;
-    p.ucTolerance = 10;
-    p.ucUnused = 60;
-    p.ucMainsFrequency = 60;
-    p.usFifoBytes = 1024;
-    p.usPacketSize = 1023;
-    p.usMaxExposure = 13;
-    p.usMaxExposureLong = 39;
-    p.usMinExposureDivisor = 32;
-    p.usKneeExposure = p.usKneeExposureLong = 12;
-    p.usMaxGain = 18;
-    p.usMaxGainLong = 4;
-    p.usMidGain = 18;
-    p.usBaseGain = 4;
-    p.usUpMaxStep9 = 30;
-    p.usUpMinStep5 = 250;
-    p.ucUpFrames = 2;
-    return p;
-}
-
 class PropertyTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        machine_ = std::filesystem::temp_directory_path() /
-                   ("korval-properties-" + std::to_string(::getpid()) + "-" + test->name());
-        std::filesystem::remove_all(machine_);
+        machine_ = korval::testing::freshTestDirectory("korval-properties");
         std::filesystem::create_directories(machine_ / "C" / "frames");
         platform_ = std::make_unique<Platform>(PlatformOptions{machine_});
         platform_->registry().createKey(kParameters);
@@ -148,7 +102,7 @@ protected:
 
     // What the stream open leaves behind: settings loaded, the processing
     // objects open with `ip` and `ae`, the overlay buffers, CaptureOpen.
-    void openCapture(tagIpParameters ip = builtInIpParameters(), tagAeParameters ae = builtInAeParameters())
+    void openCapture(tagIpParameters ip = korval::testing::defaultIpParameters(), tagAeParameters ae = korval::testing::defaultParameters())
     {
         LoadSettings(context_);
         ValidateSettings(context_);

@@ -14,6 +14,8 @@
 
 #include "host/kernel/platform.h"
 #include "host/kernel/pool.h"
+#include "support/random_bytes.h"
+#include "support/test_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -38,25 +40,13 @@ inline const char* const kStatusKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\2B9EC021-C8
 inline const char* const kCopyKey = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Stillgate\\KORVAL";
 inline const char* const kCopyName = "{E5BAEA70-7F2C-49F3-BEC5-BAEDEA26DFB4}";
 
-inline Bytes randomBytes(std::size_t count, std::uint32_t seed)
-{
-    std::mt19937 generator(seed);
-    Bytes bytes(count);
-    for (auto& byte : bytes) {
-        byte = static_cast<std::uint8_t>(generator());
-    }
-    return bytes;
-}
+using korval::testing::randomBytes;
 
 class SnapshotMachine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        machine_ = std::filesystem::temp_directory_path() /
-                   ("korval-snapshot-" + std::to_string(::getpid()) + "-" + test->test_suite_name() + "-" +
-                    test->name());
-        std::filesystem::remove_all(machine_);
+        machine_ = korval::testing::freshTestDirectory("korval-snapshot", true);
         std::filesystem::create_directories(machine_ / "C");
         platform_ = std::make_unique<Platform>(PlatformOptions{machine_, ClockMode::Stepped});
         platform_->registry().createKey(kStatusKey);

@@ -21,8 +21,8 @@ protected:
 
     ULONG powerState() { return GetDevicePowerState(&context()); }
 
-    // Open and running at full bandwidth (the highest alternate setting).
-    std::unique_ptr<host::StreamClassStream> runningStream()
+    // Open at full bandwidth (the highest alternate setting), not yet running.
+    std::unique_ptr<host::StreamClassStream> openedStream()
     {
         platform_.registry().setValue(kParametersKey, "A_111", host::RegistryValue::dword(1));
         const auto formats = device_->streamFormats(0);
@@ -30,6 +30,13 @@ protected:
         NTSTATUS status = STATUS_UNSUCCESSFUL;
         auto stream = device_->openStream(0, device_->dataIntersection(0, formats[0]).format, &status);
         EXPECT_EQ(status, STATUS_SUCCESS);
+        return stream;
+    }
+
+    // Open and running at full bandwidth.
+    std::unique_ptr<host::StreamClassStream> runningStream()
+    {
+        auto stream = openedStream();
         for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
             EXPECT_EQ(stream->setState(state), STATUS_SUCCESS);
         }
@@ -188,12 +195,8 @@ TEST_F(DevicePowerTest, PowerUpTheCameraDidNotTakeIsWrittenAgainByTheNextRead)
 
 TEST_F(DevicePowerTest, CloseWhilePoweredDownGivesTheBandwidthBackAtPowerUp)
 {
-    platform_.registry().setValue(kParametersKey, "A_111", host::RegistryValue::dword(1));
-    const auto formats = device_->streamFormats(0);
-    ASSERT_FALSE(formats.empty());
-    NTSTATUS status = STATUS_UNSUCCESSFUL;
-    auto stream = device_->openStream(0, device_->dataIntersection(0, formats[0]).format, &status);
-    ASSERT_EQ(status, STATUS_SUCCESS);
+    auto stream = openedStream();
+    ASSERT_NE(stream, nullptr);
     ASSERT_NE(bus().currentAlternate(), 0);
     ASSERT_EQ(device_->setPowerState(PowerDeviceD3), STATUS_SUCCESS);
     EXPECT_EQ(stream->close(), STATUS_SUCCESS);

@@ -16,6 +16,7 @@
 #include "host/kernel/platform.h"
 #include "host/kernel/pool.h"
 #include "host/streamclass/stream_class.h"
+#include "support/test_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -45,10 +46,7 @@ class CaptureStreamTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        machine_ = std::filesystem::temp_directory_path() /
-                   ("korval-capture-" + std::to_string(::getpid()) + "-" + test->name());
-        std::filesystem::remove_all(machine_);
+        machine_ = korval::testing::freshTestDirectory("korval-capture");
         std::filesystem::create_directories(machine_ / "C");
         platform_ = std::make_unique<Platform>(PlatformOptions{machine_});
         platform_->registry().createKey(kParameters);

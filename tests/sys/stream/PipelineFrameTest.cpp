@@ -135,10 +135,7 @@ TEST_F(PipelineTest, NoFrameWithinHalfASecondAnswersWithNoData)
     startStreaming();
     ReadRequest read = request();
     NTSTATUS status = STATUS_UNSUCCESSFUL;
-    std::thread reader([&] { status = fill(read); });
-    while (host::kernelWaiters() == 0) {
-        std::this_thread::yield();
-    }
+    std::thread reader = fillWaiting(read, status);
     host::systemClock().advance(kHalfSecond);
     reader.join();
     EXPECT_EQ(status, STATUS_SUCCESS);
@@ -309,10 +306,7 @@ TEST_F(PipelineTest, CloseWaitsForTheReadInProgress)
     startStreaming();
     ReadRequest read = request();
     NTSTATUS status = STATUS_UNSUCCESSFUL;
-    std::thread reader([&] { status = fill(read); });
-    while (host::kernelWaiters() == 0) {
-        std::this_thread::yield();
-    }
+    std::thread reader = fillWaiting(read, status);
     std::thread closer([&] { stream_->PipelineClose(device_.get()); });
     while (host::kernelWaiters() < 2) {
         std::this_thread::yield();

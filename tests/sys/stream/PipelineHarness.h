@@ -126,6 +126,17 @@ protected:
         return fill(read);
     }
 
+    // The read on its own thread, returned once it waits in the kernel; its
+    // answer lands in `status`.
+    std::thread fillWaiting(ReadRequest& read, NTSTATUS& status)
+    {
+        std::thread reader([this, pRead = &read, pStatus = &status] { *pStatus = fill(*pRead); });
+        while (host::kernelWaiters() == 0) {
+            std::this_thread::yield();
+        }
+        return reader;
+    }
+
     // The read on its own thread while the bus runs, for reads that must wait.
     NTSTATUS fillWhilePumping(ReadRequest& read)
     {

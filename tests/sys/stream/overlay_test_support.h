@@ -12,6 +12,8 @@
 
 #include "host/kernel/platform.h"
 #include "host/kernel/pool.h"
+#include "support/random_bytes.h"
+#include "support/test_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -63,15 +65,7 @@ inline Bytes uniformPicture(std::uint8_t b, std::uint8_t g, std::uint8_t r)
     return pixels;
 }
 
-inline Bytes randomBytes(std::size_t count, std::uint32_t seed)
-{
-    std::mt19937 generator(seed);
-    Bytes bytes(count);
-    for (auto& byte : bytes) {
-        byte = static_cast<std::uint8_t>(generator());
-    }
-    return bytes;
-}
+using korval::testing::randomBytes;
 
 // Mask weights by stored line: the bottom third 0, the middle 128, the top 255.
 inline Bytes bandedMask()
@@ -92,11 +86,7 @@ class OverlayMachine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        machine_ = std::filesystem::temp_directory_path() /
-                   ("korval-overlay-" + std::to_string(::getpid()) + "-" + test->name());
-        std::filesystem::remove_all(machine_);
-        std::filesystem::create_directories(machine_);
+        machine_ = korval::testing::freshTestDirectory("korval-overlay");
         platform_ = std::make_unique<Platform>(PlatformOptions{machine_});
         savedWdmLevel_ = WdmLevel;
         WdmLevel = 4;

@@ -30,7 +30,7 @@ std::string statusText(NTSTATUS status)
 
 std::unique_ptr<camera::Scene> sceneFromOption(const std::string& name)
 {
-    if (auto scene = builtInScene(name)) {
+    if (auto scene = camera::makeBuiltInScene(name)) {
         return scene;
     }
     std::string reason;
@@ -383,7 +383,7 @@ std::optional<ServiceError> CameraService::carrySettings(const std::vector<Setti
 
 std::optional<ServiceError> CameraService::selectScene(const std::string& name)
 {
-    auto scene = builtInScene(name);
+    auto scene = camera::makeBuiltInScene(name);
     if (!scene) {
         return ServiceError{"scene '" + name + "' is neither bars, chart nor moving"};
     }

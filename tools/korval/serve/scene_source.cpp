@@ -71,20 +71,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<camera::Scene> builtInScene(const std::string& name)
-{
-    if (name == "bars") {
-        return camera::makeColourBars();
-    }
-    if (name == "chart") {
-        return camera::makeColourChart();
-    }
-    if (name == "moving") {
-        return camera::makeMovingPattern();
-    }
-    return nullptr;
-}
-
 std::unique_ptr<camera::Scene> sceneFromPngBytes(std::string_view bytes, std::string& error)
 {
     if (!checkPngHeader(bytes, error)) {

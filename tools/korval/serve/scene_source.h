@@ -1,4 +1,4 @@
-// The scenes the page offers: the camera's built-in patterns by name, or a PNG
+// The scenes the page offers beyond the camera's built-in patterns: a PNG
 // uploaded by the user, decoded exactly as '--scene FILE.png' decodes a file.
 #pragma once
 
@@ -14,9 +14,6 @@ namespace korval::tools::serve {
 constexpr std::size_t kMaxUploadBytes = 8u << 20;
 // Larger pictures are refused before decoding: a small file may inflate hugely.
 constexpr unsigned kMaxUploadSide = 4096;
-
-// bars, chart or moving; null for any other name.
-std::unique_ptr<camera::Scene> builtInScene(const std::string& name);
 
 // A scene from PNG file contents; null with `error` for anything else.
 std::unique_ptr<camera::Scene> sceneFromPngBytes(std::string_view bytes, std::string& error);
