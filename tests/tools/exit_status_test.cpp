@@ -125,44 +125,27 @@ TEST_F(ExitStatusTest, EveryCommandKeepsToTheTable)
     }
 }
 
-// Stands for the user who reads "waiting for another korval" and presses
-// Ctrl-C at once: notes whether the stop signals are held at that moment, and
-// sends SIGTERM if they are, or else lets the wait end by giving the lock up.
+// The user who presses Ctrl-C as soon as "waiting for another korval" shows:
+// SIGTERM when the stop signals are held at that moment; else the lock is
+// given up so that the wait ends.
 class PromptReader : public std::streambuf {
 public:
     explicit PromptReader(int lockHolder) : lockHolder_(lockHolder) {}
     bool stopsHeld = false;
 
 protected:
-    int overflow(int character) override
-    {
-        respond();
-        return character;
-    }
-    std::streamsize xsputn(const char*, std::streamsize count) override
-    {
-        respond();
-        return count;
-    }
+    int overflow(int character) override { return respond(), character; }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return respond(), count; }
 
 private:
     void respond()
     {
-        if (responded_) {
-            return;
-        }
-        responded_ = true;
         sigset_t mask;
         pthread_sigmask(SIG_BLOCK, nullptr, &mask);
         stopsHeld = sigismember(&mask, SIGTERM) == 1;
-        if (stopsHeld) {
-            pthread_kill(pthread_self(), SIGTERM);
-        } else {
-            ::flock(lockHolder_, LOCK_UN);
-        }
+        stopsHeld ? pthread_kill(pthread_self(), SIGTERM) : ::flock(lockHolder_, LOCK_UN);
     }
     int lockHolder_;
-    bool responded_ = false;
 };
 
 TEST_F(ExitStatusTest, AStopSignalAsSoonAsTheWaitIsAnnouncedEndsTheWait)
