@@ -36,57 +36,13 @@ constexpr UCHAR AvailableNeighbours(int lClass)
 KORVAL_SSE2_BEGIN
 
 namespace {
-
-inline __m128i Load16(const UCHAR* p)
-{
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-inline __m128i AbsDiff(__m128i a, __m128i b)
-{
-    return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-}
-
+#define KORVAL_SIMD_BITS 128
+#include "platform/SimdLanes.inl"
 } // namespace
 
-unsigned DefectActiveLanesSse2(const UCHAR* p, const UCHAR* pucConfidence, LONG_PTR lStride,
-                               const tagDefectThresholds& sThresholds)
-{
-    const __m128i x = Load16(p);
-    __m128i vPrevious = Load16(p + kRingRow[kLeft] * lStride + kRingColumn[kLeft]);
-    __m128i vRough = _mm_setzero_si128();
-    __m128i vAbove = _mm_set1_epi8(-1);
-    __m128i vBelow = _mm_set1_epi8(-1);
-    for (int k = 0; k < kRingSize; ++k) {
-        const __m128i n = Load16(p + kRingRow[k] * lStride + kRingColumn[k]);
-        vRough = _mm_max_epu8(vRough, AbsDiff(vPrevious, n));
-        vAbove = _mm_min_epu8(vAbove, _mm_subs_epu8(x, n));
-        vBelow = _mm_min_epu8(vBelow, _mm_subs_epu8(n, x));
-        vPrevious = n;
-    }
-    const __m128i vZero = _mm_setzero_si128();
-    const __m128i vAll = _mm_set1_epi8(-1);
-    const __m128i vFlat =
-        _mm_cmpeq_epi8(_mm_subs_epu8(vRough, _mm_set1_epi8(static_cast<char>(sThresholds.ucFlatBelow - 1))), vZero);
-    const __m128i vHot = _mm_subs_epu8(vAbove, _mm_set1_epi8(static_cast<char>(sThresholds.ucHot)));
-    const __m128i vCold = _mm_subs_epu8(vBelow, _mm_set1_epi8(static_cast<char>(sThresholds.ucCold)));
-    const __m128i vStandsOut = _mm_xor_si128(_mm_cmpeq_epi8(_mm_or_si128(vHot, vCold), vZero), vAll);
-    const __m128i vMarked = _mm_xor_si128(_mm_cmpeq_epi8(Load16(pucConfidence), vZero), vAll);
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(vMarked, _mm_and_si128(vFlat, vStandsOut))));
-}
-
-unsigned DefectCandidateLanesSse2(const UCHAR* p, const UCHAR* pucConfidence, const tagDefectThresholds& sThresholds)
-{
-    const __m128i x = Load16(p);
-    const __m128i vLeft = Load16(p - 2);
-    const __m128i vRight = Load16(p + 2);
-    const __m128i vHot = _mm_subs_epu8(_mm_subs_epu8(x, _mm_max_epu8(vLeft, vRight)),
-                                       _mm_set1_epi8(static_cast<char>(sThresholds.ucHot)));
-    const __m128i vCold = _mm_subs_epu8(_mm_subs_epu8(_mm_min_epu8(vLeft, vRight), x),
-                                        _mm_set1_epi8(static_cast<char>(sThresholds.ucCold)));
-    const __m128i vAny = _mm_or_si128(_mm_or_si128(vHot, vCold), Load16(pucConfidence));
-    return 0xFFFFu & ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(vAny, _mm_setzero_si128())));
-}
+#define DEFECT_SIMD_NAME(name) name##Sse2
+#include "imageprocess/CDefectLanes.inl"
+#undef DEFECT_SIMD_NAME
 
 KORVAL_SSE2_END
 

@@ -16,10 +16,11 @@ void ChromaRowSsse3(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount
 void GreenRowAvx2(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount);
 void GreenRowSsse3(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount);
 
-// Smooths row pucRow (rows above and below at +-ulWidth) from column 1 on, in
-// steps of 16 while the step stays left of the last column; returns the first
-// column not done.
-ULONG SmoothRowAvx2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth);
+// Smooths row pucRow (rows above and below at +-ulWidth) from column c on, in
+// steps of 16 (AVX2) or 8 (SSE2) while the step stays left of the last column;
+// returns the first column not done.
+ULONG SmoothRowAvx2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth, ULONG c);
+ULONG SmoothRowSse2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth, ULONG c);
 
 // Even enlargement row: pixel i, then the half-sum of pixels i and i + 1, for
 // i in steps of 4 while pixel i + 4 lies within ulReadablePixels; returns the

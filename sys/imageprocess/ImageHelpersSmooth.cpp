@@ -28,66 +28,55 @@ void CopyEdgeRows(SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight)
 KORVAL_SSE2_BEGIN
 
 namespace {
+#define KORVAL_SIMD_BITS 128
+#include "platform/SimdLanes.inl"
 
-inline __m128i RowSum(const UCHAR* p)
+inline Lanes Widen(const UCHAR* q)
 {
-    const __m128i vZero = _mm_setzero_si128();
-    const __m128i vLeft = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p - 1)), vZero);
-    const __m128i vMid = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), vZero);
-    const __m128i vRight = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1)), vZero);
-    return _mm_add_epi16(_mm_add_epi16(vLeft, vRight), _mm_add_epi16(vMid, vMid));
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), _mm_setzero_si128());
 }
 
-// 1 2 1 down the column of each byte of the 16 at p, as the sums of the even
-// bytes and of the odd bytes in 16-bit lanes.
+// 1 2 1 down the column of each of the 16 bytes at p, the even bytes and the
+// odd bytes apart in 16-bit lanes.
 struct tagColumnSums {
-    __m128i vEven;
-    __m128i vOdd;
+    Lanes vEven;
+    Lanes vOdd;
 };
 
 inline tagColumnSums ColumnSums(const UCHAR* p, ULONG ulWidth)
 {
-    const __m128i vLow = _mm_set1_epi16(0x00FF);
-    const __m128i vUp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - ulWidth));
-    const __m128i vMid = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i vDown = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + ulWidth));
-    const __m128i vEvenMid = _mm_and_si128(vMid, vLow);
-    const __m128i vOddMid = _mm_srli_epi16(vMid, 8);
-    const __m128i vEven = _mm_add_epi16(_mm_add_epi16(_mm_and_si128(vUp, vLow), _mm_and_si128(vDown, vLow)),
-                                        _mm_add_epi16(vEvenMid, vEvenMid));
-    const __m128i vOdd = _mm_add_epi16(_mm_add_epi16(_mm_srli_epi16(vUp, 8), _mm_srli_epi16(vDown, 8)),
-                                       _mm_add_epi16(vOddMid, vOddMid));
-    return {vEven, vOdd};
+    const Lanes vLow = Set16(0x00FF);
+    const Lanes vUp = LoadBytes(p - ulWidth);
+    const Lanes vMid = LoadBytes(p);
+    const Lanes vDown = LoadBytes(p + ulWidth);
+    const Lanes vEvenMid = And(vMid, vLow);
+    const Lanes vOddMid = ShiftRight16<8>(vMid);
+    return {Add16(Add16(And(vUp, vLow), And(vDown, vLow)), Add16(vEvenMid, vEvenMid)),
+            Add16(Add16(ShiftRight16<8>(vUp), ShiftRight16<8>(vDown)), Add16(vOddMid, vOddMid))};
 }
 
-// Sixteen columns per step from column c while a step ends left of the last
+// Sixteen columns a step from column c while a step ends left of the last
 // column: the column sums at c - 1 and c + 1, split into even and odd bytes,
-// give columns c + 2j and c + 1 + 2j without widening each load three times.
-ULONG SmoothRowSse2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth, ULONG c)
+// give columns c + 2j and c + 1 + 2j from two loads a row instead of three
+// widened loads per eight columns. Returns the first column not done.
+ULONG SmoothRowSplitSse2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth, ULONG c)
 {
     for (; c + 17 <= ulWidth; c += 16) {
         const tagColumnSums sLeft = ColumnSums(pucRow + c - 1, ulWidth);
         const tagColumnSums sRight = ColumnSums(pucRow + c + 1, ulWidth);
-        const __m128i vAtEven = _mm_add_epi16(_mm_add_epi16(sLeft.vEven, sRight.vEven),
-                                              _mm_add_epi16(sLeft.vOdd, sLeft.vOdd));
-        const __m128i vAtOdd = _mm_add_epi16(_mm_add_epi16(sLeft.vOdd, sRight.vOdd),
-                                             _mm_add_epi16(sRight.vEven, sRight.vEven));
-        const __m128i vEven = _mm_srli_epi16(vAtEven, 4);
-        const __m128i vOdd = _mm_srli_epi16(vAtOdd, 4);
-        __m128i* pvOut = reinterpret_cast<__m128i*>(psRow + c);
-        _mm_storeu_si128(pvOut, _mm_unpacklo_epi16(vEven, vOdd));
-        _mm_storeu_si128(pvOut + 1, _mm_unpackhi_epi16(vEven, vOdd));
-    }
-    for (; c + 9 <= ulWidth; c += 8) {
-        const __m128i vMid = RowSum(pucRow + c);
-        __m128i vSum = _mm_add_epi16(RowSum(pucRow - ulWidth + c), RowSum(pucRow + ulWidth + c));
-        vSum = _mm_add_epi16(vSum, _mm_add_epi16(vMid, vMid));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(psRow + c), _mm_srli_epi16(vSum, 4));
+        const Lanes vEven = ShiftRight16<4>(Add16(Add16(sLeft.vEven, sRight.vEven), Add16(sLeft.vOdd, sLeft.vOdd)));
+        const Lanes vOdd = ShiftRight16<4>(Add16(Add16(sLeft.vOdd, sRight.vOdd), Add16(sRight.vEven, sRight.vEven)));
+        UCHAR* pucOut = reinterpret_cast<UCHAR*>(psRow + c);
+        StoreBytes(pucOut, UnpackLow16(vEven, vOdd));
+        StoreBytes(pucOut + sizeof(Lanes), UnpackHigh16(vEven, vOdd));
     }
     return c;
 }
-
 } // namespace
+
+#define IH_SIMD_NAME(name) name##Sse2
+#include "imageprocess/ImageHelpersSmoothRows.inl"
+#undef IH_SIMD_NAME
 
 KORVAL_SSE2_END
 
@@ -98,10 +87,10 @@ ULONG SmoothRowVector(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth)
     ULONG c = 1;
     if constexpr (kAvx2Compiled) {
         if (CpuHasAvx2()) {
-            c = SmoothRowAvx2(pucRow, psRow, ulWidth);
+            c = SmoothRowAvx2(pucRow, psRow, ulWidth, c);
         }
     }
-    return CpuHasSse2() ? SmoothRowSse2(pucRow, psRow, ulWidth, c) : c;
+    return CpuHasSse2() ? SmoothRowSse2(pucRow, psRow, ulWidth, SmoothRowSplitSse2(pucRow, psRow, ulWidth, c)) : c;
 }
 
 } // namespace
@@ -146,7 +135,7 @@ void CImageHelpers::SmoothBufferReference(const UCHAR* pucPlane, SHORT* psSmooth
     CopyEdgeRows(psSmooth, ulWidth, ulHeight);
 }
 
-// Sixteen, then eight columns per step on 16-bit lanes; the narrow right end runs per pixel.
+// Sixteen or eight columns per step on 16-bit lanes; the narrow right end runs per pixel.
 void CImageHelpers::SmoothBuffer(const UCHAR* pucPlane, SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight)
 {
     if (ulWidth < 3 || ulHeight < 3) {

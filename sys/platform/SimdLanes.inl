@@ -21,11 +21,18 @@ using FloatLanes = __m128;
 inline Lanes LoadBytes(const UCHAR* p) { return SIMD_WHOLE(loadu_si)(reinterpret_cast<const Lanes*>(p)); }
 inline void StoreBytes(UCHAR* p, Lanes v) { SIMD_WHOLE(storeu_si)(reinterpret_cast<Lanes*>(p), v); }
 inline Lanes Zero() { return SIMD_WHOLE(setzero_si)(); }
+inline Lanes Set8(char c) { return SIMD_OP(set1_epi8)(c); }
 inline Lanes Set16(SHORT s) { return SIMD_OP(set1_epi16)(s); }
 inline Lanes Set32(int l) { return SIMD_OP(set1_epi32)(l); }
 inline Lanes And(Lanes a, Lanes b) { return SIMD_WHOLE(and_si)(a, b); }
 inline Lanes Or(Lanes a, Lanes b) { return SIMD_WHOLE(or_si)(a, b); }
+inline Lanes Xor(Lanes a, Lanes b) { return SIMD_WHOLE(xor_si)(a, b); }
+inline Lanes Add16(Lanes a, Lanes b) { return SIMD_OP(add_epi16)(a, b); }
 inline Lanes Add32(Lanes a, Lanes b) { return SIMD_OP(add_epi32)(a, b); }
+inline Lanes SubtractSaturatedUnsigned8(Lanes a, Lanes b) { return SIMD_OP(subs_epu8)(a, b); }
+inline Lanes MinUnsigned8(Lanes a, Lanes b) { return SIMD_OP(min_epu8)(a, b); }
+inline Lanes MaxUnsigned8(Lanes a, Lanes b) { return SIMD_OP(max_epu8)(a, b); }
+inline Lanes Equal8(Lanes a, Lanes b) { return SIMD_OP(cmpeq_epi8)(a, b); }
 inline Lanes MultiplyAdd16(Lanes a, Lanes b) { return SIMD_OP(madd_epi16)(a, b); }
 inline Lanes MultiplyHighUnsigned16(Lanes a, Lanes b) { return SIMD_OP(mulhi_epu16)(a, b); }
 inline Lanes MultiplyLow16(Lanes a, Lanes b) { return SIMD_OP(mullo_epi16)(a, b); }

@@ -1,9 +1,9 @@
 #include "tools/korval/frame_sink.h"
 
+#include "tools/korval/output_files.h"
 #include "tools/korval/png_output.h"
 
 #include <filesystem>
-#include <unistd.h>
 
 namespace korval::tools {
 namespace {
@@ -42,7 +42,7 @@ std::unique_ptr<FrameSink> FrameSink::open(const CaptureOptions& options, std::o
     if (options.outputKind == OutputKind::PngPattern) {
         return sink;
     }
-    sink->temporary_ = options.output + ".korval-" + std::to_string(::getpid()) + ".part";
+    sink->temporary_ = temporaryNameFor(options.output);
     sink->file_.open(sink->temporary_, std::ios::binary | std::ios::trunc);
     if (!sink->file_) {
         error = "cannot create output '" + options.output + "' (its temporary file '" + sink->temporary_ +
@@ -57,9 +57,7 @@ std::unique_ptr<FrameSink> FrameSink::open(const CaptureOptions& options, std::o
 FrameSink::~FrameSink()
 {
     if (!temporary_.empty() && !finished_) {
-        file_.close();
-        std::error_code ignored;
-        std::filesystem::remove(temporary_, ignored);
+        discardTemporary(file_, temporary_);
     }
 }
 

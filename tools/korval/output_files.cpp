@@ -1,6 +1,7 @@
 #include "tools/korval/output_files.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <system_error>
 #include <unordered_map>
@@ -70,6 +71,18 @@ bool checkOutputFiles(const std::vector<NamedFile>& files, bool overwrite, bool&
         return false;
     }
     return true;
+}
+
+std::string temporaryNameFor(const std::string& destination)
+{
+    return destination + ".korval-" + std::to_string(::getpid()) + ".part";
+}
+
+void discardTemporary(std::ofstream& file, const std::string& temporary)
+{
+    file.close();
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
 }
 
 } // namespace korval::tools

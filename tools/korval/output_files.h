@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,12 @@ struct NamedFile {
 // False with `error` naming the option and file at fault. `clash` tells
 // which of the two refusals it was: true for two names of one file.
 bool checkOutputFiles(const std::vector<NamedFile>& files, bool overwrite, bool& clash, std::string& error);
+
+// Output is written beside its destination under this name, marked with the
+// process, and renamed over the destination only once complete.
+std::string temporaryNameFor(const std::string& destination);
+
+// Closes and removes the temporary file of an output that was not completed.
+void discardTemporary(std::ofstream& file, const std::string& temporary);
 
 } // namespace korval::tools

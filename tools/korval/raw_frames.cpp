@@ -1,10 +1,10 @@
 #include "tools/korval/raw_frames.h"
 
 #include "host/wire/wire_frames.h"
+#include "tools/korval/output_files.h"
 
 #include <cstring>
 #include <filesystem>
-#include <unistd.h>
 
 namespace korval::tools {
 namespace {
@@ -24,7 +24,7 @@ void append(std::string& out, T value)
 bool RawFrameWriter::open(const std::string& path, std::string& error)
 {
     path_ = path;
-    temporary_ = path + ".korval-" + std::to_string(::getpid()) + ".part";
+    temporary_ = temporaryNameFor(path);
     file_.open(temporary_, std::ios::binary | std::ios::trunc);
     if (!file_) {
         error = "--raw: cannot create '" + path + "'";
@@ -38,9 +38,7 @@ bool RawFrameWriter::open(const std::string& path, std::string& error)
 RawFrameWriter::~RawFrameWriter()
 {
     if (!temporary_.empty() && !finished_) {
-        file_.close();
-        std::error_code ignored;
-        std::filesystem::remove(temporary_, ignored);
+        discardTemporary(file_, temporary_);
     }
 }
 

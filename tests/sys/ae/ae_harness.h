@@ -1,12 +1,13 @@
 // Auto-exposure test helpers: a CAe that shows its protected steps and state,
-// the parameters the pipeline uses without stored settings, and frames whose
-// line statistics neither speed up nor slow down the timing.
+// and frames whose line statistics neither speed up nor slow down the timing
+// (the built-in parameters are in support/ae_parameters.h).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "ae/CAe.h"
+#include "support/ae_parameters.h"
 
 namespace korval::testing {
 
@@ -34,41 +35,6 @@ public:
 
 constexpr ULONG kSensorWidth = 352;
 constexpr ULONG kSensorHeight = 288;
-
-inline tagAeParameters defaultParameters(USHORT packetSize = 1023, USHORT minRow = 0)
-{
-    tagAeParameters p{};
-    p.ucEnable = 1;
-    p.ucLongExposure = 1;
-    p.ucTargetLuma = 100;
-    p.ucTolerance = 10;
-    p.ucUnused = 60;
-    p.ucMainsFrequency = 60;
-    p.usFifoBytes = 1024;
-    p.usPacketSize = packetSize;
-    p.usMaxExposure = 13;
-    p.usMaxExposureLong = 39;
-    p.usMinExposureDivisor = 32;
-    p.usKneeExposure = 12;
-    p.usKneeExposureLong = 12;
-    p.usMaxGain = 18;
-    p.usMaxGainLong = 4;
-    p.usMidGain = 18;
-    p.usBaseGain = 4;
-    p.usMinRow = minRow;
-    p.usUpMaxDropped = 0;
-    p.usUpMaxStep17 = 0;
-    p.usUpMaxStep9 = 30;
-    p.usUpMinStep5 = 250;
-    p.ucUpFrames = 2;
-    p.usDownMaxDropped = 0;
-    p.usDownMaxStep17 = 2;
-    p.usDownMaxStep9 = 288;
-    p.usDownMinStep5 = 0;
-    p.ucDownFrames = 1;
-    p.ucRatioMargin = 0;
-    return p;
-}
 
 // A frame as the camera would send it with the values of `current`: all lines
 // step-5 coded, a compression ratio below every row's threshold, so that it

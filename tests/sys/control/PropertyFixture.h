@@ -5,6 +5,7 @@
 // CaptureOpen set. Overlay bitmaps live in a machine directory of the test.
 #pragma once
 
+#include "support/ae_parameters.h"
 #include "support/floating_point_scope.h"
 #include "support/ip_parameters.h"
 #include "support/test_directory.h"
@@ -40,31 +41,6 @@ using namespace korval::host;
 
 inline const char* const kParameters = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
 inline const char* const kFrameKey = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters\\Frame";
-
-inline tagAeParameters builtInAeParameters()
-{
-    tagAeParameters p{};
-    p.ucEnable = 1;
-    p.ucLongExposure = 1;
-    p.ucTargetLuma = 100;
-    p.ucTolerance = 10;
-    p.ucUnused = 60;
-    p.ucMainsFrequency = 60;
-    p.usFifoBytes = 1024;
-    p.usPacketSize = 1023;
-    p.usMaxExposure = 13;
-    p.usMaxExposureLong = 39;
-    p.usMinExposureDivisor = 32;
-    p.usKneeExposure = p.usKneeExposureLong = 12;
-    p.usMaxGain = 18;
-    p.usMaxGainLong = 4;
-    p.usMidGain = 18;
-    p.usBaseGain = 4;
-    p.usUpMaxStep9 = 30;
-    p.usUpMinStep5 = 250;
-    p.ucUpFrames = 2;
-    return p;
-}
 
 class PropertyTest : public ::testing::Test {
 protected:
@@ -126,7 +102,7 @@ protected:
 
     // What the stream open leaves behind: settings loaded, the processing
     // objects open with `ip` and `ae`, the overlay buffers, CaptureOpen.
-    void openCapture(tagIpParameters ip = korval::testing::defaultIpParameters(), tagAeParameters ae = builtInAeParameters())
+    void openCapture(tagIpParameters ip = korval::testing::defaultIpParameters(), tagAeParameters ae = korval::testing::defaultParameters())
     {
         LoadSettings(context_);
         ValidateSettings(context_);
