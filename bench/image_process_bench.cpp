@@ -141,8 +141,9 @@ void CImageProcess_BGRtoY_Cif(benchmark::State& state)
 }
 BENCHMARK(CImageProcess_BGRtoY_Cif)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
 
-void CImageProcess_SmoothBuffer_Cif(benchmark::State& state)
+void SmoothBufferCif(benchmark::State& state, CPU_PATH path)
 {
+    const korval::testing::ForcedCpuPath forced(path);
     const Bytes picture = renderedPicture();
     Bytes plane(kWidth * kHeight);
     Helpers::BGRtoY(picture.data(), plane.data(), kWidth, kHeight);
@@ -152,7 +153,10 @@ void CImageProcess_SmoothBuffer_Cif(benchmark::State& state)
         benchmark::DoNotOptimize(smooth.data());
     }
 }
+void CImageProcess_SmoothBuffer_Cif(benchmark::State& state) { SmoothBufferCif(state, CpuPathAvx2); }
+void CImageProcess_SmoothBuffer_Cif_Sse2(benchmark::State& state) { SmoothBufferCif(state, CpuPathSse2); }
 BENCHMARK(CImageProcess_SmoothBuffer_Cif)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CImageProcess_SmoothBuffer_Cif_Sse2)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", korval::bench::fastestRun);
 
 void CImageProcess_CropColorBuffer_Qvga(benchmark::State& state)
 {

@@ -11,6 +11,7 @@
 #include "imageprocess/CGamma.h"
 #include "imageprocess/CInterpolation.h"
 #include "imageprocess/CRearrange.h"
+#include "support/floating_point_scope.h"
 #include "sys/imageprocess/IpStageFrames.h"
 
 namespace {
@@ -79,6 +80,17 @@ void gamma(benchmark::State& state, bool reference)
 void CInterpolation_Process(benchmark::State& state) { interpolation(state, false); }
 void CInterpolation_ProcessReference(benchmark::State& state) { interpolation(state, true); }
 void CColorProcess_Process(benchmark::State& state) { colorProcess(state, false); }
+// The SSE2 path, which the 32-bit Windows image runs.
+void CInterpolation_Process_Sse2(benchmark::State& state)
+{
+    const korval::testing::ForcedCpuPath forced(CpuPathSse2);
+    interpolation(state, false);
+}
+void CColorProcess_Process_Sse2(benchmark::State& state)
+{
+    const korval::testing::ForcedCpuPath forced(CpuPathSse2);
+    colorProcess(state, false);
+}
 void CColorProcess_ProcessReference(benchmark::State& state) { colorProcess(state, true); }
 void CRearrange_Process_4B4G4R(benchmark::State& state) { rearrange(state, false); }
 void CRearrange_Process_4B4G4RReference(benchmark::State& state) { rearrange(state, true); }
@@ -116,6 +128,8 @@ void CAwb_ProcessReference_Measure(benchmark::State& state) { awbMeasure(state, 
 BENCHMARK(CInterpolation_Process)->ComputeStatistics("min", korval::bench::fastestRun);
 BENCHMARK(CInterpolation_ProcessReference)->ComputeStatistics("min", korval::bench::fastestRun);
 BENCHMARK(CColorProcess_Process)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CInterpolation_Process_Sse2)->ComputeStatistics("min", korval::bench::fastestRun);
+BENCHMARK(CColorProcess_Process_Sse2)->ComputeStatistics("min", korval::bench::fastestRun);
 BENCHMARK(CColorProcess_ProcessReference)->ComputeStatistics("min", korval::bench::fastestRun);
 BENCHMARK(CRearrange_Process_4B4G4R)->ComputeStatistics("min", korval::bench::fastestRun);
 BENCHMARK(CRearrange_Process_4B4G4RReference)->ComputeStatistics("min", korval::bench::fastestRun);

@@ -30,6 +30,16 @@ template <int N> inline Lanes ShiftLeft(Lanes v) { return _mm256_slli_epi16(v, N
 template <int N> inline Lanes ShiftRight(Lanes v) { return _mm256_srli_epi16(v, N); }
 template <int N> inline Lanes ShiftRightSigned(Lanes v) { return _mm256_srai_epi16(v, N); }
 
+// The green of a non-green site: the mean of the vertical and horizontal
+// estimates, or on an edge (|dv - dh| > 40) the one across the smaller gradient.
+inline Lanes ChooseGreen(Lanes gv, Lanes gh, Lanes dh, Lanes dv)
+{
+    Lanes ga = ShiftRight<1>(Add(gv, gh));
+    Lanes directional = Select(gh, gv, Greater(dh, dv));
+    Lanes edge = Greater(AbsDiff(dv, dh), Set16(40));
+    return Select(ga, directional, edge);
+}
+
 // Writes 32 pixels (four 8-pixel groups) in 4B4G4R packing; packus limits to 0..255.
 inline void StorePacked(PUCHAR out, Lanes evenB, Lanes evenG, Lanes evenR, Lanes oddB, Lanes oddG, Lanes oddR)
 {

@@ -2,8 +2,8 @@
 // kStepPixels pixels of one row as two sets of 16-bit lanes, the non-green
 // sites and the green sites of the row, so every sum and difference of the
 // rules is exact. Included by CInterpolationAvx2.cpp and CInterpolationSse2.cpp,
-// which define Lanes, kStepPixels, the lane operations used below and
-// IP_SIMD_NAME (the suffix of the two entry points).
+// which define Lanes, kStepPixels, the lane operations used below, ChooseGreen
+// and IP_SIMD_NAME (the suffix of the two entry points).
 
 namespace {
 
@@ -28,7 +28,6 @@ inline void StoreInterleaved(PUCHAR p, Lanes even, Lanes odd)
 
 template <int O> void GreenRow(const UCHAR* p0, PUCHAR out, ULONG stride, ULONG width)
 {
-    const Lanes threshold = Set16(40);
     const UCHAR* pm1 = p0 - stride;
     const UCHAR* pp1 = p0 + stride;
     const int kLeft = -2 + 2 * O;
@@ -46,10 +45,7 @@ template <int O> void GreenRow(const UCHAR* p0, PUCHAR out, ULONG stride, ULONG 
                        AbsDiff(Add(ul, ur), Add(dl, dr)));
         Lanes gv = ShiftRight<1>(Add(NonGreenLanes<O>(pm1 + c), NonGreenLanes<O>(pp1 + c)));
         Lanes gh = ShiftRight<1>(Add(GreenLanes<O>(p0 + c + kLeft), GreenLanes<O>(p0 + c + kRight)));
-        Lanes ga = ShiftRight<1>(Add(gv, gh));
-        Lanes directional = Select(gh, gv, Greater(dh, dv));
-        Lanes edge = Greater(AbsDiff(dv, dh), threshold);
-        Lanes green = Select(ga, directional, edge);
+        Lanes green = ChooseGreen(gv, gh, dh, dv);
         Lanes samples = GreenLanes<O>(p0 + c);
         if (O == 0) {
             StoreInterleaved(out + c, green, samples);

@@ -35,6 +35,43 @@ inline Lanes Widen(const UCHAR* q)
 {
     return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), _mm_setzero_si128());
 }
+
+// 1 2 1 down the column of each of the 16 bytes at p, the even bytes and the
+// odd bytes apart in 16-bit lanes.
+struct tagColumnSums {
+    Lanes vEven;
+    Lanes vOdd;
+};
+
+inline tagColumnSums ColumnSums(const UCHAR* p, ULONG ulWidth)
+{
+    const Lanes vLow = Set16(0x00FF);
+    const Lanes vUp = LoadBytes(p - ulWidth);
+    const Lanes vMid = LoadBytes(p);
+    const Lanes vDown = LoadBytes(p + ulWidth);
+    const Lanes vEvenMid = And(vMid, vLow);
+    const Lanes vOddMid = ShiftRight16<8>(vMid);
+    return {Add16(Add16(And(vUp, vLow), And(vDown, vLow)), Add16(vEvenMid, vEvenMid)),
+            Add16(Add16(ShiftRight16<8>(vUp), ShiftRight16<8>(vDown)), Add16(vOddMid, vOddMid))};
+}
+
+// Sixteen columns a step from column c while a step ends left of the last
+// column: the column sums at c - 1 and c + 1, split into even and odd bytes,
+// give columns c + 2j and c + 1 + 2j from two loads a row instead of three
+// widened loads per eight columns. Returns the first column not done.
+ULONG SmoothRowSplitSse2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth, ULONG c)
+{
+    for (; c + 17 <= ulWidth; c += 16) {
+        const tagColumnSums sLeft = ColumnSums(pucRow + c - 1, ulWidth);
+        const tagColumnSums sRight = ColumnSums(pucRow + c + 1, ulWidth);
+        const Lanes vEven = ShiftRight16<4>(Add16(Add16(sLeft.vEven, sRight.vEven), Add16(sLeft.vOdd, sLeft.vOdd)));
+        const Lanes vOdd = ShiftRight16<4>(Add16(Add16(sLeft.vOdd, sRight.vOdd), Add16(sRight.vEven, sRight.vEven)));
+        UCHAR* pucOut = reinterpret_cast<UCHAR*>(psRow + c);
+        StoreBytes(pucOut, UnpackLow16(vEven, vOdd));
+        StoreBytes(pucOut + sizeof(Lanes), UnpackHigh16(vEven, vOdd));
+    }
+    return c;
+}
 } // namespace
 
 #define IH_SIMD_NAME(name) name##Sse2
@@ -53,7 +90,7 @@ ULONG SmoothRowVector(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth)
             c = SmoothRowAvx2(pucRow, psRow, ulWidth, c);
         }
     }
-    return CpuHasSse2() ? SmoothRowSse2(pucRow, psRow, ulWidth, c) : c;
+    return CpuHasSse2() ? SmoothRowSse2(pucRow, psRow, ulWidth, SmoothRowSplitSse2(pucRow, psRow, ulWidth, c)) : c;
 }
 
 } // namespace
@@ -98,7 +135,7 @@ void CImageHelpers::SmoothBufferReference(const UCHAR* pucPlane, SHORT* psSmooth
     CopyEdgeRows(psSmooth, ulWidth, ulHeight);
 }
 
-// Eight columns per step on 16-bit lanes; the narrow right end runs per pixel.
+// Sixteen or eight columns per step on 16-bit lanes; the narrow right end runs per pixel.
 void CImageHelpers::SmoothBuffer(const UCHAR* pucPlane, SHORT* psSmooth, ULONG ulWidth, ULONG ulHeight)
 {
     if (ulWidth < 3 || ulHeight < 3) {
