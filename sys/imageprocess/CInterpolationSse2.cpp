@@ -24,14 +24,11 @@ inline Lanes AddSaturated(Lanes a, Lanes b) { return _mm_adds_epi16(a, b); }
 inline Lanes Min(Lanes a, Lanes b) { return _mm_min_epi16(a, b); }
 inline Lanes Max(Lanes a, Lanes b) { return _mm_max_epi16(a, b); }
 inline Lanes MultiplyHigh(Lanes a, Lanes b) { return _mm_mulhi_epi16(a, b); }
-inline Lanes Greater(Lanes a, Lanes b) { return _mm_cmpgt_epi16(a, b); }
 inline Lanes AbsDiff(Lanes a, Lanes b)
 {
     const __m128i difference = _mm_sub_epi16(a, b);
     return _mm_max_epi16(difference, _mm_sub_epi16(_mm_setzero_si128(), difference));
 }
-// Lanes of b where mask is set, of a elsewhere.
-inline Lanes Select(Lanes a, Lanes b, Lanes mask) { return _mm_or_si128(_mm_and_si128(mask, b), _mm_andnot_si128(mask, a)); }
 template <int N> inline Lanes ShiftLeft(Lanes v) { return _mm_slli_epi16(v, N); }
 template <int N> inline Lanes ShiftRight(Lanes v) { return _mm_srli_epi16(v, N); }
 template <int N> inline Lanes ShiftRightSigned(Lanes v) { return _mm_srai_epi16(v, N); }
