@@ -276,21 +276,21 @@ void CGamma::BuildPairTable(const UCHAR* pucTable, USHORT* pusPairs)
     }
 }
 
-// Each byte pair is one 16-bit load, one look-up and one 16-bit store, with
-// no shifts to split or join the pairs, sixteen bytes per step of the loop:
-// the 128 KB table stays in the second-level cache, and the loop needs only
-// three registers, which the 32-bit build has to spare.
+// Four bytes from one 32-bit load, two look-ups and one store, sixteen bytes
+// a step of the loop: the 128 KB table stays in the second-level cache, and
+// 32-bit words fit the 32-bit build's registers. A 16-bit load and store per
+// pair takes fewer instructions but twice the stores, and measured slower.
 void CGamma::MapBytesPairs(PUCHAR pBuffer, ULONG ulCount, const USHORT* pusPairs)
 {
     constexpr ULONG kStep = 16;
     PUCHAR p = pBuffer;
     const PUCHAR pStepsEnd = pBuffer + (ulCount - ulCount % kStep);
     for (; p != pStepsEnd; p += kStep) {
-        for (ULONG k = 0; k < kStep; k += 2) {
-            USHORT usPair;
-            memcpy(&usPair, p + k, sizeof(usPair));
-            usPair = pusPairs[usPair];
-            memcpy(p + k, &usPair, sizeof(usPair));
+        for (ULONG k = 0; k < kStep; k += 4) {
+            ULONG ulBytes;
+            memcpy(&ulBytes, p + k, sizeof(ulBytes));
+            ulBytes = pusPairs[ulBytes & 0xFFFF] | static_cast<ULONG>(pusPairs[ulBytes >> 16]) << 16;
+            memcpy(p + k, &ulBytes, sizeof(ulBytes));
         }
     }
     for (ULONG i = ulCount - ulCount % kStep; i < ulCount; ++i) {
