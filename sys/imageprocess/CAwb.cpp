@@ -145,6 +145,10 @@ void CAwb::Measure(const UCHAR* pBayer, const UCHAR aucGainIndex[3], const USHOR
             bSummed = true;
         }
     }
+    if (!bSummed && !bReference && CpuHasSse2() && AwbSumsExactInAnyOrder(sampling)) {
+        AwbSumGreySse2(pBayer, sampling, sums);
+        bSummed = true;
+    }
     if (!bSummed) {
         AwbSumGreyReference(pBayer, sampling, sums);
     }
