@@ -276,22 +276,24 @@ void CGamma::BuildPairTable(const UCHAR* pucTable, USHORT* pusPairs)
     }
 }
 
-// Four bytes per step from one 32-bit load, two look-ups and one store: the
-// 128 KB table stays in the second-level cache, and 32-bit words keep the
-// 32-bit build from splitting each step in two.
+// Four bytes from one 32-bit load, two look-ups and one store, sixteen bytes
+// a step of the loop: the 128 KB table stays in the second-level cache, and
+// 32-bit words fit the 32-bit build's registers. A 16-bit load and store per
+// pair takes fewer instructions but twice the stores, and measured slower.
 void CGamma::MapBytesPairs(PUCHAR pBuffer, ULONG ulCount, const USHORT* pusPairs)
 {
-    ULONG i = 0;
-    for (; i + 8 <= ulCount; i += 8) {
-        ULONG ulFirst, ulSecond;
-        memcpy(&ulFirst, pBuffer + i, sizeof(ulFirst));
-        memcpy(&ulSecond, pBuffer + i + 4, sizeof(ulSecond));
-        ulFirst = pusPairs[ulFirst & 0xFFFF] | static_cast<ULONG>(pusPairs[ulFirst >> 16]) << 16;
-        ulSecond = pusPairs[ulSecond & 0xFFFF] | static_cast<ULONG>(pusPairs[ulSecond >> 16]) << 16;
-        memcpy(pBuffer + i, &ulFirst, sizeof(ulFirst));
-        memcpy(pBuffer + i + 4, &ulSecond, sizeof(ulSecond));
+    constexpr ULONG kStep = 16;
+    PUCHAR p = pBuffer;
+    const PUCHAR pStepsEnd = pBuffer + (ulCount - ulCount % kStep);
+    for (; p != pStepsEnd; p += kStep) {
+        for (ULONG k = 0; k < kStep; k += 4) {
+            ULONG ulBytes;
+            memcpy(&ulBytes, p + k, sizeof(ulBytes));
+            ulBytes = pusPairs[ulBytes & 0xFFFF] | static_cast<ULONG>(pusPairs[ulBytes >> 16]) << 16;
+            memcpy(p + k, &ulBytes, sizeof(ulBytes));
+        }
     }
-    for (; i < ulCount; ++i) {
+    for (ULONG i = ulCount - ulCount % kStep; i < ulCount; ++i) {
         pBuffer[i] = static_cast<UCHAR>(pusPairs[pBuffer[i]]);
     }
 }

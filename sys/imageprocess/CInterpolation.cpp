@@ -43,6 +43,10 @@ void CInterpolation::InterpolateGreen(const UCHAR* pPaddedBayer, PUCHAR pGreenPl
             return;
         }
     }
+    if (!bReference && CpuHasSsse3()) {
+        IpGreenPassSsse3(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
+        return;
+    }
     if (!bReference && CpuHasSse2()) {
         IpGreenPassSse2(pPaddedBayer, pGreenPlane, ulWidth, ulHeight, ucPhase);
         return;

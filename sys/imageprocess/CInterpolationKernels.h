@@ -17,6 +17,8 @@ void IpGreenPassReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG u
                           ULONG ulHeight, UCHAR ucPhase);
 void IpGreenPassSse2(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
                      ULONG ulHeight, UCHAR ucPhase);
+void IpGreenPassSsse3(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
+                      ULONG ulHeight, UCHAR ucPhase);
 void IpGreenPassAvx2(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG ulWidth,
                      ULONG ulHeight, UCHAR ucPhase);
 

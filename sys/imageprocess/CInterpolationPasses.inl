@@ -1,9 +1,10 @@
 // The demosaic passes, written once for every vector width. Each step takes
 // kStepPixels pixels of one row as two sets of 16-bit lanes, the non-green
 // sites and the green sites of the row, so every sum and difference of the
-// rules is exact. Included by CInterpolationAvx2.cpp and CInterpolationSse2.cpp,
-// which define Lanes, kStepPixels, the lane operations used below, ChooseGreen
-// and IP_SIMD_NAME (the suffix of the two entry points).
+// rules is exact. Included by CInterpolationAvx2.cpp, CInterpolationSse2.cpp and
+// CInterpolationSsse3.cpp, which define Lanes, kStepPixels, the lane operations
+// used below, ChooseGreen and IP_SIMD_NAME (the suffix of the two entry points);
+// with IP_GREEN_PASS_ONLY defined only the green pass is built.
 
 namespace {
 
@@ -55,6 +56,7 @@ template <int O> void GreenRow(const UCHAR* p0, PUCHAR out, ULONG stride, ULONG 
     }
 }
 
+#ifndef IP_GREEN_PASS_ONLY
 // The gain step and the composite matrix on lanes of R, G and B.
 struct tagColorLanes {
     Lanes gain[3];
@@ -136,6 +138,7 @@ void ColorRow(const UCHAR* p0, const UCHAR* g0, PUCHAR out, ULONG stride, ULONG 
         }
     }
 }
+#endif
 
 } // namespace
 
@@ -159,6 +162,7 @@ void IP_SIMD_NAME(IpGreenPass)(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, UL
     }
 }
 
+#ifndef IP_GREEN_PASS_ONLY
 void IP_SIMD_NAME(IpColorPass)(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                                ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor)
 {
@@ -189,3 +193,4 @@ void IP_SIMD_NAME(IpColorPass)(const UCHAR* pPaddedBayer, const UCHAR* pGreenPla
                                 ucPhase, psColor);
     }
 }
+#endif

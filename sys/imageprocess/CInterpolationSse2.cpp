@@ -1,6 +1,5 @@
-// The demosaic passes on 128-bit registers: 16 pixels a step. SSE2 has no
-// 16-bit absolute value and no byte blend: both are spelled out, and the green
-// choice is arithmetic instead of two selects.
+// The demosaic passes on 128-bit registers for processors without SSSE3: the
+// 16-bit absolute value is spelled out as a maximum with the negation.
 #include "platform/CpuFeatures.h"
 #include <emmintrin.h>
 
@@ -10,59 +9,11 @@ KORVAL_SSE2_BEGIN
 
 namespace {
 
-using Lanes = __m128i;
-constexpr ULONG kStepPixels = 16;
-
-inline Lanes LoadBytes(const UCHAR* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void StoreBytes(PUCHAR p, Lanes v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-inline Lanes Set16(SHORT s) { return _mm_set1_epi16(s); }
-inline Lanes And(Lanes a, Lanes b) { return _mm_and_si128(a, b); }
-inline Lanes Or(Lanes a, Lanes b) { return _mm_or_si128(a, b); }
-inline Lanes Add(Lanes a, Lanes b) { return _mm_add_epi16(a, b); }
-inline Lanes Sub(Lanes a, Lanes b) { return _mm_sub_epi16(a, b); }
-inline Lanes AddSaturated(Lanes a, Lanes b) { return _mm_adds_epi16(a, b); }
-inline Lanes Min(Lanes a, Lanes b) { return _mm_min_epi16(a, b); }
-inline Lanes Max(Lanes a, Lanes b) { return _mm_max_epi16(a, b); }
-inline Lanes MultiplyHigh(Lanes a, Lanes b) { return _mm_mulhi_epi16(a, b); }
-inline Lanes AbsDiff(Lanes a, Lanes b)
-{
-    const __m128i difference = _mm_sub_epi16(a, b);
-    return _mm_max_epi16(difference, _mm_sub_epi16(_mm_setzero_si128(), difference));
-}
-template <int N> inline Lanes ShiftLeft(Lanes v) { return _mm_slli_epi16(v, N); }
-template <int N> inline Lanes ShiftRight(Lanes v) { return _mm_srli_epi16(v, N); }
-template <int N> inline Lanes ShiftRightSigned(Lanes v) { return _mm_srai_epi16(v, N); }
-
-// The green of a non-green site: the mean of the vertical and horizontal
-// estimates, or on an edge (|dv - dh| > 40) the one across the smaller gradient.
-// Without selects: twice the green is gv + gh, moved by gv - gh towards the
-// chosen estimate on an edge; the edge test is one signed compare of
-// dv - dh + 40 offset by 0x8000, which tests the range 0..80 unsigned.
-inline Lanes ChooseGreen(Lanes gv, Lanes gh, Lanes dh, Lanes dv)
-{
-    const __m128i difference = _mm_sub_epi16(dv, dh);
-    const __m128i edge = _mm_cmpgt_epi16(_mm_add_epi16(difference, _mm_set1_epi16(40 - 32768)),
-                                         _mm_set1_epi16(80 - 32768));
-    const __m128i horizontal = _mm_cmpgt_epi16(difference, _mm_set1_epi16(-1));
-    const __m128i step = _mm_sub_epi16(gv, gh);
-    const __m128i towards = _mm_sub_epi16(_mm_xor_si128(step, horizontal), horizontal);
-    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(gv, gh), _mm_and_si128(towards, edge)), 1);
-}
-
-// Writes 16 pixels (two 8-pixel groups) in 4B4G4R packing; packus limits to 0..255.
-inline void StorePacked(PUCHAR out, Lanes evenB, Lanes evenG, Lanes evenR, Lanes oddB, Lanes oddG, Lanes oddR)
-{
-    const int order = _MM_SHUFFLE(3, 1, 2, 0);
-    __m128i x = _mm_shuffle_epi32(_mm_packus_epi16(evenB, evenG), order);
-    __m128i y = _mm_shuffle_epi32(_mm_packus_epi16(evenR, oddB), order);
-    __m128i z = _mm_shuffle_epi32(_mm_packus_epi16(oddG, oddR), order);
-    __m128i* p = reinterpret_cast<__m128i*>(out);
-    _mm_storeu_si128(p, _mm_unpacklo_epi64(x, y));
-    _mm_storeu_si128(p + 1, _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(z), _mm_castsi128_pd(x), 2)));
-    _mm_storeu_si128(p + 2, _mm_unpackhi_epi64(y, z));
-}
+inline __m128i AbsoluteValue(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
 
 } // namespace
+
+#include "imageprocess/CInterpolationLanes128.inl"
 
 #define IP_SIMD_NAME(name) name##Sse2
 #include "imageprocess/CInterpolationPasses.inl"

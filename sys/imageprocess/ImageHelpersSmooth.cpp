@@ -55,22 +55,44 @@ inline tagColumnSums ColumnSums(const UCHAR* p, ULONG ulWidth)
             Add16(Add16(ShiftRight16<8>(vUp), ShiftRight16<8>(vDown)), Add16(vOddMid, vOddMid))};
 }
 
+// The column sums one column to the right: lane j of each half moves to lane
+// j - 1, and the last lane comes from the sums of the next step (16 columns on).
+inline tagColumnSums ShiftedByOneColumn(const tagColumnSums& sHere, const tagColumnSums& sNext)
+{
+    return {Or(_mm_srli_si128(sHere.vEven, 2), _mm_slli_si128(sNext.vEven, 14)),
+            Or(_mm_srli_si128(sHere.vOdd, 2), _mm_slli_si128(sNext.vOdd, 14))};
+}
+
+// Sixteen smoothed columns from the column sums at c - 1 and at c + 1.
+inline void StoreSmoothed(SHORT* psOut, const tagColumnSums& sLeft, const tagColumnSums& sRight)
+{
+    const Lanes vEven = ShiftRight16<4>(Add16(Add16(sLeft.vEven, sRight.vEven), Add16(sLeft.vOdd, sLeft.vOdd)));
+    const Lanes vOdd = ShiftRight16<4>(Add16(Add16(sLeft.vOdd, sRight.vOdd), Add16(sRight.vEven, sRight.vEven)));
+    UCHAR* pucOut = reinterpret_cast<UCHAR*>(psOut);
+    StoreBytes(pucOut, UnpackLow16(vEven, vOdd));
+    StoreBytes(pucOut + sizeof(Lanes), UnpackHigh16(vEven, vOdd));
+}
+
 // Sixteen columns a step from column c while a step ends left of the last
 // column: the column sums at c - 1 and c + 1, split into even and odd bytes,
 // give columns c + 2j and c + 1 + 2j from two loads a row instead of three
-// widened loads per eight columns. Returns the first column not done.
+// widened loads per eight columns. While a next step follows, the sums at
+// c + 1 are those at c - 1 moved by a column, with the next step's first
+// lane, so each step loads and sums only one set. Returns the first column
+// not done.
 ULONG SmoothRowSplitSse2(const UCHAR* pucRow, SHORT* psRow, ULONG ulWidth, ULONG c)
 {
-    for (; c + 17 <= ulWidth; c += 16) {
-        const tagColumnSums sLeft = ColumnSums(pucRow + c - 1, ulWidth);
-        const tagColumnSums sRight = ColumnSums(pucRow + c + 1, ulWidth);
-        const Lanes vEven = ShiftRight16<4>(Add16(Add16(sLeft.vEven, sRight.vEven), Add16(sLeft.vOdd, sLeft.vOdd)));
-        const Lanes vOdd = ShiftRight16<4>(Add16(Add16(sLeft.vOdd, sRight.vOdd), Add16(sRight.vEven, sRight.vEven)));
-        UCHAR* pucOut = reinterpret_cast<UCHAR*>(psRow + c);
-        StoreBytes(pucOut, UnpackLow16(vEven, vOdd));
-        StoreBytes(pucOut + sizeof(Lanes), UnpackHigh16(vEven, vOdd));
+    if (c + 17 > ulWidth) {
+        return c;
     }
-    return c;
+    tagColumnSums sLeft = ColumnSums(pucRow + c - 1, ulWidth);
+    for (; c + 33 <= ulWidth; c += 16) {
+        const tagColumnSums sNext = ColumnSums(pucRow + c + 15, ulWidth);
+        StoreSmoothed(psRow + c, sLeft, ShiftedByOneColumn(sLeft, sNext));
+        sLeft = sNext;
+    }
+    StoreSmoothed(psRow + c, sLeft, ColumnSums(pucRow + c + 1, ulWidth));
+    return c + 16;
 }
 } // namespace
 

@@ -184,6 +184,34 @@ TEST(CInterpolation, WidthsWithAPartialVectorStepMatchTheReference)
     }
 }
 
+// Both 128-bit green passes, called directly: on the SSE2 path a processor
+// with SSSE3 runs only the SSSE3 one.
+TEST(CInterpolation, EveryGreenPassKernelMatchesTheReference)
+{
+    using GreenPass = void (*)(const UCHAR*, PUCHAR, ULONG, ULONG, UCHAR);
+    const struct {
+        const char* name;
+        bool runs;
+        GreenPass pass;
+    } kernels[] = {{"SSE2", CpuHasSse2(), IpGreenPassSse2},
+                   {"SSSE3", CpuHasSsse3(), IpGreenPassSsse3}};
+    for (const auto& kernel : kernels) {
+        if (!kernel.runs) {
+            continue;
+        }
+        for (UCHAR phase = 0; phase < 4; ++phase) {
+            for (int width : {40, 352}) {
+                PaddedFrame fast = phase % 2 == 0 ? korval::tests::randomFrame(width, 20, 5 + phase)
+                                                  : korval::tests::naturalFrame(width, 20, phase);
+                PaddedFrame reference = fast;
+                kernel.pass(fast.bayer.data(), fast.green.data(), width, 20, phase);
+                IpGreenPassReference(reference.bayer.data(), reference.green.data(), width, 20, phase);
+                ASSERT_EQ(fast.green, reference.green) << kernel.name << " phase " << int(phase) << " width " << width;
+            }
+        }
+    }
+}
+
 TEST(CInterpolation, NaturalSceneLooksRight)
 {
     using korval::tests::kCifHeight;
