@@ -12,6 +12,7 @@
 // too, so memory stays flat over millions of inputs.
 #include "tools/korval/capture_options.h"
 
+#include <CLI/CLI.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

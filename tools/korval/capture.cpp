@@ -23,6 +23,7 @@
 #include "tools/korval/sample_overlays.h"
 #include "tools/korval/stop_signals.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
 #include <chrono>

@@ -2,6 +2,7 @@
 
 #include "camera/sensor/illuminant.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 
 namespace korval::tools {

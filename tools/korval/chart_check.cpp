@@ -12,6 +12,7 @@
 #include "tools/korval/json_writer.h"
 #include "tools/korval/png_output.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 

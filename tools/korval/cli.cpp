@@ -5,6 +5,7 @@
 #include "tools/korval/json_failure.h"
 #include "tools/korval/machine_session.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <cstdio>
 

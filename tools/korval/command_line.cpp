@@ -1,5 +1,6 @@
 #include "tools/korval/command_line.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 
 namespace korval::tools {

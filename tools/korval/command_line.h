@@ -4,11 +4,15 @@
 // command, so every message names the option and value at fault in one style.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <ostream>
 #include <string>
 #include <vector>
+
+// CLI11's header costs seconds of compile time in every file that includes it;
+// only the files that declare or parse options do.
+namespace CLI {
+class App;
+}
 
 namespace korval::tools {
 

@@ -5,6 +5,7 @@
 #include "tools/korval/command_line.h"
 #include "tools/korval/driver_choice.h"
 
+#include <CLI/CLI.hpp>
 #include <memory>
 #include <sstream>
 

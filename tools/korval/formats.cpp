@@ -7,6 +7,7 @@
 #include "tools/korval/json_writer.h"
 #include "tools/korval/machine_session.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 

@@ -15,6 +15,7 @@
 #include "tools/korval/driver_choice.h"
 #include "tools/korval/json_writer.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 
 namespace korval::tools {

@@ -11,6 +11,7 @@
 #include "tools/korval/raw_frame_camera.h"
 #include "tools/korval/stop_signals.h"
 
+#include <CLI/CLI.hpp>
 #include <climits>
 #include <filesystem>
 #include <memory>

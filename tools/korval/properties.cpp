@@ -9,6 +9,7 @@
 #include "tools/korval/machine_session.h"
 #include "tools/korval/registry_defaults.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
 #include <iomanip>

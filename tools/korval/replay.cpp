@@ -14,6 +14,7 @@
 #include "tools/korval/command_line.h"
 #include "tools/korval/frame_sink.h"
 
+#include <CLI/CLI.hpp>
 #include <climits>
 #include <cstdio>
 #include <memory>

@@ -9,6 +9,7 @@
 #include "tools/korval/command_line.h"
 #include "tools/korval/registry_defaults.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 
