@@ -98,6 +98,15 @@ inline void StorePixels(PUCHAR out, const tagRgbLanes& even, const tagRgbLanes& 
     StorePacked(out, even.b, even.g, even.r, odd.b, odd.g, odd.r);
 }
 
+// Colour minus green at the sites `offset` columns along in the rows above and
+// below, summed (the sites of the other non-green colour, green lanes of O).
+template <int O>
+inline Lanes AboveBelowDifference(const UCHAR* p, const UCHAR* g, ULONG stride, int offset)
+{
+    return Add(Sub(GreenLanes<O>(p - stride + offset), GreenLanes<O>(g - stride + offset)),
+               Sub(GreenLanes<O>(p + stride + offset), GreenLanes<O>(g + stride + offset)));
+}
+
 template <int O, bool kColor>
 void ColorRow(const UCHAR* p0, const UCHAR* g0, PUCHAR out, ULONG stride, ULONG width, bool blueRow,
               const tagColorLanes& color)
@@ -110,18 +119,14 @@ void ColorRow(const UCHAR* p0, const UCHAR* g0, PUCHAR out, ULONG stride, ULONG 
         // Non-green sites: own colour, green, the other colour from the diagonals.
         Lanes ownN = NonGreenLanes<O>(p);
         Lanes greenN = NonGreenLanes<O>(g);
-        Lanes diagonal =
-            Add(Add(Sub(GreenLanes<O>(p - stride + kLeft), GreenLanes<O>(g - stride + kLeft)),
-                    Sub(GreenLanes<O>(p - stride + kRight), GreenLanes<O>(g - stride + kRight))),
-                Add(Sub(GreenLanes<O>(p + stride + kLeft), GreenLanes<O>(g + stride + kLeft)),
-                    Sub(GreenLanes<O>(p + stride + kRight), GreenLanes<O>(g + stride + kRight))));
+        // The green sites' up/down sum is one of the non-green sites' two diagonal pairs.
+        Lanes upDown = AboveBelowDifference<O>(p, g, stride, 0);
+        Lanes diagonal = Add(upDown, AboveBelowDifference<O>(p, g, stride, kLeft + kRight));
         Lanes otherN = Add(greenN, ShiftRightSigned<2>(diagonal));
         // Green sites: the row's colour from left/right, the other from up/down.
         Lanes greenG = GreenLanes<O>(g);
         Lanes across = Add(Sub(NonGreenLanes<O>(p - 2 * O), NonGreenLanes<O>(g - 2 * O)),
                            Sub(NonGreenLanes<O>(p + 2 - 2 * O), NonGreenLanes<O>(g + 2 - 2 * O)));
-        Lanes upDown = Add(Sub(GreenLanes<O>(p - stride), GreenLanes<O>(g - stride)),
-                           Sub(GreenLanes<O>(p + stride), GreenLanes<O>(g + stride)));
         Lanes rowG = Add(greenG, ShiftRightSigned<1>(across));
         Lanes columnG = Add(greenG, ShiftRightSigned<1>(upDown));
         tagRgbLanes atN = blueRow ? tagRgbLanes{ownN, greenN, otherN} : tagRgbLanes{otherN, greenN, ownN};
