@@ -3,7 +3,7 @@
 
 set(KORVAL_INCLUDE_ROOTS ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/sys)
 
-# A test program compiles GoogleTest's and the library's common headers once:
+# The test programs compile GoogleTest's and the library's common headers once:
 # their parsing is most of a small test file's compile time. Not with a
 # compiler cache, which cannot cache the files compiled against them.
 set(KORVAL_TEST_HEADERS <gtest/gtest.h> <algorithm> <atomic> <chrono> <filesystem> <fstream>

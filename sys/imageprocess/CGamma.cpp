@@ -285,6 +285,7 @@ void CGamma::MapBytesPairs(PUCHAR pBuffer, ULONG ulCount, const USHORT* pusPairs
     constexpr ULONG kStep = 16;
     PUCHAR p = pBuffer;
     const PUCHAR pStepsEnd = pBuffer + (ulCount - ulCount % kStep);
+    const PUCHAR pEnd = pBuffer + ulCount;
     for (; p != pStepsEnd; p += kStep) {
         for (ULONG k = 0; k < kStep; k += 4) {
             ULONG ulBytes;
@@ -293,7 +294,7 @@ void CGamma::MapBytesPairs(PUCHAR pBuffer, ULONG ulCount, const USHORT* pusPairs
             memcpy(p + k, &ulBytes, sizeof(ulBytes));
         }
     }
-    for (ULONG i = ulCount - ulCount % kStep; i < ulCount; ++i) {
-        pBuffer[i] = static_cast<UCHAR>(pusPairs[pBuffer[i]]);
+    for (; p != pEnd; ++p) {
+        *p = static_cast<UCHAR>(pusPairs[*p]);
     }
 }
