@@ -137,6 +137,11 @@ function(korval_tests label dir)
   target_link_libraries(${target} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_compile_definitions(${target} PRIVATE KORVAL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   _korval_program(${target})
+  # A test program is compiled as one file: its sources share the same heavy
+  # headers, so parsing them once per program is most of the saving.
+  if(KORVAL_UNITY_TESTS)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+  endif()
   if(KORVAL_TEST_HEADERS)
     _korval_test_headers_target()
     target_precompile_headers(${target} REUSE_FROM korval_test_headers)

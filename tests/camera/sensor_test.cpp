@@ -13,7 +13,7 @@ namespace korval::camera {
 namespace {
 
 // At unity analogue gain.
-SensorSettings settingsWithLines(int exposureLines)
+SensorSettings atUnityGain(int exposureLines)
 {
     return testing::settingsWithLines(exposureLines, 0);
 }
@@ -45,8 +45,8 @@ std::vector<std::uint8_t> renderFlat(float level, const SensorSettings& settings
 
 TEST(SensorPhysics, DoublingTheExposureDoublesAnUnclippedMean)
 {
-    const SensorSettings single = settingsWithLines(50);
-    const SensorSettings twice = settingsWithLines(100);
+    const SensorSettings single = atUnityGain(50);
+    const SensorSettings twice = atUnityGain(100);
     const double ratio = SensorTiming::exposureSeconds(twice) / SensorTiming::exposureSeconds(single);
     EXPECT_NEAR(ratio, 2.0, 0.01);
     SensorOptions options;
@@ -61,7 +61,7 @@ TEST(SensorPhysics, DoublingTheExposureDoublesAnUnclippedMean)
 
 TEST(SensorPhysics, AnalogueGainScalesAllColoursAndGainIndicesOnlyTheirOwn)
 {
-    SensorSettings base = settingsWithLines(40);
+    SensorSettings base = atUnityGain(40);
     const auto plain = renderFlat(4.0F, base);
     SensorSettings gained = base;
     gained.gain = 10; // × 2
@@ -79,7 +79,7 @@ TEST(SensorPhysics, AnalogueGainScalesAllColoursAndGainIndicesOnlyTheirOwn)
 
 TEST(SensorPhysics, DigitalGainsApplyOnlyWhenTheCameraIsToldTo)
 {
-    SensorSettings settings = settingsWithLines(40);
+    SensorSettings settings = atUnityGain(40);
     settings.digitalGain = {64, 128, 255};
     const auto carried = renderFlat(4.0F, settings);
     SensorOptions applying;
@@ -94,10 +94,10 @@ TEST(SensorPhysics, ColourCastTintsAndBrightLightClips)
 {
     SensorOptions cast;
     cast.colourCast = {1.5, 1.0, 0.5};
-    const auto tinted = renderFlat(4.0F, settingsWithLines(40), cast);
+    const auto tinted = renderFlat(4.0F, atUnityGain(40), cast);
     EXPECT_GT(meanOf(tinted, 0), meanOf(tinted, 1));
     EXPECT_LT(meanOf(tinted, 2), meanOf(tinted, 1));
-    const auto clipped = renderFlat(6.0F, settingsWithLines(390));
+    const auto clipped = renderFlat(6.0F, atUnityGain(390));
     EXPECT_EQ(meanOf(clipped, 1), 255.0);
 }
 
@@ -108,11 +108,11 @@ TEST(SensorPhysics, NoiseAndDefectsFollowTheSeed)
     options.seed = 7;
     options.hotPixels = 10;
     options.coldPixels = 10;
-    const auto a = renderFlat(4.0F, settingsWithLines(40), options);
-    const auto b = renderFlat(4.0F, settingsWithLines(40), options);
+    const auto a = renderFlat(4.0F, atUnityGain(40), options);
+    const auto b = renderFlat(4.0F, atUnityGain(40), options);
     EXPECT_EQ(a, b);
     options.seed = 8;
-    const auto c = renderFlat(4.0F, settingsWithLines(40), options);
+    const auto c = renderFlat(4.0F, atUnityGain(40), options);
     EXPECT_NE(a, c);
     const auto stuckHigh = std::count(a.begin(), a.end(), 255);
     const auto stuckLow = std::count(a.begin(), a.end(), 0);
@@ -138,10 +138,10 @@ TEST(SensorPhysics, MainsFlickerBandsShortExposuresOnly)
         }
         return high - low;
     };
-    const auto shortExposure = renderFlat(20.0F, settingsWithLines(8), flicker);
+    const auto shortExposure = renderFlat(20.0F, atUnityGain(8), flicker);
     EXPECT_GT(spread(shortExposure), 10.0);
     // 90 lines at divider 3 are 10 ms: one whole flicker period averages out.
-    SensorSettings period = settingsWithLines(90);
+    SensorSettings period = atUnityGain(90);
     period.fineDelay = 0;
     const double exposure = SensorTiming::exposureSeconds(period);
     ASSERT_NEAR(exposure, 0.01, 0.0002);

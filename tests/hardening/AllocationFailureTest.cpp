@@ -34,13 +34,6 @@ int failEachAllocation(const std::function<void(std::uint64_t)>& attempt)
     }
 }
 
-PropertyRequest privateSet(ULONG id, ULONG value)
-{
-    tagKorvalProperty record{};
-    record.ulValue = value;
-    return PropertyRequest::make(PROPSETID_KORVAL_CAMERA, id, KSPROPERTY_TYPE_SET, record);
-}
-
 class AllocationFailureTest : public HardeningTest {
 protected:
     // Sites per request, for the record of the run.

@@ -48,6 +48,14 @@ inline const char* const kParameters = "HKEY_LOCAL_MACHINE\\System\\CurrentContr
 inline const char* const kStatusKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL";
 
 // One plugged-in camera and its device; the stream when open.
+// A set request of one of the camera's own properties.
+inline PropertyRequest privateSet(ULONG id, ULONG value)
+{
+    tagKorvalProperty record{};
+    record.ulValue = value;
+    return PropertyRequest::make(PROPSETID_KORVAL_CAMERA, id, KSPROPERTY_TYPE_SET, record);
+}
+
 struct Plugged {
     std::unique_ptr<camera::CameraOnBus> camera;
     std::unique_ptr<StreamClassDevice> device;

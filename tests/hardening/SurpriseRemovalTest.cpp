@@ -20,13 +20,6 @@ const char* name(Moment moment)
     return kNames[static_cast<int>(moment)];
 }
 
-PropertyRequest privateSet(ULONG id, ULONG value)
-{
-    tagKorvalProperty record{};
-    record.ulValue = value;
-    return PropertyRequest::make(PROPSETID_KORVAL_CAMERA, id, KSPROPERTY_TYPE_SET, record);
-}
-
 class SurpriseRemovalTest : public HardeningTest {
 protected:
     // One step of the worker's request kind.

@@ -13,7 +13,7 @@ namespace korval::host::testing {
 namespace {
 
 const std::filesystem::path kCorpus = std::filesystem::path(KORVAL_SOURCE_DIR) / "fuzz/corpus/registry_file";
-constexpr const char* kParameters = "HKLM\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
+constexpr const char* kParametersAbbreviated = "HKLM\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
 
 std::string readBytes(const std::filesystem::path& path)
 {
@@ -68,11 +68,11 @@ TEST(RegistryFileTest, ChangesTouchOnlyTheirLines)
         const char* after;
     };
     const Case cases[] = {
-        {"hand-edited-utf8.reg", [](Registry& r) { r.setValue(kParameters, "a_77", RegistryValue::dword(0x120090)); },
+        {"hand-edited-utf8.reg", [](Registry& r) { r.setValue(kParametersAbbreviated, "a_77", RegistryValue::dword(0x120090)); },
          "\"A_77\"=dword:00120080\n", "\"A_77\"=dword:00120090\n"},
-        {"hand-edited-utf8.reg", [](Registry& r) { r.deleteValue(kParameters, "A_79"); }, "\"A_79\"=dword:0000ABCD\n",
+        {"hand-edited-utf8.reg", [](Registry& r) { r.deleteValue(kParametersAbbreviated, "A_79"); }, "\"A_79\"=dword:0000ABCD\n",
          ""},
-        {"hand-edited-utf8.reg", [](Registry& r) { r.setValue(kParameters, "A_81", RegistryValue::dword(5)); },
+        {"hand-edited-utf8.reg", [](Registry& r) { r.setValue(kParametersAbbreviated, "A_81", RegistryValue::dword(5)); },
          "  03\n[HKLM", "  03\n\"A_81\"=dword:00000005\n[HKLM"},
         {"hand-edited-utf8.reg", [](Registry& r) { r.setValue("HKLM\\Software\\Lab", "Seen", RegistryValue::dword(1)); },
          "\"Owner\"=\"Bj\xC3\xB6rk\"", "\"Owner\"=\"Bj\xC3\xB6rk\"\n\"Seen\"=dword:00000001\n"},

@@ -266,8 +266,6 @@ TEST_F(DataIntersectionTest, MissingIntersectInformationIsRefused)
     EXPECT_EQ(withoutRange.status, STATUS_INVALID_PARAMETER);
 }
 
-} // namespace
-
 // The list is driver-wide: devices that describe themselves while others
 // intersect must not disturb each other (a ThreadSanitizer run checks that
 // repeating the same selection writes nothing).
@@ -295,3 +293,5 @@ TEST_F(DataIntersectionTest, DevicesShareTheListWhileDescribingAndIntersectingAt
     EXPECT_EQ(secondFailures, 0);
     second.reset();
 }
+
+} // namespace

@@ -10,12 +10,6 @@ namespace {
 constexpr ULONG kOverlayWidth = 352;
 constexpr ULONG kOverlayHeight = 288;
 
-struct Size {
-    ULONG width;
-    ULONG height;
-};
-constexpr Size kStreamSizes[] = {{640, 480}, {352, 288}, {320, 240}, {176, 144}, {160, 120}};
-
 struct Overlay {
     Bytes picture;  // BGR bottom-up or I420 in the bitmap's line order
     Bytes mask;

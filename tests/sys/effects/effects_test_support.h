@@ -25,6 +25,13 @@ struct EffectsDeleter {
 
 using Bytes = std::vector<std::uint8_t>;
 
+struct Size {
+    ULONG width;
+    ULONG height;
+};
+// The picture sizes a capture stream offers.
+constexpr Size kStreamSizes[] = {{640, 480}, {352, 288}, {320, 240}, {176, 144}, {160, 120}};
+
 inline std::size_t pictureBytes(ULONG width, ULONG height, ULONG format)
 {
     return format == VE_FORMAT_I420 ? width * height + 2 * (width / 2) * (height / 2) : width * height * 3;

@@ -8,11 +8,6 @@
 namespace korval::effects_test {
 namespace {
 
-struct Size {
-    ULONG width;
-    ULONG height;
-};
-
 std::uint8_t& at(Bytes& picture, ULONG width, ULONG x, ULONG y, ULONG channel)
 {
     return picture[(static_cast<std::size_t>(y) * width + x) * 3 + channel];
@@ -67,7 +62,7 @@ TEST(Relief, FastLoopMatchesTheReference)
 
 TEST(Sketch, FlatPicturesAreWhiteWithTheWidthDependentBlackTails)
 {
-    for (Size size : {Size{640, 480}, Size{352, 288}, Size{320, 240}, Size{176, 144}, Size{160, 120}}) {
+    for (Size size : kStreamSizes) {
         const Bytes flat(size.width * size.height * 3, 90);
         Bytes out(flat.size(), 1);
         VeSketch(flat.data(), out.data(), size.width, size.height, 0);

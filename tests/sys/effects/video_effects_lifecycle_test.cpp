@@ -11,12 +11,6 @@ namespace {
 
 constexpr std::uint32_t kTag = 0x206D6457;  // "Wdm "
 
-struct OutputSizeCase {
-    ULONG width;
-    ULONG height;
-};
-constexpr OutputSizeCase kStreamSizes[] = {{640, 480}, {352, 288}, {320, 240}, {176, 144}, {160, 120}};
-
 TEST(VideoEffectsSetup, ReportsTheWorkSizeAndLaysOutTheScratchPictures)
 {
     for (ULONG format : {VE_FORMAT_BGR24, VE_FORMAT_I420}) {

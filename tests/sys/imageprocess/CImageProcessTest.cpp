@@ -3,6 +3,7 @@
 #include "imageprocess/CImageProcess.h"
 
 #include "ChartFrame.h"
+#include "IpStageFrames.h"
 #include "host/kernel/debug_print.h"
 #include "host/kernel/pool.h"
 #include "imageprocess/CInterpolation.h"
@@ -21,12 +22,12 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using korval::testing::chartBayer;
 using korval::testing::defaultIpParameters;
+using korval::tests::kCifHeight;
+using korval::tests::kCifWidth;
 
-constexpr int kWidth = 352;
-constexpr int kHeight = 288;
 constexpr int kOutSize[5][2] = {{640, 480}, {352, 288}, {320, 240}, {176, 144}, {160, 120}};
 
-struct Helpers : CImageProcess {
+struct ProcessHelpers : CImageProcess {
     using CImageProcess::BGR24toI420;
     using CImageProcess::I420toBGR24;
 };
@@ -34,7 +35,7 @@ struct Helpers : CImageProcess {
 // One open pipeline with a chart frame and an output buffer of the right size.
 struct Pipeline {
     CImageProcess process;
-    Bytes bayer = chartBayer(kWidth, kHeight);
+    Bytes bayer = chartBayer(kCifWidth, kCifHeight);
     Bytes output;
     tagIpOutput out{};
     tagIpInput in{};
@@ -44,7 +45,7 @@ struct Pipeline {
     Pipeline(UCHAR formatCode, UCHAR sizeCode, tagIpParameters parameters = defaultIpParameters())
         : format(formatCode), size(sizeCode)
     {
-        EXPECT_TRUE(process.Open(kWidth, kHeight, 0, formatCode, sizeCode, 0, parameters));
+        EXPECT_TRUE(process.Open(kCifWidth, kCifHeight, 0, formatCode, sizeCode, 0, parameters));
         const std::size_t pixels = static_cast<std::size_t>(kOutSize[sizeCode][0]) * kOutSize[sizeCode][1];
         output.assign(formatCode == IP_FORMAT_I420 ? pixels * 3 / 2 : pixels * 3, 0xCD);
         out.pBuffer = output.data();
@@ -117,19 +118,19 @@ TEST(CImageProcess, OpenPrintsTheBannerAndRefusesReopenAndBadSizes)
     for (UCHAR size = 0; size < 5; ++size) {
         korval::host::clearDebugLines();
         CImageProcess process;
-        ASSERT_TRUE(process.Open(kWidth, kHeight, 0, 0, size, 0, defaultIpParameters()));
+        ASSERT_TRUE(process.Open(kCifWidth, kCifHeight, 0, 0, size, 0, defaultIpParameters()));
         EXPECT_EQ(korval::host::debugText(), std::string("\t=== IP_OUTPUT_") + banners[size] + " ===\n");
         EXPECT_EQ(process.OutputWidth(), ULONG(kOutSize[size][0]));
         korval::host::clearDebugLines();
-        EXPECT_FALSE(process.Open(kWidth, kHeight, 0, 0, size, 0, defaultIpParameters()));
+        EXPECT_FALSE(process.Open(kCifWidth, kCifHeight, 0, 0, size, 0, defaultIpParameters()));
         EXPECT_EQ(korval::host::debugText(), "\tERROR: Try to ReOpen ImageProcess !\n");
         EXPECT_FALSE(process.Close());  // the failed reopen closed it
-        EXPECT_TRUE(process.Open(kWidth, kHeight, 0, 1, size, 0, defaultIpParameters()));
+        EXPECT_TRUE(process.Open(kCifWidth, kCifHeight, 0, 1, size, 0, defaultIpParameters()));
         EXPECT_TRUE(process.Close());
     }
     CImageProcess process;
-    EXPECT_FALSE(process.Open(kWidth, kHeight, 0, 0, 5, 0, defaultIpParameters()));
-    EXPECT_FALSE(process.Open(kWidth + 4, kHeight, 0, 0, 1, 0, defaultIpParameters()));
+    EXPECT_FALSE(process.Open(kCifWidth, kCifHeight, 0, 0, 5, 0, defaultIpParameters()));
+    EXPECT_FALSE(process.Open(kCifWidth + 4, kCifHeight, 0, 0, 1, 0, defaultIpParameters()));
     EXPECT_FALSE(process.Open(320, 240, 0, 0, 1, 0, defaultIpParameters()));  // CIF needs the CIF frame
     EXPECT_FALSE(process.Open(312, 240, 0, 0, 2, 0, defaultIpParameters()));  // narrower than the crop
     EXPECT_TRUE(process.Open(320, 240, 0, 0, 0, 0, defaultIpParameters()));
@@ -144,7 +145,7 @@ TEST(CImageProcess, EveryAllocationFailureLeavesNothingBehind)
         CImageProcess process;
         korval::host::clearDebugLines();
         korval::host::failPoolAllocation(nth);
-        opened = process.Open(kWidth, kHeight, 0, IP_FORMAT_I420, IP_OUTPUT_VGA, 0, defaultIpParameters());
+        opened = process.Open(kCifWidth, kCifHeight, 0, IP_FORMAT_I420, IP_OUTPUT_VGA, 0, defaultIpParameters());
         korval::host::failPoolAllocation(0);
         sawDefectLine |= korval::host::debugText().find(" ERROR: m_pDefect->Open() Failed !\n") != std::string::npos;
         if (!opened) {
@@ -169,20 +170,20 @@ TEST(CImageProcess, PlainPathIsDemosaicRearrangeAndRepeatedEdgeOnly)
     EXPECT_EQ(std::memcmp(&pipeline.out.sNextFrame, &untouched, sizeof(untouched)), 0);
 
     // The same picture built from the stages by hand.
-    Bytes padded((kWidth + 4) * (kHeight + 4), 0), green(padded.size()), packed(kWidth * kHeight * 3);
+    Bytes padded((kCifWidth + 4) * (kCifHeight + 4), 0), green(padded.size()), packed(kCifWidth * kCifHeight * 3);
     Bytes image(packed.size());
-    for (int r = 0; r < kHeight; ++r) {
-        std::memcpy(&padded[(r + 2) * (kWidth + 4) + 2], &pipeline.bayer[r * kWidth], kWidth);
+    for (int r = 0; r < kCifHeight; ++r) {
+        std::memcpy(&padded[(r + 2) * (kCifWidth + 4) + 2], &pipeline.bayer[r * kCifWidth], kCifWidth);
     }
     CInterpolation interpolation;
     CRearrange rearrange;
-    ASSERT_TRUE(interpolation.Open(kWidth + 4, kHeight + 4, 0));
-    ASSERT_TRUE(rearrange.Open(kWidth, kHeight));
+    ASSERT_TRUE(interpolation.Open(kCifWidth + 4, kCifHeight + 4, 0));
+    ASSERT_TRUE(rearrange.Open(kCifWidth, kCifHeight));
     ASSERT_TRUE(interpolation.Process(padded.data(), green.data(), packed.data(), 0));
     ASSERT_TRUE(rearrange.Process_4B4G4R(packed.data(), image.data(), 0, 1));
-    for (int r = 0; r < kHeight; ++r) {
-        for (int c = 0; c < kWidth; ++c) {
-            const int inner = std::clamp(r, 1, kHeight - 2) * kWidth + std::clamp(c, 1, kWidth - 2);
+    for (int r = 0; r < kCifHeight; ++r) {
+        for (int c = 0; c < kCifWidth; ++c) {
+            const int inner = std::clamp(r, 1, kCifHeight - 2) * kCifWidth + std::clamp(c, 1, kCifWidth - 2);
             for (int k = 0; k < 3; ++k) {
                 ASSERT_EQ(pipeline.pixel(r, c)[k], image[inner * 3 + k]) << r << "," << c;
             }
@@ -331,7 +332,7 @@ TEST(CImageProcess, I420RowsRunOppositeToBgr24)
                 // The enlargement copies even rows and blends odd ones, and the last
                 // row repeats the one before; under the opposite row order the copied
                 // rows are one apart, so compare the copied source pixels only.
-                ASSERT_TRUE(Helpers::BGR24toI420(bgr.output.data(), expected.data(), w, h));
+                ASSERT_TRUE(ProcessHelpers::BGR24toI420(bgr.output.data(), expected.data(), w, h));
                 for (int k = 0; k < h / 2; ++k) {
                     for (int i = 0; i < w / 2; ++i) {
                         ASSERT_EQ(i420.output[2 * k * w + 2 * i], expected[(h - 2 - 2 * k) * w + 2 * i]) << k << "," << i;
@@ -339,7 +340,7 @@ TEST(CImageProcess, I420RowsRunOppositeToBgr24)
                 }
                 continue;
             }
-            ASSERT_TRUE(Helpers::BGR24toI420(topDown.data(), expected.data(), w, h));
+            ASSERT_TRUE(ProcessHelpers::BGR24toI420(topDown.data(), expected.data(), w, h));
             ASSERT_EQ(i420.output, expected) << "flip " << int(flip) << " size " << int(size);
         }
     }
@@ -382,14 +383,14 @@ TEST(CImageProcess, WritesTheChartAtEverySize)
     for (UCHAR size = 0; size < 5; ++size) {
         for (UCHAR format : {IP_FORMAT_BGR24, IP_FORMAT_I420}) {
             Pipeline pipeline(format, size);
-            pipeline.bayer = chartBayer(kWidth, kHeight, true);
+            pipeline.bayer = chartBayer(kCifWidth, kCifHeight, true);
             for (int frame = 0; frame < 80; ++frame) {  // white balance settles
                 ASSERT_TRUE(pipeline.run());
             }
             const int w = pipeline.width(), h = pipeline.height();
             Bytes bottomUp(static_cast<std::size_t>(w) * h * 3);
             if (format == IP_FORMAT_I420) {
-                ASSERT_TRUE(Helpers::I420toBGR24(pipeline.output.data(), bottomUp.data(), w, h));
+                ASSERT_TRUE(ProcessHelpers::I420toBGR24(pipeline.output.data(), bottomUp.data(), w, h));
             } else {
                 bottomUp = pipeline.output;
             }
