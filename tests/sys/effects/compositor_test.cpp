@@ -252,5 +252,3 @@ TEST(OverlayConversion, ConvertsTheDescribedOverlayKeepingItsLineOrder)
 
 } // namespace
 } // namespace korval::effects_test
-
-#include "effects_test_end.h"

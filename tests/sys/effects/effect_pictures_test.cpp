@@ -95,5 +95,3 @@ TEST(EffectPictures, OverlayFrameAtTwoOutputSizes)
 
 } // namespace
 } // namespace korval::effects_test
-
-#include "effects_test_end.h"

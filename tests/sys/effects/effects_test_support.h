@@ -10,13 +10,6 @@
 #include "effects/EffectKernels.h"
 #include "effects/VideoEffects.h"
 
-// The driver is built without RTTI, which the undefined-behaviour sanitizer's
-// vptr check needs: the test functions that follow go without it. Each test
-// file ends with effects_test_end.h.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((no_sanitize("vptr"))), apply_to = function)
-#endif
-
 namespace korval::effects_test {
 
 struct EffectsDeleter {

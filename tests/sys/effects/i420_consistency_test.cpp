@@ -135,5 +135,3 @@ TEST(I420Consistency, TintsReadTheSourceChroma)
 
 } // namespace
 } // namespace korval::effects_test
-
-#include "effects_test_end.h"

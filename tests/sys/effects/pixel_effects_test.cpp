@@ -250,5 +250,3 @@ TEST(Conversions, RoundTripOfTheChartStaysClose)
 
 } // namespace
 } // namespace korval::effects_test
-
-#include "effects_test_end.h"

@@ -331,5 +331,3 @@ TEST(FrostedGlass, ScattersTheBrightestPicturePixelsByTheRandSequence)
 
 } // namespace
 } // namespace korval::effects_test
-
-#include "effects_test_end.h"

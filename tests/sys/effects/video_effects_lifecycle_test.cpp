@@ -198,5 +198,3 @@ TEST(VideoEffectsMemory, NoEffectAndNoCompositeAllocates)
 
 } // namespace
 } // namespace korval::effects_test
-
-#include "effects_test_end.h"
