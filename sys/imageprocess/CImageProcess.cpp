@@ -5,6 +5,7 @@
 #include "imageprocess/CColorProcess.h"
 #include "imageprocess/CGamma.h"
 #include "imageprocess/CInterpolation.h"
+#include "imageprocess/CInterpolationKernels.h"
 #include "imageprocess/CRearrange.h"
 #include "imageprocess/CSharpness.h"
 #include "platform/CpuFeatures.h"
@@ -368,7 +369,9 @@ bool CImageProcess::Process(tagIpInput sIpInput, tagIpOutput* psIpOutput)
     for (ULONG r = 0; r < m_ulHeight; ++r) {
         memcpy(m_pPaddedBayer + (r + 2) * m_ulPaddedWidth + 2, sIpInput.pBayer + r * m_ulWidth, m_ulWidth);
     }
-    if (!Demosaic(sIpInput) || !Rearrange()) {
+    // Where the colour pass writes the rows itself, the rearrangement is left out.
+    tagIpImageRows sRows{m_pImageBuffer, m_sIpPara.bMirror, RowFlip(), FALSE};
+    if (!Demosaic(sIpInput, &sRows) || (!sRows.bWritten && !Rearrange(sRows))) {
         return false;
     }
     if (m_sIpPara.bEnable && !Enhance(psIpOutput)) {
@@ -413,7 +416,7 @@ bool CImageProcess::CorrectAndBalance(const tagIpInput& sIpInput, tagIpOutput* p
     return true;
 }
 
-bool CImageProcess::Demosaic(const tagIpInput& sIpInput)
+bool CImageProcess::Demosaic(const tagIpInput& sIpInput, tagIpImageRows* psRows)
 {
     if (m_sIpPara.bEnable && m_sIpPara.bColorProcess) {
         if (m_pColorProcess == nullptr) {
@@ -427,7 +430,7 @@ bool CImageProcess::Demosaic(const tagIpInput& sIpInput)
         if (m_ucPhase > 3) {
             return true;
         }
-        if (!m_pColorProcess->Process(m_pPaddedBayer, m_pGreenPlane, m_pPackedBuffer, m_ucPhase)) {
+        if (!m_pColorProcess->Process(m_pPaddedBayer, m_pGreenPlane, m_pPackedBuffer, m_ucPhase, psRows)) {
             DbgPrint(" ERROR: m_pColorProcess->Process() Failed !\n");
             return false;
         }
@@ -437,7 +440,8 @@ bool CImageProcess::Demosaic(const tagIpInput& sIpInput)
         DbgPrint(" ERROR: m_pInterpolation == NULL\n");
         return false;
     }
-    if (m_ucPhase <= 3 && !m_pInterpolation->Process(m_pPaddedBayer, m_pGreenPlane, m_pPackedBuffer, m_ucPhase)) {
+    if (m_ucPhase <= 3 &&
+        !m_pInterpolation->Process(m_pPaddedBayer, m_pGreenPlane, m_pPackedBuffer, m_ucPhase, psRows)) {
         DbgPrint(" ERROR: Interpolation Failed !\n");
         return false;
     }
@@ -454,17 +458,21 @@ bool CImageProcess::Demosaic(const tagIpInput& sIpInput)
 
 // I420 rows run top-down and BGR24 rows bottom-up, so I420 takes the opposite
 // flip to show the picture the same way up.
-bool CImageProcess::Rearrange()
+UCHAR CImageProcess::RowFlip() const
+{
+    if (m_ucFormat == IP_FORMAT_I420) {
+        return m_sIpPara.bFlip == 1 ? 0 : 1;
+    }
+    return m_sIpPara.bFlip;
+}
+
+bool CImageProcess::Rearrange(const tagIpImageRows& sRows)
 {
     if (m_pRearrange == nullptr) {
         DbgPrint(" ERROR: m_pRearrange == NULL\n");
         return false;
     }
-    UCHAR ucFlip = m_sIpPara.bFlip;
-    if (m_ucFormat == IP_FORMAT_I420) {
-        ucFlip = m_sIpPara.bFlip == 1 ? 0 : 1;
-    }
-    if (!m_pRearrange->Process_4B4G4R(m_pPackedBuffer, m_pImageBuffer, m_sIpPara.bMirror, ucFlip)) {
+    if (!m_pRearrange->Process_4B4G4R(m_pPackedBuffer, sRows.pImage, sRows.ucMirror, sRows.ucFlip)) {
         DbgPrint(" ERROR: m_pRearrange->Process_4B4G4R() Failed !\n");
         return false;
     }
