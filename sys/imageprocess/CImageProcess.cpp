@@ -369,12 +369,14 @@ bool CImageProcess::Process(tagIpInput sIpInput, tagIpOutput* psIpOutput)
     for (ULONG r = 0; r < m_ulHeight; ++r) {
         memcpy(m_pPaddedBayer + (r + 2) * m_ulPaddedWidth + 2, sIpInput.pBayer + r * m_ulWidth, m_ulWidth);
     }
-    // Where the colour pass writes the rows itself, the rearrangement is left out.
-    tagIpImageRows sRows{m_pImageBuffer, m_sIpPara.bMirror, RowFlip(), FALSE};
+    // Where the colour pass writes the rows itself, the rearrangement is left out,
+    // and the green plane that sharpening starts from comes with them.
+    const bool bSharpen = m_sIpPara.bEnable && m_sIpPara.bSharpness;
+    tagIpImageRows sRows{m_pImageBuffer, bSharpen ? m_pPackedBuffer : nullptr, m_sIpPara.bMirror, RowFlip(), FALSE};
     if (!Demosaic(sIpInput, &sRows) || (!sRows.bWritten && !Rearrange(sRows))) {
         return false;
     }
-    if (m_sIpPara.bEnable && !Enhance(psIpOutput)) {
+    if (m_sIpPara.bEnable && !Enhance(psIpOutput, sRows.bWritten)) {
         return false;
     }
     if (m_ucFormat != IP_FORMAT_BGR24 && m_ucFormat != IP_FORMAT_I420) {
@@ -479,9 +481,9 @@ bool CImageProcess::Rearrange(const tagIpImageRows& sRows)
     return true;
 }
 
-bool CImageProcess::Enhance(tagIpOutput* psIpOutput)
+bool CImageProcess::Enhance(tagIpOutput* psIpOutput, bool bGreenPlaneWritten)
 {
-    if (m_sIpPara.bSharpness && !Sharpen()) {
+    if (m_sIpPara.bSharpness && !Sharpen(bGreenPlaneWritten)) {
         return false;
     }
     if (m_ulMeterPixels != 0) {
@@ -509,12 +511,14 @@ bool CImageProcess::ApplyTone(PUCHAR pBytes, ULONG ulCount)
     return true;
 }
 
-bool CImageProcess::Sharpen()
+bool CImageProcess::Sharpen(bool bGreenPlaneWritten)
 {
     if (m_pSharpness == nullptr) {
         return false;
     }
-    BGRtoY(m_pImageBuffer, m_pPackedBuffer, m_ulWidth, m_ulHeight);
+    if (!bGreenPlaneWritten) {
+        BGRtoY(m_pImageBuffer, m_pPackedBuffer, m_ulWidth, m_ulHeight);
+    }
     SmoothBuffer(m_pPackedBuffer, m_pSmoothPlane, m_ulWidth, m_ulHeight);
     if (!m_pSharpness->ProcessMMX(m_pSmoothPlane, m_pImageBuffer)) {
         DbgPrint(" ERROR: m_pSharpness->ProcessMMX() Failed !\n");

@@ -84,8 +84,8 @@ private:
     bool Demosaic(const tagIpInput& sIpInput, tagIpImageRows* psRows);
     UCHAR RowFlip() const;
     bool Rearrange(const tagIpImageRows& sRows);
-    bool Enhance(tagIpOutput* psIpOutput);
-    bool Sharpen();
+    bool Enhance(tagIpOutput* psIpOutput, bool bGreenPlaneWritten);
+    bool Sharpen(bool bGreenPlaneWritten);
     UCHAR MeanLuma() const;
     bool ApplyTone(PUCHAR pBytes, ULONG ulCount);
     bool WriteCifI420(PUCHAR pBuffer);

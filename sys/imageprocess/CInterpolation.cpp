@@ -70,15 +70,15 @@ void IpColorPass(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPa
     IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor);
 }
 
-bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
-                        const tagIpImageRows& sImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
-                        const tagIpColorKernel* psColor, bool bReference)
+bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage,
+                        ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor,
+                        bool bReference)
 {
     // The AVX2 path keeps its wider packed pass and the rearrangement.
     if (bReference || CpuHasAvx2() || !CpuHasSsse3()) {
         return false;
     }
-    IpColorPassImageSsse3(pPaddedBayer, pGreenPlane, pPacked, sImage, ulWidth, ulHeight, ucPhase, psColor);
+    IpColorPassImageSsse3(pPaddedBayer, pGreenPlane, sImage, ulWidth, ulHeight, ucPhase, psColor);
     return true;
 }
 
@@ -87,8 +87,8 @@ void IpColorPassToImageOrPacked(const UCHAR* pPaddedBayer, const UCHAR* pGreenPl
                                 const tagIpColorKernel* psColor, bool bReference)
 {
     if (psImage != nullptr) {
-        psImage->bWritten = IpColorPassToImage(pPaddedBayer, pGreenPlane, pPacked, *psImage, ulWidth, ulHeight,
-                                               ucPhase, psColor, bReference);
+        psImage->bWritten =
+            IpColorPassToImage(pPaddedBayer, pGreenPlane, *psImage, ulWidth, ulHeight, ucPhase, psColor, bReference);
         if (psImage->bWritten) {
             return;
         }

@@ -41,6 +41,7 @@ void IpColorPass(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPa
 // rearrangement of the packed groups does.
 typedef struct tagIpImageRows {
     PUCHAR pImage;
+    PUCHAR pGreen;  // null, or the rows' green channel as a plane (width bytes a row)
     UCHAR ucMirror;
     UCHAR ucFlip;
     BOOLEAN bWritten;  // set by the demosaic stages: the rows, not the packed groups, were written
@@ -49,13 +50,11 @@ typedef struct tagIpImageRows {
 // The colour pass straight into BGR24 rows, where this processor has such a
 // pass (SSSE3 on the 128-bit path): the bytes of the colour pass followed by the
 // rearrangement, without the packed picture in between. Returns false, having
-// written nothing, where it has not. pPacked is scratch for the last 8-pixel
-// group of rows that the 16-pixel steps do not cover.
-bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
-                        const tagIpImageRows& sImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
-                        const tagIpColorKernel* psColor, bool bReference);
-void IpColorPassImageSsse3(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
-                           const tagIpImageRows& sImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
+// written nothing, where it has not.
+bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage,
+                        ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor,
+                        bool bReference);
+void IpColorPassImageSsse3(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
                            const tagIpColorKernel* psColor);
 
 // The rows of psImage where IpColorPassToImage can write them (psImage->bWritten),
@@ -64,6 +63,10 @@ void IpColorPassToImageOrPacked(const UCHAR* pPaddedBayer, const UCHAR* pGreenPl
                                 tagIpImageRows* psImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
                                 const tagIpColorKernel* psColor, bool bReference);
 
+// Writes 8-pixel group ulGroup of one image row, 4B4G4R packed, at pGroup.
+void IpColorPassGroupReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, ULONG ulWidth,
+                               ULONG ulRow, ULONG ulGroup, UCHAR ucPhase, const tagIpColorKernel* psColor,
+                               PUCHAR pGroup);
 // Processes a span of 8-pixel groups [ulFirstGroup, ulEndGroup) of one image row.
 void IpColorPassRowReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                              ULONG ulWidth, ULONG ulRow, ULONG ulFirstGroup, ULONG ulEndGroup,

@@ -220,23 +220,27 @@ void IP_SIMD_NAME(IpColorPass)(const UCHAR* pPaddedBayer, const UCHAR* pGreenPla
 #ifdef IP_IMAGE_PASS
 namespace {
 
-// The row's last 8-pixel group, left by the vector steps, goes through the
-// packed scratch row into the image.
-void UnpackLastGroup(const UCHAR* pPackedRow, PUCHAR pImageRow, ULONG ulWidth, bool bMirror)
+// The row's last 8-pixel group, left by the vector steps, from the plain code.
+void LastGroupToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, ULONG ulWidth, ULONG ulRow,
+                      UCHAR ucPhase, const tagIpColorKernel* psColor, const tagImageSink& sink)
 {
     const ULONG first = ulWidth - 8;
-    const UCHAR* group = pPackedRow + first * 3;
+    UCHAR group[24];
+    IpColorPassGroupReference(pPaddedBayer, pGreenPlane, ulWidth, ulRow, first / 8, ucPhase, psColor, group);
     for (ULONG k = 0; k < 8; ++k) {
-        ULONG column = bMirror ? ulWidth - 1 - (first + k) : first + k;
+        ULONG column = sink.bMirror ? ulWidth - 1 - (first + k) : first + k;
         for (ULONG ch = 0; ch < 3; ++ch) {
-            pImageRow[3 * column + ch] = group[(k & 1) * 12 + ch * 4 + (k >> 1)];
+            sink.pRow[3 * column + ch] = group[(k & 1) * 12 + ch * 4 + (k >> 1)];
+        }
+        if (sink.pGreenRow != nullptr) {
+            sink.pGreenRow[column] = group[(k & 1) * 12 + 4 + (k >> 1)];
         }
     }
 }
 
 } // namespace
 
-void IP_SIMD_NAME(IpColorPassImage)(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
+void IP_SIMD_NAME(IpColorPassImage)(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane,
                                     const tagIpImageRows& sImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
                                     const tagIpColorKernel* psColor)
 {
@@ -244,18 +248,15 @@ void IP_SIMD_NAME(IpColorPassImage)(const UCHAR* pPaddedBayer, const UCHAR* pGre
     const bool mirror = sImage.ucMirror == 1;
     const tagImageShuffle shuffle = MakeImageShuffle(mirror);
     ULONG stride = ulWidth + 4;
-    ULONG vectorWidth = ulWidth - ulWidth % kStepPixels;
     for (ULONG row = 0; row < ulHeight; ++row) {
         SIZE_T offset = static_cast<SIZE_T>(row + 2) * stride + 2;
-        ULONG target = sImage.ucFlip == 1 ? ulHeight - 1 - row : row;
-        PUCHAR imageRow = sImage.pImage + static_cast<SIZE_T>(target) * 3 * ulWidth;
-        tagImageSink sink{imageRow, mirror ? ulWidth - kStepPixels : 0, mirror, &shuffle};
+        SIZE_T target = sImage.ucFlip == 1 ? ulHeight - 1 - row : row;
+        PUCHAR greenRow = sImage.pGreen != nullptr ? sImage.pGreen + target * ulWidth : nullptr;
+        tagImageSink sink{sImage.pImage + target * 3 * ulWidth, greenRow, ulWidth - kStepPixels, mirror, &shuffle};
         ColorRowAnyLayout(pPaddedBayer + offset, pGreenPlane + offset, sink, stride, ulWidth, row, ucPhase, color,
                           psColor != nullptr);
-        if (vectorWidth < ulWidth) {
-            IpColorPassRowReference(pPaddedBayer, pGreenPlane, pPacked, ulWidth, row, vectorWidth / 8,
-                                    ulWidth / 8, ucPhase, psColor);
-            UnpackLastGroup(pPacked + static_cast<SIZE_T>(row) * 3 * ulWidth, imageRow, ulWidth, mirror);
+        if (ulWidth % kStepPixels != 0) {
+            LastGroupToImage(pPaddedBayer, pGreenPlane, ulWidth, row, ucPhase, psColor, sink);
         }
     }
 }

@@ -217,8 +217,9 @@ TEST(CColorProcess, FastMatchesReferenceOnFullFrames)
 }
 
 // Both demosaics asked for BGR24 rows: on the SSE2 path of a processor with
-// SSSE3 the colour pass writes them itself, elsewhere the packed groups are
-// rearranged; either way the rows are the reference's packed groups rearranged.
+// SSSE3 the colour pass writes them itself, with their green plane, elsewhere
+// the packed groups are rearranged; either way the rows are the reference's
+// packed groups rearranged.
 TEST(CColorProcess, RowsWrittenDirectlyMatchTheReferenceRearranged)
 {
     const tagIpColorParameters strong{{511, 260, 40}, 75, 200, {3500, 1600, 2300, 1900, 2800, 2100, 2400, 1500, 3900}};
@@ -239,7 +240,8 @@ TEST(CColorProcess, RowsWrittenDirectlyMatchTheReferenceRearranged)
                             PaddedFrame fast = korval::tests::randomFrame(width, 12, 40 + width + phase);
                             PaddedFrame reference = fast;
                             std::vector<std::uint8_t> rows(fast.packed.size(), 1), expected(fast.packed.size(), 2);
-                            tagIpImageRows target{rows.data(), mirror, flip, FALSE};
+                            std::vector<std::uint8_t> green(fast.packed.size() / 3, 3);
+                            tagIpImageRows target{rows.data(), green.data(), mirror, flip, FALSE};
                             CColorProcess colourStage;
                             CInterpolation plainStage;
                             ASSERT_TRUE(colourStage.Open(width, 12, 0, strong));
@@ -264,6 +266,9 @@ TEST(CColorProcess, RowsWrittenDirectlyMatchTheReferenceRearranged)
                             ASSERT_TRUE(rearrange.Process_4B4G4RReference(reference.packed.data(), expected.data(),
                                                                           mirror, flip));
                             EXPECT_EQ(bool(target.bWritten), direct) << path;
+                            for (size_t i = 0; target.bWritten && i < green.size(); ++i) {
+                                ASSERT_EQ(green[i], expected[3 * i + 1]) << "green plane " << i;
+                            }
                             ASSERT_EQ(rows, expected) << "path " << path << " width " << width << " phase "
                                                       << int(phase) << " colour " << colour << " mirror "
                                                       << int(mirror) << " flip " << int(flip);
