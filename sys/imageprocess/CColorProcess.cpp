@@ -170,7 +170,7 @@ void CColorProcess::BuildComposite()
 }
 
 bool CColorProcess::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked,
-                        UCHAR ucPhase, bool bReference)
+                        UCHAR ucPhase, tagIpImageRows* psImage, bool bReference)
 {
     if (!m_bOpened || pPaddedBayer == nullptr || pGreenPlane == nullptr || pPacked == nullptr ||
         ucPhase >= IP_PHASE_COUNT) {
@@ -185,18 +185,19 @@ bool CColorProcess::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pP
     tagIpColorKernel kernel;
     memcpy(kernel.asGain, m_asGainQ13, sizeof(kernel.asGain));
     memcpy(kernel.asCoefficient, m_asCompositeQ13, sizeof(kernel.asCoefficient));
-    IpColorPass(pPaddedBayer, pGreenPlane, pPacked, m_ulWidth, m_ulHeight, ucPhase, &kernel, bReference);
+    IpColorPassToImageOrPacked(pPaddedBayer, pGreenPlane, pPacked, psImage, m_ulWidth, m_ulHeight, ucPhase,
+                               &kernel, bReference);
     return true;
 }
 
 bool CColorProcess::Process(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked,
-                            UCHAR ucPhase)
+                            UCHAR ucPhase, tagIpImageRows* psImage)
 {
-    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, false);
+    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, psImage, false);
 }
 
 bool CColorProcess::ProcessReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane,
                                      PUCHAR pPacked, UCHAR ucPhase)
 {
-    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, true);
+    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, nullptr, true);
 }

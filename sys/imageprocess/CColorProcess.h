@@ -7,6 +7,8 @@
 #include "base/PoolAllocator.h"
 #include "imageprocess/IpStageParameters.h"
 
+struct tagIpImageRows;
+
 class CColorProcess : public CPoolObject {
 public:
     CColorProcess();
@@ -19,7 +21,10 @@ public:
 
     // Geometry A is phase 0 (B at the top left), geometry B phase 1; phases 2
     // and 3 are those two with red and blue exchanged. A phase above 3 is refused.
-    bool Process(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked, UCHAR ucPhase = 0);
+    // With psImage, the BGR24 rows are written directly where this processor's
+    // colour pass can (psImage->bWritten), and the packed groups otherwise.
+    bool Process(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked, UCHAR ucPhase = 0,
+                 tagIpImageRows* psImage = nullptr);
     bool ProcessReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked,
                           UCHAR ucPhase = 0);
 
@@ -32,7 +37,7 @@ public:
 
 private:
     bool Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked, UCHAR ucPhase,
-             bool bReference);
+             tagIpImageRows* psImage, bool bReference);
     void BuildGains(const tagIpColorParameters& sParameters);
     void BuildUserMatrix(const tagIpColorParameters& sParameters);
     void BuildHueSaturation(const tagIpColorParameters& sParameters);

@@ -5,6 +5,7 @@
 #include "imageprocess/CColorProcess.h"
 #include "imageprocess/CGamma.h"
 #include "imageprocess/CInterpolation.h"
+#include "imageprocess/CInterpolationKernels.h"
 #include "imageprocess/CRearrange.h"
 #include "imageprocess/CSharpness.h"
 #include "platform/CpuFeatures.h"
@@ -368,10 +369,14 @@ bool CImageProcess::Process(tagIpInput sIpInput, tagIpOutput* psIpOutput)
     for (ULONG r = 0; r < m_ulHeight; ++r) {
         memcpy(m_pPaddedBayer + (r + 2) * m_ulPaddedWidth + 2, sIpInput.pBayer + r * m_ulWidth, m_ulWidth);
     }
-    if (!Demosaic(sIpInput) || !Rearrange()) {
+    // Where the colour pass writes the rows itself, the rearrangement is left out,
+    // and the green plane that sharpening starts from comes with them.
+    const bool bSharpen = m_sIpPara.bEnable && m_sIpPara.bSharpness;
+    tagIpImageRows sRows{m_pImageBuffer, bSharpen ? m_pPackedBuffer : nullptr, m_sIpPara.bMirror, RowFlip(), FALSE};
+    if (!Demosaic(sIpInput, &sRows) || (!sRows.bWritten && !Rearrange(sRows))) {
         return false;
     }
-    if (m_sIpPara.bEnable && !Enhance(psIpOutput)) {
+    if (m_sIpPara.bEnable && !Enhance(psIpOutput, sRows.bWritten)) {
         return false;
     }
     if (m_ucFormat != IP_FORMAT_BGR24 && m_ucFormat != IP_FORMAT_I420) {
@@ -413,7 +418,7 @@ bool CImageProcess::CorrectAndBalance(const tagIpInput& sIpInput, tagIpOutput* p
     return true;
 }
 
-bool CImageProcess::Demosaic(const tagIpInput& sIpInput)
+bool CImageProcess::Demosaic(const tagIpInput& sIpInput, tagIpImageRows* psRows)
 {
     if (m_sIpPara.bEnable && m_sIpPara.bColorProcess) {
         if (m_pColorProcess == nullptr) {
@@ -427,7 +432,7 @@ bool CImageProcess::Demosaic(const tagIpInput& sIpInput)
         if (m_ucPhase > 3) {
             return true;
         }
-        if (!m_pColorProcess->Process(m_pPaddedBayer, m_pGreenPlane, m_pPackedBuffer, m_ucPhase)) {
+        if (!m_pColorProcess->Process(m_pPaddedBayer, m_pGreenPlane, m_pPackedBuffer, m_ucPhase, psRows)) {
             DbgPrint(" ERROR: m_pColorProcess->Process() Failed !\n");
             return false;
         }
@@ -437,7 +442,8 @@ bool CImageProcess::Demosaic(const tagIpInput& sIpInput)
         DbgPrint(" ERROR: m_pInterpolation == NULL\n");
         return false;
     }
-    if (m_ucPhase <= 3 && !m_pInterpolation->Process(m_pPaddedBayer, m_pGreenPlane, m_pPackedBuffer, m_ucPhase)) {
+    if (m_ucPhase <= 3 &&
+        !m_pInterpolation->Process(m_pPaddedBayer, m_pGreenPlane, m_pPackedBuffer, m_ucPhase, psRows)) {
         DbgPrint(" ERROR: Interpolation Failed !\n");
         return false;
     }
@@ -454,26 +460,30 @@ bool CImageProcess::Demosaic(const tagIpInput& sIpInput)
 
 // I420 rows run top-down and BGR24 rows bottom-up, so I420 takes the opposite
 // flip to show the picture the same way up.
-bool CImageProcess::Rearrange()
+UCHAR CImageProcess::RowFlip() const
+{
+    if (m_ucFormat == IP_FORMAT_I420) {
+        return m_sIpPara.bFlip == 1 ? 0 : 1;
+    }
+    return m_sIpPara.bFlip;
+}
+
+bool CImageProcess::Rearrange(const tagIpImageRows& sRows)
 {
     if (m_pRearrange == nullptr) {
         DbgPrint(" ERROR: m_pRearrange == NULL\n");
         return false;
     }
-    UCHAR ucFlip = m_sIpPara.bFlip;
-    if (m_ucFormat == IP_FORMAT_I420) {
-        ucFlip = m_sIpPara.bFlip == 1 ? 0 : 1;
-    }
-    if (!m_pRearrange->Process_4B4G4R(m_pPackedBuffer, m_pImageBuffer, m_sIpPara.bMirror, ucFlip)) {
+    if (!m_pRearrange->Process_4B4G4R(m_pPackedBuffer, sRows.pImage, sRows.ucMirror, sRows.ucFlip)) {
         DbgPrint(" ERROR: m_pRearrange->Process_4B4G4R() Failed !\n");
         return false;
     }
     return true;
 }
 
-bool CImageProcess::Enhance(tagIpOutput* psIpOutput)
+bool CImageProcess::Enhance(tagIpOutput* psIpOutput, bool bGreenPlaneWritten)
 {
-    if (m_sIpPara.bSharpness && !Sharpen()) {
+    if (m_sIpPara.bSharpness && !Sharpen(bGreenPlaneWritten)) {
         return false;
     }
     if (m_ulMeterPixels != 0) {
@@ -501,12 +511,14 @@ bool CImageProcess::ApplyTone(PUCHAR pBytes, ULONG ulCount)
     return true;
 }
 
-bool CImageProcess::Sharpen()
+bool CImageProcess::Sharpen(bool bGreenPlaneWritten)
 {
     if (m_pSharpness == nullptr) {
         return false;
     }
-    BGRtoY(m_pImageBuffer, m_pPackedBuffer, m_ulWidth, m_ulHeight);
+    if (!bGreenPlaneWritten) {
+        BGRtoY(m_pImageBuffer, m_pPackedBuffer, m_ulWidth, m_ulHeight);
+    }
     SmoothBuffer(m_pPackedBuffer, m_pSmoothPlane, m_ulWidth, m_ulHeight);
     if (!m_pSharpness->ProcessMMX(m_pSmoothPlane, m_pImageBuffer)) {
         DbgPrint(" ERROR: m_pSharpness->ProcessMMX() Failed !\n");

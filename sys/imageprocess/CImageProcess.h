@@ -13,6 +13,7 @@ class CColorProcess;
 class CGamma;
 class CInterpolation;
 class CRearrange;
+struct tagIpImageRows;
 class CSharpness;
 
 #pragma pack(push, 1)
@@ -80,10 +81,11 @@ private:
     bool OpenStages(UCHAR ucAwbMode);
     void Release();
     bool CorrectAndBalance(const tagIpInput& sIpInput, tagIpOutput* psIpOutput);
-    bool Demosaic(const tagIpInput& sIpInput);
-    bool Rearrange();
-    bool Enhance(tagIpOutput* psIpOutput);
-    bool Sharpen();
+    bool Demosaic(const tagIpInput& sIpInput, tagIpImageRows* psRows);
+    UCHAR RowFlip() const;
+    bool Rearrange(const tagIpImageRows& sRows);
+    bool Enhance(tagIpOutput* psIpOutput, bool bGreenPlaneWritten);
+    bool Sharpen(bool bGreenPlaneWritten);
     UCHAR MeanLuma() const;
     bool ApplyTone(PUCHAR pBytes, ULONG ulCount);
     bool WriteCifI420(PUCHAR pBuffer);

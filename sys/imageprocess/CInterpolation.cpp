@@ -70,6 +70,32 @@ void IpColorPass(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPa
     IpColorPassReference(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor);
 }
 
+bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage,
+                        ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor,
+                        bool bReference)
+{
+    // The AVX2 path keeps its wider packed pass and the rearrangement.
+    if (bReference || CpuHasAvx2() || !CpuHasSsse3()) {
+        return false;
+    }
+    IpColorPassImageSsse3(pPaddedBayer, pGreenPlane, sImage, ulWidth, ulHeight, ucPhase, psColor);
+    return true;
+}
+
+void IpColorPassToImageOrPacked(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
+                                tagIpImageRows* psImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
+                                const tagIpColorKernel* psColor, bool bReference)
+{
+    if (psImage != nullptr) {
+        psImage->bWritten =
+            IpColorPassToImage(pPaddedBayer, pGreenPlane, *psImage, ulWidth, ulHeight, ucPhase, psColor, bReference);
+        if (psImage->bWritten) {
+            return;
+        }
+    }
+    IpColorPass(pPaddedBayer, pGreenPlane, pPacked, ulWidth, ulHeight, ucPhase, psColor, bReference);
+}
+
 void CInterpolation::FillGreenFrame(PUCHAR pGreenPlane, ULONG ulWidth, ULONG ulHeight)
 {
     ULONG stride = ulWidth + 4;
@@ -108,7 +134,7 @@ void CInterpolation::SmoothGreen(PUCHAR pGreenPlane, PUCHAR pScratch, ULONG ulWi
 }
 
 bool CInterpolation::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked,
-                         UCHAR ucPhase, bool bReference)
+                         UCHAR ucPhase, tagIpImageRows* psImage, bool bReference)
 {
     if (!m_bOpened || pPaddedBayer == nullptr || pGreenPlane == nullptr || pPacked == nullptr ||
         ucPhase >= IP_PHASE_COUNT || m_ulPaddedWidth < 4 || m_ulPaddedHeight < 4) {
@@ -124,18 +150,19 @@ bool CInterpolation::Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR p
     if (m_ucSmoothing == 1) {
         SmoothGreen(pGreenPlane, pPacked, width, height);
     }
-    IpColorPass(pPaddedBayer, pGreenPlane, pPacked, width, height, ucPhase, nullptr, bReference);
+    IpColorPassToImageOrPacked(pPaddedBayer, pGreenPlane, pPacked, psImage, width, height, ucPhase, nullptr,
+                               bReference);
     return true;
 }
 
 bool CInterpolation::Process(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked,
-                             UCHAR ucPhase)
+                             UCHAR ucPhase, tagIpImageRows* psImage)
 {
-    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, false);
+    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, psImage, false);
 }
 
 bool CInterpolation::ProcessReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane,
                                       PUCHAR pPacked, UCHAR ucPhase)
 {
-    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, true);
+    return Run(pPaddedBayer, pGreenPlane, pPacked, ucPhase, nullptr, true);
 }

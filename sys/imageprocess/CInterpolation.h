@@ -14,6 +14,8 @@ enum {
     IP_PHASE_COUNT = 4
 };
 
+struct tagIpImageRows;
+
 class CInterpolation : public CPoolObject {
 public:
     CInterpolation();
@@ -26,7 +28,10 @@ public:
     // nothing is written, so the caller decides what a missing variant means.
     // The image width (padded width - 4) must be a positive multiple of 8 and the
     // image height even; other geometries are refused.
-    bool Process(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked, UCHAR ucPhase);
+    // With psImage, the BGR24 rows are written directly where this processor's
+    // colour pass can (psImage->bWritten), and the packed groups otherwise.
+    bool Process(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked, UCHAR ucPhase,
+                 tagIpImageRows* psImage = nullptr);
     // The same result from the plain per-pixel code that the fast code is held to.
     bool ProcessReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked,
                           UCHAR ucPhase);
@@ -42,7 +47,7 @@ public:
 
 private:
     bool Run(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, PUCHAR pPacked, UCHAR ucPhase,
-             bool bReference);
+             tagIpImageRows* psImage, bool bReference);
 
     BOOLEAN m_bOpened;
     UCHAR m_ucSmoothing;

@@ -36,6 +36,37 @@ void IpColorPassAvx2(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR
 void IpColorPass(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked, ULONG ulWidth,
                  ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor, bool bReference);
 
+// BGR24 rows (3 x width bytes each) that the colour pass may write directly:
+// mirrored left-right and flipped top-bottom when the byte is exactly 1, as the
+// rearrangement of the packed groups does.
+typedef struct tagIpImageRows {
+    PUCHAR pImage;
+    PUCHAR pGreen;  // null, or the rows' green channel as a plane (width bytes a row)
+    UCHAR ucMirror;
+    UCHAR ucFlip;
+    BOOLEAN bWritten;  // set by the demosaic stages: the rows, not the packed groups, were written
+} IpImageRows;
+
+// The colour pass straight into BGR24 rows, where this processor has such a
+// pass (SSSE3 on the 128-bit path): the bytes of the colour pass followed by the
+// rearrangement, without the packed picture in between. Returns false, having
+// written nothing, where it has not.
+bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage,
+                        ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor,
+                        bool bReference);
+void IpColorPassImageSsse3(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
+                           const tagIpColorKernel* psColor);
+
+// The rows of psImage where IpColorPassToImage can write them (psImage->bWritten),
+// the packed groups otherwise, or with psImage null.
+void IpColorPassToImageOrPacked(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
+                                tagIpImageRows* psImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
+                                const tagIpColorKernel* psColor, bool bReference);
+
+// Writes 8-pixel group ulGroup of one image row, 4B4G4R packed, at pGroup.
+void IpColorPassGroupReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, ULONG ulWidth,
+                               ULONG ulRow, ULONG ulGroup, UCHAR ucPhase, const tagIpColorKernel* psColor,
+                               PUCHAR pGroup);
 // Processes a span of 8-pixel groups [ulFirstGroup, ulEndGroup) of one image row.
 void IpColorPassRowReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                              ULONG ulWidth, ULONG ulRow, ULONG ulFirstGroup, ULONG ulEndGroup,

@@ -41,7 +41,7 @@ inline Lanes ChooseGreen(Lanes gv, Lanes gh, Lanes dh, Lanes dv)
     return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(gv, gh), _mm_and_si128(towards, edge)), 1);
 }
 
-#ifndef IP_GREEN_PASS_ONLY
+#if !defined(IP_GREEN_PASS_ONLY) || defined(IP_IMAGE_PASS)
 // Writes 16 pixels (two 8-pixel groups) in 4B4G4R packing; packus limits to 0..255.
 inline void StorePacked(PUCHAR out, Lanes evenB, Lanes evenG, Lanes evenR, Lanes oddB, Lanes oddG, Lanes oddR)
 {
@@ -54,6 +54,84 @@ inline void StorePacked(PUCHAR out, Lanes evenB, Lanes evenG, Lanes evenR, Lanes
     _mm_storeu_si128(p + 1, _mm_castpd_si128(_mm_shuffle_pd(_mm_castsi128_pd(z), _mm_castsi128_pd(x), 2)));
     _mm_storeu_si128(p + 2, _mm_unpackhi_epi64(y, z));
 }
+#endif
+
+#ifdef IP_IMAGE_PASS
+// Byte shuffles (SSSE3) that turn a step's three packed vectors, x = (even B,
+// even G), y = (even R, odd B) and z = (odd G, odd R), into its 48 BGR24 bytes,
+// in order or mirrored: output vector k is the or of source s shuffled by
+// mask[k][s]; the green plane's 16 bytes are x and z shuffled by green[0] and green[1].
+struct tagImageShuffle {
+    Lanes mask[3][3];
+    Lanes green[2];
+};
+
+// Vector (0 x, 1 y, 2 z) and byte that hold channel ch (0 B, 1 G, 2 R) of pixel p of a step.
+inline void PackedSource(ULONG p, ULONG ch, ULONG* source, ULONG* byte)
+{
+    const ULONG j = p >> 1;
+    static const UCHAR kEven[3][2] = {{0, 0}, {0, 8}, {1, 0}};
+    static const UCHAR kOdd[3][2] = {{1, 8}, {2, 0}, {2, 8}};
+    const UCHAR* at = (p & 1) != 0 ? kOdd[ch] : kEven[ch];
+    *source = at[0];
+    *byte = at[1] + j;
+}
+
+inline tagImageShuffle MakeImageShuffle(bool bMirror)
+{
+    // Masks 0..8 for the BGR24 bytes, 9 and 11 (x and z) for the green plane.
+    alignas(16) char masks[4][3][16];
+    for (ULONG out = 0; out < 4 * kStepPixels; ++out) {
+        ULONG pixel = out < 3 * kStepPixels ? out / 3 : out - 3 * kStepPixels;
+        ULONG channel = out < 3 * kStepPixels ? out % 3 : 1;
+        ULONG source = 0;
+        ULONG byte = 0;
+        PackedSource(bMirror ? kStepPixels - 1 - pixel : pixel, channel, &source, &byte);
+        for (ULONG s = 0; s < 3; ++s) {
+            masks[out / 16][s][out % 16] = static_cast<char>(s == source ? byte : 0x80);
+        }
+    }
+    auto load = [&](ULONG k, ULONG s) { return _mm_load_si128(reinterpret_cast<const __m128i*>(masks[k][s])); };
+    tagImageShuffle shuffle;
+    for (ULONG k = 0; k < 3; ++k) {
+        for (ULONG s = 0; s < 3; ++s) {
+            shuffle.mask[k][s] = load(k, s);
+        }
+    }
+    shuffle.green[0] = load(3, 0);
+    shuffle.green[1] = load(3, 2);
+    return shuffle;
+}
+
+// Writes a step's 16 pixels, from column c of the row, as BGR24 bytes and, with
+// pGreenRow, their green bytes; mirrored, they land in reverse order ending at
+// column width - 1 - c.
+struct tagImageSink {
+    PUCHAR pRow;
+    PUCHAR pGreenRow;
+    ULONG ulMirrorStart; // width - 16: where a mirrored step at column 0 starts
+    bool bMirror;
+    const tagImageShuffle* psShuffle;
+
+    template <class RgbLanes> void operator()(ULONG c, const RgbLanes& even, const RgbLanes& odd) const
+    {
+        const __m128i x = _mm_packus_epi16(even.b, even.g);
+        const __m128i y = _mm_packus_epi16(even.r, odd.b);
+        const __m128i z = _mm_packus_epi16(odd.g, odd.r);
+        const ULONG column = bMirror ? ulMirrorStart - c : c;
+        __m128i* out = reinterpret_cast<__m128i*>(pRow + 3 * column);
+        for (int k = 0; k < 3; ++k) {
+            const Lanes* mask = psShuffle->mask[k];
+            __m128i bytes = _mm_or_si128(_mm_shuffle_epi8(x, mask[0]), _mm_shuffle_epi8(y, mask[1]));
+            _mm_storeu_si128(out + k, _mm_or_si128(bytes, _mm_shuffle_epi8(z, mask[2])));
+        }
+        if (pGreenRow != nullptr) {
+            __m128i green = _mm_or_si128(_mm_shuffle_epi8(x, psShuffle->green[0]),
+                                         _mm_shuffle_epi8(z, psShuffle->green[1]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pGreenRow + column), green);
+        }
+    }
+};
 #endif
 
 } // namespace

@@ -56,7 +56,7 @@ template <int O> void GreenRow(const UCHAR* p0, PUCHAR out, ULONG stride, ULONG 
     }
 }
 
-#ifndef IP_GREEN_PASS_ONLY
+#if !defined(IP_GREEN_PASS_ONLY) || defined(IP_IMAGE_PASS)
 // The gain step and the composite matrix on lanes of R, G and B.
 struct tagColorLanes {
     Lanes gain[3];
@@ -93,10 +93,14 @@ inline tagRgbLanes ApplyColor(tagRgbLanes in, const tagColorLanes& color)
                        MatrixRow(color.coefficient, r, g, b)};
 }
 
-inline void StorePixels(PUCHAR out, const tagRgbLanes& even, const tagRgbLanes& odd)
-{
-    StorePacked(out, even.b, even.g, even.r, odd.b, odd.g, odd.r);
-}
+// Writes a step's 16 pixels, at column c of the row, in 4B4G4R packing.
+struct tagPackedSink {
+    PUCHAR pRow;
+    void operator()(ULONG c, const tagRgbLanes& even, const tagRgbLanes& odd) const
+    {
+        StorePacked(pRow + c * 3, even.b, even.g, even.r, odd.b, odd.g, odd.r);
+    }
+};
 
 // Colour minus green at the sites `offset` columns along in the rows above and
 // below, summed (the sites of the other non-green colour, green lanes of O).
@@ -107,8 +111,8 @@ inline Lanes AboveBelowDifference(const UCHAR* p, const UCHAR* g, ULONG stride, 
                Sub(GreenLanes<O>(p + stride + offset), GreenLanes<O>(g + stride + offset)));
 }
 
-template <int O, bool kColor>
-void ColorRow(const UCHAR* p0, const UCHAR* g0, PUCHAR out, ULONG stride, ULONG width, bool blueRow,
+template <int O, bool kColor, class Sink>
+void ColorRow(const UCHAR* p0, const UCHAR* g0, const Sink& sink, ULONG stride, ULONG width, bool blueRow,
               const tagColorLanes& color)
 {
     const int kLeft = -2 + 2 * O;
@@ -135,12 +139,40 @@ void ColorRow(const UCHAR* p0, const UCHAR* g0, PUCHAR out, ULONG stride, ULONG 
             atN = ApplyColor(atN, color);
             atG = ApplyColor(atG, color);
         }
-        PUCHAR groupOut = out + c * 3;
         if (O == 0) {
-            StorePixels(groupOut, atN, atG);
+            sink(c, atN, atG);
         } else {
-            StorePixels(groupOut, atG, atN);
+            sink(c, atG, atN);
         }
+    }
+}
+
+tagColorLanes MakeColorLanes(const tagIpColorKernel* psColor)
+{
+    tagColorLanes color;
+    for (int i = 0; i < 3; ++i) {
+        color.gain[i] = Set16(psColor != nullptr ? psColor->asGain[i] : 0);
+    }
+    for (int i = 0; i < 9; ++i) {
+        color.coefficient[i] = Set16(psColor != nullptr ? psColor->asCoefficient[i] : 0);
+    }
+    return color;
+}
+
+// The vector steps of one image row, whichever its site layout and whether
+// gains and matrix apply.
+template <class Sink>
+void ColorRowAnyLayout(const UCHAR* p, const UCHAR* g, const Sink& sink, ULONG stride, ULONG width, ULONG row,
+                       UCHAR ucPhase, const tagColorLanes& color, bool bColor)
+{
+    bool blueRow = IpIsBlueRow(ucPhase, row);
+    bool even = IpNonGreenParity(ucPhase, row) == 0;
+    if (bColor) {
+        even ? ColorRow<0, true>(p, g, sink, stride, width, blueRow, color)
+             : ColorRow<1, true>(p, g, sink, stride, width, blueRow, color);
+    } else {
+        even ? ColorRow<0, false>(p, g, sink, stride, width, blueRow, color)
+             : ColorRow<1, false>(p, g, sink, stride, width, blueRow, color);
     }
 }
 #endif
@@ -171,31 +203,61 @@ void IP_SIMD_NAME(IpGreenPass)(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, UL
 void IP_SIMD_NAME(IpColorPass)(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                                ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor)
 {
-    tagColorLanes color;
-    for (int i = 0; i < 3; ++i) {
-        color.gain[i] = Set16(psColor != nullptr ? psColor->asGain[i] : 0);
-    }
-    for (int i = 0; i < 9; ++i) {
-        color.coefficient[i] = Set16(psColor != nullptr ? psColor->asCoefficient[i] : 0);
-    }
+    const tagColorLanes color = MakeColorLanes(psColor);
     ULONG stride = ulWidth + 4;
     ULONG vectorWidth = ulWidth - ulWidth % kStepPixels;
     for (ULONG row = 0; row < ulHeight; ++row) {
         SIZE_T offset = static_cast<SIZE_T>(row + 2) * stride + 2;
-        const UCHAR* p = pPaddedBayer + offset;
-        const UCHAR* g = pGreenPlane + offset;
-        PUCHAR out = pPacked + static_cast<SIZE_T>(row) * 3 * ulWidth;
-        bool blueRow = IpIsBlueRow(ucPhase, row);
-        bool even = IpNonGreenParity(ucPhase, row) == 0;
-        if (psColor != nullptr) {
-            even ? ColorRow<0, true>(p, g, out, stride, ulWidth, blueRow, color)
-                 : ColorRow<1, true>(p, g, out, stride, ulWidth, blueRow, color);
-        } else {
-            even ? ColorRow<0, false>(p, g, out, stride, ulWidth, blueRow, color)
-                 : ColorRow<1, false>(p, g, out, stride, ulWidth, blueRow, color);
-        }
+        tagPackedSink sink{pPacked + static_cast<SIZE_T>(row) * 3 * ulWidth};
+        ColorRowAnyLayout(pPaddedBayer + offset, pGreenPlane + offset, sink, stride, ulWidth, row, ucPhase, color,
+                          psColor != nullptr);
         IpColorPassRowReference(pPaddedBayer, pGreenPlane, pPacked, ulWidth, row, vectorWidth / 8, ulWidth / 8,
                                 ucPhase, psColor);
+    }
+}
+#endif
+
+#ifdef IP_IMAGE_PASS
+namespace {
+
+// The row's last 8-pixel group, left by the vector steps, from the plain code.
+void LastGroupToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, ULONG ulWidth, ULONG ulRow,
+                      UCHAR ucPhase, const tagIpColorKernel* psColor, const tagImageSink& sink)
+{
+    const ULONG first = ulWidth - 8;
+    UCHAR group[24];
+    IpColorPassGroupReference(pPaddedBayer, pGreenPlane, ulWidth, ulRow, first / 8, ucPhase, psColor, group);
+    for (ULONG k = 0; k < 8; ++k) {
+        ULONG column = sink.bMirror ? ulWidth - 1 - (first + k) : first + k;
+        for (ULONG ch = 0; ch < 3; ++ch) {
+            sink.pRow[3 * column + ch] = group[(k & 1) * 12 + ch * 4 + (k >> 1)];
+        }
+        if (sink.pGreenRow != nullptr) {
+            sink.pGreenRow[column] = group[(k & 1) * 12 + 4 + (k >> 1)];
+        }
+    }
+}
+
+} // namespace
+
+void IP_SIMD_NAME(IpColorPassImage)(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane,
+                                    const tagIpImageRows& sImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
+                                    const tagIpColorKernel* psColor)
+{
+    const tagColorLanes color = MakeColorLanes(psColor);
+    const bool mirror = sImage.ucMirror == 1;
+    const tagImageShuffle shuffle = MakeImageShuffle(mirror);
+    ULONG stride = ulWidth + 4;
+    for (ULONG row = 0; row < ulHeight; ++row) {
+        SIZE_T offset = static_cast<SIZE_T>(row + 2) * stride + 2;
+        SIZE_T target = sImage.ucFlip == 1 ? ulHeight - 1 - row : row;
+        PUCHAR greenRow = sImage.pGreen != nullptr ? sImage.pGreen + target * ulWidth : nullptr;
+        tagImageSink sink{sImage.pImage + target * 3 * ulWidth, greenRow, ulWidth - kStepPixels, mirror, &shuffle};
+        ColorRowAnyLayout(pPaddedBayer + offset, pGreenPlane + offset, sink, stride, ulWidth, row, ucPhase, color,
+                          psColor != nullptr);
+        if (ulWidth % kStepPixels != 0) {
+            LastGroupToImage(pPaddedBayer, pGreenPlane, ulWidth, row, ucPhase, psColor, sink);
+        }
     }
 }
 #endif

@@ -121,23 +121,29 @@ void IpGreenPassReference(const UCHAR* pPaddedBayer, PUCHAR pGreenPlane, ULONG u
     }
 }
 
+void IpColorPassGroupReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, ULONG ulWidth,
+                               ULONG ulRow, ULONG ulGroup, UCHAR ucPhase, const tagIpColorKernel* psColor,
+                               PUCHAR pGroup)
+{
+    tagPlane bayer{pPaddedBayer, ulWidth + 4};
+    tagPlane green{pGreenPlane, ulWidth + 4};
+    for (ULONG k = 0; k < 8; ++k) {
+        tagPixel pixel = Finish(ColourDifferences(bayer, green, ulRow, ulGroup * 8 + k, ucPhase), psColor);
+        PUCHAR half = pGroup + (k & 1) * 12 + (k >> 1);
+        half[0] = static_cast<UCHAR>(pixel.iB);
+        half[4] = static_cast<UCHAR>(pixel.iG);
+        half[8] = static_cast<UCHAR>(pixel.iR);
+    }
+}
+
 void IpColorPassRowReference(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,
                              ULONG ulWidth, ULONG ulRow, ULONG ulFirstGroup, ULONG ulEndGroup,
                              UCHAR ucPhase, const tagIpColorKernel* psColor)
 {
-    tagPlane bayer{pPaddedBayer, ulWidth + 4};
-    tagPlane green{pGreenPlane, ulWidth + 4};
     PUCHAR rowOut = pPacked + static_cast<SIZE_T>(ulRow) * 3 * ulWidth;
     for (ULONG group = ulFirstGroup; group < ulEndGroup; ++group) {
-        PUCHAR out = rowOut + group * 24;
-        for (ULONG k = 0; k < 8; ++k) {
-            tagPixel pixel = Finish(ColourDifferences(bayer, green, ulRow, group * 8 + k, ucPhase),
-                                    psColor);
-            PUCHAR half = out + (k & 1) * 12 + (k >> 1);
-            half[0] = static_cast<UCHAR>(pixel.iB);
-            half[4] = static_cast<UCHAR>(pixel.iG);
-            half[8] = static_cast<UCHAR>(pixel.iR);
-        }
+        IpColorPassGroupReference(pPaddedBayer, pGreenPlane, ulWidth, ulRow, group, ucPhase, psColor,
+                                  rowOut + group * 24);
     }
 }
 

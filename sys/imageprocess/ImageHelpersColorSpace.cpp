@@ -72,15 +72,15 @@ void LumaRow(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount)
     LumaRowSsse3(pucRow, pucY, ulCount);
 }
 
-void ChromaRow(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount)
+void LumaChromaRow(const UCHAR* pucRow, UCHAR* pucY, UCHAR* pucU, UCHAR* pucV, ULONG ulCount)
 {
     if constexpr (kAvx2Compiled) {
         if (CpuHasAvx2()) {
-            ChromaRowAvx2(pucRow, pucU, pucV, ulCount);
+            LumaChromaRowAvx2(pucRow, pucY, pucU, pucV, ulCount);
             return;
         }
     }
-    ChromaRowSsse3(pucRow, pucU, pucV, ulCount);
+    LumaChromaRowSsse3(pucRow, pucY, pucU, pucV, ulCount);
 }
 
 } // namespace
@@ -132,8 +132,11 @@ void CImageHelpers::BGR24toI420Rows(const UCHAR* pucPicture, UCHAR* pucI420, ULO
     for (SIZE_T r = ulFirst; r < static_cast<SIZE_T>(ulFirst) + ulCount; ++r) {
         const UCHAR* pucRow = pucPicture + 3 * r * ulWidth;
         UCHAR* pucLuma = pucY + r * ulWidth;
+        const SIZE_T iChroma = (r / 2) * cChromaWidth;
         if (ulVectorPixels != 0) {
-            LumaRow(pucRow, pucLuma, ulVectorPixels);
+            // Odd rows have chroma too: one gather of the channels serves both.
+            (r & 1) == 0 ? LumaRow(pucRow, pucLuma, ulVectorPixels)
+                         : LumaChromaRow(pucRow, pucLuma, pucU + iChroma, pucV + iChroma, ulVectorPixels);
         }
         for (SIZE_T c = ulVectorPixels; c < ulWidth; ++c) {
             const UCHAR* p = pucRow + 3 * c;
@@ -141,10 +144,6 @@ void CImageHelpers::BGR24toI420Rows(const UCHAR* pucPicture, UCHAR* pucI420, ULO
         }
         if ((r & 1) == 0) {
             continue;
-        }
-        const SIZE_T iChroma = (r / 2) * cChromaWidth;
-        if (ulVectorPixels != 0) {
-            ChromaRow(pucRow, pucU + iChroma, pucV + iChroma, ulVectorPixels);
         }
         for (SIZE_T c = ulVectorPixels / 2; c < cChromaWidth; ++c) {
             const UCHAR* p = pucRow + 6 * c;

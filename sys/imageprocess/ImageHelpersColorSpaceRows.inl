@@ -155,46 +155,63 @@ void IH_SIMD_NAME(GreenRow)(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount)
     }
 }
 
+namespace {
+
+inline void LumaStep(const tagChannels& s, const UCHAR* pucRow, UCHAR* pucY, ULONG i)
+{
+    const Lanes vZero = Zero();
+    Lanes vWholeLo, vWholeHi;
+    const Lanes vLumaLo = Luma16(UnpackLow8(s.vRed, vZero), UnpackLow8(s.vGreen, vZero), UnpackLow8(s.vBlue, vZero),
+                                 &vWholeLo);
+    const Lanes vLumaHi = Luma16(UnpackHigh8(s.vRed, vZero), UnpackHigh8(s.vGreen, vZero),
+                                 UnpackHigh8(s.vBlue, vZero), &vWholeHi);
+    StoreBytes(pucY + i, PackUnsigned16(vLumaLo, vLumaHi));
+    const ULONG ulWhole = MoveMask8(PackSigned16(vWholeLo, vWholeHi));
+    if (ulWhole != 0) {
+        FixWholeLumas(pucRow + 3 * i, pucY + i, ulWhole);
+    }
+}
+
+// Chroma of the step's even pixels.
+inline void ChromaStep(const tagChannels& s, UCHAR* pucU, UCHAR* pucV, ULONG i)
+{
+    const Lanes vEven = Set16(0x00FF);
+    const Lanes vZero = Zero();
+    const Lanes vBlue = And(s.vBlue, vEven);
+    const Lanes vGreen = And(s.vGreen, vEven);
+    const Lanes vRed = And(s.vRed, vEven);
+    Lanes vULo, vVLo, vUHi, vVHi;
+    Chroma8(UnpackLow16(vBlue, vRed), UnpackLow16(vRed, vGreen), UnpackLow16(vGreen, vZero),
+            UnpackLow16(vBlue, vZero), &vULo, &vVLo);
+    Chroma8(UnpackHigh16(vBlue, vRed), UnpackHigh16(vRed, vGreen), UnpackHigh16(vGreen, vZero),
+            UnpackHigh16(vBlue, vZero), &vUHi, &vVHi);
+    StoreChroma(pucU + i / 2, pucV + i / 2, PackSigned32(vULo, vUHi), PackSigned32(vVLo, vVHi));
+}
+
+} // namespace
+
 void IH_SIMD_NAME(LumaRow)(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount)
 {
     if (ulCount < kStepPixels) {
         LumaRowShort(pucRow, pucY, ulCount);
         return;
     }
-    const Lanes vZero = Zero();
     for (ULONG i = 0; i < ulCount; i = NextStep(i, ulCount)) {
-        const tagChannels s = LoadChannels(pucRow + 3 * i);
-        Lanes vWholeLo, vWholeHi;
-        const Lanes vLumaLo = Luma16(UnpackLow8(s.vRed, vZero), UnpackLow8(s.vGreen, vZero),
-                                     UnpackLow8(s.vBlue, vZero), &vWholeLo);
-        const Lanes vLumaHi = Luma16(UnpackHigh8(s.vRed, vZero), UnpackHigh8(s.vGreen, vZero),
-                                     UnpackHigh8(s.vBlue, vZero), &vWholeHi);
-        StoreBytes(pucY + i, PackUnsigned16(vLumaLo, vLumaHi));
-        const ULONG ulWhole = MoveMask8(PackSigned16(vWholeLo, vWholeHi));
-        if (ulWhole != 0) {
-            FixWholeLumas(pucRow + 3 * i, pucY + i, ulWhole);
-        }
+        LumaStep(LoadChannels(pucRow + 3 * i), pucRow, pucY, i);
     }
 }
 
-void IH_SIMD_NAME(ChromaRow)(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount)
+// A row that has chroma: luma and chroma from one gather of each step's channels.
+void IH_SIMD_NAME(LumaChromaRow)(const UCHAR* pucRow, UCHAR* pucY, UCHAR* pucU, UCHAR* pucV, ULONG ulCount)
 {
     if (ulCount < kStepPixels) {
+        LumaRowShort(pucRow, pucY, ulCount);
         ChromaRowShort(pucRow, pucU, pucV, ulCount);
         return;
     }
-    const Lanes vEven = Set16(0x00FF);
-    const Lanes vZero = Zero();
     for (ULONG i = 0; i < ulCount; i = NextStep(i, ulCount)) {
         const tagChannels s = LoadChannels(pucRow + 3 * i);
-        const Lanes vBlue = And(s.vBlue, vEven);
-        const Lanes vGreen = And(s.vGreen, vEven);
-        const Lanes vRed = And(s.vRed, vEven);
-        Lanes vULo, vVLo, vUHi, vVHi;
-        Chroma8(UnpackLow16(vBlue, vRed), UnpackLow16(vRed, vGreen), UnpackLow16(vGreen, vZero),
-                UnpackLow16(vBlue, vZero), &vULo, &vVLo);
-        Chroma8(UnpackHigh16(vBlue, vRed), UnpackHigh16(vRed, vGreen), UnpackHigh16(vGreen, vZero),
-                UnpackHigh16(vBlue, vZero), &vUHi, &vVHi);
-        StoreChroma(pucU + i / 2, pucV + i / 2, PackSigned32(vULo, vUHi), PackSigned32(vVLo, vVHi));
+        LumaStep(s, pucRow, pucY, i);
+        ChromaStep(s, pucU, pucV, i);
     }
 }

@@ -6,11 +6,12 @@
 
 
 // Luma of ulCount pixels (a multiple of 16) of one BGR24 row, exactly as the
-// double-precision rule; and U, V of the left pixel of each pair.
+// double-precision rule; with U and V of the left pixel of each pair too, for
+// the rows that have chroma.
 void LumaRowAvx2(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount);
-void ChromaRowAvx2(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount);
+void LumaChromaRowAvx2(const UCHAR* pucRow, UCHAR* pucY, UCHAR* pucU, UCHAR* pucV, ULONG ulCount);
 void LumaRowSsse3(const UCHAR* pucRow, UCHAR* pucY, ULONG ulCount);
-void ChromaRowSsse3(const UCHAR* pucRow, UCHAR* pucU, UCHAR* pucV, ULONG ulCount);
+void LumaChromaRowSsse3(const UCHAR* pucRow, UCHAR* pucY, UCHAR* pucU, UCHAR* pucV, ULONG ulCount);
 
 // The G byte of ulCount pixels (a multiple of 16).
 void GreenRowAvx2(const UCHAR* pucRow, UCHAR* pucGreen, ULONG ulCount);

@@ -4,10 +4,13 @@
 
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "imageprocess/CInterpolation.h"
 #include "imageprocess/CInterpolationKernels.h"
+#include "imageprocess/CRearrange.h"
 #include "sys/imageprocess/IpStageFrames.h"
+#include "platform/CpuFeatures.h"
 
 using korval::tests::kCifHeight;
 using korval::tests::kCifWidth;
@@ -208,6 +211,70 @@ TEST(CColorProcess, FastMatchesReferenceOnFullFrames)
                 ASSERT_TRUE(runColour(stage, reference, phase, true));
                 ASSERT_EQ(fast.green, reference.green);
                 ASSERT_EQ(fast.packed, reference.packed) << "phase " << int(phase) << " kind " << kind;
+            }
+        }
+    }
+}
+
+// Both demosaics asked for BGR24 rows: on the SSE2 path of a processor with
+// SSSE3 the colour pass writes them itself, with their green plane, elsewhere
+// the packed groups are rearranged; either way the rows are the reference's
+// packed groups rearranged.
+TEST(CColorProcess, RowsWrittenDirectlyMatchTheReferenceRearranged)
+{
+    const tagIpColorParameters strong{{511, 260, 40}, 75, 200, {3500, 1600, 2300, 1900, 2800, 2100, 2400, 1500, 3900}};
+    // The SSE2 path and the one this run is on (KORVAL_CPU_PATH may have lowered it).
+    const CPU_PATH before = CpuCurrentPath();
+    struct RestorePath {
+        CPU_PATH path;
+        ~RestorePath() { CpuFeaturesLimit(path); }
+    } restore{before};
+    for (CPU_PATH path : {before < CpuPathSse2 ? before : CpuPathSse2, before}) {
+        CpuFeaturesLimit(path);
+        const bool direct = CpuHasSsse3() && !CpuHasAvx2();
+        for (int width : {352, 40, 8}) {
+            for (UCHAR phase = 0; phase < 4; ++phase) {
+                for (bool colour : {true, false}) {
+                    for (UCHAR mirror = 0; mirror < 3; ++mirror) {
+                        for (UCHAR flip = 0; flip < 2; ++flip) {
+                            PaddedFrame fast = korval::tests::randomFrame(width, 12, 40 + width + phase);
+                            PaddedFrame reference = fast;
+                            std::vector<std::uint8_t> rows(fast.packed.size(), 1), expected(fast.packed.size(), 2);
+                            std::vector<std::uint8_t> green(fast.packed.size() / 3, 3);
+                            tagIpImageRows target{rows.data(), green.data(), mirror, flip, FALSE};
+                            CColorProcess colourStage;
+                            CInterpolation plainStage;
+                            ASSERT_TRUE(colourStage.Open(width, 12, 0, strong));
+                            ASSERT_TRUE(plainStage.Open(width + 4, 16, 0));
+                            if (colour) {
+                                ASSERT_TRUE(colourStage.Process(fast.bayer.data(), fast.green.data(),
+                                                                fast.packed.data(), phase, &target));
+                                ASSERT_TRUE(runColour(colourStage, reference, phase, true));
+                            } else {
+                                ASSERT_TRUE(plainStage.Process(fast.bayer.data(), fast.green.data(),
+                                                               fast.packed.data(), phase, &target));
+                                ASSERT_TRUE(plainStage.ProcessReference(reference.bayer.data(), reference.green.data(),
+                                                                        reference.packed.data(), phase));
+                            }
+                            if (!target.bWritten) {
+                                CRearrange fastRearrange;
+                                ASSERT_TRUE(fastRearrange.Open(width, 12));
+                                ASSERT_TRUE(fastRearrange.Process_4B4G4R(fast.packed.data(), rows.data(), mirror, flip));
+                            }
+                            CRearrange rearrange;
+                            ASSERT_TRUE(rearrange.Open(width, 12));
+                            ASSERT_TRUE(rearrange.Process_4B4G4RReference(reference.packed.data(), expected.data(),
+                                                                          mirror, flip));
+                            EXPECT_EQ(bool(target.bWritten), direct) << path;
+                            for (size_t i = 0; target.bWritten && i < green.size(); ++i) {
+                                ASSERT_EQ(green[i], expected[3 * i + 1]) << "green plane " << i;
+                            }
+                            ASSERT_EQ(rows, expected) << "path " << path << " width " << width << " phase "
+                                                      << int(phase) << " colour " << colour << " mirror "
+                                                      << int(mirror) << " flip " << int(flip);
+                        }
+                    }
+                }
             }
         }
     }
