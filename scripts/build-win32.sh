@@ -3,16 +3,17 @@
 # build/win32, and runs the checks of the image (CTest label win32).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
+cmake_options=()
+command -v ninja >/dev/null && cmake_options=(-G Ninja)
+command -v ccache >/dev/null && cmake_options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 jobs=$(nproc)
 host=${KORVAL_HOST_BUILD:-build/release}
 
 # korval-inf runs on the build machine: it comes from the normal build.
-[[ -f $host/CMakeCache.txt ]] || cmake -S . -B "$host" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+[[ -f $host/CMakeCache.txt ]] || cmake -S . -B "$host" "${cmake_options[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$host" -j "$jobs" --target korval-inf
 
-cmake -S . -B build/win32 "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B build/win32 "${cmake_options[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
     -DKORVAL_INF_GENERATOR="$PWD/$host/korval-inf" >/dev/null
 cmake --build build/win32 -j "$jobs"

@@ -6,7 +6,7 @@ packages=(cmake g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev google
           g++-mingw-w64-i686-win32 mingw-w64-i686-dev
           g++-multilib libc6-dev-i386 lib32gcc-12-dev qemu-user-static
           chromium chromium-driver libcpp-httplib-dev libturbojpeg0-dev nlohmann-json3-dev python3-selenium
-          ffmpeg libcli11-dev libopencv-dev tshark)
+          ffmpeg libcli11-dev libopencv-dev tshark ccache)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

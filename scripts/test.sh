@@ -10,12 +10,14 @@ scripts/install-deps.sh
 
 jobs=$(nproc)
 stage() { echo "== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
+cmake_options=()
+command -v ninja >/dev/null && cmake_options=(-G Ninja)
+# A second run on the same machine compiles only what changed.
+command -v ccache >/dev/null && cmake_options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 configure_and_build() { # dir, cmake options...
     local dir=$1; shift
-    cmake -S . -B "$dir" "${generator[@]}" "$@" >/dev/null
+    cmake -S . -B "$dir" "${cmake_options[@]}" "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
 }
 
