@@ -3,9 +3,7 @@
 # build/win32, and runs the checks of the image (CTest label win32).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake_options=()
-command -v ninja >/dev/null && cmake_options=(-G Ninja)
-command -v ccache >/dev/null && cmake_options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+source scripts/cmake-options.sh
 jobs=$(nproc)
 host=${KORVAL_HOST_BUILD:-build/release}
 

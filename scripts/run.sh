@@ -7,9 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B build/release "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+source scripts/cmake-options.sh
+cmake -S . -B build/release "${cmake_options[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)" --target korval
 mkdir -p pictures
 build/release/korval capture --frames 30 -y --output pictures/capture.y4m "$@"

@@ -10,10 +10,7 @@ scripts/install-deps.sh
 
 jobs=$(nproc)
 stage() { echo "== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
-cmake_options=()
-command -v ninja >/dev/null && cmake_options=(-G Ninja)
-# A second run in this folder, or a fresh clone at the same path, compiles only what changed.
-command -v ccache >/dev/null && cmake_options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+source scripts/cmake-options.sh
 
 configure_and_build() { # dir, cmake options...
     local dir=$1; shift
