@@ -10,7 +10,6 @@ namespace korval::host {
 namespace {
 
 constexpr ULONG kDeviceTag = 0x69766544; // "Devi"
-constexpr ULONG kStringTag = 0x72745355; // "UStr"
 constexpr CSHORT kIoTypeDevice = 3;
 
 std::string guidText(const GUID& guid, bool upper)

@@ -22,6 +22,10 @@ std::string toUtf8(PCWSTR text); // null-terminated; empty for null
 std::string toUtf8(PCUNICODE_STRING text);
 std::u16string toUtf16(std::string_view utf8);
 std::string foldCase(std::string_view text); // ASCII case folding, as the registry and file names compare
+// The pool tag of the string buffers the kernel's services allocate for a caller.
+constexpr ULONG kStringTag = 0x72745355; // "UStr"
+// The first line of a registry file, as regedit writes it.
+constexpr std::string_view kRegistryFileHeader = "Windows Registry Editor Version 5.00";
 
 } // namespace korval::host
 

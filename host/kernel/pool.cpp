@@ -55,7 +55,7 @@ std::string tagText(std::uint32_t tag)
     return text;
 }
 
-bool takeInjectedFailure(PoolState& pool)
+bool takePoolFailure(PoolState& pool)
 {
     if (pool.failCountdown == 0) {
         return false;
@@ -115,7 +115,7 @@ extern "C" PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE, SIZE_T NumberOfBytes, UL
     auto& pool = state();
     std::lock_guard lock(pool.mutex);
     auto& counters = pool.byTag[Tag];
-    if (korval::host::takeInjectedFailure(pool)) {
+    if (korval::host::takePoolFailure(pool)) {
         ++counters.failures;
         ++pool.total.failures;
         return nullptr;

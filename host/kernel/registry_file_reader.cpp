@@ -14,7 +14,6 @@
 namespace korval::host {
 namespace {
 
-constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kUtf16Mark = "\xFF\xFE";
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
@@ -319,7 +318,7 @@ public:
             document.lines.push_back(std::move(entry));
         }
         if (!headerSeen_) {
-            fail(source_, 1, "expected \"" + std::string(kHeader) + "\"");
+            fail(source_, 1, "expected \"" + std::string(kRegistryFileHeader) + "\"");
         }
     }
 
@@ -328,8 +327,8 @@ private:
     void interpret(std::string& text, std::size_t number, RegistryDocument::Line& entry, Apply& apply)
     {
         if (!headerSeen_) {
-            if (text != kHeader) {
-                fail(source_, number, "expected \"" + std::string(kHeader) + "\"");
+            if (text != kRegistryFileHeader) {
+                fail(source_, number, "expected \"" + std::string(kRegistryFileHeader) + "\"");
             }
             headerSeen_ = true;
         } else if (text[0] == '[') {

@@ -12,8 +12,6 @@
 namespace korval::host {
 namespace {
 
-constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
-
 std::string quote(std::string_view text)
 {
     std::string out = "\"";
@@ -165,7 +163,7 @@ std::string Registry::keyBlock(const Key& key) const
 std::string Registry::exportText() const
 {
     std::lock_guard lock(mutex_);
-    std::string text = std::string(kHeader) + "\n";
+    std::string text = std::string(kRegistryFileHeader) + "\n";
     for (const auto& [folded, key] : keys_) {
         if (!impliedByASubkey(folded)) {
             text += keyBlock(key);

@@ -13,8 +13,6 @@
 namespace korval::host {
 namespace {
 
-constexpr ULONG kStringTag = 0x72745355; // "UStr"
-
 struct Data {
     ULONG type;
     const void* bytes;

@@ -8,8 +8,6 @@
 namespace korval::host {
 namespace {
 
-constexpr ULONG kStringTag = 0x72745355; // "UStr"
-
 void appendUtf8(std::string& out, char32_t code)
 {
     if (code < 0x80) {

@@ -13,7 +13,9 @@
 #include "tools/korval/cli.h"
 #include "tools/korval/command_line.h"
 #include "tools/korval/driver_choice.h"
+#include "tools/korval/hex_text.h"
 #include "tools/korval/json_writer.h"
+#include "tools/korval/registry_defaults.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -21,18 +23,13 @@
 namespace korval::tools {
 namespace {
 
-// What the driver's and the still-image service's installations leave in the
-// registry: the offered formats (all five sizes) and the snapshot status key.
-constexpr const char* kParametersKey = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
-constexpr const char* kStillStatusKey =
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL";
+// What the driver's installation leaves under its parameters key: the offered
+// formats (all five sizes).
 constexpr std::uint32_t kAllFrameSizes = 0x00432105;
 
 std::string status(NTSTATUS value)
 {
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(value));
-    return text;
+    return hexText(static_cast<std::uint32_t>(value));
 }
 
 const char* yesNo(bool value)
@@ -103,13 +100,6 @@ void printStreamDescriptor(const host::StreamClassDevice& device, std::ostream& 
     printFormats(device, out);
 }
 
-std::string hex(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(value));
-    return text;
-}
-
 // The file a --driver image came from, and what loading it took.
 void printImage(const host::DriverImageFacts& image, std::ostream& out)
 {
@@ -120,9 +110,9 @@ void printImage(const host::DriverImageFacts& image, std::ostream& out)
     out << "driver image:\n"
         << "  path                     " << image.path.string() << "\n"
         << "  size                     " << image.fileSize << " bytes\n"
-        << "  time stamp               " << hex(image.timeDateStamp) << "\n"
-        << "  checksum                 " << hex(image.checkSum) << " (matches the file)\n"
-        << "  loaded at                " << hex(image.loadBase) << " (image base " << hex(image.imageBase) << ", "
+        << "  time stamp               " << hexText(image.timeDateStamp) << "\n"
+        << "  checksum                 " << hexText(image.checkSum) << " (matches the file)\n"
+        << "  loaded at                " << hexText(image.loadBase) << " (image base " << hexText(image.imageBase) << ", "
         << image.relocationsApplied << " relocations applied)\n"
         << "  imports bound            " << image.importsBound << "\n"
         << "  sections discarded       " << (discarded.empty() ? " none (no INIT section)" : discarded) << "\n";
@@ -212,9 +202,9 @@ void printImageJson(const host::DriverImageFacts& image, JsonWriter& json)
     json.beginObject();
     json.field("path", image.path.string());
     json.field("size", static_cast<long>(image.fileSize));
-    json.field("time_stamp", hex(image.timeDateStamp));
-    json.field("checksum", hex(image.checkSum));
-    json.field("load_base", hex(image.loadBase));
+    json.field("time_stamp", hexText(image.timeDateStamp));
+    json.field("checksum", hexText(image.checkSum));
+    json.field("load_base", hexText(image.loadBase));
     json.field("relocations_applied", static_cast<long>(image.relocationsApplied));
     json.field("imports_bound", static_cast<long>(image.importsBound));
     json.endObject();

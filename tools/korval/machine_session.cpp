@@ -26,11 +26,6 @@ std::filesystem::path freshTemporaryDirectory()
            ("korval-machine-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
 }
 
-std::string statusText(NTSTATUS status)
-{
-    return statusName(status);
-}
-
 // The registry file is replaced through a new file beside it: the directory
 // itself must take new files (a root user passes permission checks, not this).
 void requireWritableDirectory(const std::filesystem::path& directory)
@@ -202,14 +197,14 @@ void MachineSession::loadDriverAndStart(const SessionOptions& options)
 {
     const NTSTATUS loaded = driver_.load(&driverObject_, &registryPath_);
     if (!NT_SUCCESS(loaded)) {
-        throw SessionError("the driver did not load: its entry point answered " + statusText(loaded));
+        throw SessionError("the driver did not load: its entry point answered " + statusName(loaded));
     }
     driverLoaded_ = true;
     plugIn(options);
     device_ = host::StreamClassDevice::add(&driverObject_, bus().deviceObject());
     const NTSTATUS started = device_->start();
     if (!NT_SUCCESS(started)) {
-        throw SessionError("the camera device did not start: " + statusText(started));
+        throw SessionError("the camera device did not start: " + statusName(started));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "tools/korval/command_line.h"
 #include "tools/korval/frame_sink.h"
 #include "tools/korval/raw_frame_camera.h"
+#include "tools/korval/raw_frames.h"
 #include "tools/korval/stop_signals.h"
 
 #include <CLI/CLI.hpp>
@@ -19,8 +20,6 @@
 
 namespace korval::tools {
 namespace {
-
-constexpr std::uint8_t kUnusableFrame = 0x80;
 
 struct ProcessArguments {
     std::string input;

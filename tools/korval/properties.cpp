@@ -17,7 +17,7 @@
 namespace korval::tools {
 namespace {
 
-const char* const kDescription =
+const char* const kPropertiesDescription =
     "Lists the camera's properties (value, auto or manual, published range and default) after applying each "
     "--set through the driver's property requests with the capture stream closed. VALUE is a number in the "
     "published range, or 'auto' for the properties with an automatic mode (white-balance, exposure). --machine DIR "
@@ -71,14 +71,9 @@ bool parseAssignment(const std::string& text, PropertiesOptions& options, std::s
     return true;
 }
 
-std::string valueName(int index)
-{
-    return std::string("A_").append(std::to_string(index));
-}
-
 std::string settingName(int index)
 {
-    return std::string("\"").append(valueName(index)).append("\"");
+    return std::string("\"").append(parameterValueName(index)).append("\"");
 }
 
 // Why the stored value of a property will not be used as it stands, if so.
@@ -88,7 +83,7 @@ std::optional<std::string> storedValueProblem(const host::Registry& registry, co
     if (property.registryIndex < 0) {
         return std::nullopt;
     }
-    const auto stored = registry.value(kParametersKey, valueName(property.registryIndex));
+    const auto stored = registry.value(kParametersKey, parameterValueName(property.registryIndex));
     if (!stored) {
         return std::nullopt;
     }
@@ -108,7 +103,7 @@ std::optional<std::string> storedValueProblem(const host::Registry& registry, co
 // mode; the value it loads at the next open is in the property's own slot.
 std::optional<long> storedWhiteBalance(const host::Registry& registry, const CameraProperty& property)
 {
-    const auto stored = registry.value(kParametersKey, valueName(property.registryIndex));
+    const auto stored = registry.value(kParametersKey, parameterValueName(property.registryIndex));
     if (stored && stored->asDword()) {
         return static_cast<std::uint16_t>(*stored->asDword());
     }
@@ -193,7 +188,7 @@ void printJson(MachineSession& session, std::ostream& out, int& unusable)
 // closed: the tool stores it where the driver loads it from.
 void keepWhiteBalanceValue(host::Registry& registry, const CameraProperty& property, const PropertyValue& value)
 {
-    const std::string name = valueName(property.registryIndex);
+    const std::string name = parameterValueName(property.registryIndex);
     const auto stored = registry.value(kParametersKey, name);
     const std::uint32_t high = stored && stored->asDword() ? (*stored->asDword() & 0xFFFF0000u) : 0;
     registry.setValue(kParametersKey, name,
@@ -258,7 +253,7 @@ int applyAndList(const PropertiesOptions& options, std::ostream& out, std::ostre
 
 CommandRunner defineProperties(CLI::App& app)
 {
-    app.description(kDescription);
+    app.description(kPropertiesDescription);
     auto given = std::make_shared<PropertiesArguments>();
     declareSetOption(app, given->sets, "set a property (repeatable)");
     declareMachineOptions(app, given->machine, given->noWait, "the machine directory holding registry.reg");

@@ -14,6 +14,8 @@
 namespace korval::tools {
 
 inline constexpr char kRawFramesMagic[] = "KORVAL RAW FRAMES 1\n";
+// Set in a frame's first header byte by the camera: the frame is not to be developed.
+inline constexpr std::uint8_t kUnusableFrame = 0x80;
 
 struct RawFrame {
     std::int64_t time = 0;

@@ -2,8 +2,6 @@
 
 namespace korval::tools {
 
-constexpr std::uint8_t kUnusableFrame = 0x80;
-
 void RawRecorder::frameOnBus(std::vector<std::uint8_t>&& frame)
 {
     std::lock_guard lock(mutex_);

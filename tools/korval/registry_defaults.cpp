@@ -1,6 +1,7 @@
 #include "tools/korval/registry_defaults.h"
 
 #include "settings/PublishedProperties.h"
+#include "tools/korval/hex_text.h"
 
 #include <array>
 #include <cstdio>
@@ -91,34 +92,22 @@ constexpr std::array<RegistryDefault, kDefaultCount> makeDefaults()
 
 constexpr auto kDefaults = makeDefaults();
 
-std::string valueName(int index)
-{
-    return "A_" + std::to_string(index);
-}
-
 // "\"A_7\"", built by appending (g++ 12 misjudges "literal" + temporary).
 std::string quotedName(int index)
 {
     std::string text = "\"";
-    text.append(valueName(index)).append("\"");
-    return text;
-}
-
-std::string hex(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", value);
+    text.append(parameterValueName(index)).append("\"");
     return text;
 }
 
 bool hasAnyTuningValue(const host::Registry& registry)
 {
     for (int index = kTuningFirst; index <= kTuningLast; ++index) {
-        if (registry.value(kParametersKey, valueName(index))) {
+        if (registry.value(kParametersKey, parameterValueName(index))) {
             return true;
         }
     }
-    return registry.value(kParametersKey, valueName(kChecksumIndex)).has_value();
+    return registry.value(kParametersKey, parameterValueName(kChecksumIndex)).has_value();
 }
 
 } // namespace
@@ -146,7 +135,7 @@ void installRegistryDefaults(host::Registry& registry)
     }
     for (const auto& [index, value] : kDefaults) {
         const bool tuning = index <= kTuningLast || index == kChecksumIndex;
-        const std::string name = valueName(index);
+        const std::string name = parameterValueName(index);
         if ((installTuning || !tuning) && !registry.value(kParametersKey, name)) {
             registry.setValue(kParametersKey, name, host::RegistryValue::dword(value));
         }
@@ -157,19 +146,19 @@ std::optional<std::string> tuningTableProblem(const host::Registry& registry)
 {
     std::uint32_t table[kTuningLast + 1] = {};
     for (int index = kTuningFirst; index <= kTuningLast; ++index) {
-        const auto value = registry.value(kParametersKey, valueName(index));
+        const auto value = registry.value(kParametersKey, parameterValueName(index));
         if (value && !value->asDword()) {
             return quotedName(index) + " is not a REG_DWORD";
         }
         table[index] = value ? *value->asDword() : 0;
     }
     const std::uint32_t expected = tuningChecksum(table);
-    const auto stored = registry.value(kParametersKey, valueName(kChecksumIndex));
+    const auto stored = registry.value(kParametersKey, parameterValueName(kChecksumIndex));
     if (!stored || !stored->asDword()) {
-        return "its checksum \"A_65\" is missing (it should be " + hex(expected) + ")";
+        return "its checksum \"A_65\" is missing (it should be " + hexText(expected) + ")";
     }
     if (*stored->asDword() != expected) {
-        return "its checksum \"A_65\" is " + hex(*stored->asDword()) + ", not " + hex(expected);
+        return "its checksum \"A_65\" is " + hexText(*stored->asDword()) + ", not " + hexText(expected);
     }
     return std::nullopt;
 }

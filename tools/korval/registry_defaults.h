@@ -23,6 +23,12 @@ struct RegistryDefault {
 // Ascending by index; "A_65" holds the checksum of "A_0" ... "A_51".
 std::span<const RegistryDefault> registryDefaults();
 
+// "A_<index>", the name of one value under the parameters key.
+inline std::string parameterValueName(int index)
+{
+    return std::string("A_").append(std::to_string(index));
+}
+
 inline const char* const kParametersKey =
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters";
 inline const char* const kStillStatusKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\2B9EC021-C823-4f3d-9752-C18522DB7D98\\KORVAL";

@@ -7,6 +7,7 @@
 #include "host/kernel/registry.h"
 #include "tools/korval/cli.h"
 #include "tools/korval/command_line.h"
+#include "tools/korval/hex_text.h"
 #include "tools/korval/registry_defaults.h"
 
 #include <CLI/CLI.hpp>
@@ -16,23 +17,11 @@
 namespace korval::tools {
 namespace {
 
-const char* const kDescription =
+const char* const kChecksumDescription =
     "Computes the checksum of the tuning table \"A_0\" ... \"A_51\" under "
     "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\KORVAL\\Parameters and compares it with "
     "\"A_65\" (exit 0 valid, 1 not). --write stores it in the file, after filling values missing from the table "
     "with the installed defaults.";
-
-std::string hex(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", value);
-    return text;
-}
-
-std::string valueName(int index)
-{
-    return std::string("A_").append(std::to_string(index));
-}
 
 // The table as the driver reads it: missing values count as 0. False (with a
 // message) when a value is of another type, which the driver would ignore.
@@ -40,9 +29,9 @@ bool readTable(const host::Registry& registry, std::uint32_t (&table)[kTuningLas
 {
     bool usable = true;
     for (int index = kTuningFirst; index <= kTuningLast; ++index) {
-        auto value = registry.value(kParametersKey, valueName(index));
+        auto value = registry.value(kParametersKey, parameterValueName(index));
         if (value && !value->asDword()) {
-            err << "korval settings-checksum: \"" << valueName(index) << "\" is not a REG_DWORD; the driver ignores it\n";
+            err << "korval settings-checksum: \"" << parameterValueName(index) << "\" is not a REG_DWORD; the driver ignores it\n";
             usable = false;
         }
         table[index] = value ? value->asDword().value_or(0) : 0;
@@ -55,9 +44,9 @@ std::string fillMissing(host::Registry& registry)
 {
     std::string filled;
     for (const auto& [index, value] : registryDefaults()) {
-        if (index <= kTuningLast && !registry.value(kParametersKey, valueName(index))) {
-            registry.setValue(kParametersKey, valueName(index), host::RegistryValue::dword(value));
-            filled.append(filled.empty() ? "" : " ").append(valueName(index));
+        if (index <= kTuningLast && !registry.value(kParametersKey, parameterValueName(index))) {
+            registry.setValue(kParametersKey, parameterValueName(index), host::RegistryValue::dword(value));
+            filled.append(filled.empty() ? "" : " ").append(parameterValueName(index));
         }
     }
     return filled;
@@ -72,11 +61,11 @@ int writeChecksum(host::Registry& registry, const std::string& file, std::ostrea
         return kExitFailure;
     }
     const std::uint32_t checksum = tuningChecksum(table);
-    registry.setValue(kParametersKey, valueName(kChecksumIndex), host::RegistryValue::dword(checksum));
+    registry.setValue(kParametersKey, parameterValueName(kChecksumIndex), host::RegistryValue::dword(checksum));
     if (!filled.empty()) {
         out << "filled missing tuning values with the defaults: " << filled << "\n";
     }
-    out << "wrote \"A_65\" = " << hex(checksum) << " to " << file << "\n";
+    out << "wrote \"A_65\" = " << hexText(checksum) << " to " << file << "\n";
     return kExitOk;
 }
 
@@ -100,10 +89,10 @@ static int checkFile(const std::string& file, bool write, std::ostream& out, std
     std::uint32_t table[kTuningLast + 1];
     const bool usable = readTable(registry, table, err);
     const std::uint32_t checksum = tuningChecksum(table);
-    auto stored = registry.value(kParametersKey, valueName(kChecksumIndex));
+    auto stored = registry.value(kParametersKey, parameterValueName(kChecksumIndex));
     const bool matches = usable && stored && stored->asDword() == checksum;
-    out << "checksum " << hex(checksum) << ", \"A_65\" "
-        << (stored && stored->asDword() ? hex(*stored->asDword()) : std::string("missing"))
+    out << "checksum " << hexText(checksum) << ", \"A_65\" "
+        << (stored && stored->asDword() ? hexText(*stored->asDword()) : std::string("missing"))
         << (matches ? ": valid\n" : ": does not match\n");
     if (!write || matches) {
         return matches ? kExitOk : kExitFailure;
@@ -118,7 +107,7 @@ static int checkFile(const std::string& file, bool write, std::ostream& out, std
 
 CommandRunner defineSettingsChecksum(CLI::App& app)
 {
-    app.description(kDescription);
+    app.description(kChecksumDescription);
     auto file = std::make_shared<std::string>();
     auto write = std::make_shared<bool>(false);
     app.add_option("FILE", *file, "the settings file (.reg)")->required();

@@ -2,6 +2,7 @@
 
 #include "stream/StreamFormats.h"
 #include "tools/korval/cli.h"
+#include "tools/korval/hex_text.h"
 #include "tools/korval/registry_defaults.h"
 #include "tools/korval/serve/property_catalog.h"
 #include "tools/korval/sample_overlays.h"
@@ -20,13 +21,6 @@ constexpr std::size_t kReadsInFlight = 2;
 constexpr auto kStillWait = std::chrono::seconds(3);
 constexpr auto kStillPoll = std::chrono::milliseconds(20);
 constexpr auto kFailedReadPause = std::chrono::milliseconds(50);
-
-std::string statusText(NTSTATUS status)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
-    return text;
-}
 
 std::unique_ptr<camera::Scene> sceneFromOption(const std::string& name)
 {
@@ -60,12 +54,12 @@ bool runStream(host::StreamClassStream& stream, std::string& error)
 {
     auto clock = host::MasterClock::create();
     if (NTSTATUS status = stream.setMasterClock(clock); status != STATUS_SUCCESS) {
-        error = "the stream refused the master clock: " + statusText(status);
+        error = "the stream refused the master clock: " + hexText(static_cast<std::uint32_t>(status));
         return false;
     }
     for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
         if (NTSTATUS status = stream.setState(state); status != STATUS_SUCCESS) {
-            error = "the stream refused state " + std::to_string(state) + ": " + statusText(status);
+            error = "the stream refused state " + std::to_string(state) + ": " + hexText(static_cast<std::uint32_t>(status));
             return false;
         }
     }
@@ -152,7 +146,7 @@ bool CameraService::openStream(const StreamShape& shape, std::string& error)
     NTSTATUS status = STATUS_UNSUCCESSFUL;
     stream_ = session_.device().openStream(0, *format, &status);
     if (!stream_) {
-        error = "the capture stream did not open: " + statusText(status);
+        error = "the capture stream did not open: " + hexText(static_cast<std::uint32_t>(status));
         return false;
     }
     if (!runStream(*stream_, error)) {
@@ -372,7 +366,7 @@ std::optional<ServiceError> CameraService::carrySettings(const std::vector<Setti
         }
         status = setCameraProperty(session_.device(), *property, value);
         if (status != STATUS_SUCCESS) {
-            failed += std::string(failed.empty() ? "" : ", ") + property->name + " (" + statusText(status) + ")";
+            failed += std::string(failed.empty() ? "" : ", ") + property->name + " (" + hexText(static_cast<std::uint32_t>(status)) + ")";
         }
     }
     if (failed.empty()) {

@@ -12,12 +12,6 @@ using Got = RequestInput::Got;
 constexpr std::size_t kChunkLineBytes = 1024;
 constexpr int kBlankLinesBeforeRequest = 4;
 
-std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
 std::string trimmed(const std::string& text)
 {
     const auto first = text.find_first_not_of(" \t");
@@ -195,6 +189,12 @@ ReadOutcome readBody(RequestInput& input, const HttpLimits& limits, std::size_t&
 }
 
 } // namespace
+
+std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
 
 bool HttpRequest::hasParam(const std::string& name) const
 {

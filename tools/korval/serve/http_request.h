@@ -11,6 +11,9 @@
 
 namespace korval::tools::serve {
 
+// Header names and tokens compare without case.
+std::string lowerCase(std::string text);
+
 struct HttpLimits {
     std::size_t requestLineBytes = 8192;
     std::size_t headerLines = 100;

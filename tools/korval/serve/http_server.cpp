@@ -19,7 +19,7 @@ namespace {
 constexpr int kBacklog = 64;
 constexpr int kRequestsPerConnection = 100;
 
-const char* statusText(int status)
+const char* reasonPhrase(int status)
 {
     switch (status) {
     case 100: return "Continue";
@@ -317,7 +317,7 @@ void HttpServer::dispatch(const HttpRequest& request, HttpResponse& response)
 bool HttpServer::answer(ClientSocket& socket, const HttpRequest& request, HttpResponse& response, bool keepAlive)
 {
     const bool chunked = response.stream && request.minorVersion == 1;
-    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + statusText(response.status) + "\r\n";
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
     for (const auto& [name, value] : response.headers) {
         head += name + ": " + value + "\r\n";
     }

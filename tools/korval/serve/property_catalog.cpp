@@ -1,6 +1,7 @@
 #include "tools/korval/serve/property_catalog.h"
 
 #include "control/DevicePropertySets.h"
+#include "tools/korval/hex_text.h"
 #include "tools/korval/registry_defaults.h"
 
 #include <charconv>
@@ -30,13 +31,6 @@ const char* groupOf(const CameraProperty& property)
 bool named(const CameraProperty& property, const char* name)
 {
     return std::string(property.name) == name;
-}
-
-std::string statusText(NTSTATUS status)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
-    return text;
 }
 
 bool readsAutoCapability(host::StreamClassDevice& device, const CameraProperty& property)
@@ -137,7 +131,7 @@ nlohmann::json describeProperty(host::StreamClassDevice& device, host::Registry&
         entry["mode"] = value->flags == kFlagsAuto ? "auto" : "manual";
     } else {
         entry["value"] = nullptr;
-        entry["error"] = "the driver answered " + statusText(status);
+        entry["error"] = "the driver answered " + hexText(static_cast<std::uint32_t>(status));
     }
     if (limits.hasRange) {
         entry["min"] = limits.minimum;
@@ -182,7 +176,7 @@ std::optional<std::string> applyProperty(host::StreamClassDevice& device, const 
     }
     status = setCameraProperty(device, property, {*value, flags});
     if (status != STATUS_SUCCESS) {
-        return "the driver refused " + name + "=" + std::to_string(*value) + " (" + statusText(status) + ")";
+        return "the driver refused " + name + "=" + std::to_string(*value) + " (" + hexText(static_cast<std::uint32_t>(status)) + ")";
     }
     return std::nullopt;
 }

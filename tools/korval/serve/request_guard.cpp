@@ -1,5 +1,7 @@
 #include "tools/korval/serve/request_guard.h"
 
+#include "tools/korval/serve/http_request.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -9,12 +11,6 @@
 
 namespace korval::tools::serve {
 namespace {
-
-std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 bool isIpv4(const std::string& text)
 {
