@@ -10,6 +10,7 @@
 #include "imageprocess/CGamma.h"
 #include "imageprocess/CImageProcess.h"
 #include "imageprocess/CInterpolation.h"
+#include "imageprocess/CInterpolationKernels.h"
 #include "imageprocess/CRearrange.h"
 #include "imageprocess/CSharpness.h"
 
@@ -59,8 +60,17 @@ struct Demosaic {
         }
     }
 
+    // As Process does: the packed groups are rearranged to BGR24 rows unless
+    // the colour pass wrote the rows itself.
+    void rearrangeUnlessWritten(const tagIpImageRows& rows)
+    {
+        if (!rows.bWritten) {
+            rearrange.Process_4B4G4R(packed.data(), picture.data(), 0, 0);
+        }
+    }
+
     // As Process does: the frame's gains into the colour settings, then the
-    // colour demosaic and the rearrangement to BGR24 rows.
+    // colour demosaic into BGR24 rows.
     void colourDemosaic(const Bytes& bayer)
     {
         pad(bayer);
@@ -68,8 +78,9 @@ struct Demosaic {
         colour.GetParameters(&settings);
         settings.usGain[0] = settings.usGain[1] = settings.usGain[2] = 128;
         colour.SetParameters(settings);
-        colour.Process(padded.data(), green.data(), packed.data(), 0);
-        rearrange.Process_4B4G4R(packed.data(), picture.data(), 0, 0);
+        tagIpImageRows rows{picture.data(), nullptr, 0, 0, FALSE};
+        colour.Process(padded.data(), green.data(), packed.data(), 0, &rows);
+        rearrangeUnlessWritten(rows);
     }
 };
 
@@ -118,8 +129,9 @@ void demosaic(benchmark::State& state)
     Demosaic stages;
     for (auto _ : state) {
         stages.pad(sensorFrame());
-        stages.interpolation.Process(stages.padded.data(), stages.green.data(), stages.packed.data(), 0);
-        stages.rearrange.Process_4B4G4R(stages.packed.data(), stages.picture.data(), 0, 0);
+        tagIpImageRows rows{stages.picture.data(), nullptr, 0, 0, FALSE};
+        stages.interpolation.Process(stages.padded.data(), stages.green.data(), stages.packed.data(), 0, &rows);
+        stages.rearrangeUnlessWritten(rows);
         benchmark::DoNotOptimize(stages.picture.data());
         benchmark::ClobberMemory();
     }

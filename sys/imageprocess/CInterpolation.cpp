@@ -74,12 +74,43 @@ bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, con
                         ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor,
                         bool bReference)
 {
-    // The AVX2 path keeps its wider packed pass and the rearrangement.
-    if (bReference || CpuHasAvx2() || !CpuHasSsse3()) {
+    if (bReference || !CpuHasSsse3()) {
         return false;
+    }
+    if constexpr (kAvx2Compiled) {
+        if (CpuHasAvx2()) {
+            IpColorPassImageAvx2(pPaddedBayer, pGreenPlane, sImage, ulWidth, ulHeight, ucPhase, psColor);
+            return true;
+        }
     }
     IpColorPassImageSsse3(pPaddedBayer, pGreenPlane, sImage, ulWidth, ulHeight, ucPhase, psColor);
     return true;
+}
+
+// Vector (0 x, 1 y, 2 z) and byte that hold channel ch (0 B, 1 G, 2 R) of pixel p
+// of a 16-pixel step.
+static void PackedSource(ULONG p, ULONG ch, ULONG* source, ULONG* byte)
+{
+    static const UCHAR kEven[3][2] = {{0, 0}, {0, 8}, {1, 0}};
+    static const UCHAR kOdd[3][2] = {{1, 8}, {2, 0}, {2, 8}};
+    const UCHAR* at = (p & 1) != 0 ? kOdd[ch] : kEven[ch];
+    *source = at[0];
+    *byte = at[1] + (p >> 1);
+}
+
+void IpImageShuffleBytes(bool bMirror, char acMask[4][3][16])
+{
+    const ULONG kPixels = 16;
+    for (ULONG out = 0; out < 4 * kPixels; ++out) {
+        ULONG pixel = out < 3 * kPixels ? out / 3 : out - 3 * kPixels;
+        ULONG channel = out < 3 * kPixels ? out % 3 : 1;
+        ULONG source = 0;
+        ULONG byte = 0;
+        PackedSource(bMirror ? kPixels - 1 - pixel : pixel, channel, &source, &byte);
+        for (ULONG s = 0; s < 3; ++s) {
+            acMask[out / 16][s][out % 16] = static_cast<char>(s == source ? byte : 0x80);
+        }
+    }
 }
 
 void IpColorPassToImageOrPacked(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, PUCHAR pPacked,

@@ -56,10 +56,74 @@ inline void StorePacked(PUCHAR out, Lanes evenB, Lanes evenG, Lanes evenR, Lanes
     _mm256_storeu_si256(p + 2, _mm256_permute2x128_si256(second, third, 0x31));
 }
 
+// The 16-pixel byte shuffles of IpImageShuffleBytes in both halves: the packs
+// of a step work per half, so each half holds the packed vectors of 16 pixels.
+struct tagImageShuffle {
+    Lanes mask[3][3];
+    Lanes green[2];
+};
+
+inline tagImageShuffle MakeImageShuffle(bool bMirror)
+{
+    alignas(16) char masks[4][3][16];
+    IpImageShuffleBytes(bMirror, masks);
+    auto load = [&](ULONG k, ULONG s) {
+        return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(masks[k][s])));
+    };
+    tagImageShuffle shuffle;
+    for (ULONG k = 0; k < 3; ++k) {
+        for (ULONG s = 0; s < 3; ++s) {
+            shuffle.mask[k][s] = load(k, s);
+        }
+    }
+    shuffle.green[0] = load(3, 0);
+    shuffle.green[1] = load(3, 2);
+    return shuffle;
+}
+
+inline void StoreHalves(PUCHAR pLow, PUCHAR pHigh, Lanes v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pLow), _mm256_castsi256_si128(v));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pHigh), _mm256_extracti128_si256(v, 1));
+}
+
+// Writes a step's 32 pixels, from column c of the row, as BGR24 bytes and, with
+// pGreenRow, their green bytes: each half's 16 pixels as the SSSE3 step writes
+// them; mirrored, the first half lands after the second.
+struct tagImageSink {
+    PUCHAR pRow;
+    PUCHAR pGreenRow;
+    ULONG ulMirrorStart; // width - 32: where a mirrored step at column 0 starts
+    bool bMirror;
+    const tagImageShuffle* psShuffle;
+
+    template <class RgbLanes> void operator()(ULONG c, const RgbLanes& even, const RgbLanes& odd) const
+    {
+        const Lanes x = _mm256_packus_epi16(even.b, even.g);
+        const Lanes y = _mm256_packus_epi16(even.r, odd.b);
+        const Lanes z = _mm256_packus_epi16(odd.g, odd.r);
+        const ULONG low = bMirror ? ulMirrorStart - c + 16 : c;
+        const ULONG high = bMirror ? ulMirrorStart - c : c + 16;
+        for (int k = 0; k < 3; ++k) {
+            const Lanes* mask = psShuffle->mask[k];
+            Lanes bytes = _mm256_or_si256(_mm256_shuffle_epi8(x, mask[0]), _mm256_shuffle_epi8(y, mask[1]));
+            bytes = _mm256_or_si256(bytes, _mm256_shuffle_epi8(z, mask[2]));
+            StoreHalves(pRow + 3 * low + 16 * k, pRow + 3 * high + 16 * k, bytes);
+        }
+        if (pGreenRow != nullptr) {
+            const Lanes green = _mm256_or_si256(_mm256_shuffle_epi8(x, psShuffle->green[0]),
+                                                _mm256_shuffle_epi8(z, psShuffle->green[1]));
+            StoreHalves(pGreenRow + low, pGreenRow + high, green);
+        }
+    }
+};
+
 } // namespace
 
+#define IP_IMAGE_PASS
 #define IP_SIMD_NAME(name) name##Avx2
 #include "imageprocess/CInterpolationPasses.inl"
 #undef IP_SIMD_NAME
+#undef IP_IMAGE_PASS
 
 KORVAL_AVX2_END

@@ -48,7 +48,7 @@ typedef struct tagIpImageRows {
 } IpImageRows;
 
 // The colour pass straight into BGR24 rows, where this processor has such a
-// pass (SSSE3 on the 128-bit path): the bytes of the colour pass followed by the
+// pass (SSSE3 or AVX2): the bytes of the colour pass followed by the
 // rearrangement, without the packed picture in between. Returns false, having
 // written nothing, where it has not.
 bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage,
@@ -56,6 +56,14 @@ bool IpColorPassToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, con
                         bool bReference);
 void IpColorPassImageSsse3(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage, ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase,
                            const tagIpColorKernel* psColor);
+void IpColorPassImageAvx2(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, const tagIpImageRows& sImage,
+                          ULONG ulWidth, ULONG ulHeight, UCHAR ucPhase, const tagIpColorKernel* psColor);
+// The byte-shuffle masks that turn a 16-pixel step's three packed vectors, x =
+// (even B, even G), y = (even R, odd B) and z = (odd G, odd R), into its 48
+// BGR24 bytes, in order or mirrored: output vector k is the or of source s
+// shuffled by acMask[k][s]; the green plane's 16 bytes are the or of x shuffled
+// by acMask[3][0] and z shuffled by acMask[3][2]. 0x80 clears a byte.
+void IpImageShuffleBytes(bool bMirror, char acMask[4][3][16]);
 
 // The rows of psImage where IpColorPassToImage can write them (psImage->bWritten),
 // the packed groups otherwise, or with psImage null.

@@ -57,40 +57,16 @@ inline void StorePacked(PUCHAR out, Lanes evenB, Lanes evenG, Lanes evenR, Lanes
 #endif
 
 #ifdef IP_IMAGE_PASS
-// Byte shuffles (SSSE3) that turn a step's three packed vectors, x = (even B,
-// even G), y = (even R, odd B) and z = (odd G, odd R), into its 48 BGR24 bytes,
-// in order or mirrored: output vector k is the or of source s shuffled by
-// mask[k][s]; the green plane's 16 bytes are x and z shuffled by green[0] and green[1].
+// The byte shuffles (SSSE3) of IpImageShuffleBytes, loaded.
 struct tagImageShuffle {
     Lanes mask[3][3];
     Lanes green[2];
 };
 
-// Vector (0 x, 1 y, 2 z) and byte that hold channel ch (0 B, 1 G, 2 R) of pixel p of a step.
-inline void PackedSource(ULONG p, ULONG ch, ULONG* source, ULONG* byte)
-{
-    const ULONG j = p >> 1;
-    static const UCHAR kEven[3][2] = {{0, 0}, {0, 8}, {1, 0}};
-    static const UCHAR kOdd[3][2] = {{1, 8}, {2, 0}, {2, 8}};
-    const UCHAR* at = (p & 1) != 0 ? kOdd[ch] : kEven[ch];
-    *source = at[0];
-    *byte = at[1] + j;
-}
-
 inline tagImageShuffle MakeImageShuffle(bool bMirror)
 {
-    // Masks 0..8 for the BGR24 bytes, 9 and 11 (x and z) for the green plane.
     alignas(16) char masks[4][3][16];
-    for (ULONG out = 0; out < 4 * kStepPixels; ++out) {
-        ULONG pixel = out < 3 * kStepPixels ? out / 3 : out - 3 * kStepPixels;
-        ULONG channel = out < 3 * kStepPixels ? out % 3 : 1;
-        ULONG source = 0;
-        ULONG byte = 0;
-        PackedSource(bMirror ? kStepPixels - 1 - pixel : pixel, channel, &source, &byte);
-        for (ULONG s = 0; s < 3; ++s) {
-            masks[out / 16][s][out % 16] = static_cast<char>(s == source ? byte : 0x80);
-        }
-    }
+    IpImageShuffleBytes(bMirror, masks);
     auto load = [&](ULONG k, ULONG s) { return _mm_load_si128(reinterpret_cast<const __m128i*>(masks[k][s])); };
     tagImageShuffle shuffle;
     for (ULONG k = 0; k < 3; ++k) {

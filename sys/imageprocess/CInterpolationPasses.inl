@@ -220,13 +220,13 @@ void IP_SIMD_NAME(IpColorPass)(const UCHAR* pPaddedBayer, const UCHAR* pGreenPla
 #ifdef IP_IMAGE_PASS
 namespace {
 
-// The row's last 8-pixel group, left by the vector steps, from the plain code.
-void LastGroupToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, ULONG ulWidth, ULONG ulRow,
-                      UCHAR ucPhase, const tagIpColorKernel* psColor, const tagImageSink& sink)
+// One 8-pixel group of the row, from the plain code: those the vector steps leave.
+void GroupToImage(const UCHAR* pPaddedBayer, const UCHAR* pGreenPlane, ULONG ulWidth, ULONG ulRow,
+                  ULONG ulGroup, UCHAR ucPhase, const tagIpColorKernel* psColor, const tagImageSink& sink)
 {
-    const ULONG first = ulWidth - 8;
+    const ULONG first = ulGroup * 8;
     UCHAR group[24];
-    IpColorPassGroupReference(pPaddedBayer, pGreenPlane, ulWidth, ulRow, first / 8, ucPhase, psColor, group);
+    IpColorPassGroupReference(pPaddedBayer, pGreenPlane, ulWidth, ulRow, ulGroup, ucPhase, psColor, group);
     for (ULONG k = 0; k < 8; ++k) {
         ULONG column = sink.bMirror ? ulWidth - 1 - (first + k) : first + k;
         for (ULONG ch = 0; ch < 3; ++ch) {
@@ -255,8 +255,8 @@ void IP_SIMD_NAME(IpColorPassImage)(const UCHAR* pPaddedBayer, const UCHAR* pGre
         tagImageSink sink{sImage.pImage + target * 3 * ulWidth, greenRow, ulWidth - kStepPixels, mirror, &shuffle};
         ColorRowAnyLayout(pPaddedBayer + offset, pGreenPlane + offset, sink, stride, ulWidth, row, ucPhase, color,
                           psColor != nullptr);
-        if (ulWidth % kStepPixels != 0) {
-            LastGroupToImage(pPaddedBayer, pGreenPlane, ulWidth, row, ucPhase, psColor, sink);
+        for (ULONG group = ulWidth / kStepPixels * kStepPixels / 8; group < ulWidth / 8; ++group) {
+            GroupToImage(pPaddedBayer, pGreenPlane, ulWidth, row, group, ucPhase, psColor, sink);
         }
     }
 }

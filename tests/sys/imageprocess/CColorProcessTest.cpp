@@ -216,8 +216,8 @@ TEST(CColorProcess, FastMatchesReferenceOnFullFrames)
     }
 }
 
-// Both demosaics asked for BGR24 rows: on the SSE2 path of a processor with
-// SSSE3 the colour pass writes them itself, with their green plane, elsewhere
+// Both demosaics asked for BGR24 rows: on a processor with SSSE3 (SSE2 or AVX2
+// path) the colour pass writes them itself, with their green plane, elsewhere
 // the packed groups are rearranged; either way the rows are the reference's
 // packed groups rearranged.
 TEST(CColorProcess, RowsWrittenDirectlyMatchTheReferenceRearranged)
@@ -231,8 +231,9 @@ TEST(CColorProcess, RowsWrittenDirectlyMatchTheReferenceRearranged)
     } restore{before};
     for (CPU_PATH path : {before < CpuPathSse2 ? before : CpuPathSse2, before}) {
         CpuFeaturesLimit(path);
-        const bool direct = CpuHasSsse3() && !CpuHasAvx2();
-        for (int width : {352, 40, 8}) {
+        const bool direct = CpuHasSsse3();
+        // Widths with 0 to 3 groups past the last 32-pixel step.
+        for (int width : {352, 176, 56, 40, 8}) {
             for (UCHAR phase = 0; phase < 4; ++phase) {
                 for (bool colour : {true, false}) {
                     for (UCHAR mirror = 0; mirror < 3; ++mirror) {
