@@ -214,7 +214,7 @@ void enlargeVga(benchmark::State& state)
     }
 }
 
-void process(benchmark::State& state, UCHAR sizeCode, std::size_t outputBytes, CPU_PATH path = CpuPathAvx2)
+void process(benchmark::State& state, UCHAR sizeCode, std::size_t outputBytes, CPU_PATH path = CpuPathAvx512)
 {
     const testing::ForcedCpuPath forced(path);
     CImageProcess pipeline;
@@ -228,7 +228,10 @@ void process(benchmark::State& state, UCHAR sizeCode, std::size_t outputBytes, C
 
 void processCif(benchmark::State& state) { process(state, IP_OUTPUT_CIF, kWidth * kHeight * 3 / 2); }
 void processVga(benchmark::State& state) { process(state, IP_OUTPUT_VGA, 640 * 480 * 3 / 2); }
-// The paths the 32-bit Windows image runs, in the same rounds as the AVX2 rows.
+// AVX2 without the AVX-512 kernels, and the paths the 32-bit Windows image runs,
+// in the same rounds as the rows of the best path.
+void processCifAvx2(benchmark::State& state) { process(state, IP_OUTPUT_CIF, kWidth * kHeight * 3 / 2, CpuPathAvx2); }
+void processVgaAvx2(benchmark::State& state) { process(state, IP_OUTPUT_VGA, 640 * 480 * 3 / 2, CpuPathAvx2); }
 void processCifSse2(benchmark::State& state) { process(state, IP_OUTPUT_CIF, kWidth * kHeight * 3 / 2, CpuPathSse2); }
 void processCifPlain(benchmark::State& state) { process(state, IP_OUTPUT_CIF, kWidth * kHeight * 3 / 2, CpuPathPlain); }
 void processVgaSse2(benchmark::State& state) { process(state, IP_OUTPUT_VGA, 640 * 480 * 3 / 2, CpuPathSse2); }
@@ -280,8 +283,10 @@ const std::vector<ComparisonRow>& comparisonRows()
             {"Vga/ToI420", "BGR24 to I420, VGA", toI420Vga, cv.toI420Vga},
             {"Vga/Whole", "whole Process, VGA I420", processVga, cv.chainVga},
             {"Vga/CopyFloor", "memcpy of one VGA BGR24 picture", copyVga, nullptr},
+            {"Cif/WholeAvx2", "whole Process, CIF I420, AVX2 path", processCifAvx2, nullptr},
             {"Cif/WholeSse2", "whole Process, CIF I420, SSE2 path", processCifSse2, nullptr},
             {"Cif/WholePlain", "whole Process, CIF I420, plain path", processCifPlain, nullptr},
+            {"Vga/WholeAvx2", "whole Process, VGA I420, AVX2 path", processVgaAvx2, nullptr},
             {"Vga/WholeSse2", "whole Process, VGA I420, SSE2 path", processVgaSse2, nullptr},
             {"Vga/WholePlain", "whole Process, VGA I420, plain path", processVgaPlain, nullptr},
         };

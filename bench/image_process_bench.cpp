@@ -54,7 +54,7 @@ Bytes renderedPicture()
     return picture;
 }
 
-void ProcessFrame(benchmark::State& state, UCHAR format, UCHAR size, CPU_PATH path = CpuPathAvx2)
+void ProcessFrame(benchmark::State& state, UCHAR format, UCHAR size, CPU_PATH path = CpuPathAvx512)
 {
     const korval::testing::ForcedCpuPath forced(path);
     CImageProcess process;
@@ -82,7 +82,8 @@ PROCESS_BENCHMARK(QVGA_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_QVGA);
 PROCESS_BENCHMARK(QCIF_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_QCIF);
 PROCESS_BENCHMARK(QQVGA_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_QQVGA);
 
-// The paths a 32-bit Windows kernel runs: SSE2 (AVX2 compiled out) and plain.
+// AVX2 without the AVX-512 kernels, and the paths a 32-bit Windows kernel runs:
+// SSE2 (AVX2 compiled out) and plain.
 #define PROCESS_PATH_BENCHMARK(name, format, size, path)                                                       \
     void CImageProcess_Process_##name##_##path(benchmark::State& state)                                        \
     {                                                                                                          \
@@ -92,6 +93,10 @@ PROCESS_BENCHMARK(QQVGA_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_QQVGA);
         ->Unit(benchmark::kMicrosecond)                                                                        \
         ->ComputeStatistics("min", korval::bench::fastestRun)
 
+PROCESS_PATH_BENCHMARK(CIF_I420, IP_FORMAT_I420, IP_OUTPUT_CIF, Avx2);
+PROCESS_PATH_BENCHMARK(CIF_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_CIF, Avx2);
+PROCESS_PATH_BENCHMARK(VGA_I420, IP_FORMAT_I420, IP_OUTPUT_VGA, Avx2);
+PROCESS_PATH_BENCHMARK(VGA_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_VGA, Avx2);
 PROCESS_PATH_BENCHMARK(CIF_I420, IP_FORMAT_I420, IP_OUTPUT_CIF, Sse2);
 PROCESS_PATH_BENCHMARK(CIF_I420, IP_FORMAT_I420, IP_OUTPUT_CIF, Plain);
 PROCESS_PATH_BENCHMARK(CIF_BGR24, IP_FORMAT_BGR24, IP_OUTPUT_CIF, Sse2);

@@ -30,8 +30,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
 {
     WdmLevel = ProbeWdmLevel();
     const CPU_FEATURES features = CpuDetectedFeatures();
-    DbgPrint("korval: pixel path %s (processor: SSE2 %u, SSSE3 %u, AVX2 with YMM state %u)\n",
-             CpuPathName(CpuFeaturesInitialize()), features.Sse2, features.Ssse3, features.Avx2);
+    DbgPrint("korval: pixel path %s (processor: SSE2 %u, SSSE3 %u, AVX2 with YMM state %u, AVX-512 VBMI with ZMM "
+             "state %u)\n",
+             CpuPathName(CpuFeaturesInitialize()), features.Sse2, features.Ssse3, features.Avx2, features.Avx512Vbmi);
 
     HW_INITIALIZATION_DATA registration;
     std::memset(&registration, 0, sizeof(registration));

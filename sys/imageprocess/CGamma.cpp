@@ -233,6 +233,10 @@ bool CGamma::ProcessReference(PUCHAR pBuffer, UCHAR ucGamma, UCHAR ucContrast)
 void CGamma::MapBytes(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
 {
     if constexpr (kAvx2Compiled) {
+        if (CpuHasAvx512Vbmi()) {
+            GammaMapBytesAvx512Vbmi(pBuffer, ulCount, pucTable);
+            return;
+        }
         if (CpuHasAvx2()) {
             GammaMapBytesAvx2(pBuffer, ulCount, pucTable);
             return;

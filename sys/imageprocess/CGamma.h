@@ -66,5 +66,6 @@ private:
     ULONG m_ulPairsBuild;
 };
 
-// The AVX2 table look-up (host build only).
+// The AVX2 and AVX-512 VBMI table look-ups (host build only).
 void GammaMapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);
+void GammaMapBytesAvx512Vbmi(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable);

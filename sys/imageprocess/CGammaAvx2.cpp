@@ -10,6 +10,9 @@
 // so that the compiler does not add a compare to widen each mask. The integer
 // pipes, idle meanwhile, look up four more bytes of each step in the table
 // itself: a step covers 36 bytes, 32 of them in vector registers.
+//
+// Processors with AVX-512 VBMI look 64 bytes up in two 128-entry byte permutes
+// and one blend by each index's top bit instead.
 #include "platform/CpuFeatures.h"
 #include <immintrin.h>
 #include <cstring>
@@ -104,7 +107,39 @@ void MapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
 
 KORVAL_AVX2_END
 
+KORVAL_AVX512VBMI_BEGIN
+
+namespace {
+
+void MapBytesAvx512Vbmi(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
+{
+    const __m512i lower0 = _mm512_loadu_si512(pucTable);
+    const __m512i lower1 = _mm512_loadu_si512(pucTable + 64);
+    const __m512i upper0 = _mm512_loadu_si512(pucTable + 128);
+    const __m512i upper1 = _mm512_loadu_si512(pucTable + 192);
+    ULONG i = 0;
+    for (; i + 64 <= ulCount; i += 64) {
+        const __m512i bytes = _mm512_loadu_si512(pBuffer + i);
+        // Bits 0..6 of each byte index 128 entries; bit 7 chooses the half.
+        const __m512i lower = _mm512_permutex2var_epi8(lower0, bytes, lower1);
+        const __m512i upper = _mm512_permutex2var_epi8(upper0, bytes, upper1);
+        _mm512_storeu_si512(pBuffer + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), lower, upper));
+    }
+    for (; i < ulCount; ++i) {
+        pBuffer[i] = pucTable[pBuffer[i]];
+    }
+}
+
+} // namespace
+
+KORVAL_AVX512VBMI_END
+
 void GammaMapBytesAvx2(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
 {
     MapBytesAvx2(pBuffer, ulCount, pucTable);
+}
+
+void GammaMapBytesAvx512Vbmi(PUCHAR pBuffer, ULONG ulCount, const UCHAR* pucTable)
+{
+    MapBytesAvx512Vbmi(pBuffer, ulCount, pucTable);
 }

@@ -19,6 +19,7 @@ typedef enum _CPU_PATH : UCHAR {
     CpuPathPlain = 0, // general registers and x87 only: runs on any x86
     CpuPathSse2 = 1,  // 128-bit integer SIMD
     CpuPathAvx2 = 2,  // 256-bit integer SIMD (host build only)
+    CpuPathAvx512 = 3, // AVX2, and AVX-512's byte permutes where a table look-up gains by them (host build only)
 } CPU_PATH;
 
 #if defined(KORVAL_WIN32) || !defined(__x86_64__)
@@ -33,17 +34,19 @@ inline constexpr bool kSse2Compiled = true;
 inline constexpr bool kSse2Compiled = false;
 #endif
 
-// What the processor offers (AVX2 only when the OS saves YMM state).
+// What the processor offers (AVX2 only when the OS saves YMM state; AVX-512
+// VBMI, with its byte-wise BW, only when it also saves the ZMM and mask registers).
 typedef struct _CPU_FEATURES {
     BOOLEAN Sse2;
     BOOLEAN Ssse3;
     BOOLEAN Avx2;
+    BOOLEAN Avx512Vbmi;
 } CPU_FEATURES;
 
 // Detects the features and chooses the best compiled path; driver entry calls
 // it, later calls answer the same. Returns the chosen path.
 CPU_PATH CpuFeaturesInitialize(void);
-// Allows at most `Limit` from now on (CpuPathAvx2: no limit); returns the path.
+// Allows at most `Limit` from now on (CpuPathAvx512: no limit); returns the path.
 CPU_PATH CpuFeaturesLimit(CPU_PATH Limit);
 CPU_PATH CpuCurrentPath(void);
 CPU_FEATURES CpuDetectedFeatures(void);
@@ -52,6 +55,11 @@ PCSTR CpuPathName(CPU_PATH Path);
 inline bool CpuHasAvx2()
 {
     return kAvx2Compiled && CpuCurrentPath() >= CpuPathAvx2;
+}
+
+inline bool CpuHasAvx512Vbmi()
+{
+    return kAvx2Compiled && CpuCurrentPath() >= CpuPathAvx512;
 }
 
 inline bool CpuHasSse2()
@@ -90,4 +98,13 @@ inline bool CpuHasSsse3()
 #else
 #define KORVAL_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
 #define KORVAL_AVX2_END _Pragma("GCC pop_options")
+#endif
+
+#if defined(__clang__)
+#define KORVAL_AVX512VBMI_BEGIN \
+    _Pragma("clang attribute push(__attribute__((target(\"avx512f,avx512bw,avx512vbmi\"))), apply_to = function)")
+#define KORVAL_AVX512VBMI_END _Pragma("clang attribute pop")
+#else
+#define KORVAL_AVX512VBMI_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f,avx512bw,avx512vbmi\")")
+#define KORVAL_AVX512VBMI_END _Pragma("GCC pop_options")
 #endif

@@ -10,12 +10,12 @@ namespace {
 
 constexpr UCHAR kUnknown = 0xFF;
 
-// Bit 0 SSE2, bit 1 SSSE3, bit 2 AVX2 usable; kUnknown before detection.
+// Bit 0 SSE2, bit 1 SSSE3, bit 2 AVX2 usable, bit 3 AVX-512 VBMI usable; kUnknown before detection.
 constinit UCHAR g_ucFeatures = kUnknown;
 constinit UCHAR g_ucPath = kUnknown;
 // The highest path allowed (tests and benchmarks lower it); kept across a
 // later CpuFeaturesInitialize, as a loaded driver would make one.
-constinit UCHAR g_ucLimit = CpuPathAvx2;
+constinit UCHAR g_ucLimit = CpuPathAvx512;
 
 UCHAR Load(const UCHAR* pucByte)
 {
@@ -28,14 +28,18 @@ VOID Store(UCHAR* pucByte, UCHAR ucValue)
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// XCR0 bits 1 and 2: the OS saves the XMM and the YMM registers.
-bool OsSavesYmm()
+// XCR0: the register state the OS saves.
+ULONG OsSavedState()
 {
     ULONG ulLow = 0;
     ULONG ulHigh = 0;
     __asm__ volatile("xgetbv" : "=a"(ulLow), "=d"(ulHigh) : "c"(0));
-    return (ulLow & 0x6) == 0x6;
+    return ulLow;
 }
+constexpr ULONG kXmmYmmState = 0x6;     // bits 1, 2
+constexpr ULONG kZmmMaskState = 0xE0;   // bits 5, 6, 7: mask registers, ZMM upper halves, ZMM16..31
+constexpr unsigned kLeaf7EbxAvx512fBw = (1u << 16) | (1u << 30);
+constexpr unsigned kLeaf7EcxVbmi = 1u << 1;
 
 // cpuid by hand: the DDK's intrinsic headers declare a __cpuid of their own
 // that hides the compiler's macro of the same name.
@@ -60,11 +64,16 @@ UCHAR DetectFeatures()
     if (c & bit_SSSE3) {
         ucFeatures |= 2;
     }
-    const bool bAvxUsable = (c & bit_OSXSAVE) != 0 && (c & bit_AVX) != 0 && OsSavesYmm();
+    const ULONG ulSaved = (c & bit_OSXSAVE) != 0 ? OsSavedState() : 0;
+    const bool bAvxUsable = (c & bit_AVX) != 0 && (ulSaved & kXmmYmmState) == kXmmYmmState;
     if (bAvxUsable && uMaxLeaf >= 7) {
         Cpuid(7, 0, a, b, c, d);
         if (b & bit_AVX2) {
             ucFeatures |= 4;
+        }
+        if ((ucFeatures & 4) && (b & kLeaf7EbxAvx512fBw) == kLeaf7EbxAvx512fBw && (c & kLeaf7EcxVbmi) &&
+            (ulSaved & kZmmMaskState) == kZmmMaskState) {
+            ucFeatures |= 8;
         }
     }
     return ucFeatures;
@@ -90,6 +99,9 @@ UCHAR Features()
 CPU_PATH BestPath()
 {
     const UCHAR ucFeatures = Features();
+    if (kAvx2Compiled && (ucFeatures & 13) == 13) {
+        return CpuPathAvx512;
+    }
     if (kAvx2Compiled && (ucFeatures & 5) == 5) {
         return CpuPathAvx2;
     }
@@ -126,12 +138,15 @@ CPU_FEATURES CpuDetectedFeatures(void)
     features.Sse2 = (ucFeatures & 1) != 0;
     features.Ssse3 = (ucFeatures & 2) != 0;
     features.Avx2 = (ucFeatures & 4) != 0;
+    features.Avx512Vbmi = (ucFeatures & 8) != 0;
     return features;
 }
 
 PCSTR CpuPathName(CPU_PATH Path)
 {
     switch (Path) {
+    case CpuPathAvx512:
+        return "AVX-512";
     case CpuPathAvx2:
         return "AVX2";
     case CpuPathSse2:

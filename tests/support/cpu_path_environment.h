@@ -1,5 +1,5 @@
 // Included by one file of each test program whose code has SIMD paths: the
-// environment variable KORVAL_CPU_PATH (plain, sse2) lowers the pixel path
+// environment variable KORVAL_CPU_PATH (plain, sse2, avx2) lowers the pixel path
 // for the whole run, so CTest runs the same tests on every path.
 #pragma once
 
@@ -23,6 +23,8 @@ public:
             forced_.emplace(CpuPathPlain);
         } else if (path == "sse2") {
             forced_.emplace(CpuPathSse2);
+        } else if (path == "avx2") {
+            forced_.emplace(CpuPathAvx2);
         }
     }
     void TearDown() override { forced_.reset(); }

@@ -30,7 +30,7 @@ private:
 class ForcedCpuPath {
 public:
     explicit ForcedCpuPath(CPU_PATH limit) : path_(CpuFeaturesLimit(limit)) {}
-    ~ForcedCpuPath() { CpuFeaturesLimit(CpuPathAvx2); }
+    ~ForcedCpuPath() { CpuFeaturesLimit(CpuPathAvx512); }
     ForcedCpuPath(const ForcedCpuPath&) = delete;
     ForcedCpuPath& operator=(const ForcedCpuPath&) = delete;
 

@@ -37,7 +37,7 @@ TEST(DriverChoice, RefusalsNameTheOptionAndValue)
     };
     const std::string missing = "/nonexistent/korval.sys";
     const Case cases[] = {
-        {{"--pixel-path", "fast", "info"}, 2, "--pixel-path 'fast': expected auto, avx2, sse2 or plain"},
+        {{"--pixel-path", "fast", "info"}, 2, "--pixel-path 'fast': expected auto, avx512, avx2, sse2 or plain"},
         {{"capture", "--driver", missing, "--pixel-path=sse2"}, 2, "chooses its own by cpuid"},
         {{"settings-checksum", "x.reg", "--driver", missing}, 2, "--driver"},
         {{"replay", "x.pcap", "--pixel-path", "fast"}, 2, "--pixel-path 'fast'"},
@@ -61,7 +61,7 @@ TEST(DriverChoice, PixelPathSelectsTheBuiltInDriversCode)
         const ToolRun json = korvalRun({"--pixel-path", option, "info", "--json"});
         EXPECT_NE(json.out.find(std::string("\"pixel_path\":\"") + shown + "\""), std::string::npos) << json.out;
     }
-    CpuFeaturesLimit(CpuPathAvx2);
+    CpuFeaturesLimit(CpuPathAvx512);
     const ToolRun best = korvalRun({"info"});
     EXPECT_NE(best.out.find(std::string("pixel path               ") + CpuPathName(CpuCurrentPath())),
               std::string::npos);

@@ -22,7 +22,8 @@ struct NamedPath {
 };
 
 constexpr NamedPath kPixelPaths[] = {
-    {"auto", CpuPathAvx2}, {"avx2", CpuPathAvx2}, {"sse2", CpuPathSse2}, {"plain", CpuPathPlain}};
+    {"auto", CpuPathAvx512}, {"avx512", CpuPathAvx512}, {"avx2", CpuPathAvx2}, {"sse2", CpuPathSse2},
+    {"plain", CpuPathPlain}};
 
 // The driver reports its choice once at DriverEntry: "korval: pixel path SSE2 (processor: ...".
 std::string reportedPixelPath()
@@ -83,8 +84,8 @@ void declareDriverOptions(CLI::App& app)
                    "run this korval.sys (the Windows image) instead of the driver built into korval")
         ->option_text("FILE");
     app.add_option("--pixel-path", chosenDriver().pixelPath,
-                   "the built-in driver's pixel code: auto (default: the best the processor has), avx2, sse2 or "
-                   "plain; an image chooses by cpuid")
+                   "the built-in driver's pixel code: auto (default: the best the processor has), avx512, avx2, "
+                   "sse2 or plain; an image chooses by cpuid")
         ->option_text("PATH");
 }
 
@@ -95,7 +96,7 @@ std::optional<std::string> driverChoiceProblem(const DriverChoice& choice)
         known = known || choice.pixelPath == path.name;
     }
     if (!known) {
-        return "--pixel-path '" + choice.pixelPath + "': expected auto, avx2, sse2 or plain";
+        return "--pixel-path '" + choice.pixelPath + "': expected auto, avx512, avx2, sse2 or plain";
     }
     if (!choice.image.empty() && choice.pixelPath != "auto") {
         return "--pixel-path '" + choice.pixelPath +

@@ -72,7 +72,7 @@ void printRegistration(const HW_INITIALIZATION_DATA& record, const DriverLoader&
     const CPU_FEATURES features = CpuDetectedFeatures();
     out << "  pixel path               " << driver.pixelPath() << " (processor: SSE2 "
         << yesNo(features.Sse2) << ", SSSE3 " << yesNo(features.Ssse3) << ", AVX2 with YMM state "
-        << yesNo(features.Avx2) << ")\n";
+        << yesNo(features.Avx2) << ", AVX-512 VBMI with ZMM state " << yesNo(features.Avx512Vbmi) << ")\n";
 }
 
 void printFormats(const host::StreamClassDevice& device, std::ostream& out)
@@ -227,6 +227,7 @@ void printRegistrationJson(const HW_INITIALIZATION_DATA& record, const DriverLoa
     json.field("sse2", features.Sse2 != FALSE);
     json.field("ssse3", features.Ssse3 != FALSE);
     json.field("avx2", features.Avx2 != FALSE);
+    json.field("avx512vbmi", features.Avx512Vbmi != FALSE);
     json.endObject();
 }
 

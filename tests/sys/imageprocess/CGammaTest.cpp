@@ -1,4 +1,5 @@
 #include "imageprocess/CGamma.h"
+#include "platform/CpuFeatures.h"
 
 #include <gtest/gtest.h>
 
@@ -173,7 +174,7 @@ TEST(CGamma, UnwrittenRatiosStartAtOne)
 TEST(CGamma, FastMappingMatchesReference)
 {
     std::mt19937 generator(21);
-    for (ULONG count : {0u, 1u, 31u, 32u, 35u, 36u, 37u, 71u, 72u, 1000u, 304128u, 304129u}) {
+    for (ULONG count : {0u, 1u, 31u, 32u, 35u, 36u, 37u, 63u, 64u, 65u, 71u, 72u, 1000u, 304128u, 304129u}) {
         std::vector<std::uint8_t> table(256), buffer(count);
         for (auto& entry : table) {
             entry = static_cast<std::uint8_t>(generator());
@@ -189,6 +190,13 @@ TEST(CGamma, FastMappingMatchesReference)
         CGamma::MapBytesReference(reference.data(), count, table.data());
         ASSERT_EQ(fast, reference) << count;
         ASSERT_EQ(paired, reference) << count;
+        if constexpr (kAvx2Compiled) {
+            if (CpuHasAvx512Vbmi()) {  // MapBytes took the AVX-512 kernel: the AVX2 one too
+                std::vector<std::uint8_t> narrower = buffer;
+                GammaMapBytesAvx2(narrower.data(), count, table.data());
+                ASSERT_EQ(narrower, reference) << count;
+            }
+        }
     }
     CGamma gamma;
     ASSERT_TRUE(gamma.Open(352, 288, tone(70, 5, 255)));

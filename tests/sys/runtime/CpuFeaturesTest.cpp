@@ -40,22 +40,29 @@ TEST(CpuFeatures, DetectionAgreesWithTheOperatingSystem)
     EXPECT_EQ(features.Ssse3 != 0, cpuinfoFlag("ssse3"));
     // Linux lists avx2 only when it saves the YMM registers, as the driver asks.
     EXPECT_EQ(features.Avx2 != 0, cpuinfoFlag("avx2"));
+    EXPECT_EQ(features.Avx512Vbmi != 0,
+              features.Avx2 && cpuinfoFlag("avx512f") && cpuinfoFlag("avx512bw") && cpuinfoFlag("avx512vbmi"));
 }
 
 TEST(CpuFeatures, PathIsTheBestCompiledAndCanOnlyBeLowered)
 {
     const CPU_FEATURES features = CpuDetectedFeatures();
-    const CPU_PATH best = kAvx2Compiled && features.Avx2 ? CpuPathAvx2 : features.Sse2 ? CpuPathSse2 : CpuPathPlain;
+    const CPU_PATH best = kAvx2Compiled && features.Avx512Vbmi ? CpuPathAvx512
+                          : kAvx2Compiled && features.Avx2 ? CpuPathAvx2
+                          : features.Sse2                  ? CpuPathSse2
+                                                           : CpuPathPlain;
     EXPECT_EQ(CpuFeaturesInitialize(), best);
-    for (CPU_PATH limit : {CpuPathPlain, CpuPathSse2, CpuPathAvx2}) {
+    for (CPU_PATH limit : {CpuPathPlain, CpuPathSse2, CpuPathAvx2, CpuPathAvx512}) {
         korval::testing::ForcedCpuPath forced(limit);
         const CPU_PATH expected = limit < best ? limit : best;
         EXPECT_EQ(CpuCurrentPath(), expected);
-        EXPECT_EQ(CpuHasAvx2(), expected == CpuPathAvx2);
+        EXPECT_EQ(CpuHasAvx2(), expected >= CpuPathAvx2);
+        EXPECT_EQ(CpuHasAvx512Vbmi(), expected == CpuPathAvx512);
         EXPECT_EQ(CpuHasSse2(), expected >= CpuPathSse2);
         EXPECT_EQ(CpuHasSsse3(), expected >= CpuPathSse2 && features.Ssse3);
     }
     EXPECT_EQ(CpuCurrentPath(), best);
+    EXPECT_STREQ(CpuPathName(CpuPathAvx512), "AVX-512");
     EXPECT_STREQ(CpuPathName(CpuPathAvx2), "AVX2");
     EXPECT_STREQ(CpuPathName(CpuPathSse2), "SSE2");
     EXPECT_STREQ(CpuPathName(CpuPathPlain), "plain");
