@@ -45,7 +45,9 @@ def fail(message):
     raise AssertionError(message)
 
 
-def wait_until(what, condition, timeout=15.0, state=None):
+def wait_until(what, condition, timeout=60.0, state=None):
+    """Waits for the condition; the bound is for a hang, not for a slow machine (a stream restart beside
+    the rest of the suite has taken more than 15 s)."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = condition()
