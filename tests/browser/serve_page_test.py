@@ -57,7 +57,11 @@ def wait_until(what, condition, timeout=60.0, state=None):
     fail("timed out waiting until " + what + (" (" + state() + ")" if state else ""))
 
 
-AE_BAND_WIDTH = 20
+# Auto exposure rests anywhere inside its band, target 100 +- 10 in its own metering before the tone
+# curve; the whole picture's mean after white balance and the curve has differed by up to 21.6
+# between two settled pictures (ASan, beside stress-ng --cpu 6). A missed default is far off (the
+# brightness step reaches 255).
+AE_BAND_WIDTH = 30
 
 
 def settled_mean(sample, condition, what="the picture settles"):
@@ -140,8 +144,7 @@ def check_page(browser, url, screenshot):
                lambda: (now := sample())["mean"] < bright - 10 and
                distribution_distance(now["thumb"], upright) < distribution_distance(now["thumb"], negative))
     restored = settled_mean(sample, lambda mean: True, "the defaults' picture settles")
-    # Auto exposure rests anywhere inside its band (target ± 10 by default), so two settled
-    # pictures of one scene may differ by up to the band's width, never by the brightness step.
+    # Two settled pictures of one scene may differ by up to the band's width, never by the brightness step.
     if abs(restored - before) > AE_BAND_WIDTH:
         fail("Defaults gave a picture of mean %.1f, a fresh start %.1f, the brightest %.1f" %
              (restored, before, bright))

@@ -192,10 +192,11 @@ TEST_F(ServeTest, DefaultsGiveAFreshStartsPicture)
     }
     EXPECT_EQ(propertyIn(answer, "exposure")["mode"], "auto");
     EXPECT_EQ(propertyIn(answer, "white-balance")["mode"], "auto");
-    // Auto exposure stops anywhere inside its band (target 100 +- 10 before the tone curve, whose slope is
-    // below 1 there), and where depends on the frames it saw on the way: on a busy machine the camera
-    // sends its frames otherwise and the exposure takes another path. So two settled pictures agree to the band.
-    EXPECT_NEAR(settledPicture().mean, freshMean_, 20);
+    // Auto exposure stops anywhere inside its band (target 100 +- 10 in its own metering before white
+    // balance and the tone curve), and where depends on the frames it saw on the way: on a busy machine the
+    // camera sends its frames otherwise and the exposure takes another path. Two settled pictures' means have
+    // differed by up to 21.6; a missed default is far off (the changed picture's mean is about 250).
+    EXPECT_NEAR(settledPicture().mean, freshMean_, 30);
 }
 
 // Every page learns of a change made anywhere: the event stream names a new version.
