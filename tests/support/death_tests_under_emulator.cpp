@@ -8,16 +8,16 @@
 
 namespace {
 
-class DeathTestsUnderEmulator : public testing::Environment {
+class DeathTestsUnderEmulator : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        std::vector<std::string> args = testing::internal::GetArgvs();
+        std::vector<std::string> args = ::testing::internal::GetArgvs();
         args.insert(args.begin(), KORVAL_TEST_EMULATOR);
-        testing::internal::SetInjectableArgvs(args);
+        ::testing::internal::SetInjectableArgvs(args);
     }
 };
 
-[[maybe_unused]] testing::Environment* const registered = testing::AddGlobalTestEnvironment(new DeathTestsUnderEmulator);
+[[maybe_unused]] ::testing::Environment* const registered = ::testing::AddGlobalTestEnvironment(new DeathTestsUnderEmulator);
 
 } // namespace
