@@ -99,7 +99,11 @@ def paths_table(series):
 
 
 def chart(context, rows, series, path):
-    import matplotlib
+    try:
+        import matplotlib
+    except ImportError:
+        sys.exit(f"{sys.argv[0]}: drawing {path} needs matplotlib (Debian: python3-matplotlib) "
+                 f"for {sys.executable}; the tables above are complete")
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
