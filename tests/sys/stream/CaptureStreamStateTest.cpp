@@ -245,11 +245,11 @@ TEST_F(CaptureStreamTest, DroppedFramesMatchTheLastDeliveredFrame)
     ASSERT_EQ(stream_->setMasterClock(clock), STATUS_SUCCESS);
     EXPECT_EQ(stream().MasterClock, clock->handle());
     ASSERT_EQ(stream_->setState(KSSTATE_RUN), STATUS_SUCCESS);
-    std::shared_ptr<StreamRead> last;
-    for (int i = 0; i < 4; ++i) {
-        last = stream_->submitRead(frameSize());
-        last->wait();
+    for (int i = 0; i < 3; ++i) {
+        stream_->submitRead(frameSize())->wait();
     }
+    // At least one frame delivered, however busy the machine.
+    ASSERT_NE(readDelivered()->header().DataUsed, 0u);
     ASSERT_EQ(stream_->setState(KSSTATE_PAUSE), STATUS_SUCCESS);
     auto request = PropertyRequest::make(PROPSETID_VIDCAP_DROPPEDFRAMES, KSPROPERTY_DROPPEDFRAMES_CURRENT,
                                          KSPROPERTY_TYPE_GET, KSPROPERTY_DROPPEDFRAMES_CURRENT_S{});
