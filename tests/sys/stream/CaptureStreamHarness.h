@@ -125,17 +125,17 @@ protected:
 
     // The first read that carries a frame. A read without one is the
     // driver's answer to a half second without a camera frame, which a busy
-    // machine gives at any time; only a stream that never delivers runs
-    // out of attempts (20 s of frame waits).
-    std::shared_ptr<StreamRead> readDelivered(int attempts = 40)
+    // machine gives at any time (under an emulator beside other work, for
+    // tens of seconds on end); only a stream that never delivers runs out of
+    // the two minutes.
+    std::shared_ptr<StreamRead> readDelivered()
     {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
         std::shared_ptr<StreamRead> read;
-        for (int i = 0; i < attempts; ++i) {
+        do {
             read = stream_->submitRead(frameSize());
-            if (read->status() != STATUS_SUCCESS || read->header().DataUsed != 0) {
-                break;
-            }
-        }
+        } while (read->status() == STATUS_SUCCESS && read->header().DataUsed == 0 &&
+                 std::chrono::steady_clock::now() < giveUp);
         return read;
     }
 
