@@ -6,6 +6,7 @@
 #include "stream/StreamContext.h"
 
 #include "host/kernel/clock.h"
+#include "support/frame_wait.h"
 
 namespace korval::lifecycle_test {
 namespace {
@@ -46,10 +47,10 @@ protected:
     // A read that carries a frame, the clock driven while each read waits. A
     // read that finds no frame in its half second of the clock is answered
     // empty, which a starved bus thread gives at any time: the next read
-    // tries again, until two real minutes show that no frame comes.
+    // tries again, until the wait limit shows that no frame comes.
     void expectFrame(host::StreamClassStream& stream)
     {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        const auto giveUp = std::chrono::steady_clock::now() + korval::testing::kFrameWaitLimit;
         std::shared_ptr<host::StreamRead> read;
         do {
             read = stream.submitRead(context().Stream->FrameSize);

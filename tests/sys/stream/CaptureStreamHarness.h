@@ -17,6 +17,7 @@
 #include "host/kernel/pool.h"
 #include "host/streamclass/stream_class.h"
 #include "support/test_directory.h"
+#include "support/frame_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -127,10 +128,10 @@ protected:
     // driver's answer to a half second without a camera frame, which a busy
     // machine gives at any time (under an emulator beside other work, for
     // tens of seconds on end); only a stream that never delivers runs out of
-    // the two minutes.
+    // the wait limit.
     std::shared_ptr<StreamRead> readDelivered()
     {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        const auto giveUp = std::chrono::steady_clock::now() + korval::testing::kFrameWaitLimit;
         std::shared_ptr<StreamRead> read;
         do {
             read = stream_->submitRead(frameSize());
