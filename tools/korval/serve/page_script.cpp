@@ -17,7 +17,9 @@ let events = null; // the server's event stream
 // While the camera is gone no other message (nor a late answer's '') hides it.
 function say(text) { if (!gone) byId('message').textContent = text; }
 
-async function request(method, url, params, body, type) {
+// A background request (a state refresh) leaves the message alone when it
+// succeeds: the answer to the user's last change stays until their next one.
+async function request(method, url, params, body, type, background) {
   const query = new URLSearchParams(params || {}).toString();
   const options = { method };
   if (body) { options.body = body; options.headers = { 'Content-Type': type }; }
@@ -30,7 +32,7 @@ async function request(method, url, params, body, type) {
   if (!response) { requestFailed(); return null; }
   const answer = await response.json().catch(() => ({ error: response.statusText }));
   if (!response.ok) { say(answer.error || response.statusText); return null; }
-  say('');
+  if (!background) say('');
   return answer;
 }
 
@@ -110,15 +112,19 @@ function addProperty(entry) {
   controls.set(entry.name, control);
 }
 
-// One state request at a time; changes pushed meanwhile ask for one more.
+// One state request at a time; changes pushed meanwhile ask for one more. A
+// state asked for before the user's last size or format change, or while one
+// is on its way, predates it: it does not move those selects back.
 let refreshing = false, refreshAgain = false;
+let streamChanges = 0, streamChangesPending = 0;
 async function refreshState() {
   if (refreshing) { refreshAgain = true; return; }
   refreshing = true;
   do {
     refreshAgain = false;
-    const state = await request('GET', '/api/state');
-    if (state) showState(state);
+    const changesBefore = streamChanges;
+    const state = await request('GET', '/api/state', null, null, null, true);
+    if (state) showState(state, changesBefore !== streamChanges);
   } while (refreshAgain);
   refreshing = false;
 }
@@ -136,18 +142,19 @@ function showProperty(entry, keepInput) {
   }
 }
 
-function fillSelect(select, values, current) {
+function fillSelect(select, values, current, keepChoice) {
   if (select.options.length === 0) for (const value of values) select.add(new Option(value, value));
-  select.value = current;
+  if (!keepChoice) select.value = current;
 }
 
-function showState(state) {
+function showState(state, staleStream) {
   for (const entry of state.properties || []) {
     if (!controls.has(entry.name)) addProperty(entry);
     showProperty(entry, controls.get(entry.name).pending);
   }
-  fillSelect(byId('size'), state.sizes, state.stream.size);
-  fillSelect(byId('format'), state.formats, state.stream.format);
+  const keepStreamChoice = staleStream || streamChangesPending > 0;
+  fillSelect(byId('size'), state.sizes, state.stream.size, keepStreamChoice);
+  fillSelect(byId('format'), state.formats, state.stream.format, keepStreamChoice);
   const scene = byId('scene');
   fillSelect(scene, state.scenes, state.scene);
   if (!state.scenes.includes(state.scene)) scene.value = '';
@@ -172,7 +179,10 @@ async function showStill() {
 }
 
 async function restartStream() {
+  ++streamChanges;
+  ++streamChangesPending;
   const state = await request('POST', '/api/stream', { size: byId('size').value, format: byId('format').value });
+  --streamChangesPending;
   if (state) showState(state);
 }
 
