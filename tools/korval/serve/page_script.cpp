@@ -113,18 +113,18 @@ function addProperty(entry) {
 }
 
 // One state request at a time; changes pushed meanwhile ask for one more. A
-// state asked for before the user's last size or format change, or while one
-// is on its way, predates it: it does not move those selects back.
+// state asked for before the user's last size, format or scene choice, or
+// while one is on its way, predates it: it does not move those selects back.
 let refreshing = false, refreshAgain = false;
-let streamChanges = 0, streamChangesPending = 0;
+let choicesSent = 0, choicesPending = 0;
 async function refreshState() {
   if (refreshing) { refreshAgain = true; return; }
   refreshing = true;
   do {
     refreshAgain = false;
-    const changesBefore = streamChanges;
+    const choicesBefore = choicesSent;
     const state = await request('GET', '/api/state', null, null, null, true);
-    if (state) showState(state, changesBefore !== streamChanges);
+    if (state) showState(state, choicesBefore !== choicesSent);
   } while (refreshAgain);
   refreshing = false;
 }
@@ -147,17 +147,17 @@ function fillSelect(select, values, current, keepChoice) {
   if (!keepChoice) select.value = current;
 }
 
-function showState(state, staleStream) {
+function showState(state, staleChoices) {
   for (const entry of state.properties || []) {
     if (!controls.has(entry.name)) addProperty(entry);
     showProperty(entry, controls.get(entry.name).pending);
   }
-  const keepStreamChoice = staleStream || streamChangesPending > 0;
-  fillSelect(byId('size'), state.sizes, state.stream.size, keepStreamChoice);
-  fillSelect(byId('format'), state.formats, state.stream.format, keepStreamChoice);
+  const keepChoices = staleChoices || choicesPending > 0;
+  fillSelect(byId('size'), state.sizes, state.stream.size, keepChoices);
+  fillSelect(byId('format'), state.formats, state.stream.format, keepChoices);
   const scene = byId('scene');
-  fillSelect(scene, state.scenes, state.scene);
-  if (!state.scenes.includes(state.scene)) scene.value = '';
+  fillSelect(scene, state.scenes, state.scene, keepChoices);
+  if (!keepChoices && !state.scenes.includes(state.scene)) scene.value = '';
   showCounters(state.counters);
 }
 
@@ -178,12 +178,17 @@ async function showStill() {
   byId('download').hidden = false;
 }
 
-async function restartStream() {
-  ++streamChanges;
-  ++streamChangesPending;
-  const state = await request('POST', '/api/stream', { size: byId('size').value, format: byId('format').value });
-  --streamChangesPending;
+// A size, format or scene choice; its answer is the state after it.
+async function sendChoice(url, params, body, type) {
+  ++choicesSent;
+  ++choicesPending;
+  const state = await request('POST', url, params, body, type);
+  --choicesPending;
   if (state) showState(state);
+}
+
+function restartStream() {
+  return sendChoice('/api/stream', { size: byId('size').value, format: byId('format').value });
 }
 
 function showGone() {
@@ -232,15 +237,11 @@ function listen() {
 function wire() {
   byId('size').addEventListener('change', restartStream);
   byId('format').addEventListener('change', restartStream);
-  byId('scene').addEventListener('change', async () => {
-    const state = await request('POST', '/api/scene', { name: byId('scene').value });
-    if (state) showState(state);
-  });
+  byId('scene').addEventListener('change', () => sendChoice('/api/scene', { name: byId('scene').value }));
   byId('upload').addEventListener('change', async () => {
     const file = byId('upload').files[0];
     if (!file) return;
-    const state = await request('POST', '/api/scene/upload', null, file, 'image/png');
-    if (state) showState(state);
+    await sendChoice('/api/scene/upload', null, file, 'image/png');
   });
   byId('defaults').addEventListener('click', async () => {
     const state = await request('POST', '/api/defaults');
