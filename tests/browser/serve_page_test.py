@@ -41,6 +41,17 @@ return {mean: sum / (data.length / 4 * 3), thumb: thumb, edge: edge};
 """
 
 
+# Holds the answers of the page's state requests (each one's release in window.heldStates) until
+# the test lets them go, and asks for a state: an answer that arrives after a choice the user made.
+HOLD_STATE_ANSWERS = """
+window.heldStates = [];
+window.sendRequest = window.fetch;
+window.fetch = (url, options) => !String(url).startsWith('/api/state') ? window.sendRequest(url, options) :
+    window.sendRequest(url, options).then((answer) => new Promise((release) => window.heldStates.push(() => release(answer))));
+refreshState();
+"""
+
+
 def fail(message):
     raise AssertionError(message)
 
@@ -180,10 +191,19 @@ def selected(browser, name):
 
 
 def check_restart_keeps_settings(browser, sample, bright):
-    """Another size restarts the stream: the negative effect and the brightness stay, in the picture and on the page."""
+    """Another size restarts the stream: the negative effect and the brightness stay, in the picture and on the page.
+    A state asked for before the choice and answered after it does not move the size back."""
+    browser.execute_script(HOLD_STATE_ANSWERS)
+    held = lambda: browser.execute_script("return window.heldStates.length")
+    wait_until("the page asks for a state", lambda: held() == 1)
     Select(browser.find_element(By.ID, "size")).select_by_value("176x144")
     wait_until("the stream restarts at 176x144", lambda: browser.execute_script(
         "return document.getElementById('live').naturalWidth") == 176)
+    browser.execute_script("refreshState(); window.heldStates[0]();")
+    wait_until("the page has taken the older state and asks again", lambda: held() == 2)
+    if selected_size(browser) != "176x144":
+        fail("a state older than the choice moved the size back to %s" % selected_size(browser))
+    browser.execute_script("window.fetch = window.sendRequest; window.heldStates[1]();")
     wait_until("the restarted picture is still the negative", lambda: abs(sample()["mean"] - (255 - bright)) < 25)
     if selected(browser, "effect") != "1":
         fail("after the restart the page shows effect %s, not the negative" % selected(browser, "effect"))
